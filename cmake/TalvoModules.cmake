@@ -1,0 +1,96 @@
+# talvo_test(NAME <target> SOURCES <files...> LIBRARIES <libs...>
+#            [CONCURRENT] [RESOURCE_LOCK <names...>] [TIMEOUT <seconds>])
+#
+# One GoogleTest program; each of its tests becomes a CTest test.
+# CONCURRENT marks suites that exercise threads: the test script also builds and runs them under
+# ThreadSanitizer (label "concurrent", build target "concurrent_tests").
+# RESOURCE_LOCK serialises suites that share a real component (e.g. "sound", "keyring").
+function(talvo_test)
+  cmake_parse_arguments(T "CONCURRENT" "NAME;TIMEOUT" "SOURCES;LIBRARIES;RESOURCE_LOCK" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  set(labels ${T_NAME})
+  if(T_CONCURRENT)
+    list(APPEND labels concurrent)
+    set_property(GLOBAL APPEND PROPERTY TALVO_CONCURRENT_TEST_TARGETS ${T_NAME})
+  endif()
+  set(props LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
+  if(T_RESOURCE_LOCK)
+    list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
+endfunction()
+
+# Called once at the end of the top-level CMakeLists: the aggregate target of the concurrent suites.
+function(talvo_finish_test_targets)
+  get_property(targets GLOBAL PROPERTY TALVO_CONCURRENT_TEST_TARGETS)
+  add_custom_target(concurrent_tests)
+  if(targets)
+    add_dependencies(concurrent_tests ${targets})
+  endif()
+endfunction()
+
+# talvo_module_tests(<module> LIBRARIES <libs...>)
+#
+# Builds the suites of <module>/tests/ by file name, so adding a test file needs no CMake edit:
+#   *_concurrency_test.cpp -> <module>_concurrency_tests (also run under ThreadSanitizer)
+#   *_sound_test.cpp       -> <module>_sound_tests       (real sound server, one at a time)
+#   *_keyring_test.cpp     -> <module>_keyring_tests     (real Secret Service, one at a time)
+#   every other *_test.cpp -> <module>_tests
+# Other .cpp files in tests/ (shared fixtures) are linked into every suite of the module.
+function(talvo_module_tests module)
+  cmake_parse_arguments(M "" "" "LIBRARIES" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  set(plain "")
+  set(support "")
+  foreach(kind concurrency sound keyring)
+    set(${kind} "")
+  endforeach()
+  foreach(file ${all})
+    get_filename_component(name ${file} NAME)
+    if(name MATCHES "_concurrency_test\\.cpp$")
+      list(APPEND concurrency ${file})
+    elseif(name MATCHES "_sound_test\\.cpp$")
+      list(APPEND sound ${file})
+    elseif(name MATCHES "_keyring_test\\.cpp$")
+      list(APPEND keyring ${file})
+    elseif(name MATCHES "_test\\.cpp$")
+      list(APPEND plain ${file})
+    else()
+      list(APPEND support ${file})
+    endif()
+  endforeach()
+  if(plain)
+    talvo_test(NAME ${module}_tests SOURCES ${plain} ${support} LIBRARIES ${M_LIBRARIES})
+  endif()
+  if(concurrency)
+    talvo_test(NAME ${module}_concurrency_tests SOURCES ${concurrency} ${support}
+               LIBRARIES ${M_LIBRARIES} CONCURRENT)
+  endif()
+  if(sound)
+    talvo_test(NAME ${module}_sound_tests SOURCES ${sound} ${support}
+               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK sound TIMEOUT 600)
+  endif()
+  if(keyring)
+    talvo_test(NAME ${module}_keyring_tests SOURCES ${keyring} ${support}
+               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK keyring)
+  endif()
+endfunction()
+
+# talvo_module_library(<target> <directory> LINK <libs...>): a static library of the *.cpp files
+# directly in <directory> (an interface library while the module has none yet).
+function(talvo_module_library target directory)
+  cmake_parse_arguments(L "" "" "LINK" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${directory}/*.cpp)
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    target_link_libraries(${target} PUBLIC ${L_LINK})
+  else()
+    add_library(${target} INTERFACE)
+    target_link_libraries(${target} INTERFACE ${L_LINK})
+  endif()
+endfunction()

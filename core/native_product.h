@@ -1,0 +1,27 @@
+#pragma once
+// Product identity constants and the place where recordings live.
+#include <string>
+
+namespace talvo {
+
+namespace NativeProduct {
+inline constexpr bool production = TALVO_PRODUCTION != 0;
+inline constexpr const char* name = "TALVO";
+// The application id: the D-Bus name of a running instance and the desktop entry's name.
+inline constexpr const char* bundleIdentifier = "pro.talvo.recorder";
+inline constexpr const char* dataDirectoryName = "TALVO";
+// Secret Service attribute "service" of the device credentials.
+inline constexpr const char* keychainService = "pro.talvo.recorder.device.v1";
+}  // namespace NativeProduct
+
+// $XDG_DATA_HOME (an absolute path), else $HOME/.local/share. Throws std::runtime_error when
+// neither gives an absolute path: without it the program has nowhere to keep recordings.
+std::string userDataDirectory();
+
+// <user data>/TALVO/ — the program's own folder (quiet record lives here).
+std::string programDataDirectory();
+
+// <user data>/TALVO/Recordings/ — recordings, capture reports, queue records and the lock.
+std::string recordingsDirectory();
+
+}  // namespace talvo

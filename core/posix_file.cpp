@@ -1,0 +1,146 @@
+#include "core/posix_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "core/recording_id.h"
+
+namespace talvo::posix_file {
+
+bool isOwnedSingleLinkFile(const struct stat& info) noexcept {
+  return S_ISREG(info.st_mode) && info.st_uid == ::getuid() && info.st_nlink == 1;
+}
+
+bool isPrivateDirectory(const struct stat& info) noexcept {
+  return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 0022) == 0;
+}
+
+UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure) {
+  UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir) throwFileError(failure);
+  struct stat info {};
+  if (::fstat(dir.get(), &info) != 0) throwFileError(failure);
+  if (!isPrivateDirectory(info)) throw FileError(failure);
+  return dir;
+}
+
+void makeDirectories(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path target(path);
+  // Create parent by parent so every new level gets 0700 regardless of the umask's view.
+  std::filesystem::path built;
+  for (const auto& part : target) {
+    built /= part;
+    if (built.empty() || built == built.root_path()) continue;
+    if (::mkdir(built.c_str(), 0700) != 0 && errno != EEXIST) throwFileError(FileErrorKind::unknownWrite);
+  }
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) throwFileError(FileErrorKind::noSuchFile);
+  if (!S_ISDIR(info.st_mode)) throw FileError(FileErrorKind::alreadyExists);
+}
+
+void writeAll(int fd, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    ssize_t written = ::write(fd, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throwFileError(errno == ENOSPC || errno == EDQUOT ? FileErrorKind::outOfSpace : FileErrorKind::unknownWrite);
+    }
+    if (written == 0) throw FileError(FileErrorKind::unknownWrite, EIO);
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+void writeAllAt(int fd, const void* data, std::size_t size, off_t offset) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    ssize_t written = ::pwrite(fd, bytes, size, offset);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throwFileError(errno == ENOSPC || errno == EDQUOT ? FileErrorKind::outOfSpace : FileErrorKind::unknownWrite);
+    }
+    if (written == 0) throw FileError(FileErrorKind::unknownWrite, EIO);
+    bytes += written;
+    size -= static_cast<std::size_t>(written);
+    offset += written;
+  }
+}
+
+std::size_t readFully(int fd, void* data, std::size_t size) {
+  auto* bytes = static_cast<unsigned char*>(data);
+  std::size_t total = 0;
+  while (total < size) {
+    ssize_t got = ::read(fd, bytes + total, size - total);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throwFileError(FileErrorKind::unknownRead);
+    }
+    if (got == 0) break;
+    total += static_cast<std::size_t>(got);
+  }
+  return total;
+}
+
+void syncFile(int fd) {
+  while (::fsync(fd) != 0) {
+    if (errno != EINTR) throwFileError(FileErrorKind::unknownWrite);
+  }
+}
+
+void syncDirectory(int dirfd) { syncFile(dirfd); }
+
+std::string readBounded(int fd, std::size_t limit) {
+  std::string contents(limit + 1, '\0');
+  std::size_t got = readFully(fd, contents.data(), contents.size());
+  if (got > limit) throw FileError(FileErrorKind::corruptFile);
+  contents.resize(got);
+  return contents;
+}
+
+std::string readOwnedFileAt(int dirfd, const std::string& name, std::size_t limit) {
+  UniqueFd file(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!file) {
+    if (errno == ENOENT) throwFileError(FileErrorKind::noSuchFile);
+    throwFileError(FileErrorKind::noPermissionRead);  // ELOOP: a symbolic link stands there
+  }
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
+  if (!isOwnedSingleLinkFile(info)) throw FileError(FileErrorKind::noPermissionRead);
+  if (static_cast<std::size_t>(info.st_size) > limit) throw FileError(FileErrorKind::corruptFile);
+  return readBounded(file.get(), limit);
+}
+
+void replaceFileAt(int dirfd, const std::string& name, std::string_view contents, mode_t mode) {
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+    throw FileError(FileErrorKind::invalidFileName);
+  const std::string temporary = "." + name + "." + makeRecordingId() + ".tmp";
+  UniqueFd file(::openat(dirfd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  if (!file) throwFileError(FileErrorKind::noPermissionWrite);
+  try {
+    if (::fchmod(file.get(), mode) != 0) throwFileError(FileErrorKind::unknownWrite);  // umask may have narrowed it
+    writeAll(file.get(), contents.data(), contents.size());
+    syncFile(file.get());
+    file.reset();
+    if (::renameat(dirfd, temporary.c_str(), dirfd, name.c_str()) != 0) throwFileError(FileErrorKind::unknownWrite);
+  } catch (...) {
+    ::unlinkat(dirfd, temporary.c_str(), 0);
+    throw;
+  }
+  syncDirectory(dirfd);
+}
+
+void replaceFile(const std::string& path, std::string_view contents, mode_t mode) {
+  std::filesystem::path target(path);
+  std::string parent = target.has_parent_path() ? target.parent_path().string() : ".";
+  UniqueFd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir) throwFileError(FileErrorKind::noPermissionWrite);
+  replaceFileAt(dir.get(), target.filename().string(), contents, mode);
+}
+
+}  // namespace talvo::posix_file
