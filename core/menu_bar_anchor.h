@@ -1,0 +1,25 @@
+#pragma once
+// Where the tray icon is, as far as placing a panel under it is concerned. Coordinates are
+// screen coordinates with y growing upwards (origin at the bottom left of the desktop); a caller
+// whose toolkit counts y downwards mirrors them first.
+#include <cstdint>
+#include <optional>
+
+#include "core/screen_rect.h"
+
+namespace talvo {
+
+struct MenuBarAnchor {
+  ScreenRect rect;          // the icon (may have zero size)
+  ScreenRect visibleFrame;  // the usable area of the icon's screen, without panels and docks
+  std::optional<std::int64_t> statusWindowNumber;  // the icon's window, when known
+
+  bool operator==(const MenuBarAnchor&) const = default;
+
+  // When the icon itself cannot be located: a point in the top bar, 192 points from the right
+  // edge of the given screen's usable area, so a reminder still hangs near where the icon
+  // usually is.
+  static MenuBarAnchor reminderFallback(const ScreenRect& visibleFrame);
+};
+
+}  // namespace talvo

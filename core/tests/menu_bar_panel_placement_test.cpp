@@ -1,0 +1,104 @@
+#include "core/menu_bar_panel_placement.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "core/menu_bar_bubble.h"
+
+namespace talvo {
+namespace {
+
+using MenuBarPanelPlacement::frame;
+using MenuBarPanelPlacement::validStatusAnchor;
+
+const ScreenRect visible{0, 0, 1440, 875};
+const ScreenRect screen{0, 0, 1440, 900};
+
+TEST(MenuBarPanelPlacement, WorkedExample) {
+  const ScreenRect icon{1300, 878, 24, 22};
+  const ScreenRect panel = frame(icon, {360, 220}, visible, MenuBarPanelPlacement::panelGap);
+  EXPECT_EQ(panel, (ScreenRect{1072, 652, 360, 220}));
+  EXPECT_EQ(MenuBarPanelPlacement::arrowX(icon, panel), 240);
+  EXPECT_TRUE(validStatusAnchor(icon, screen));
+}
+
+TEST(MenuBarPanelPlacement, FarRightIconPushesThePanelLeftAndTheArrowStaysInside) {
+  const ScreenRect icon{1420, 878, 20, 22};
+  const ScreenRect panel = frame(icon, {360, 220}, visible, 6);
+  EXPECT_EQ(panel.maxX(), 1432);  // 8 points from the right edge
+  EXPECT_EQ(panel.x, 1072);
+  const double arrow = MenuBarPanelPlacement::arrowX(icon, panel);
+  EXPECT_EQ(arrow, 358);
+  EXPECT_EQ(MenuBarBubble{arrow}.clampedArrowX(panel.width), 330);  // 30 points from the edge
+
+  const ScreenRect left = frame({0, 878, 20, 22}, {360, 220}, visible, 6);
+  EXPECT_EQ(left.x, 8);
+  EXPECT_EQ(MenuBarBubble{MenuBarPanelPlacement::arrowX({0, 878, 20, 22}, left)}.clampedArrowX(360), 30);
+}
+
+TEST(MenuBarPanelPlacement, TallOrWideContentIsCutToTheUsableArea) {
+  const ScreenRect icon{700, 878, 24, 22};
+  const ScreenRect tall = frame(icon, {360, 5000}, visible, 6);
+  EXPECT_EQ(tall.height, 859);  // the usable height minus 8 points on each side
+  EXPECT_EQ(tall.y, 13);        // still hanging 6 points under the icon, inside the usable area
+  EXPECT_EQ(tall.maxY(), 872);
+  // An icon lower down cannot pull the cut panel below the inset's bottom.
+  EXPECT_EQ(frame({700, 500, 24, 22}, {360, 5000}, visible, 6).y, 8);
+  const ScreenRect wide = frame(icon, {5000, 200}, visible, 6);
+  EXPECT_EQ(wide.width, 1424);
+  EXPECT_EQ(wide.x, 8);
+  // Degenerate input still gives a positive size inside the screen.
+  const ScreenRect tiny = frame(icon, {0, -5}, {0, 0, 10, 10}, 6);
+  EXPECT_EQ(tiny.width, 1);
+  EXPECT_EQ(tiny.height, 1);
+}
+
+TEST(MenuBarPanelPlacement, IconBelowTheUsableTopNeverLiftsThePanelAboveIt) {
+  // A fallback anchor sits above the usable area: the panel's top is the usable top.
+  const MenuBarAnchor fallback = MenuBarAnchor::reminderFallback(visible);
+  EXPECT_EQ(fallback.rect, (ScreenRect{1248, 881, 0, 0}));
+  const ScreenRect panel = frame(fallback.rect, {360, 220}, fallback.visibleFrame, 6);
+  EXPECT_EQ(panel.maxY(), 875);
+  EXPECT_EQ(panel.x, 1068);
+}
+
+TEST(MenuBarPanelPlacement, ImplausibleAnchorsAreRefused) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_TRUE(validStatusAnchor({1300, 836, 24, 64}, screen));    // 64 high
+  EXPECT_FALSE(validStatusAnchor({1300, 835, 24, 65}, screen));   // 65 high
+  EXPECT_FALSE(validStatusAnchor({1300, 808, 24, 22}, screen));   // screen top 70 above the icon
+  EXPECT_TRUE(validStatusAnchor({1300, 814, 24, 22}, screen));    // exactly 64 above
+  EXPECT_TRUE(validStatusAnchor({1300, 880, 24, 22}, screen));    // 2 below
+  EXPECT_FALSE(validStatusAnchor({1300, 881, 24, 22}, screen));   // 3 below
+  EXPECT_FALSE(validStatusAnchor({1300, 878, 0, 22}, screen));
+  EXPECT_FALSE(validStatusAnchor({1300, 878, 24, 0}, screen));
+  EXPECT_FALSE(validStatusAnchor({1450, 878, 24, 22}, screen));   // beside the screen
+  EXPECT_FALSE(validStatusAnchor({1300, 878, 24, 22}, {0, 0, 0, 900}));
+  EXPECT_FALSE(validStatusAnchor({nan, 878, 24, 22}, screen));
+  EXPECT_FALSE(validStatusAnchor({1300, 878, 24, 22}, {0, 0, inf, 900}));
+}
+
+TEST(MenuBarBubble, OutlineForAGivenSizeAndArrow) {
+  using Kind = BubblePathElement::Kind;
+  const auto path = MenuBarBubble{240}.outline(360, 220);
+  ASSERT_EQ(path.size(), 14u);
+  EXPECT_EQ(path.front(), (BubblePathElement{Kind::moveTo, {18, 10}, {}}));
+  EXPECT_EQ(path[1], (BubblePathElement{Kind::lineTo, {230, 10}, {}}));
+  EXPECT_EQ(path[2], (BubblePathElement{Kind::lineTo, {237, 2}, {}}));
+  EXPECT_EQ(path[3], (BubblePathElement{Kind::quadTo, {243, 2}, {240, -1}}));
+  EXPECT_EQ(path[4], (BubblePathElement{Kind::lineTo, {250, 10}, {}}));
+  EXPECT_EQ(path[6], (BubblePathElement{Kind::quadTo, {360, 28}, {360, 10}}));
+  EXPECT_EQ(path[8], (BubblePathElement{Kind::quadTo, {342, 220}, {360, 220}}));
+  EXPECT_EQ(path[12], (BubblePathElement{Kind::quadTo, {18, 10}, {0, 10}}));
+  EXPECT_EQ(path.back().kind, Kind::close);
+
+  // The arrow keeps 30 points from either edge, even for a position that is not a number.
+  EXPECT_EQ(MenuBarBubble{5}.outline(360, 220)[3].control.x, 30);
+  EXPECT_EQ(MenuBarBubble{1000}.outline(360, 220)[3].control.x, 330);
+  EXPECT_EQ(MenuBarBubble{std::numeric_limits<double>::quiet_NaN()}.outline(360, 220)[3].control.x, 30);
+}
+
+}  // namespace
+}  // namespace talvo

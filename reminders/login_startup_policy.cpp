@@ -1,0 +1,38 @@
+#include "reminders/login_startup_policy.h"
+
+#include "core/native_product.h"
+
+namespace talvo::LoginStartupPolicy {
+
+bool eligible(const std::optional<std::string>& bundleID, const std::string& path,
+              const std::string& canonicalPath, bool production) {
+  return production && bundleID && *bundleID == NativeProduct::bundleIdentifier && path == canonicalPath &&
+         canonicalPath == installedPath;
+}
+
+LoginStartupCommand bootstrap(bool eligible, LoginStartupStatus status, LoginStartupState& state) {
+  if (!eligible || state.initialized) return LoginStartupCommand::none;
+  switch (status) {
+    case LoginStartupStatus::notRegistered:
+      state = {true, true};
+      return LoginStartupCommand::registerItem;
+    case LoginStartupStatus::enabled:
+      state = {true, true};
+      return LoginStartupCommand::none;
+    case LoginStartupStatus::requiresApproval:
+    case LoginStartupStatus::notFound:
+      state = {true, false};
+      return LoginStartupCommand::none;
+  }
+  return LoginStartupCommand::none;
+}
+
+LoginStartupCommand toggle(bool on, bool eligible, LoginStartupStatus status, LoginStartupState& state) {
+  if (!eligible) return LoginStartupCommand::none;
+  state = {true, on};
+  const bool registered = status == LoginStartupStatus::enabled || status == LoginStartupStatus::requiresApproval;
+  if (on) return registered ? LoginStartupCommand::none : LoginStartupCommand::registerItem;
+  return registered ? LoginStartupCommand::unregisterItem : LoginStartupCommand::none;
+}
+
+}  // namespace talvo::LoginStartupPolicy

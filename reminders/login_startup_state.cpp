@@ -1,0 +1,34 @@
+#include "reminders/login_startup_state.h"
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace talvo {
+
+std::string LoginStartupState::toJson() const {
+  nlohmann::json object = {{"initialized", initialized}, {"desired", desired}};
+  return object.dump();
+}
+
+LoginStartupState LoginStartupState::fromJson(std::string_view text) {
+  if (text.size() > sizeLimit) throw std::invalid_argument("login startup state too long");
+  nlohmann::json object = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!object.is_object()) throw std::invalid_argument("login startup state is not a JSON object");
+  auto initialized = object.find("initialized");
+  auto desired = object.find("desired");
+  if (initialized == object.end() || desired == object.end() || !initialized->is_boolean() ||
+      !desired->is_boolean())
+    throw std::invalid_argument("login startup state lacks its Boolean fields");
+  return LoginStartupState{initialized->get<bool>(), desired->get<bool>()};
+}
+
+LoginStartupState LoginStartupState::fromStored(const std::optional<std::string>& stored) noexcept {
+  if (!stored) return {};
+  try {
+    return fromJson(*stored);
+  } catch (...) {
+    return {};
+  }
+}
+
+}  // namespace talvo

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "reminders/login_startup_policy.h"
+
+namespace talvo {
+namespace {
+
+using enum LoginStartupStatus;
+using Command = LoginStartupCommand;
+
+TEST(LoginStartupState, JsonRoundTripAndStrictDecoding) {
+  EXPECT_EQ((LoginStartupState{true, false}).toJson(), R"({"desired":false,"initialized":true})");
+  for (bool initialized : {false, true})
+    for (bool desired : {false, true}) {
+      LoginStartupState state{initialized, desired};
+      EXPECT_EQ(LoginStartupState::fromJson(state.toJson()), state);
+    }
+  EXPECT_EQ(LoginStartupState::fromStored(std::string(R"( {"initialized":true,"desired":true,"x":1} )")),
+            (LoginStartupState{true, true}));
+
+  const std::vector<std::string> bad = {
+      "", "{", "[]", "true", R"({"initialized":true})", R"({"desired":true})",
+      R"({"initialized":1,"desired":true})", R"({"initialized":"true","desired":true})",
+      R"({"initialized":true,"desired":null})", "{\"initialized\":true,\"desired\":true,\"n\":\"\xc3\"}",
+      R"({"initialized":true,"desired":true})" + std::string(LoginStartupState::sizeLimit, ' '),
+  };
+  for (const std::string& text : bad) {
+    EXPECT_THROW(LoginStartupState::fromJson(text), std::invalid_argument) << text.substr(0, 60);
+    EXPECT_EQ(LoginStartupState::fromStored(text), LoginStartupState{}) << text.substr(0, 60);
+  }
+  EXPECT_EQ(LoginStartupState::fromStored(std::nullopt), LoginStartupState{});
+}
+
+TEST(LoginStartupStatus, UnknownRawValuesMeanNotFound) {
+  EXPECT_EQ(loginStartupStatusFromRaw(0), notRegistered);
+  EXPECT_EQ(loginStartupStatusFromRaw(1), enabled);
+  EXPECT_EQ(loginStartupStatusFromRaw(2), requiresApproval);
+  EXPECT_EQ(loginStartupStatusFromRaw(3), notFound);
+  EXPECT_EQ(loginStartupStatusFromRaw(7), notFound);
+  EXPECT_EQ(loginStartupStatusFromRaw(-1), notFound);
+}
+
+TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
+  const std::string installed = LoginStartupPolicy::installedPath;
+  EXPECT_TRUE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, true));
+  EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, false));
+  EXPECT_FALSE(LoginStartupPolicy::eligible(std::nullopt, installed, installed, true));
+  EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder.dev", installed, installed, true));
+  EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/home/u/bin/talvo", installed, true));  // a link
+  EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/tmp/talvo", "/tmp/talvo", true));
+  EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed + "/", installed + "/", true));
+}
+
+TEST(LoginStartupPolicy, BootstrapDecidesOnlyOnce) {
+  struct Row {
+    LoginStartupStatus status;
+    LoginStartupState state;
+    Command command;
+  };
+  const Row rows[] = {
+      {notRegistered, {true, true}, Command::registerItem},
+      {enabled, {true, true}, Command::none},
+      {requiresApproval, {true, false}, Command::none},
+      {notFound, {true, false}, Command::none},
+  };
+  for (const Row& row : rows) {
+    LoginStartupState state;
+    EXPECT_EQ(LoginStartupPolicy::bootstrap(true, row.status, state), row.command);
+    EXPECT_EQ(state, row.state);
+    // Later launches issue nothing, whatever the user did in the system settings meanwhile.
+    LoginStartupState after = state;
+    for (auto status : {notRegistered, enabled, requiresApproval, notFound})
+      EXPECT_EQ(LoginStartupPolicy::bootstrap(true, status, after), Command::none);
+    EXPECT_EQ(after, state);
+    // A copy that is not eligible changes nothing.
+    LoginStartupState untouched;
+    EXPECT_EQ(LoginStartupPolicy::bootstrap(false, row.status, untouched), Command::none);
+    EXPECT_EQ(untouched, LoginStartupState{});
+  }
+}
+
+TEST(LoginStartupPolicy, ToggleFollowsTheUser) {
+  struct Row {
+    bool on;
+    LoginStartupStatus status;
+    Command command;
+  };
+  const Row rows[] = {
+      {true, notRegistered, Command::registerItem},   {true, notFound, Command::registerItem},
+      {true, enabled, Command::none},                 {true, requiresApproval, Command::none},
+      {false, enabled, Command::unregisterItem},      {false, requiresApproval, Command::unregisterItem},
+      {false, notRegistered, Command::none},          {false, notFound, Command::none},
+  };
+  for (const Row& row : rows) {
+    LoginStartupState state{false, !row.on};
+    EXPECT_EQ(LoginStartupPolicy::toggle(row.on, true, row.status, state), row.command);
+    EXPECT_EQ(state, (LoginStartupState{true, row.on}));
+    LoginStartupState untouched{false, !row.on};
+    EXPECT_EQ(LoginStartupPolicy::toggle(row.on, false, row.status, untouched), Command::none);
+    EXPECT_EQ(untouched, (LoginStartupState{false, !row.on}));
+  }
+}
+
+}  // namespace
+}  // namespace talvo
