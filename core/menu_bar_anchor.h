@@ -9,10 +9,15 @@
 
 namespace talvo {
 
+// Which way a panel hangs from the icon: down from a bar at the top of the screen (the usual
+// place), or up from a bar at the bottom, as many Linux desktops have it.
+enum class PanelOpening { downward, upward };
+
 struct MenuBarAnchor {
   ScreenRect rect;          // the icon (may have zero size)
   ScreenRect visibleFrame;  // the usable area of the icon's screen, without panels and docks
   std::optional<std::int64_t> statusWindowNumber;  // the icon's window, when known
+  PanelOpening opening = PanelOpening::downward;
 
   bool operator==(const MenuBarAnchor&) const = default;
 

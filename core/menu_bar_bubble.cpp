@@ -11,9 +11,14 @@ double MenuBarBubble::clampedArrowX(double width) const {
 std::vector<BubblePathElement> MenuBarBubble::outline(double w, double h) const {
   using Kind = BubblePathElement::Kind;
   const double ax = clampedArrowX(w);
-  auto move = [](double x, double y) { return BubblePathElement{Kind::moveTo, {x, y}, {}}; };
-  auto line = [](double x, double y) { return BubblePathElement{Kind::lineTo, {x, y}, {}}; };
-  auto quad = [](double x, double y, double cx, double cy) { return BubblePathElement{Kind::quadTo, {x, y}, {cx, cy}}; };
+  // Upward panels are drawn upside down: every y is reflected within the panel's height.
+  const bool flip = opening == PanelOpening::upward;
+  auto at = [&](double x, double y) { return ScreenPoint{x, flip ? h - y : y}; };
+  auto move = [&](double x, double y) { return BubblePathElement{Kind::moveTo, at(x, y), {}}; };
+  auto line = [&](double x, double y) { return BubblePathElement{Kind::lineTo, at(x, y), {}}; };
+  auto quad = [&](double x, double y, double cx, double cy) {
+    return BubblePathElement{Kind::quadTo, at(x, y), at(cx, cy)};
+  };
   return {
       move(18, 10),
       line(ax - 10, 10),

@@ -3,9 +3,11 @@
 // corners whose top edge is at y = 10, and a 20-point wide, 8-point tall arrow with a rounded
 // tip pointing up at the tray icon. It is a plain list of path elements, so the view replays it
 // into its toolkit's path without any geometry of its own. Drawing coordinates: origin at the
-// panel's top left, y growing downwards.
+// panel's top left, y growing downwards. A panel that opens upwards from a bar at the bottom of
+// the screen has the same outline upside down: the arrow at the bottom, pointing down.
 #include <vector>
 
+#include "core/menu_bar_anchor.h"
 #include "core/screen_rect.h"
 
 namespace talvo {
@@ -21,9 +23,11 @@ struct BubblePathElement {
 
 struct MenuBarBubble {
   static constexpr double arrowMargin = 30;  // the arrow never comes closer to an edge
-  static constexpr double bodyTop = 10;      // also the extra top padding of the content
+  static constexpr double arrowDepth = 10;   // the body starts this far from the arrow's side;
+                                             // the content gets as much extra padding there
 
   double arrowX = 180;  // arrow position from the panel's left edge
+  PanelOpening opening = PanelOpening::downward;
 
   // The arrow position actually drawn in a panel `width` wide.
   double clampedArrowX(double width) const;

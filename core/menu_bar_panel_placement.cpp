@@ -3,6 +3,12 @@
 #include <algorithm>
 
 namespace talvo::MenuBarPanelPlacement {
+namespace {
+
+// Reflection in the x axis: what lies above becomes below.
+ScreenRect mirrored(const ScreenRect& rect) { return ScreenRect{rect.x, -rect.maxY(), rect.width, rect.height}; }
+
+}  // namespace
 
 bool validStatusAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame) {
   if (!anchor.isFinite() || !screenFrame.isFinite()) return false;
@@ -22,6 +28,22 @@ ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenR
   const double top = std::min(visibleFrame.maxY(), anchor.minY() - gap);
   const double y = std::max(inset.minY(), std::min(visibleFrame.maxY() - height, top - height));
   return ScreenRect{x, y, width, height};
+}
+
+bool validBottomAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame) {
+  return validStatusAnchor(mirrored(anchor), mirrored(screenFrame));
+}
+
+std::optional<PanelOpening> opening(const ScreenRect& anchor, const ScreenRect& screenFrame) {
+  if (validStatusAnchor(anchor, screenFrame)) return PanelOpening::downward;
+  if (validBottomAnchor(anchor, screenFrame)) return PanelOpening::upward;
+  return std::nullopt;
+}
+
+ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap,
+                 PanelOpening opening) {
+  if (opening == PanelOpening::downward) return frame(anchor, size, visibleFrame, gap);
+  return mirrored(frame(mirrored(anchor), size, mirrored(visibleFrame), gap));
 }
 
 double arrowX(const ScreenRect& anchor, const ScreenRect& panel) { return anchor.midX() - panel.minX(); }

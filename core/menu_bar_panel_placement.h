@@ -2,6 +2,11 @@
 // Where a panel that hangs from the tray icon goes on screen: centred under the icon, kept 8
 // points inside the usable area, just below the icon and never above the usable area, cut to
 // the usable height when its content is taller. Coordinates have y growing upwards.
+//
+// A tray at the bottom of the screen is the same problem upside down: its panel opens upwards,
+// and is computed by mirroring the y axis, so both directions share one set of rules.
+#include <optional>
+
 #include "core/menu_bar_anchor.h"
 #include "core/screen_rect.h"
 
@@ -15,8 +20,18 @@ inline constexpr double panelGap = 6;
 // Anything else (e.g. the bar hidden by a full-screen window) is no place to hang a panel from.
 bool validStatusAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame);
 
+// The same rule for an icon in a bar at the bottom edge of the screen.
+bool validBottomAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame);
+
+// How a panel opens from this icon: downward for a valid status anchor, upward for a valid
+// bottom anchor, none when the icon is in neither kind of bar.
+std::optional<PanelOpening> opening(const ScreenRect& anchor, const ScreenRect& screenFrame);
+
 // The panel's frame for content of `size` under `anchor` within `visibleFrame`.
 ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap);
+// The same, opening in the given direction (upward: just above the icon, mirrored).
+ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap,
+                 PanelOpening opening);
 
 // Where the bubble's arrow goes inside a panel placed at `panel`: under the icon's centre.
 double arrowX(const ScreenRect& anchor, const ScreenRect& panel);

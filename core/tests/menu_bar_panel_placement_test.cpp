@@ -102,3 +102,40 @@ TEST(MenuBarBubble, OutlineForAGivenSizeAndArrow) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// A desktop with its bar and tray at the bottom: 1440 × 900 screen, usable area above a 25-point bar.
+const ScreenRect bottomScreen{0, 0, 1440, 900};
+const ScreenRect bottomVisible{0, 25, 1440, 875};
+
+TEST(MenuBarPanelPlacement, BottomTrayOpensUpwardsAsTheMirrorImage) {
+  const ScreenRect icon{1300, 0, 24, 22};
+  EXPECT_FALSE(MenuBarPanelPlacement::validStatusAnchor(icon, bottomScreen));
+  EXPECT_EQ(MenuBarPanelPlacement::opening(icon, bottomScreen), PanelOpening::upward);
+  EXPECT_EQ(MenuBarPanelPlacement::opening({1300, 878, 24, 22}, screen), PanelOpening::downward);
+  EXPECT_FALSE(MenuBarPanelPlacement::opening({1300, 400, 24, 22}, bottomScreen));  // mid-screen
+
+  const ScreenRect panel = frame(icon, {360, 220}, bottomVisible, 6, PanelOpening::upward);
+  // The worked example upside down: 6 points above the icon, 8 inside the right edge.
+  EXPECT_EQ(panel, (ScreenRect{1072, 28, 360, 220}));
+  EXPECT_EQ(MenuBarPanelPlacement::arrowX(icon, panel), 240);
+  const ScreenRect tall = frame(icon, {360, 5000}, bottomVisible, 6, PanelOpening::upward);
+  EXPECT_EQ(tall.height, 859);
+  EXPECT_EQ(tall.y, 28);
+  EXPECT_EQ(frame(icon, {360, 220}, bottomVisible, 6, PanelOpening::downward),
+            frame(icon, {360, 220}, bottomVisible, 6));
+
+  const auto down = MenuBarBubble{240}.outline(360, 220);
+  const auto up = MenuBarBubble{240, PanelOpening::upward}.outline(360, 220);
+  ASSERT_EQ(up.size(), down.size());
+  EXPECT_EQ(up[3], (BubblePathElement{BubblePathElement::Kind::quadTo, {243, 218}, {240, 221}}));  // tip at the bottom
+  for (std::size_t i = 0; i + 1 < up.size(); ++i) {
+    EXPECT_EQ(up[i].point.x, down[i].point.x);
+    EXPECT_EQ(up[i].point.y, 220 - down[i].point.y);
+  }
+}
+
+}  // namespace
+}  // namespace talvo
