@@ -47,10 +47,15 @@ void makeDirectories(const std::string& path) {
   if (!S_ISDIR(info.st_mode)) throw FileError(FileErrorKind::alreadyExists);
 }
 
-void writeAll(int fd, const void* data, std::size_t size) {
+namespace {
+
+// Writes every byte through `transfer` (write or pwrite at a moving offset), retrying short
+// transfers and EINTR; a full disk is told apart from other failures.
+template <typename Transfer>
+void transferAll(const void* data, std::size_t size, Transfer transfer) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
-    ssize_t written = ::write(fd, bytes, size);
+    ssize_t written = transfer(bytes, size);
     if (written < 0) {
       if (errno == EINTR) continue;
       throwFileError(errno == ENOSPC || errno == EDQUOT ? FileErrorKind::outOfSpace : FileErrorKind::unknownWrite);
@@ -61,19 +66,18 @@ void writeAll(int fd, const void* data, std::size_t size) {
   }
 }
 
+}  // namespace
+
+void writeAll(int fd, const void* data, std::size_t size) {
+  transferAll(data, size, [fd](const unsigned char* bytes, std::size_t count) { return ::write(fd, bytes, count); });
+}
+
 void writeAllAt(int fd, const void* data, std::size_t size, off_t offset) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (size > 0) {
-    ssize_t written = ::pwrite(fd, bytes, size, offset);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throwFileError(errno == ENOSPC || errno == EDQUOT ? FileErrorKind::outOfSpace : FileErrorKind::unknownWrite);
-    }
-    if (written == 0) throw FileError(FileErrorKind::unknownWrite, EIO);
-    bytes += written;
-    size -= static_cast<std::size_t>(written);
-    offset += written;
-  }
+  transferAll(data, size, [fd, &offset](const unsigned char* bytes, std::size_t count) {
+    ssize_t written = ::pwrite(fd, bytes, count, offset);
+    if (written > 0) offset += written;
+    return written;
+  });
 }
 
 std::size_t readFully(int fd, void* data, std::size_t size) {
