@@ -14,7 +14,7 @@ CloudRig::CloudRig(BoundedDesktopTransport::Limits limits) {
 }
 
 void CloudRig::restartClient() {
-  cloud = std::make_unique<DesktopCloud>(store, transport, service.origin(), service.telegramHost());
+  cloud = std::make_unique<DesktopCloud>(store, transport, service.origin(), service.telegramHost(), clock);
 }
 
 FakeAccount CloudRig::alice() { return FakeAccount{"1001", "Алиса", "alice", {{"plan", "unlimited"}}}; }
@@ -28,6 +28,11 @@ void CloudRig::link(const FakeAccount& account) {
   if (!service.approvePairing(descriptor.code, account)) throw std::runtime_error("approval failed");
   cloud->pollPair();
   cloud->confirmAccount(account.id);
+}
+
+CloudVault CloudRig::storedVault() const {
+  auto text = store->storedText();
+  return text ? CloudVault::decode(*text) : CloudVault{};
 }
 
 }  // namespace talvo::testing

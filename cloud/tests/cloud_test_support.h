@@ -15,6 +15,7 @@ struct CloudRig {
   std::shared_ptr<MemoryDeviceStore> store = std::make_shared<MemoryDeviceStore>();
   std::shared_ptr<BoundedDesktopTransport> transport;
   std::unique_ptr<DesktopCloud> cloud;
+  DesktopCloud::Clock clock;  // used by restartClient; empty: the system clock
 
   // Starts the service; the client is made with `limits` (short ones for time-out tests).
   explicit CloudRig(BoundedDesktopTransport::Limits limits = {});
@@ -25,6 +26,8 @@ struct CloudRig {
   static FakeAccount bob();
   // Runs begin, approval as `account`, poll and confirm: the client ends linked.
   void link(const FakeAccount& account = alice());
+  // The vault as stored (the store's text, decoded).
+  CloudVault storedVault() const;
 };
 
 }  // namespace talvo::testing
