@@ -1,0 +1,33 @@
+#pragma once
+// The one error of the cloud client and the upload queue: a machine code (the same kind the
+// service sends in {"error": code}) and the HTTP status that came with it. What callers do
+// depends on the code; what the user reads is derived from the code alone.
+#include <exception>
+#include <string>
+
+namespace talvo {
+
+class CloudFailure : public std::exception {
+ public:
+  CloudFailure(std::string code, int status);
+
+  const std::string& code() const noexcept { return code_; }
+  int status() const noexcept { return status_; }
+
+  // The Russian text shown to the user; never empty.
+  const std::string& errorDescription() const noexcept { return description_; }
+  const char* what() const noexcept override { return description_.c_str(); }
+
+  // The message for a code (exact, case-sensitive match; any other code gets the general text).
+  static std::string messageFor(const std::string& code);
+
+  // True when `code` may be taken from a service reply: ^[A-Z0-9_]{1,64}$.
+  static bool isServiceCode(const std::string& code) noexcept;
+
+ private:
+  std::string code_;
+  int status_;
+  std::string description_;
+};
+
+}  // namespace talvo

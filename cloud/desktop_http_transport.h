@@ -1,0 +1,51 @@
+#pragma once
+// One HTTPS exchange, as the cloud client sees it. The interface exists so that the client's
+// logic can be exercised with a scripted transport; production uses BoundedDesktopTransport.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace talvo {
+
+// Set from any thread to abort the exchange that carries it; the transport notices within
+// a fraction of a second and fails with TransportError(cancelled).
+class CancellationFlag {
+ public:
+  void cancel() noexcept { cancelled_.store(true, std::memory_order_release); }
+  bool cancelled() const noexcept { return cancelled_.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<bool> cancelled_{false};
+};
+
+struct HttpRequest {
+  std::string method = "GET";  // GET, POST, PUT or DELETE
+  std::string url;             // absolute https URL
+  std::vector<std::pair<std::string, std::string>> headers;  // sent in this order
+  std::string body;            // sent when not empty or when the method carries a body
+  std::shared_ptr<CancellationFlag> cancellation;            // optional
+};
+
+struct HttpResponse {
+  long status = 0;
+  std::string finalUrl;  // the address the reply came from (redirects are never followed)
+  std::vector<std::pair<std::string, std::string>> headers;  // names in lower case
+};
+
+struct HttpExchange {
+  std::string body;
+  HttpResponse response;
+};
+
+class DesktopHTTPTransport {
+ public:
+  virtual ~DesktopHTTPTransport() = default;
+  // Blocking; safe to call from several threads at once. Fails with CloudFailure
+  // ("RESPONSE_INVALID" / "RESPONSE_TOO_LARGE", status 0) for a reply over the size limit and
+  // with TransportError for everything the network does.
+  virtual HttpExchange send(const HttpRequest& request) = 0;
+};
+
+}  // namespace talvo
