@@ -14,7 +14,9 @@ function(talvo_test)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBRARIES} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   set(labels ${T_NAME})
   if(T_CONCURRENT)
-    list(APPEND labels concurrent)
+    # One label text: gtest_discover_tests drops the separator of a label list. ctest -L takes a
+    # regular expression, so both "-L concurrent" and "-L <suite>" still select these tests.
+    set(labels "concurrent:${T_NAME}")
     set_property(GLOBAL APPEND PROPERTY TALVO_CONCURRENT_TEST_TARGETS ${T_NAME})
   endif()
   set(props LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
