@@ -1,0 +1,106 @@
+// talvo-capture SECONDS DIRECTORY
+//
+// Records SECONDS of the computer's sound and the microphone with the real capture engine and
+// the PulseAudio sources into DIRECTORY (created with mode 0700 if missing). Prints the WAV's
+// path on the first line and the capture report on the second; exits 0 when the recording ended
+// without a failure, 1 when it ended with one, 2 on bad arguments or a failed start.
+//
+// TALVO_CAPTURE_STAMPING=duration dates blocks by their own length instead of the server's
+// latency (for comparing the two).
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/capture/capture_clock.h"
+#include "app/capture/free_space.h"
+#include "app/capture/native_audio_capture.h"
+#include "app/capture/pulse_capture_source.h"
+#include "app/capture/serial_queue.h"
+#include "core/posix_file.h"
+#include "core/recording_id.h"
+
+using namespace talvo;
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::cerr << "usage: talvo-capture SECONDS DIRECTORY\n";
+    return 2;
+  }
+  char* end = nullptr;
+  const double seconds = std::strtod(argv[1], &end);
+  if (end == argv[1] || *end != '\0' || !(seconds > 0) || !std::isfinite(seconds)) {
+    std::cerr << "talvo-capture: SECONDS must be a positive number\n";
+    return 2;
+  }
+  const std::string directory = argv[2];
+  try {
+    posix_file::makeDirectories(directory);
+    chmod(directory.c_str(), 0700);
+  } catch (const std::exception& error) {
+    std::cerr << "talvo-capture: " << directory << ": " << error.what() << "\n";
+    return 2;
+  }
+
+  const char* stampingName = std::getenv("TALVO_CAPTURE_STAMPING");
+  const auto stamping = stampingName != nullptr && std::string(stampingName) == "duration"
+                            ? PulseCaptureSource::Stamping::blockDuration
+                            : PulseCaptureSource::Stamping::latency;
+  auto [computer, microphone] = PulseCaptureSource::makePair(stamping);
+
+  // The tool's "main thread": callbacks run here, one at a time.
+  SerialQueue mainQueue("talvo-capture");
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool failed = false;
+  bool finished = false;
+  std::optional<std::string> wav;
+  std::optional<std::string> failure;
+
+  NativeAudioCapture capture(std::move(computer), std::move(microphone), std::make_shared<SystemCaptureClock>(),
+                             availableBytes, [&](std::function<void()> task) { mainQueue.async(std::move(task)); });
+  capture.onFailure = [&](const std::string&) {
+    std::lock_guard lock(mutex);
+    failed = true;
+    changed.notify_all();
+  };
+  try {
+    capture.start(directory, makeRecordingId());
+  } catch (const std::exception& error) {
+    std::cerr << "talvo-capture: " << error.what() << "\n";
+    return 2;
+  }
+  {
+    // A failure ends the recording early, as the program's recorder does.
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return failed; });
+  }
+  capture.stop([&](const std::optional<std::string>& file, const std::optional<std::string>& text) {
+    std::lock_guard lock(mutex);
+    wav = file;
+    failure = text;
+    finished = true;
+    changed.notify_all();
+  });
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return finished; });
+  }
+  if (!wav) {
+    std::cerr << "talvo-capture: " << failure.value_or("no file") << "\n";
+    return 1;
+  }
+  std::cout << *wav << "\n";
+  std::ifstream report(*wav + ".json");
+  std::string line;
+  std::getline(report, line);
+  std::cout << line << "\n";
+  return failure ? 1 : 0;
+}
