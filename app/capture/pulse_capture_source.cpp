@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <optional>
 
 #include "app/capture/capture_clock.h"
 #include "app/capture/capture_failure.h"
@@ -11,12 +13,16 @@ namespace {
 
 constexpr std::uint32_t rate = 16000;
 constexpr std::size_t frameBytes = sizeof(float);
-// One fragment per 0.1 s, the engine's flush cadence: smaller ones only cost wake-ups, and the
-// hand-off to the engine holds at most 8 blocks.
+// Servers deliver in pieces of a few milliseconds (as small as one frame) whatever fragment
+// size is asked for. Contiguous pieces are gathered into blocks of 0.1 s, the engine's flush
+// cadence: its hand-off holds at most 8 blocks, which must not fill up in a burst of tiny ones.
 constexpr std::uint32_t fragmentBytes = rate / 10 * frameBytes;
+constexpr std::size_t deliveryFrames = rate / 10;
 // A backlog read in one go is delivered in pieces of at most one second.
 constexpr std::size_t maximumDeliveryFrames = rate;
 constexpr double startTimeoutSeconds = 5;
+constexpr double envelopeSeconds = 2;
+constexpr double discontinuitySeconds = 1;
 
 }  // namespace
 
@@ -25,8 +31,9 @@ PulseCaptureSource::PulseCaptureSource(std::shared_ptr<PulseContext> context, De
 
 PulseCaptureSource::~PulseCaptureSource() { stop(); }
 
-std::pair<std::unique_ptr<AudioSource>, std::unique_ptr<AudioSource>> PulseCaptureSource::makePair(Stamping stamping) {
-  auto context = std::make_shared<PulseContext>();
+std::pair<std::unique_ptr<AudioSource>, std::unique_ptr<AudioSource>> PulseCaptureSource::makePair(Stamping stamping,
+                                                                                                     const std::string& server) {
+  auto context = std::make_shared<PulseContext>(server);
   return {std::make_unique<PulseCaptureSource>(context, Device::monitor, stamping),
           std::make_unique<PulseCaptureSource>(context, Device::microphone, stamping)};
 }
@@ -53,6 +60,12 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
   lostReported_ = false;
   pa_stream_set_read_callback(stream_, &PulseCaptureSource::readCallback, this);
   pa_stream_set_state_callback(stream_, &PulseCaptureSource::stateCallback, this);
+  // After a move, an overflow of the client buffer or a suspend, positions no longer follow
+  // from arrival times as before.
+  pa_stream_set_moved_callback(stream_, &PulseCaptureSource::timingCallback, this);
+  pa_stream_set_overflow_callback(stream_, &PulseCaptureSource::timingCallback, this);
+  pa_stream_set_suspended_callback(stream_, &PulseCaptureSource::timingCallback, this);
+  resetTiming();
   context_->addListener(this);
 
   pa_buffer_attr attributes{};
@@ -86,6 +99,9 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
 
 void PulseCaptureSource::stop() noexcept {
   PulseContext::Lock lock(*context_);
+  if (!pending_.empty()) {
+    deliverPending();  // the engine still takes audio up to its end time
+  }
   release();
 }
 
@@ -99,6 +115,9 @@ void PulseCaptureSource::release() {
   if (stream_ != nullptr) {
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
+    pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
       pa_stream_disconnect(stream_);
     }
@@ -113,8 +132,10 @@ void PulseCaptureSource::readCallback(pa_stream* stream, size_t, void* self) {
   if (me->sink_ == nullptr) {
     return;
   }
+  const double now = monotonicSeconds();
   me->block_.clear();
-  double stamp = 0;
+  me->segments_.clear();
+  std::optional<double> latencyOrigin;
   for (;;) {
     const std::size_t readable = pa_stream_readable_size(stream);
     if (readable == 0 || readable == static_cast<std::size_t>(-1)) {
@@ -125,45 +146,95 @@ void PulseCaptureSource::readCallback(pa_stream* stream, size_t, void* self) {
     if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
       break;  // an empty peek: nothing to read and nothing to drop
     }
+    if (me->stamping_ == Stamping::latency && !latencyOrigin) {
+      // The latency is the age of the oldest unread frame; it must be read before
+      // pa_stream_drop moves the read index. Without timing data yet (first callbacks) the
+      // arrival estimate below stands in.
+      pa_usec_t latency = 0;
+      int negative = 0;
+      if (pa_stream_get_latency(stream, &latency, &negative) == 0) {
+        const double age = (negative ? -1.0 : 1.0) * static_cast<double>(latency) / 1e6;
+        latencyOrigin = monotonicSeconds() - age - static_cast<double>(me->framesRead_) / rate;
+      }
+    }
+    const auto frames = static_cast<std::int64_t>(bytes / frameBytes);
     if (data == nullptr) {
-      // A hole: the server lost data here, so what follows is not contiguous with what came
-      // before. Drop it and date the rest afresh.
-      me->deliver(stamp);
+      // A hole: the server lost this much here. It is skipped, and what follows keeps its
+      // true position after it.
+      me->framesRead_ += frames;
       pa_stream_drop(stream);
       continue;
     }
-    if (me->block_.empty()) {
-      // The block's first frame is the oldest unread one; the latency must be read before
-      // pa_stream_drop moves the read index.
-      const double now = monotonicSeconds();
-      double age = static_cast<double>(readable / frameBytes) / rate;
-      if (me->stamping_ == Stamping::latency) {
-        pa_usec_t latency = 0;
-        int negative = 0;
-        // No timing data yet on the first callbacks: fall back to the block's own length.
-        if (pa_stream_get_latency(stream, &latency, &negative) == 0) {
-          age = (negative ? -1.0 : 1.0) * static_cast<double>(latency) / 1e6;
-        }
-      }
-      stamp = now - age;
+    if (me->segments_.empty() ||
+        me->segments_.back().frame + static_cast<std::int64_t>(me->segments_.back().count) != me->framesRead_) {
+      me->segments_.push_back({me->framesRead_, me->block_.size(), 0});
     }
-    const std::size_t count = bytes / frameBytes;
     const std::size_t old = me->block_.size();
-    me->block_.resize(old + count);
-    std::memcpy(me->block_.data() + old, data, count * frameBytes);
+    me->block_.resize(old + static_cast<std::size_t>(frames));
+    std::memcpy(me->block_.data() + old, data, static_cast<std::size_t>(frames) * frameBytes);
+    me->segments_.back().count += static_cast<std::size_t>(frames);
+    me->framesRead_ += frames;
     pa_stream_drop(stream);
   }
-  me->deliver(stamp);
+  if (me->segments_.empty()) {
+    return;
+  }
+  me->origin_ = latencyOrigin ? *latencyOrigin : me->arrivalOrigin(now);
+  for (const Segment& segment : me->segments_) {
+    if (!me->pending_.empty() &&
+        me->pendingFrame_ + static_cast<std::int64_t>(me->pending_.size()) != segment.frame) {
+      me->deliverPending();
+    }
+    if (me->pending_.empty()) {
+      me->pendingFrame_ = segment.frame;
+    }
+    me->pending_.insert(me->pending_.end(), me->block_.begin() + static_cast<std::ptrdiff_t>(segment.offset),
+                        me->block_.begin() + static_cast<std::ptrdiff_t>(segment.offset + segment.count));
+  }
+  if (me->pending_.size() >= deliveryFrames) {
+    me->deliverPending();
+  }
 }
 
-void PulseCaptureSource::deliver(double stamp) {
-  std::size_t offset = 0;
-  const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+double PulseCaptureSource::arrivalOrigin(double now) {
+  // Had the newest frame read so far been captured right now, frame 0 was captured at
+  // `candidate`. Reads come late by scheduling noise, never early, so the smallest candidate
+  // of the last two seconds is the best estimate; a window (not all time) follows the drift
+  // between the device's clock and ours.
+  const double candidate = now - static_cast<double>(framesRead_) / rate;
+  if (!arrivals_.empty() && candidate - arrivals_.front().second > discontinuitySeconds) {
+    // Data a second later than its position says: the device paused without a hole
+    // (suspend, a change of device). Start over from here.
+    arrivals_.clear();
+  }
+  while (!arrivals_.empty() && arrivals_.back().second >= candidate) {
+    arrivals_.pop_back();
+  }
+  arrivals_.emplace_back(now, candidate);
+  while (arrivals_.front().first < now - envelopeSeconds) {
+    arrivals_.pop_front();
+  }
+  return arrivals_.front().second;
+}
+
+void PulseCaptureSource::resetTiming() {
+  // What was read under the old timing goes out dated by it.
+  if (!pending_.empty()) {
+    deliverPending();
+  }
+  arrivals_.clear();
+  framesRead_ = 0;
+}
+
+void PulseCaptureSource::deliverPending() {
+  const pa_sample_spec* spec = stream_ != nullptr ? pa_stream_get_sample_spec(stream_) : nullptr;
   const bool asked = spec != nullptr && spec->format == PA_SAMPLE_FLOAT32LE && spec->channels == 1;
-  while (offset < block_.size() && sink_ != nullptr) {
+  const double stamp = origin_ + static_cast<double>(pendingFrame_) / rate;
+  std::size_t offset = 0;
+  while (offset < pending_.size() && sink_ != nullptr) {
     AudioBlock block;
-    block.samples = block_.data() + offset;
-    block.frames = std::min(maximumDeliveryFrames, block_.size() - offset);
+    block.samples = pending_.data() + offset;
+    block.frames = std::min(maximumDeliveryFrames, pending_.size() - offset);
     // A server that ignored the requested format is passed on as such; the engine refuses it.
     block.channels = asked ? 1 : 0;
     block.sampleRate = spec != nullptr ? spec->rate : 0;
@@ -171,7 +242,7 @@ void PulseCaptureSource::deliver(double stamp) {
     sink_->audioBlock(block);
     offset += block.frames;
   }
-  block_.clear();
+  pending_.clear();
 }
 
 void PulseCaptureSource::stateCallback(pa_stream* stream, void* self) {
@@ -180,6 +251,8 @@ void PulseCaptureSource::stateCallback(pa_stream* stream, void* self) {
     static_cast<PulseCaptureSource*>(self)->lost();
   }
 }
+
+void PulseCaptureSource::timingCallback(pa_stream*, void* self) { static_cast<PulseCaptureSource*>(self)->resetTiming(); }
 
 void PulseCaptureSource::contextLost() { lost(); }
 

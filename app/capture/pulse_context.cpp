@@ -4,13 +4,14 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "app/capture/capture_clock.h"
 #include "app/capture/capture_failure.h"
 
 namespace talvo {
 
-PulseContext::PulseContext() {
+PulseContext::PulseContext(std::string server) : server_(std::move(server)) {
   loop_ = pa_threaded_mainloop_new();
   if (loop_ == nullptr) {
     throw std::bad_alloc();
@@ -52,7 +53,7 @@ void PulseContext::connect(const std::string& failureName, double timeoutSeconds
   pa_context_set_state_callback(context_, &PulseContext::stateCallback, this);
   pa_context_set_subscribe_callback(context_, &PulseContext::subscribeCallback, this);
   // NOAUTOSPAWN: a recorder must not start a sound server of its own behind the user's back.
-  if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+  if (pa_context_connect(context_, server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     throw CaptureFailure::audio(failureName, -pa_context_errno(context_));
   }
   pa_threaded_mainloop_unlock(loop_);

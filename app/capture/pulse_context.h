@@ -34,7 +34,8 @@ class PulseContext {
     pa_threaded_mainloop* loop_;
   };
 
-  PulseContext();
+  // `server`: a server address as PULSE_SERVER takes it; empty for the user's default server.
+  explicit PulseContext(std::string server = {});
   ~PulseContext();
   PulseContext(const PulseContext&) = delete;
   PulseContext& operator=(const PulseContext&) = delete;
@@ -57,6 +58,7 @@ class PulseContext {
   static void serverInfoCallback(pa_context* context, const pa_server_info* info, void* self);
   void requestServerInfo();
 
+  std::string server_;
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   bool lostReported_ = false;

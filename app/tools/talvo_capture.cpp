@@ -5,8 +5,8 @@
 // path on the first line and the capture report on the second; exits 0 when the recording ended
 // without a failure, 1 when it ended with one, 2 on bad arguments or a failed start.
 //
-// TALVO_CAPTURE_STAMPING=duration dates blocks by their own length instead of the server's
-// latency (for comparing the two).
+// TALVO_CAPTURE_STAMPING=latency dates blocks by the server's reported latency instead of
+// their arrival (for comparing the two).
 #include <sys/stat.h>
 
 #include <chrono>
@@ -50,9 +50,9 @@ int main(int argc, char** argv) {
   }
 
   const char* stampingName = std::getenv("TALVO_CAPTURE_STAMPING");
-  const auto stamping = stampingName != nullptr && std::string(stampingName) == "duration"
-                            ? PulseCaptureSource::Stamping::blockDuration
-                            : PulseCaptureSource::Stamping::latency;
+  const auto stamping = stampingName != nullptr && std::string(stampingName) == "latency"
+                            ? PulseCaptureSource::Stamping::latency
+                            : PulseCaptureSource::Stamping::blockDuration;
   auto [computer, microphone] = PulseCaptureSource::makePair(stamping);
 
   // The tool's "main thread": callbacks run here, one at a time.
