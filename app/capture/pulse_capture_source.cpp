@@ -74,8 +74,14 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
   attributes.prebuf = static_cast<std::uint32_t>(-1);
   attributes.minreq = static_cast<std::uint32_t>(-1);
   attributes.fragsize = fragmentBytes;
-  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                    PA_STREAM_AUTO_TIMING_UPDATE);
+  // ADJUST_LATENCY makes the device run at about the fragment's latency: without it a device
+  // left at its maximum (2 s with timer scheduling) would hand over data too late for the
+  // engine's 0.5 s window. Timing updates (server round trips ten times a second) are only
+  // needed when dating by the reported latency.
+  auto flags = PA_STREAM_ADJUST_LATENCY;
+  if (stamping_ == Stamping::latency) {
+    flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+  }
   const char* deviceName = device_ == Device::monitor ? "@DEFAULT_MONITOR@" : "@DEFAULT_SOURCE@";
   if (pa_stream_connect_record(stream_, deviceName, &attributes, flags) < 0) {
     int code = pa_context_errno(context_->context());
@@ -95,6 +101,14 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
     }
     context_->pause();
   }
+  readFormat();
+}
+
+void PulseCaptureSource::readFormat() {
+  // A server that ignored the requested format is passed on as such; the engine refuses it.
+  const pa_sample_spec* actual = stream_ != nullptr ? pa_stream_get_sample_spec(stream_) : nullptr;
+  channels_ = actual != nullptr && actual->format == PA_SAMPLE_FLOAT32LE && actual->channels == 1 ? 1 : 0;
+  sampleRate_ = actual != nullptr ? actual->rate : 0;
 }
 
 void PulseCaptureSource::stop() noexcept {
@@ -137,14 +151,10 @@ void PulseCaptureSource::readCallback(pa_stream* stream, size_t, void* self) {
   me->segments_.clear();
   std::optional<double> latencyOrigin;
   for (;;) {
-    const std::size_t readable = pa_stream_readable_size(stream);
-    if (readable == 0 || readable == static_cast<std::size_t>(-1)) {
-      break;
-    }
     const void* data = nullptr;
     std::size_t bytes = 0;
     if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
-      break;  // an empty peek: nothing to read and nothing to drop
+      break;  // an empty peek: nothing (more) to read and nothing to drop
     }
     if (me->stamping_ == Stamping::latency && !latencyOrigin) {
       // The latency is the age of the oldest unread frame; it must be read before
@@ -227,17 +237,17 @@ void PulseCaptureSource::resetTiming() {
 }
 
 void PulseCaptureSource::deliverPending() {
-  const pa_sample_spec* spec = stream_ != nullptr ? pa_stream_get_sample_spec(stream_) : nullptr;
-  const bool asked = spec != nullptr && spec->format == PA_SAMPLE_FLOAT32LE && spec->channels == 1;
+  if (sampleRate_ == 0) {
+    readFormat();  // data can come before start() has seen the stream ready
+  }
   const double stamp = origin_ + static_cast<double>(pendingFrame_) / rate;
   std::size_t offset = 0;
   while (offset < pending_.size() && sink_ != nullptr) {
     AudioBlock block;
     block.samples = pending_.data() + offset;
     block.frames = std::min(maximumDeliveryFrames, pending_.size() - offset);
-    // A server that ignored the requested format is passed on as such; the engine refuses it.
-    block.channels = asked ? 1 : 0;
-    block.sampleRate = spec != nullptr ? spec->rate : 0;
+    block.channels = channels_;
+    block.sampleRate = sampleRate_;
     block.hostSeconds = stamp + static_cast<double>(offset) / rate;
     sink_->audioBlock(block);
     offset += block.frames;

@@ -54,6 +54,7 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   };
   static void timingCallback(pa_stream* stream, void* self);
   void deliverPending();
+  void readFormat();
   double arrivalOrigin(double now);
   void resetTiming();
   void lost();
@@ -72,7 +73,9 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   // Read but not yet delivered: contiguous frames from stream position pendingFrame_.
   std::vector<float> pending_;
   std::int64_t pendingFrame_ = 0;
-  double origin_ = 0;  // capture time of stream position 0, as last estimated
+  double origin_ = 0;
+  unsigned channels_ = 0;    // 1 when the server delivers what was asked, else 0
+  double sampleRate_ = 0;  // capture time of stream position 0, as last estimated
   // (read time, origin candidate) of the last two seconds, candidates increasing.
   std::deque<std::pair<double, double>> arrivals_;
 };
