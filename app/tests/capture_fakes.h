@@ -129,7 +129,9 @@ inline WaveContents readWave(const std::string& path) {
   WaveContents wave;
   std::memcpy(&wave.headerDataBytes, bytes.data() + 40, 4);
   wave.samples.resize((bytes.size() - 44) / 2);
-  std::memcpy(wave.samples.data(), bytes.data() + 44, wave.samples.size() * 2);
+  if (!wave.samples.empty()) {
+    std::memcpy(wave.samples.data(), bytes.data() + 44, wave.samples.size() * 2);
+  }
   return wave;
 }
 

@@ -19,15 +19,23 @@ class PulseTestPlayer {
   explicit PulseTestPlayer(const std::string& server = {}) {
     loop_ = pa_threaded_mainloop_new();
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "talvo-test-player");
-    if (pa_context_connect(context_, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(loop_) < 0) {
-      throw std::runtime_error("cannot reach the sound server");
+    try {
+      if (pa_context_connect(context_, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+          pa_threaded_mainloop_start(loop_) < 0) {
+        throw std::runtime_error("cannot reach the sound server");
+      }
+      waitFor([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
+              [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); });
+    } catch (...) {
+      release();
+      throw;
     }
-    waitFor([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
-            [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); });
   }
 
-  ~PulseTestPlayer() {
+  ~PulseTestPlayer() { release(); }
+
+ private:
+  void release() {
     pa_threaded_mainloop_lock(loop_);
     for (pa_stream* stream : streams_) {
       pa_stream_disconnect(stream);
@@ -40,6 +48,7 @@ class PulseTestPlayer {
     pa_threaded_mainloop_free(loop_);
   }
 
+ public:
   // Queues `signal` (mono, 48 kHz) on a new corked low-latency stream into `sink`.
   void prepare(const std::string& sink, const std::vector<float>& signal) {
     pa_threaded_mainloop_lock(loop_);
