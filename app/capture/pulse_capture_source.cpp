@@ -49,9 +49,8 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
   pa_proplist* properties = pa_proplist_new();
   // Deliberately no media.role: a "phone" role makes servers switch a headset to its call
   // profile, which ruins the user's sound.
-  pa_proplist_sets(properties, PA_PROP_MEDIA_NAME, device_ == Device::monitor ? "TALVO computer sound" : "TALVO microphone");
-  stream_ = pa_stream_new_with_proplist(context_->context(), device_ == Device::monitor ? "computer" : "microphone", &spec,
-                                        nullptr, properties);
+  const char* streamName = device_ == Device::monitor ? "TALVO computer sound" : "TALVO microphone";
+  stream_ = pa_stream_new_with_proplist(context_->context(), streamName, &spec, nullptr, properties);
   pa_proplist_free(properties);
   if (stream_ == nullptr) {
     throw CaptureFailure::audio(failureName, -pa_context_errno(context_->context()));

@@ -200,6 +200,8 @@ TEST(PulseCaptureSound, ClicksPlayedTogetherLandTogether) {
 // A private sound server of the test's own, killed by PID: the shared one stays untouched.
 class PrivateSoundServer {
  public:
+  // Besides the usual pair, a "headset": output "headphones" and microphone "headsetmic" (fed
+  // through sink "headsetfeed").
   PrivateSoundServer() {
     const std::string config = directory_.file("server.pa");
     testing::writeWholeFile(config, ".fail\n"
@@ -209,6 +211,9 @@ class PrivateSoundServer {
                                         "load-module module-null-sink sink_name=speakers rate=48000\n"
                                         "load-module module-null-sink sink_name=micfeed rate=48000\n"
                                         "load-module module-remap-source source_name=virtmic master=micfeed.monitor\n"
+                                        "load-module module-null-sink sink_name=headphones rate=48000\n"
+                                        "load-module module-null-sink sink_name=headsetfeed rate=48000\n"
+                                        "load-module module-remap-source source_name=headsetmic master=headsetfeed.monitor\n"
                                         "set-default-sink speakers\n"
                                         "set-default-source virtmic\n");
     mkdir(directory_.file("home").c_str(), 0700);
@@ -291,6 +296,39 @@ TEST(PulseCaptureSound, AKilledServerEndsTheRecordingWithAnInterruptedSourceAndA
     EXPECT_GT(contents.samples.size(), 16000u);
     EXPECT_EQ(readReport(wav)["failure"], failures[0]);
   }
+}
+
+TEST(PulseCaptureSound, ANewDefaultOutputAndInputAreFollowedWithoutEndingTheRecording) {
+  REQUIRE_SOUND_SERVER();
+  PrivateSoundServer server;
+  RealRecording recording(PulseCaptureSource::Stamping::blockDuration, server.address());
+  PulseTestPlayer player(server.address());
+  player.prepare("speakers", PulseTestPlayer::tone(440, 8));
+  player.prepare("micfeed", PulseTestPlayer::tone(1000, 8));
+  player.prepare("headphones", PulseTestPlayer::tone(660, 8));
+  player.prepare("headsetfeed", PulseTestPlayer::tone(1500, 8));
+  player.play();
+  std::string wav = recording.engine->start(recording.directory.path(), makeRecordingId());
+  sleepSeconds(2.5);
+  player.setDefaults("headphones", "headsetmic");
+  sleepSeconds(2.5);
+  auto result = recording.engine->stopAndWait();
+  ASSERT_EQ(result.wav, wav);
+  EXPECT_FALSE(result.failure) << *result.failure;
+  auto contents = readWave(wav);
+  ASSERT_GT(contents.samples.size(), 4u * 16000);
+  auto strongest = [&](std::size_t first, std::size_t count, std::vector<double> frequencies) {
+    std::vector<double> power;
+    for (double f : frequencies) power.push_back(tonePower(contents.samples, first, count, f));
+    return power;
+  };
+  // Before the switch: speakers and the first microphone; after it: the headset only.
+  auto before = strongest(16000, 16000, {440, 1000, 660, 1500});
+  auto after = strongest(contents.samples.size() - 24000, 16000, {440, 1000, 660, 1500});
+  EXPECT_GT(before[0], 100 * before[2]);
+  EXPECT_GT(before[1], 100 * before[3]);
+  EXPECT_GT(after[2], 100 * after[0]) << "the computer's sound did not follow the new output";
+  EXPECT_GT(after[3], 100 * after[1]) << "the microphone did not follow the new input";
 }
 
 }  // namespace

@@ -61,7 +61,10 @@ class PulseTestPlayer {
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
     pa_stream_connect_playback(stream, sink.c_str(), &attributes,
-                               static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY),
+                               // DONT_MOVE: a stream on the default sink would otherwise follow a new default
+                               // along with the recorder, and the tests could not tell them apart.
+                               static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                                              PA_STREAM_DONT_MOVE),
                                nullptr, nullptr);
     streams_.push_back(stream);
     pa_threaded_mainloop_unlock(loop_);
@@ -70,6 +73,18 @@ class PulseTestPlayer {
     pa_threaded_mainloop_lock(loop_);
     pa_stream_write(stream, signal.data(), signal.size() * sizeof(float), nullptr, 0, PA_SEEK_RELATIVE);
     pa_threaded_mainloop_unlock(loop_);
+  }
+
+  // Makes `sink` and `source` the server's defaults, as a user plugging in a headset would.
+  void setDefaults(const std::string& sink, const std::string& source) {
+    pa_threaded_mainloop_lock(loop_);
+    pa_operation* a = pa_context_set_default_sink(context_, sink.c_str(), nullptr, nullptr);
+    pa_operation* b = pa_context_set_default_source(context_, source.c_str(), nullptr, nullptr);
+    pa_threaded_mainloop_unlock(loop_);
+    waitFor([&] { return pa_operation_get_state(a) != PA_OPERATION_RUNNING && pa_operation_get_state(b) != PA_OPERATION_RUNNING; },
+            [] { return false; });
+    pa_operation_unref(a);
+    pa_operation_unref(b);
   }
 
   // Starts every prepared stream at once.
