@@ -216,6 +216,12 @@ void NativeAudioCapture::handOff(CaptureSource source, const AudioBlock& block) 
   if (block.frames == 0 || block.samples == nullptr) {
     return;
   }
+  if (source == CaptureSource::computer && bytes > maximumBlockBytes) {
+    // The computer's device hands over whole device buffers; one this large is not a format
+    // this program can take.
+    queue_->async([this] { fail(CaptureFailure::format().what()); });
+    return;
+  }
   {
     std::lock_guard lock(pendingLock_);
     bool& reported = source == CaptureSource::microphone ? overflowReported_ : computerOverflowReported_;

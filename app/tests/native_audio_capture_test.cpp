@@ -160,14 +160,23 @@ TEST(NativeAudioCapturePlacement, BadBlocksAreRefusedOrCountedNeverCrash) {
     EXPECT_EQ(result.failure, formatText);
   }
   {
-    // A block larger than the hand-off allows is refused as a backlog overflow.
+    // A microphone block larger than the hand-off allows is refused as a backlog overflow...
     CaptureRig rig;
     std::string wav = rig.start();
-    rig.computer->push(constant(70000, 0.1f), rig.at(0));
+    rig.microphone->push(constant(70000, 0.1f), rig.at(0));
     rig.engine->waitForQueue();
     auto result = rig.engine->stopAndWait(rig.at(100));
     EXPECT_EQ(result.failure, failureText("сохранение: очередь переполнена"));
     EXPECT_EQ(readReport(wav)["deliveredFrames"], nlohmann::json::array({0, 0}));
+    EXPECT_EQ(readReport(wav)["microphoneBackpressure"], true);
+  }
+  {
+    // ...and a computer block of more than 262,144 bytes as a format the program cannot take.
+    CaptureRig rig;
+    rig.start();
+    rig.computer->push(constant(65537, 0.1f), rig.at(0));
+    rig.engine->waitForQueue();
+    EXPECT_EQ(rig.engine->stopAndWait(rig.at(100)).failure, formatText);
   }
 }
 
