@@ -7,8 +7,6 @@
 //
 // TALVO_CAPTURE_STAMPING=latency dates blocks by the server's reported latency instead of
 // their arrival (for comparing the two).
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -42,8 +40,7 @@ int main(int argc, char** argv) {
   }
   const std::string directory = argv[2];
   try {
-    posix_file::makeDirectories(directory);
-    chmod(directory.c_str(), 0700);
+    posix_file::makeDirectories(directory);  // missing parts are created with mode 0700
   } catch (const std::exception& error) {
     std::cerr << "talvo-capture: " << directory << ": " << error.what() << "\n";
     return 2;
