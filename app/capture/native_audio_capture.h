@@ -12,7 +12,8 @@
 //   source threads           only copy a block and hand it to `queue` under `pendingLock_`,
 //                            with at most 8 blocks waiting per source.
 //
-// One object serves exactly one recording; the owner keeps it until the stop completion ran.
+// One object serves exactly one recording; the owner keeps it until the stop completion ran
+// (after a direct stopAndWait: until the tasks it posted to the main thread have run).
 #include <array>
 #include <cstdint>
 #include <functional>

@@ -21,13 +21,11 @@ constexpr std::size_t deliveryFrames = rate / 10;
 // A backlog read in one go is delivered in pieces of at most one second.
 constexpr std::size_t maximumDeliveryFrames = rate;
 constexpr double startTimeoutSeconds = 5;
-constexpr double envelopeSeconds = 2;
-constexpr double discontinuitySeconds = 1;
 
 }  // namespace
 
 PulseCaptureSource::PulseCaptureSource(std::shared_ptr<PulseContext> context, Device device, Stamping stamping)
-    : context_(std::move(context)), device_(device), stamping_(stamping) {}
+    : context_(std::move(context)), device_(device), stamping_(stamping), arrivals_(rate) {}
 
 PulseCaptureSource::~PulseCaptureSource() { stop(); }
 
@@ -188,7 +186,7 @@ void PulseCaptureSource::readCallback(pa_stream* stream, size_t, void* self) {
   if (me->segments_.empty()) {
     return;
   }
-  me->origin_ = latencyOrigin ? *latencyOrigin : me->arrivalOrigin(now);
+  me->origin_ = latencyOrigin ? *latencyOrigin : me->arrivals_.update(now, me->framesRead_);
   for (const Segment& segment : me->segments_) {
     if (!me->pending_.empty() &&
         me->pendingFrame_ + static_cast<std::int64_t>(me->pending_.size()) != segment.frame) {
@@ -205,33 +203,12 @@ void PulseCaptureSource::readCallback(pa_stream* stream, size_t, void* self) {
   }
 }
 
-double PulseCaptureSource::arrivalOrigin(double now) {
-  // Had the newest frame read so far been captured right now, frame 0 was captured at
-  // `candidate`. Reads come late by scheduling noise, never early, so the smallest candidate
-  // of the last two seconds is the best estimate; a window (not all time) follows the drift
-  // between the device's clock and ours.
-  const double candidate = now - static_cast<double>(framesRead_) / rate;
-  if (!arrivals_.empty() && candidate - arrivals_.front().second > discontinuitySeconds) {
-    // Data a second later than its position says: the device paused without a hole
-    // (suspend, a change of device). Start over from here.
-    arrivals_.clear();
-  }
-  while (!arrivals_.empty() && arrivals_.back().second >= candidate) {
-    arrivals_.pop_back();
-  }
-  arrivals_.emplace_back(now, candidate);
-  while (arrivals_.front().first < now - envelopeSeconds) {
-    arrivals_.pop_front();
-  }
-  return arrivals_.front().second;
-}
-
 void PulseCaptureSource::resetTiming() {
   // What was read under the old timing goes out dated by it.
   if (!pending_.empty()) {
     deliverPending();
   }
-  arrivals_.clear();
+  arrivals_.reset();
   framesRead_ = 0;
 }
 

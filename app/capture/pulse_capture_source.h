@@ -3,19 +3,19 @@
 // computer plays) or the default input (the microphone). The server is asked for 32-bit float,
 // mono, 16 kHz, so it does the resampling. Blocks are stamped on CLOCK_MONOTONIC at the moment
 // their first frame was captured, from the read time minus the duration of what was read,
-// de-jittered (see arrivalOrigin). Measured against the stream's reported latency, this aligned
+// de-jittered (ArrivalOriginEstimator). Measured against the stream's reported latency, this aligned
 // the two sources better and without jumps (bench/README-capture.md).
 //
 // The stream follows the user's default device: when the default output or input changes during
 // a recording it is moved there. A lost server or a killed stream is reported to the engine
 // as a lost source at once.
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "app/capture/arrival_origin_estimator.h"
 #include "app/capture/audio_source.h"
 #include "app/capture/pulse_context.h"
 
@@ -55,7 +55,6 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   static void timingCallback(pa_stream* stream, void* self);
   void deliverPending();
   void readFormat();
-  double arrivalOrigin(double now);
   void resetTiming();
   void lost();
   void release();  // with the lock held
@@ -76,8 +75,7 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   double origin_ = 0;
   unsigned channels_ = 0;    // 1 when the server delivers what was asked, else 0
   double sampleRate_ = 0;  // capture time of stream position 0, as last estimated
-  // (read time, origin candidate) of the last two seconds, candidates increasing.
-  std::deque<std::pair<double, double>> arrivals_;
+  ArrivalOriginEstimator arrivals_;
 };
 
 }  // namespace talvo

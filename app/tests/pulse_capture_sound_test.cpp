@@ -71,6 +71,11 @@ struct RealRecording {
       failures.push_back(text);
     };
   }
+  ~RealRecording() {
+    // Tasks the engine posted before its stop refer to it: let them run while it exists.
+    engine->stopAndWait();
+    main.sync([] {});
+  }
   std::vector<std::string> failuresSoFar() {
     std::lock_guard lock(mutex);
     return failures;
