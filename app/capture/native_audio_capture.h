@@ -78,7 +78,9 @@ class NativeAudioCapture {
 
   // Checks the id and the free space, creates <directory>/<recordingId>.wav, starts both
   // sources and returns the WAV path. Throws CaptureFailure (or the file error); a start that
-  // fails after the file exists closes and keeps that file.
+  // fails after the file exists closes and keeps that file. Starting the sources takes sound
+  // server round trips (up to 5 s each when the server does not answer), so a GUI calls this
+  // from a worker thread.
   std::string start(const std::string& directory, const std::string& recordingId);
 
   // Returns at once; the completion runs through `postToMain` with the finished file (or none)
