@@ -5,8 +5,13 @@
 // path on the first line and the capture report on the second; exits 0 when the recording ended
 // without a failure, 1 when it ended with one, 2 on bad arguments or a failed start.
 //
+// Ctrl-C (SIGINT) or SIGTERM ends the recording early, properly closed.
+//
 // TALVO_CAPTURE_STAMPING=latency dates blocks by the server's reported latency instead of
 // their arrival (for comparing the two).
+#include <pthread.h>
+#include <signal.h>
+
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -16,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "app/capture/capture_clock.h"
 #include "app/capture/free_space.h"
@@ -46,6 +52,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // Every thread inherits the blocked signals; one thread waits for them instead.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
   const char* stampingName = std::getenv("TALVO_CAPTURE_STAMPING");
   const auto stamping = stampingName != nullptr && std::string(stampingName) == "latency"
                             ? PulseCaptureSource::Stamping::latency
@@ -56,7 +69,7 @@ int main(int argc, char** argv) {
   SerialQueue mainQueue("talvo-capture");
   std::mutex mutex;
   std::condition_variable changed;
-  bool failed = false;
+  bool failed = false;  // or interrupted: the recording ends before SECONDS
   bool finished = false;
   std::optional<std::string> wav;
   std::optional<std::string> failure;
@@ -68,10 +81,19 @@ int main(int argc, char** argv) {
     failed = true;
     changed.notify_all();
   };
+  std::thread signalWaiter([&] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    std::lock_guard lock(mutex);
+    failed = true;  // not a failure of the recording: it only ends the wait below
+    changed.notify_all();
+  });
   try {
     capture.start(directory, makeRecordingId());
   } catch (const std::exception& error) {
     std::cerr << "talvo-capture: " << error.what() << "\n";
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
     return 2;
   }
   {
@@ -90,6 +112,8 @@ int main(int argc, char** argv) {
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return finished; });
   }
+  pthread_kill(signalWaiter.native_handle(), SIGTERM);  // ends its wait
+  signalWaiter.join();
   if (!wav) {
     std::cerr << "talvo-capture: " << failure.value_or("no file") << "\n";
     return 1;
