@@ -249,8 +249,9 @@ TEST(NativeAudioCaptureFailures, SleepIsAlsoNoticedAtStop) {
 }
 
 TEST(NativeAudioCaptureFailures, TheLengthLimitEndsExactlyAtTheLimit) {
-  // A 2-second limit stands in for 6 hours (see LongRecordingTest for the real one).
-  CaptureRig rig({false, 2});
+  // A 2-second limit stands in for 6 hours (see LongRecordingTest for the real one). At this
+  // start time (start + 2) − start is 1.9999999999995453 s: the end must still be sample 32000.
+  CaptureRig rig({false, 2}, 4094.122);
   std::string wav = rig.start();
   rig.clock->advance(1.9);
   rig.engine->flushNow();
