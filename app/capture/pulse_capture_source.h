@@ -1,0 +1,81 @@
+#pragma once
+// A capture source on a PulseAudio record stream: the default output's monitor (everything the
+// computer plays) or the default input (the microphone). The server is asked for 32-bit float,
+// mono, 16 kHz, so it does the resampling. Blocks are stamped on CLOCK_MONOTONIC at the moment
+// their first frame was captured, from the read time minus the duration of what was read,
+// de-jittered (ArrivalOriginEstimator). Measured against the stream's reported latency, this aligned
+// the two sources better and without jumps (bench/README-capture.md).
+//
+// The stream follows the user's default device: when the default output or input changes during
+// a recording it is moved there. A lost server or a killed stream is reported to the engine
+// as a lost source at once.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/capture/arrival_origin_estimator.h"
+#include "app/capture/audio_source.h"
+#include "app/capture/pulse_context.h"
+
+namespace talvo {
+
+class PulseCaptureSource final : public AudioSource, private PulseContext::Listener {
+ public:
+  enum class Device { monitor, microphone };
+  // How a block's first frame is dated: `blockDuration` (read time minus the length of what was
+  // read, lower envelope over 2 s) is what the program uses; `latency` (read time minus the
+  // server's reported latency) is kept for measuring the difference.
+  enum class Stamping { blockDuration, latency };
+
+  PulseCaptureSource(std::shared_ptr<PulseContext> context, Device device,
+                     Stamping stamping = Stamping::blockDuration);
+  ~PulseCaptureSource() override;
+
+  void start(AudioSourceSink& sink) override;
+  void stop() noexcept override;
+
+  // The two sources of a recording on one shared connection.
+  static std::pair<std::unique_ptr<AudioSource>, std::unique_ptr<AudioSource>> makePair(
+      Stamping stamping = Stamping::blockDuration, const std::string& server = {});
+
+ private:
+  static void readCallback(pa_stream* stream, size_t bytes, void* self);
+  static void stateCallback(pa_stream* stream, void* self);
+  static void sinkInfoCallback(pa_context* context, const pa_sink_info* info, int eol, void* self);
+  void contextLost() override;
+  void defaultsChanged(const std::string& sink, const std::string& source) override;
+  void moveTo(const std::string& sourceName);
+  struct Segment {
+    std::int64_t frame;   // position in the stream (frames read since the timing was reset)
+    std::size_t offset;   // where its samples start in block_
+    std::size_t count;
+  };
+  static void timingCallback(pa_stream* stream, void* self);
+  void deliverPending();
+  void readFormat();
+  void resetTiming();
+  void lost();
+  void release();  // with the lock held
+
+  std::shared_ptr<PulseContext> context_;
+  Device device_;
+  Stamping stamping_;
+  AudioSourceSink* sink_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  pa_operation* pendingLookup_ = nullptr;
+  bool lostReported_ = false;
+  std::vector<float> block_;
+  std::vector<Segment> segments_;
+  std::int64_t framesRead_ = 0;
+  // Read but not yet delivered: contiguous frames from stream position pendingFrame_.
+  std::vector<float> pending_;
+  std::int64_t pendingFrame_ = 0;
+  double origin_ = 0;
+  unsigned channels_ = 0;    // 1 when the server delivers what was asked, else 0
+  double sampleRate_ = 0;  // capture time of stream position 0, as last estimated
+  ArrivalOriginEstimator arrivals_;
+};
+
+}  // namespace talvo
