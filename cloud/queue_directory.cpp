@@ -36,14 +36,19 @@ UniqueFd QueueDirectory::open() const {
 }
 
 QueueDirectory::OpenedFile QueueDirectory::safeOpenAt(int dirfd, const std::string& name, std::int64_t limit) const {
-  UniqueFd file(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!file) throw CloudFailure("FILE_UNAVAILABLE", 0);
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !posix_file::isOwnedSingleLinkFile(info) || info.st_size < 0 ||
-      info.st_size > limit) {
-    throw CloudFailure("FILE_UNSAFE", 0);
+  // A record replaced by a save between our open and fstat has no links left; that is a
+  // normal race with the writer, not a hostile file, so the name is opened again.
+  for (int attempt = 0;; ++attempt) {
+    UniqueFd file(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) throw CloudFailure("FILE_UNAVAILABLE", 0);
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) throw CloudFailure("FILE_UNSAFE", 0);
+    if (info.st_nlink == 0 && S_ISREG(info.st_mode) && attempt < 8) continue;
+    if (!posix_file::isOwnedSingleLinkFile(info) || info.st_size < 0 || info.st_size > limit) {
+      throw CloudFailure("FILE_UNSAFE", 0);
+    }
+    return OpenedFile{std::move(file), static_cast<std::int64_t>(info.st_size)};
   }
-  return OpenedFile{std::move(file), static_cast<std::int64_t>(info.st_size)};
 }
 
 QueueDirectory::OpenedFile QueueDirectory::safeOpen(const std::string& name, std::int64_t limit) const {
