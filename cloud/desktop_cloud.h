@@ -142,6 +142,8 @@ class DesktopCloud {
   void storeVault(CloudVault next, const std::function<void()>& afterStore = {});
   // Caller holds mutex_: increments the epoch and cancels and forgets the refresh flight.
   void endCredentialsLocked();
+  // resetPair for a caller that already holds writeMutex_.
+  void resetPairHeld();
   std::string performRefresh(const DeviceLogin& login, const std::string& rotation, std::int64_t epoch,
                              const std::string& flightId, const std::shared_ptr<CancellationFlag>& cancellation);
   bool isTelegramLink(const std::string& text) const;

@@ -64,9 +64,9 @@ enum class FaultKind {
 struct Fault {
   FaultKind kind = FaultKind::serverError;
   int status = 503;
-  std::string code;           // for serverError: {"error": code} when not empty
-  std::string body;           // for reply
-  std::string location;       // for redirect
+  std::string code{};         // for serverError: {"error": code} when not empty
+  std::string body{};         // for reply
+  std::string location{};     // for redirect
   std::size_t size = 0;       // for declaredOversize / streamedBody
   std::chrono::milliseconds delay{0};  // for slowBody
   int count = 1;              // how many matching requests it hits

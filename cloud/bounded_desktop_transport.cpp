@@ -1,0 +1,242 @@
+#include "cloud/bounded_desktop_transport.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "cloud/cloud_failure.h"
+#include "cloud/transport_error.h"
+
+namespace talvo {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+void initialiseCurlOnce() {
+  static const bool done = [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    return true;
+  }();
+  (void)done;
+}
+
+// Everything one exchange's callbacks need; lives on the sender's stack.
+struct Exchange {
+  CURL* curl = nullptr;
+  const HttpRequest* request = nullptr;
+  std::chrono::milliseconds idleLimit{};
+  SteadyClock::time_point lastActivity = SteadyClock::now();
+  curl_off_t lastUp = 0;
+  curl_off_t lastDown = 0;
+  HttpExchange result;
+  bool headersDone = false;
+  std::optional<CloudFailure> failure;  // a limit of ours stopped the exchange
+  bool idleExpired = false;
+  bool cancelled = false;
+};
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string trim(const std::string& text) {
+  auto begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return {};
+  auto end = text.find_last_not_of(" \t\r\n");
+  return text.substr(begin, end - begin + 1);
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* context) {
+  auto& exchange = *static_cast<Exchange*>(context);
+  size_t length = size * count;
+  exchange.lastActivity = SteadyClock::now();
+  std::string line(data, length);
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new header block (an interim 1xx reply is followed by the real one).
+    exchange.result.response.headers.clear();
+    exchange.headersDone = false;
+    return length;
+  }
+  if (line != "\r\n" && line != "\n") {
+    auto colon = line.find(':');
+    if (colon != std::string::npos)
+      exchange.result.response.headers.emplace_back(lowerCase(trim(line.substr(0, colon))),
+                                                     trim(line.substr(colon + 1)));
+    return length;
+  }
+  long status = 0;
+  curl_easy_getinfo(exchange.curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 100 && status < 200) return length;  // interim reply; the real head follows
+  exchange.headersDone = true;
+  exchange.result.response.status = status;
+  char* url = nullptr;
+  if (curl_easy_getinfo(exchange.curl, CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url != nullptr)
+    exchange.result.response.finalUrl = url;
+  // The declared length is judged before any body byte: a reply announcing more than we
+  // would ever accept is refused without reading it.
+  curl_off_t declared = -1;
+  curl_easy_getinfo(exchange.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &declared);
+  if (status < 100 || status > 999) {
+    exchange.failure.emplace("RESPONSE_INVALID", 0);
+    return 0;
+  }
+  if (declared > static_cast<curl_off_t>(BoundedDesktopTransport::maximumBody)) {
+    exchange.failure.emplace("RESPONSE_INVALID", 0);
+    return 0;
+  }
+  return length;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* context) {
+  auto& exchange = *static_cast<Exchange*>(context);
+  size_t length = size * count;
+  exchange.lastActivity = SteadyClock::now();
+  if (!exchange.headersDone) {
+    exchange.failure.emplace("RESPONSE_INVALID", 0);
+    return 0;
+  }
+  // Exactly the limit is fine; one byte more stops the transfer at once.
+  if (exchange.result.body.size() + length > BoundedDesktopTransport::maximumBody) {
+    exchange.failure.emplace("RESPONSE_TOO_LARGE", 0);
+    return 0;
+  }
+  exchange.result.body.append(data, length);
+  return length;
+}
+
+int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+  auto& exchange = *static_cast<Exchange*>(context);
+  if (exchange.request->cancellation && exchange.request->cancellation->cancelled()) {
+    exchange.cancelled = true;
+    return 1;
+  }
+  auto now = SteadyClock::now();
+  if (downloaded != exchange.lastDown || uploaded != exchange.lastUp) {
+    exchange.lastDown = downloaded;
+    exchange.lastUp = uploaded;
+    exchange.lastActivity = now;
+  } else if (now - exchange.lastActivity > exchange.idleLimit) {
+    exchange.idleExpired = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+struct BoundedDesktopTransport::Handle {
+  CURL* curl = nullptr;
+  Handle() : curl(curl_easy_init()) {}
+  ~Handle() {
+    if (curl != nullptr) curl_easy_cleanup(curl);
+  }
+};
+
+BoundedDesktopTransport::BoundedDesktopTransport() : BoundedDesktopTransport(Options{}) {}
+
+BoundedDesktopTransport::BoundedDesktopTransport(Options options) : options_(std::move(options)) {
+  initialiseCurlOnce();
+}
+
+BoundedDesktopTransport::~BoundedDesktopTransport() = default;
+
+std::unique_ptr<BoundedDesktopTransport::Handle> BoundedDesktopTransport::takeHandle() {
+  {
+    std::lock_guard lock(poolMutex_);
+    if (!idle_.empty()) {
+      auto handle = std::move(idle_.back());
+      idle_.pop_back();
+      return handle;
+    }
+  }
+  auto handle = std::make_unique<Handle>();
+  if (handle->curl == nullptr) throw TransportError(TransportError::Kind::network, CURLE_FAILED_INIT);
+  return handle;
+}
+
+void BoundedDesktopTransport::returnHandle(std::unique_ptr<Handle> handle) {
+  if (!options_.reuseConnections) return;
+  std::lock_guard lock(poolMutex_);
+  // A few idle handles cover the program's parallelism (queue, account, refresh).
+  if (idle_.size() < 4) idle_.push_back(std::move(handle));
+}
+
+HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
+  if (request.cancellation && request.cancellation->cancelled())
+    throw TransportError(TransportError::Kind::cancelled, CURLE_ABORTED_BY_CALLBACK);
+  auto handle = takeHandle();
+  CURL* curl = handle->curl;
+  // Reset keeps the handle's connection cache and TLS sessions; every option is set afresh.
+  curl_easy_reset(curl);
+
+  Exchange exchange;
+  exchange.curl = curl;
+  exchange.request = &request;
+  exchange.idleLimit = options_.limits.idle;
+
+  curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (options_.caFile) curl_easy_setopt(curl, CURLOPT_CAINFO, options_.caFile->c_str());
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.limits.total.count()));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.limits.idle.count()));
+  if (!options_.reuseConnections) {
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  }
+  // No cookie engine is ever switched on (no COOKIEFILE / COOKIEJAR), and libcurl keeps no
+  // response cache, so nothing of an exchange outlives it except the open connection.
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+
+  if (request.method == "GET") {
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  } else {
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    if (request.method != "DELETE" || !request.body.empty()) {
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    }
+  }
+
+  curl_slist* headers = nullptr;
+  for (const auto& [name, value] : request.headers) {
+    std::string line = name + ": " + value;
+    headers = curl_slist_append(headers, line.c_str());
+  }
+  // Without this libcurl waits for "100 Continue" before sending a large part.
+  headers = curl_slist_append(headers, "Expect:");
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+
+  CURLcode code = curl_easy_perform(curl);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+  curl_slist_free_all(headers);
+
+  if (code == CURLE_OK) {
+    returnHandle(std::move(handle));
+    if (!exchange.headersDone) throw CloudFailure("RESPONSE_INVALID", 0);
+    return std::move(exchange.result);
+  }
+  // A handle whose transfer was broken off may hold a half-read connection: never reuse it.
+  if (exchange.failure) throw *exchange.failure;
+  if (exchange.cancelled) throw TransportError(TransportError::Kind::cancelled, code);
+  if (exchange.idleExpired || code == CURLE_OPERATION_TIMEDOUT)
+    throw TransportError(TransportError::Kind::timedOut, code);
+  throw TransportError(TransportError::Kind::network, code);
+}
+
+}  // namespace talvo

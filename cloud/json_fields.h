@@ -1,0 +1,63 @@
+#pragma once
+// Strict readers for the members of a JSON object, shared by the records of the cloud client.
+// A missing required member, a wrong type, or a float where an integer belongs throws
+// JsonDecodingError; a missing or null optional member reads as none.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cloud/cloud_vault.h"
+
+namespace talvo::json_fields {
+
+inline const nlohmann::json& object(const nlohmann::json& json, const char* what) {
+  if (!json.is_object()) throw JsonDecodingError(std::string(what) + " is not an object");
+  return json;
+}
+
+inline const nlohmann::json* member(const nlohmann::json& json, const char* key) {
+  auto it = json.find(key);
+  if (it == json.end() || it->is_null()) return nullptr;
+  return &*it;
+}
+
+inline std::string requiredString(const nlohmann::json& json, const char* key) {
+  const auto* value = member(json, key);
+  if (value == nullptr || !value->is_string()) throw JsonDecodingError(std::string("missing string ") + key);
+  return value->get<std::string>();
+}
+
+inline std::optional<std::string> optionalString(const nlohmann::json& json, const char* key) {
+  const auto* value = member(json, key);
+  if (value == nullptr) return std::nullopt;
+  if (!value->is_string()) throw JsonDecodingError(std::string("not a string: ") + key);
+  return value->get<std::string>();
+}
+
+inline bool requiredBool(const nlohmann::json& json, const char* key) {
+  const auto* value = member(json, key);
+  if (value == nullptr || !value->is_boolean()) throw JsonDecodingError(std::string("missing boolean ") + key);
+  return value->get<bool>();
+}
+
+inline std::optional<std::int64_t> optionalInteger(const nlohmann::json& json, const char* key) {
+  const auto* value = member(json, key);
+  if (value == nullptr) return std::nullopt;
+  if (value->is_number_integer()) return value->get<std::int64_t>();  // also fits unsigned below 2^63
+  throw JsonDecodingError(std::string("not an integer: ") + key);
+}
+
+inline std::optional<double> optionalNumber(const nlohmann::json& json, const char* key) {
+  const auto* value = member(json, key);
+  if (value == nullptr) return std::nullopt;
+  if (!value->is_number()) throw JsonDecodingError(std::string("not a number: ") + key);
+  return value->get<double>();
+}
+
+inline void putOptional(nlohmann::json& json, const char* key, const std::optional<std::string>& value) {
+  if (value) json[key] = *value;
+}
+
+}  // namespace talvo::json_fields

@@ -1,0 +1,154 @@
+// The transport against the fake service over real TLS on loopback.
+#include "cloud/bounded_desktop_transport.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "cloud/cloud_failure.h"
+#include "cloud/transport_error.h"
+#include "testing/fake_transcription_service.h"
+
+namespace talvo {
+namespace {
+
+using testing::FakeTranscriptionService;
+using testing::Fault;
+using testing::FaultKind;
+
+constexpr const char* kPath = "/api/desktop/session";
+
+class TransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override { service.start(); }
+
+  BoundedDesktopTransport make(BoundedDesktopTransport::Limits limits = {}, bool reuse = true) {
+    BoundedDesktopTransport::Options options;
+    options.limits = limits;
+    options.caFile = service.caFile();
+    options.reuseConnections = reuse;
+    return BoundedDesktopTransport(options);
+  }
+  HttpRequest get() const {
+    HttpRequest request;
+    request.url = service.origin() + kPath;
+    return request;
+  }
+
+  FakeTranscriptionService service;
+};
+
+template <class F>
+CloudFailure cloudFailureOf(F&& action) {
+  try {
+    action();
+  } catch (const CloudFailure& failure) {
+    return failure;
+  }
+  ADD_FAILURE() << "no CloudFailure";
+  return CloudFailure("NONE", -1);
+}
+
+template <class F>
+TransportError transportErrorOf(F&& action) {
+  try {
+    action();
+  } catch (const TransportError& error) {
+    return error;
+  }
+  ADD_FAILURE() << "no TransportError";
+  return TransportError(TransportError::Kind::network, -1);
+}
+
+TEST_F(TransportTest, BodyLimitIsExactlyTwoMebibytes) {
+  auto transport = make();
+  service.armFault(kPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200000});
+  auto exchange = transport.send(get());
+  EXPECT_EQ(exchange.body.size(), 0x200000u);
+  EXPECT_EQ(exchange.response.status, 200);
+
+  service.armFault(kPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200001});
+  auto tooLarge = cloudFailureOf([&] { transport.send(get()); });
+  EXPECT_EQ(tooLarge.code(), "RESPONSE_TOO_LARGE");
+  EXPECT_EQ(tooLarge.status(), 0);
+
+  service.armFault(kPath, Fault{.kind = FaultKind::declaredOversize, .size = 0x200001});
+  auto declared = cloudFailureOf([&] { transport.send(get()); });
+  EXPECT_EQ(declared.code(), "RESPONSE_INVALID");
+  EXPECT_EQ(declared.status(), 0);
+
+  // The transport still works afterwards (a broken-off handle is not reused).
+  EXPECT_EQ(transport.send(get()).response.status, 401);
+}
+
+TEST_F(TransportTest, RedirectIsReturnedNotFollowed) {
+  auto transport = make();
+  service.armFault(kPath, Fault{.kind = FaultKind::redirect, .location = service.origin() + "/api/desktop/pairings"});
+  auto exchange = transport.send(get());
+  EXPECT_EQ(exchange.response.status, 302);
+  EXPECT_EQ(exchange.response.finalUrl, service.origin() + kPath);
+  EXPECT_EQ(service.requestCount("/api/desktop/pairings"), 0);
+}
+
+TEST_F(TransportTest, IdleAndTotalLimitsEndASlowReply) {
+  auto idle = make({.idle = std::chrono::milliseconds(700), .total = std::chrono::seconds(60)});
+  service.armFault(kPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(8)});
+  EXPECT_EQ(transportErrorOf([&] { idle.send(get()); }).kind(), TransportError::Kind::timedOut);
+
+  auto total = make({.idle = std::chrono::seconds(60), .total = std::chrono::milliseconds(700)});
+  service.armFault(kPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(8)});
+  EXPECT_EQ(transportErrorOf([&] { total.send(get()); }).kind(), TransportError::Kind::timedOut);
+}
+
+TEST_F(TransportTest, CancellationFromAnotherThreadEndsTheExchange) {
+  auto transport = make();
+  service.armFault(kPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(20)});
+  auto request = get();
+  request.cancellation = std::make_shared<CancellationFlag>();
+  std::thread canceller([flag = request.cancellation] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    flag->cancel();
+  });
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(transportErrorOf([&] { transport.send(request); }).kind(), TransportError::Kind::cancelled);
+  canceller.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+}
+
+TEST_F(TransportTest, OnlyTrustedHttpsIsSpoken) {
+  BoundedDesktopTransport systemTrust;  // the system store does not know the test authority
+  EXPECT_EQ(transportErrorOf([&] { systemTrust.send(get()); }).kind(), TransportError::Kind::network);
+
+  auto transport = make();
+  auto plain = get();
+  plain.url = "http://127.0.0.1:" + std::to_string(service.port()) + kPath;
+  EXPECT_EQ(transportErrorOf([&] { transport.send(plain); }).kind(), TransportError::Kind::network);
+  EXPECT_EQ(service.requestCount(kPath), 0);
+}
+
+TEST_F(TransportTest, ConnectionsAreReusedBetweenRequests) {
+  auto transport = make();
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(transport.send(get()).response.status, 401);
+  EXPECT_EQ(service.connectionCount(), 1);
+
+  auto fresh = make({}, false);
+  for (int i = 0; i < 3; ++i) fresh.send(get());
+  EXPECT_EQ(service.connectionCount(), 4);
+}
+
+TEST_F(TransportTest, SendsMethodHeadersAndBody) {
+  auto transport = make();
+  HttpRequest request;
+  request.method = "POST";
+  request.url = service.origin() + "/api/desktop/pairings";
+  request.headers = {{"Content-Type", "application/json"}, {"X-Probe", "1"}};
+  request.body = R"({"challenge":"x"})";
+  auto exchange = transport.send(request);
+  EXPECT_EQ(exchange.response.status, 400);
+  EXPECT_EQ(service.requestBodies("/api/desktop/pairings").at(0), request.body);
+  EXPECT_EQ(service.lastHeader("/api/desktop/pairings", "X-Probe"), "1");
+  EXPECT_FALSE(service.lastHeader("/api/desktop/pairings", "Cookie").has_value());
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,33 @@
+#pragma once
+// A cloud client wired to a running fake service over real TLS, with an in-memory vault store.
+#include <memory>
+#include <string>
+
+#include "cloud/bounded_desktop_transport.h"
+#include "cloud/desktop_cloud.h"
+#include "cloud/memory_device_store.h"
+#include "testing/fake_transcription_service.h"
+
+namespace talvo::testing {
+
+struct CloudRig {
+  FakeTranscriptionService service;
+  std::shared_ptr<MemoryDeviceStore> store = std::make_shared<MemoryDeviceStore>();
+  std::shared_ptr<BoundedDesktopTransport> transport;
+  std::unique_ptr<DesktopCloud> cloud;
+  DesktopCloud::Clock clock;  // used by restartClient; empty: the system clock
+
+  // Starts the service; the client is made with `limits` (short ones for time-out tests).
+  explicit CloudRig(BoundedDesktopTransport::Limits limits = {});
+  // A fresh client on the same store, as after a restart of the program.
+  void restartClient();
+
+  static FakeAccount alice();
+  static FakeAccount bob();
+  // Runs begin, approval as `account`, poll and confirm: the client ends linked.
+  void link(const FakeAccount& account = alice());
+  // The vault as stored (the store's text, decoded).
+  CloudVault storedVault() const;
+};
+
+}  // namespace talvo::testing
