@@ -10,6 +10,7 @@
 #include "core/posix_file.h"
 #include "core/recording_id.h"
 #include "core/unique_fd.h"
+#include "testing/fake_transcription_service.h"
 
 namespace talvo::testing {
 
@@ -265,19 +266,54 @@ FakeRunsResponse FakeRunsService::process(const FakeRunsRequest& request, const 
   return ok(json{{"job", {{"status", job->second.status}}}});
 }
 
+namespace {
+
+FakeRunsRequest translate(const httplib::Request& req, std::string body) {
+  FakeRunsRequest request;
+  request.method = req.method;
+  request.path = req.path;
+  for (const auto& [name, value] : req.params) request.query[name] = value;
+  for (const auto& [name, value] : req.headers) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    request.headers[lower] = value;
+  }
+  request.body = std::move(body);
+  return request;
+}
+
+// Headers go out, then the connection closes before any body: the client sees a broken reply.
+void dropConnection(httplib::Response& res) {
+  res.set_chunked_content_provider("application/json", [](std::size_t, httplib::DataSink&) { return false; });
+}
+
+}  // namespace
+
+void FakeRunsService::install(FakeTranscriptionService& service) {
+  auto serve = [this, &service](const httplib::Request& req, httplib::Response& res) {
+    std::optional<FakeDevice> device = service.authorize(req, res);
+    if (!device) return;
+    FakeRunsRequest request = translate(req, req.body);
+    request.owner = device->ownerId;
+    std::optional<FakeRunsResponse> response = handle(request);
+    if (!response) return FakeTranscriptionService::refuse(res, 404, "NOT_FOUND");
+    if (response->dropConnection) return dropConnection(res);
+    res.status = response->status;
+    res.set_content(response->body, "application/json");
+  };
+  service.addRoute("POST", "/api/runs", serve);
+  service.addRoute("GET", R"(/api/runs/[^/]+)", serve);
+  service.addRoute("GET", R"(/api/runs/[^/]+/chunks)", serve);
+  service.addRoute("PUT", R"(/api/runs/[^/]+/chunks/[0-9]+)", serve);
+  service.addRoute("POST", R"(/api/runs/[^/]+/finalize)", serve);
+  service.addRoute("GET", R"(/api/runs/[^/]+/processing)", serve);
+  service.addRoute("POST", R"(/api/runs/[^/]+/process)", serve);
+}
+
 void FakeRunsService::install(httplib::Server& server,
                               std::function<std::optional<std::string>(const std::string&)> ownerOfToken) {
   auto serve = [this, ownerOfToken](const httplib::Request& req, httplib::Response& res, std::string body) {
-    FakeRunsRequest request;
-    request.method = req.method;
-    request.path = req.path;
-    for (const auto& [name, value] : req.params) request.query[name] = value;
-    for (const auto& [name, value] : req.headers) {
-      std::string lower = name;
-      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      request.headers[lower] = value;
-    }
-    request.body = std::move(body);
+    FakeRunsRequest request = translate(req, std::move(body));
     const std::string authorization = req.get_header_value("Authorization");
     std::optional<std::string> owner;
     if (authorization.rfind("Bearer ", 0) == 0) owner = ownerOfToken(authorization.substr(7));
@@ -293,11 +329,7 @@ void FakeRunsService::install(httplib::Server& server,
       res.set_content(json{{"error", "NOT_FOUND"}}.dump(), "application/json");
       return;
     }
-    if (response->dropConnection) {
-      // Headers go out, then the connection closes before any body: the client sees a broken reply.
-      res.set_chunked_content_provider("application/json", [](std::size_t, httplib::DataSink&) { return false; });
-      return;
-    }
+    if (response->dropConnection) return dropConnection(res);
     res.status = response->status;
     res.set_content(response->body, "application/json");
   };
@@ -328,10 +360,7 @@ void FakeRunsService::install(httplib::Server& server,
                  body.append(data, length);
                  return true;
                });
-               if (cut) {
-                 res.set_chunked_content_provider("application/json", [](std::size_t, httplib::DataSink&) { return false; });
-                 return;
-               }
+               if (cut) return dropConnection(res);
                serve(req, res, std::move(body));
              });
 }

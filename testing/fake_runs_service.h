@@ -20,6 +20,8 @@ class Server;
 
 namespace talvo::testing {
 
+class FakeTranscriptionService;
+
 struct FakeRunsRequest {
   std::string method;
   std::string path;  // without the query
@@ -75,8 +77,11 @@ class FakeRunsService {
   // Answers a request under /api/runs; none for any other path.
   std::optional<FakeRunsResponse> handle(const FakeRunsRequest& request);
 
-  // Serves the endpoints on `server`; `ownerOfToken` maps a bearer token to its account (none
-  // answers 401). Part bodies are read as a stream and never held beyond 4 MiB.
+  // Serves the endpoints from the fake transcription service (before its start()): bearer
+  // tokens are the sessions that service issued.
+  void install(FakeTranscriptionService& service);
+  // Serves the endpoints on a bare server; `ownerOfToken` maps a bearer token to its account
+  // (none answers 401). Part bodies are read as a stream, at most one part plus one byte.
   void install(httplib::Server& server, std::function<std::optional<std::string>(const std::string&)> ownerOfToken);
 
   // Test controls and inspection.
