@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "core/posix_file.h"
 #include "core/recording_id.h"
@@ -291,6 +292,11 @@ void dropConnection(httplib::Response& res) {
 
 void FakeRunsService::install(FakeTranscriptionService& service) {
   auto serve = [this, &service](const httplib::Request& req, httplib::Response& res) {
+    ++inFlight_;
+    struct Done {
+      std::atomic<int>& count;
+      ~Done() { --count; }
+    } done{inFlight_};
     std::optional<FakeDevice> device = service.authorize(req, res);
     if (!device) return;
     FakeRunsRequest request = translate(req, req.body);
@@ -420,6 +426,12 @@ int FakeRunsService::processRequests(const std::string& id) const {
 int FakeRunsService::repeatedParts() const {
   std::lock_guard lock(mutex_);
   return repeatedParts_;
+}
+
+void FakeRunsService::waitIdle() const {
+  // A request whose body has fully arrived reaches its handler within moments.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  while (inFlight_.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 int FakeRunsService::acceptedParts() const {

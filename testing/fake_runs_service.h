@@ -5,6 +5,7 @@
 // parts, and processing jobs finish after a delay or when a test says so. Switches inject the
 // faults the upload queue must survive. The logic is transport-free (`handle`) so suites can
 // drive it directly; `install` serves it from an HTTPS server.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -97,6 +98,8 @@ class FakeRunsService {
   int processRequests(const std::string& id) const;
   // Part uploads that arrived for a sequence number the run already held.
   int repeatedParts() const;
+  // Waits until no request is being handled (e.g. after its client was killed mid-request).
+  void waitIdle() const;
   int acceptedParts() const;
 
  private:
@@ -122,6 +125,7 @@ class FakeRunsService {
   Faults faults_;
   std::optional<std::chrono::milliseconds> jobDelay_;
   int repeatedParts_ = 0;
+  std::atomic<int> inFlight_{0};
   int acceptedParts_ = 0;
 };
 
