@@ -28,16 +28,30 @@ struct ErrorHolder {
 
 [[noreturn]] void storageFailure() { throw CloudFailure("CREDENTIAL_STORAGE", 0); }
 
-// libsecret reports "nothing found" both for a missing item and for a locked keyring: only an
-// unlocked default collection makes the empty answer mean "no item".
-void requireUnlockedKeyring() {
+// libsecret reports "nothing found" both for a missing item and for a locked keyring: the
+// empty answer means "no item" only if the default collection is not locked and no item with
+// our attributes sits locked somewhere else. A keyring that has no default collection yet
+// (nothing was ever stored) holds no item of ours either.
+void requireNothingLocked(const std::string& service, const char* account) {
   ErrorHolder failure;
   SecretCollection* collection =
       secret_collection_for_alias_sync(nullptr, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &failure.error);
-  if (failure.error != nullptr || collection == nullptr) storageFailure();
-  bool locked = secret_collection_get_locked(collection);
-  g_object_unref(collection);
-  if (locked) storageFailure();
+  if (failure.error != nullptr) storageFailure();
+  if (collection != nullptr) {
+    bool locked = secret_collection_get_locked(collection);
+    g_object_unref(collection);
+    if (locked) storageFailure();
+  }
+  GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+  g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(service.c_str()));
+  g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account));
+  GList* items = secret_service_search_sync(nullptr, schema(), attributes, SECRET_SEARCH_ALL, nullptr, &failure.error);
+  g_hash_table_unref(attributes);
+  bool lockedItem = false;
+  for (GList* item = items; item != nullptr; item = item->next)
+    lockedItem = lockedItem || secret_item_get_locked(SECRET_ITEM(item->data));
+  g_list_free_full(items, g_object_unref);
+  if (failure.error != nullptr || lockedItem) storageFailure();
 }
 
 }  // namespace
@@ -51,7 +65,7 @@ CloudVault KeychainDeviceStore::load() {
     storageFailure();
   }
   if (secret == nullptr) {
-    requireUnlockedKeyring();
+    requireNothingLocked(service, account);
     return CloudVault{};
   }
   std::string text(secret);

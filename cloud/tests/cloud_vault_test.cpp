@@ -1,0 +1,73 @@
+// The stored form of the vault and the strict reading of the account records.
+#include "cloud/cloud_vault.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cloud/cloud_failure.h"
+#include "cloud/cloud_replies.h"
+#include "cloud/memory_device_store.h"
+
+namespace talvo {
+namespace {
+
+constexpr const char* kSession =
+    R"({"token":"t","expiresAt":"2026-12-07T10:00:00.5Z","ownerId":"1001","refreshToken":"r","refreshExpiresAt":"x"})";
+
+TEST(CloudVault, AbsentMembersAreLeftOutAndRoundTrip) {
+  EXPECT_EQ(CloudVault{}.encode(), "{}");
+  CloudVault vault;
+  vault.pair = PendingPair{"3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a", std::string(43, 'v'), std::nullopt, "ABCDEF12",
+                           CloudAccount{"1001", std::nullopt, "alice"}, std::nullopt};
+  auto json = nlohmann::json::parse(vault.encode());
+  EXPECT_EQ(json.size(), 1u);
+  EXPECT_FALSE(json["pair"].contains("approvalUrl"));
+  EXPECT_FALSE(json["pair"]["account"].contains("name"));
+  EXPECT_EQ(CloudVault::decode(vault.encode()), vault);
+
+  vault.pair.reset();
+  vault.login = DeviceLogin{CloudSession::fromJson(nlohmann::json::parse(kSession)), "dev", std::nullopt};
+  vault.rotationId = "rot";
+  vault.cachedInfo = CloudInfo{"1001", "dev", "https://t.me/b", "https://t.me/b",
+                               CloudRights{"basic", 120, 1767225600000.0}};
+  EXPECT_EQ(CloudVault::decode(vault.encode()), vault);
+  EXPECT_NE(vault.encode().find(R"("paidUntil":1767225600000)"), std::string::npos);
+}
+
+TEST(CloudVault, ReadingIsStrict) {
+  // Null optional members read as absent; a login without its refresh token does not read.
+  EXPECT_FALSE(CloudVault::decode(R"({"login":null,"rotationId":null})").login);
+  EXPECT_TRUE(CloudVault::decode(R"({"pair":{"operationId":"o","verifier":"v"}})").pair);
+  for (const char* text : {
+           R"({"login":{"session":{"token":"t","expiresAt":"e","ownerId":"1","refreshExpiresAt":"x"},"deviceId":"d"}})",
+           R"({"login":{"session":)" "{\"token\":\"t\",\"expiresAt\":\"e\",\"ownerId\":1,\"refreshToken\":\"r\",\"refreshExpiresAt\":\"x\"}"
+           R"(,"deviceId":"d"}})",
+           R"({"pair":{"operationId":"o"}})",
+           R"({"rotationId":5})",
+           R"({"cachedInfo":{"ownerId":"1","deviceId":"d","libraryUrl":"l","tariffUrl":"t","rights":{"plan":"p","remainingSeconds":1.5}}})",
+           R"({"cachedInfo":{"ownerId":"1","deviceId":"d","libraryUrl":"l","tariffUrl":"t","rights":{"plan":"p","paidUntil":"soon"}}})",
+           "[]", "not json", ""}) {
+    EXPECT_THROW(CloudVault::decode(text), JsonDecodingError) << text;
+  }
+}
+
+TEST(CloudReplies, LibraryLinkHasExactlyTwoStringMembers) {
+  EXPECT_NO_THROW(LibraryLinkResponse::fromJson(nlohmann::json::parse(R"({"url":"u","expiresAt":"e"})")));
+  for (const char* text : {R"({"url":"u"})", R"({"url":"u","expiresAt":"e","x":null})", R"({"url":1,"expiresAt":"e"})"}) {
+    EXPECT_THROW(LibraryLinkResponse::fromJson(nlohmann::json::parse(text)), JsonDecodingError) << text;
+  }
+  EXPECT_THROW(SettleReply::fromJson(nlohmann::json::parse(R"({"settled":"true"})")), JsonDecodingError);
+  EXPECT_THROW(PairPoll::fromJson(nlohmann::json::parse(R"({"ownerId":"1"})")), JsonDecodingError);
+}
+
+TEST(MemoryDeviceStore, BoundsTheStoredDocument) {
+  std::string head = R"({"rotationId":")";
+  std::string exact = head + std::string(CloudVault::maximumStoredSize - head.size() - 2, 'r') + "\"}";
+  EXPECT_TRUE(MemoryDeviceStore(exact).load().rotationId);
+  std::string over = head + std::string(CloudVault::maximumStoredSize - head.size() - 1, 'r') + "\"}";
+  EXPECT_THROW(MemoryDeviceStore(over).load(), CloudFailure);
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,208 @@
+// Token access and refresh with rotation, account information, the library link and
+// disconnect, against the fake service.
+#include <gtest/gtest.h>
+
+#include "cloud/tests/cloud_test_support.h"
+#include "cloud/transport_error.h"
+#include "core/base64.h"
+#include "core/recording_id.h"
+
+namespace talvo {
+namespace {
+
+using testing::CloudRig;
+using testing::Fault;
+using testing::FaultKind;
+
+constexpr const char* kRefresh = "/api/session/refresh";
+constexpr const char* kInfo = "/api/desktop/session";
+constexpr const char* kLibrary = "/api/desktop/library-link";
+
+template <class F>
+CloudFailure failureOf(F&& action) {
+  try {
+    action();
+  } catch (const CloudFailure& failure) {
+    return failure;
+  }
+  ADD_FAILURE() << "no CloudFailure";
+  return CloudFailure("NONE", -1);
+}
+
+#define EXPECT_CLOUD_FAILURE(action, expectedCode, expectedStatus) \
+  do {                                                             \
+    auto failure_ = failureOf([&] { action; });                    \
+    EXPECT_EQ(failure_.code(), expectedCode);                      \
+    EXPECT_EQ(failure_.status(), expectedStatus);                  \
+  } while (false)
+
+class Session : public ::testing::Test {
+ protected:
+  void SetUp() override { rig.link(); }
+  // A client that believes it is `ahead` later than it is (tokens live 3600 s).
+  void shiftClock(std::chrono::seconds ahead) {
+    rig.clock = [ahead] { return std::chrono::system_clock::now() + ahead; };
+    rig.restartClient();
+  }
+  std::string token() const { return rig.storedVault().login->session.token; }
+
+  CloudRig rig;
+  DesktopCloud& cloud() { return *rig.cloud; }
+};
+
+TEST_F(Session, TokenIsRefreshedOnlyWithinFiveMinutesOfExpiry) {
+  shiftClock(std::chrono::seconds(3600 - 320));
+  std::string original = token();
+  EXPECT_EQ(cloud().access("1001"), original);
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 0);
+
+  shiftClock(std::chrono::seconds(3600 - 280));
+  std::string fresh = cloud().access("1001");
+  EXPECT_NE(fresh, original);
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  auto stored = rig.storedVault();
+  EXPECT_EQ(stored.login->session.token, fresh);
+  EXPECT_FALSE(stored.rotationId);
+  EXPECT_CLOUD_FAILURE(cloud().access("2002"), "OWNER_MISMATCH", 403);
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+}
+
+TEST_F(Session, UnreadableExpiryRefreshesUntilARefreshSucceeds) {
+  auto vault = rig.storedVault();
+  vault.login->session.expiresAt = "tomorrow";
+  rig.store->save(vault);
+  rig.restartClient();
+  cloud().access("1001");
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  cloud().access("1001");
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+}
+
+TEST_F(Session, LostRefreshReplyIsRepeatedWithTheSameRotation) {
+  shiftClock(std::chrono::seconds(3600 - 100));
+  rig.service.armFault(kRefresh, Fault{.kind = FaultKind::lostReply});
+  EXPECT_THROW(cloud().access("1001"), TransportError);
+  auto pending = rig.storedVault();
+  ASSERT_TRUE(pending.rotationId);
+
+  // Even with a token that is still good, a pending rotation is finished first.
+  shiftClock(std::chrono::seconds(0));
+  std::string fresh = cloud().access("1001");
+  auto bodies = rig.service.requestBodies(kRefresh);
+  ASSERT_EQ(bodies.size(), 2u);
+  EXPECT_EQ(bodies[0], bodies[1]);
+  EXPECT_EQ(nlohmann::json::parse(bodies[1])["rotationId"], *pending.rotationId);
+  EXPECT_EQ(token(), fresh);
+  EXPECT_FALSE(rig.storedVault().rotationId);
+}
+
+TEST_F(Session, ASpentRefreshTokenWithAnotherRotationIsRefused) {
+  auto before = rig.storedVault();
+  cloud().access("1001", before.login->session.token);  // forces a refresh: rotation spent
+  // Replay the spent refresh token under a new rotation id.
+  before.rotationId = makeRecordingId();
+  rig.store->save(before);
+  rig.restartClient();
+  EXPECT_CLOUD_FAILURE(cloud().access("1001"), "AUTH_REQUIRED", 401);
+  EXPECT_TRUE(cloud().owner());  // a refused refresh never removes the login
+}
+
+TEST_F(Session, RefusedTokenGetsOneRefreshAndOneRepeat) {
+  rig.service.armFault(kInfo, Fault{.kind = FaultKind::unauthorized});
+  auto info = cloud().refreshInfo();
+  EXPECT_EQ(info.ownerId, "1001");
+  EXPECT_EQ(rig.service.requestCount(kInfo), 2);
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+
+  rig.service.armFault(kInfo, Fault{.kind = FaultKind::unauthorized, .count = 2});
+  EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "AUTH_REQUIRED", 401);
+  EXPECT_EQ(rig.service.requestCount(kInfo), 4);
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 2);
+}
+
+TEST_F(Session, RefusedTokenAlreadyReplacedIsNotRefreshedAgain) {
+  std::string old = token();
+  cloud().access("1001", old);
+  std::string current = token();
+  EXPECT_EQ(cloud().access("1001", old), current);
+  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+}
+
+TEST_F(Session, AccountInfoIsCheckedAndCachedOnlyWhenItChanges) {
+  int saves = rig.store->saveCount();
+  auto info = cloud().refreshInfo();
+  EXPECT_EQ(info.rights->plan, "unlimited");
+  cloud().refreshInfo();
+  EXPECT_EQ(rig.store->saveCount(), saves + 1);
+  rig.restartClient();
+  EXPECT_EQ(cloud().info(), info);
+
+  rig.service.armFault(kInfo, Fault{.kind = FaultKind::wrongOwner});
+  EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "OWNER_MISMATCH", 403);
+  rig.service.armFault(kInfo, Fault{.kind = FaultKind::wrongDevice});
+  EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "OWNER_MISMATCH", 403);
+
+  auto foreign = info.toJson();
+  foreign["tariffUrl"] = "https://evil.example/tariff";
+  rig.service.armFault(kInfo, Fault{.kind = FaultKind::reply, .status = 200, .body = foreign.dump()});
+  EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "RESPONSE_INVALID", 0);
+  EXPECT_EQ(rig.storedVault().cachedInfo, info);
+}
+
+TEST_F(Session, LibraryLinkIsAOneTimeHandoffOnTheOrigin) {
+  std::string url = cloud().libraryLink();
+  std::string prefix = rig.service.origin() + "/library/#handoff=";
+  ASSERT_EQ(url.rfind(prefix, 0), 0u);
+  EXPECT_TRUE(rig.service.redeemHandoff(url.substr(prefix.size())));
+  EXPECT_FALSE(rig.service.redeemHandoff(url.substr(prefix.size())));
+}
+
+TEST_F(Session, LibraryLinkRepliesAreChecked) {
+  std::string prefix = rig.service.origin() + "/library/#handoff=";
+  std::vector<std::uint8_t> bytes(32, 7);
+  std::string value = encodeBase64Url(bytes);
+  auto at = [](int seconds) {
+    return formatInternetDateTime(std::chrono::system_clock::now() + std::chrono::seconds(seconds));
+  };
+  auto arm = [&](const nlohmann::json& body) {
+    rig.service.armFault(kLibrary, Fault{.kind = FaultKind::reply, .status = 200, .body = body.dump()});
+  };
+  arm({{"url", prefix + value}, {"expiresAt", at(60)}});
+  EXPECT_EQ(cloud().libraryLink(), prefix + value);
+
+  arm({{"url", prefix + value}, {"expiresAt", at(60)}, {"extra", "x"}});
+  EXPECT_CLOUD_FAILURE(cloud().libraryLink(), "RESPONSE_INVALID", 200);
+  arm({{"url", prefix + value}, {"expiresAt", at(125)}});
+  EXPECT_CLOUD_FAILURE(cloud().libraryLink(), "RESPONSE_INVALID", 0);
+  arm({{"url", prefix + value}, {"expiresAt", at(-1)}});
+  EXPECT_CLOUD_FAILURE(cloud().libraryLink(), "RESPONSE_INVALID", 0);
+  arm({{"url", "https://evil.example/library/#handoff=" + value}, {"expiresAt", at(60)}});
+  EXPECT_CLOUD_FAILURE(cloud().libraryLink(), "RESPONSE_INVALID", 0);
+  // A service echoing the access token as the hand-off value.
+  std::string current = cloud().access("1001");
+  arm({{"url", prefix + current}, {"expiresAt", at(60)}});
+  EXPECT_CLOUD_FAILURE(cloud().libraryLink(), "RESPONSE_INVALID", 0);
+}
+
+TEST_F(Session, DisconnectRevokesAndForgetsEverything) {
+  cloud().refreshInfo();
+  std::string device = rig.storedVault().login->deviceId;
+
+  rig.service.armFault("/api/session", Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"revoked":false})"});
+  EXPECT_CLOUD_FAILURE(cloud().disconnect(), "RESPONSE_INVALID", 0);
+  EXPECT_TRUE(cloud().owner());
+
+  cloud().disconnect();
+  EXPECT_FALSE(cloud().owner() || cloud().account() || cloud().pending() || cloud().info());
+  EXPECT_EQ(rig.store->storedText(), "{}");
+  EXPECT_FALSE(rig.service.deviceActive(device));
+  EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "AUTH_REQUIRED", 401);
+  EXPECT_CLOUD_FAILURE(cloud().libraryLink(), "AUTH_REQUIRED", 401);
+
+  int requests = rig.service.requestCount("/api/session");
+  cloud().disconnect();  // nothing to do: no request
+  EXPECT_EQ(rig.service.requestCount("/api/session"), requests);
+}
+
+}  // namespace
+}  // namespace talvo
