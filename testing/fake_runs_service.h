@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -74,6 +75,7 @@ class FakeRunsService {
 
   // Parts are stored under `storage` (a private directory that must exist).
   explicit FakeRunsService(std::string storage);
+  ~FakeRunsService();
 
   // Answers a request under /api/runs; none for any other path.
   std::optional<FakeRunsResponse> handle(const FakeRunsRequest& request);
@@ -103,6 +105,7 @@ class FakeRunsService {
   int acceptedParts() const;
 
  private:
+  struct PrefixHash;
   struct Job {
     std::string status;
     std::optional<std::chrono::steady_clock::time_point> readyAt;
@@ -121,6 +124,7 @@ class FakeRunsService {
   mutable std::mutex mutex_;
   std::map<std::string, RunState> runs_;
   std::map<std::string, Job> jobs_;
+  std::map<std::string, std::unique_ptr<PrefixHash>> prefixes_;
   std::map<std::string, int> processRequests_;
   Faults faults_;
   std::optional<std::chrono::milliseconds> jobDelay_;
