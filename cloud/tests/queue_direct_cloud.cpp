@@ -1,6 +1,5 @@
 #include "cloud/tests/queue_direct_cloud.h"
 
-#include <regex>
 #include <stdexcept>
 
 #include "cloud/cloud_failure.h"
@@ -64,10 +63,9 @@ UploadReply QueueDirectCloud::call(const UploadRequest& request, const std::stri
   if (response->dropConnection) throw std::runtime_error("connection lost");
   nlohmann::json body = nlohmann::json::parse(response->body, nullptr, false);
   if (response->status < 200 || response->status > 299) {
-    static const std::regex code_pattern("^[A-Z0-9_]{1,64}$");
     std::string code = "HTTP_" + std::to_string(response->status);
     if (body.is_object() && body.contains("error") && body["error"].is_string() &&
-        std::regex_match(body["error"].get<std::string>(), code_pattern)) {
+        CloudFailure::isServiceCode(body["error"].get<std::string>())) {
       code = body["error"].get<std::string>();
     }
     throw CloudFailure(code, response->status);
