@@ -149,6 +149,7 @@ std::optional<FakeRunsResponse> FakeRunsService::handle(const FakeRunsRequest& r
       chunks.push_back(json{{"seq", part.seq}, {"sha256", part.sha256}, {"bytes", part.bytes}});
     }
     json reply{{"chunks", chunks}};
+    if (faults_.listingHasNextPage && !next_after) next_after = 0;
     if (next_after) reply["nextAfter"] = *next_after;
     return ok(reply);
   }
@@ -173,6 +174,7 @@ FakeRunsResponse FakeRunsService::createRun(const FakeRunsRequest& request) {
     return error(400, "RUN_INVALID");
   }
   const std::string id = body["id"].get<std::string>();
+  if (faults_.createdRunId) return ok(json{{"id", *faults_.createdRunId}, {"status", "open"}});
   auto found = runs_.find(id);
   if (found != runs_.end()) {
     if (found->second.owner != request.owner) return error(403, "OWNER_MISMATCH");

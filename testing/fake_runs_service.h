@@ -71,6 +71,10 @@ class FakeRunsService {
     bool refuseParts413 = false;
     // The next processing request starts the job, then the reply is lost.
     bool loseNextProcessReply = false;
+    // Listings say there is a further page ("nextAfter").
+    bool listingHasNextPage = false;
+    // Run creation answers with this run id instead of the recording's.
+    std::optional<std::string> createdRunId;
   };
 
   // Parts are stored under `storage` (a private directory that must exist).

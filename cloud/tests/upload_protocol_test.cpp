@@ -139,12 +139,36 @@ TEST_F(UploadProtocolTest, StaleOrForeignPartsStopTheUpload) {
 
   std::string paged = world.record(100, false, 3);
   faults.extraListedPart.reset();
+  faults.listingHasNextPage = true;
   world.service.setFaults(faults);
-  world.cloud.setBeforeCall([](const UploadRequest& request) {
-    if (request.path.ends_with("/chunks")) throw CloudFailure("CHUNK_CONFLICT", 409);
-  });
+  int puts = world.cloud.count("PUT");
   world.queue.sync();
   EXPECT_EQ(world.item(paged).state, "attention");
+  EXPECT_EQ(world.item(paged).errorCode, "CHUNK_CONFLICT");
+  EXPECT_EQ(world.cloud.count("PUT"), puts);
+}
+
+TEST_F(UploadProtocolTest, ServiceRepliesCannotSkipVerificationOrSteerRequests) {
+  // "Already finalized" without the run being finalized: verification refuses it.
+  std::string claimed = world.record(3000);
+  world.cloud.setBeforeCall([](const UploadRequest& request) {
+    if (request.path.ends_with("/finalize")) throw CloudFailure("RUN_FINALIZED", 409);
+  });
+  world.queue.sync();
+  EXPECT_EQ(world.item(claimed).state, "attention");
+  EXPECT_EQ(world.item(claimed).errorCode, "UPLOAD_HASH_MISMATCH");
+  world.cloud.setBeforeCall({});
+
+  // A run id that is not a plain path segment is never put into a request path.
+  std::string steered = world.record(3000, false, 6);
+  auto faults = world.service.faults();
+  faults.createdRunId = "../../desktop/session";
+  world.service.setFaults(faults);
+  std::size_t sent = world.cloud.log().size();
+  world.queue.sync();
+  EXPECT_EQ(world.item(steered).errorCode, "RESPONSE_INVALID");
+  EXPECT_EQ(world.item(steered).state, "uploading");
+  EXPECT_EQ(world.cloud.log().size(), sent + 1);  // only the create request
 }
 
 TEST_F(UploadProtocolTest, RefusedTokenIsRenewedOnceThenTheFailureIsRecorded) {
