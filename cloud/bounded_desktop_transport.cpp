@@ -135,6 +135,12 @@ struct BoundedDesktopTransport::Handle {
   }
 };
 
+BoundedDesktopTransport::Options BoundedDesktopTransport::optionsFor(const ServiceConfiguration& configuration) {
+  Options options;
+  options.caFile = configuration.caFile;  // always none in a production build
+  return options;
+}
+
 BoundedDesktopTransport::BoundedDesktopTransport() : BoundedDesktopTransport(Options{}) {}
 
 BoundedDesktopTransport::BoundedDesktopTransport(Options options) : options_(std::move(options)) {

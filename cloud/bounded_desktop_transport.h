@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cloud/desktop_http_transport.h"
+#include "core/service_configuration.h"
 
 namespace talvo {
 
@@ -35,6 +36,9 @@ class BoundedDesktopTransport : public DesktopHTTPTransport {
     // Keep connections between requests. Off only to measure what reuse is worth.
     bool reuseConnections = true;
   };
+
+  // The options for talking to the configured service: its CA file, if the build allows one.
+  static Options optionsFor(const ServiceConfiguration& configuration);
 
   BoundedDesktopTransport();
   explicit BoundedDesktopTransport(Options options);

@@ -130,8 +130,9 @@ CloudVault CloudVault::decode(const std::string& text) {
   json value;
   try {
     value = json::parse(text);
-  } catch (const json::exception& error) {
-    throw JsonDecodingError(std::string("vault is not JSON: ") + error.what());
+  } catch (const json::exception&) {
+    // The parser's own message quotes the text it read, which holds credentials.
+    throw JsonDecodingError("the stored device record is not JSON");
   }
   return fromJson(value);
 }

@@ -3,6 +3,7 @@
 // A missing required member, a wrong type, or a float where an integer belongs throws
 // JsonDecodingError; a missing or null optional member reads as none.
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -45,7 +46,10 @@ inline bool requiredBool(const nlohmann::json& json, const char* key) {
 inline std::optional<std::int64_t> optionalInteger(const nlohmann::json& json, const char* key) {
   const auto* value = member(json, key);
   if (value == nullptr) return std::nullopt;
-  if (value->is_number_integer()) return value->get<std::int64_t>();  // also fits unsigned below 2^63
+  if (value->is_number_unsigned() &&
+      value->get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+    throw JsonDecodingError(std::string("integer out of range: ") + key);
+  if (value->is_number_integer()) return value->get<std::int64_t>();
   throw JsonDecodingError(std::string("not an integer: ") + key);
 }
 
