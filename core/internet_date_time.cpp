@@ -73,8 +73,13 @@ std::optional<WallTime> parseInternetDateTime(std::string_view text, FractionalS
   if (at != text.size()) return std::nullopt;
   year_month_day date{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
   if (!date.ok() || h > 23 || mi > 59 || s > 59) return std::nullopt;
-  auto instant = sys_days{date} + hours(h) + minutes(mi) + seconds(s) - offset;
-  return time_point_cast<WallTime::duration>(instant + fraction);
+  const sys_seconds instant = sys_days{date} + hours(h) + minutes(mi) + seconds(s) - offset;
+  // The clock's nanosecond ticks span only the years 1678-2261; a valid text outside them
+  // (for example year 9999) has no time point and must not overflow into a wrong one.
+  constexpr auto earliest = ceil<seconds>(WallTime::min().time_since_epoch()) + seconds(1);
+  constexpr auto latest = floor<seconds>(WallTime::max().time_since_epoch()) - seconds(1);
+  if (instant.time_since_epoch() < earliest || instant.time_since_epoch() > latest) return std::nullopt;
+  return time_point_cast<WallTime::duration>(instant) + duration_cast<WallTime::duration>(fraction);
 }
 
 std::optional<WallTime> parseInternetDateTimeEither(std::string_view text) {

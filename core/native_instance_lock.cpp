@@ -9,21 +9,11 @@
 #include "core/posix_file.h"
 
 namespace talvo {
-namespace {
-
-// "dir/" would make open() follow a symbolic link named "dir" in spite of O_NOFOLLOW, and the
-// recordings directory is usually spelled with a trailing slash.
-std::string withoutTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
-}
-
-}  // namespace
 
 NativeInstanceLock::NativeInstanceLock(const std::string& directory) {
-  const std::string path = withoutTrailingSlashes(directory);
-  posix_file::makeDirectories(path);
-  UniqueFd dir = posix_file::openPrivateDirectory(path, FileErrorKind::noPermissionRead);
+  posix_file::makeDirectories(directory);
+  // Opened with O_NOFOLLOW (also when the name ends in a slash) and checked to be ours alone.
+  UniqueFd dir = posix_file::openPrivateDirectory(directory, FileErrorKind::noPermissionRead);
 
   UniqueFd lock(::openat(dir.get(), ".instance.lock", O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!lock) throwFileError(FileErrorKind::noPermissionRead);

@@ -20,7 +20,11 @@ bool isPrivateDirectory(const struct stat& info) noexcept {
 }
 
 UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure) {
-  UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  // A trailing slash makes open() follow a symbolic link in spite of O_NOFOLLOW, and our
+  // directory names usually end in one.
+  std::string plain = path;
+  while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
+  UniqueFd dir(::open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir) throwFileError(failure);
   struct stat info {};
   if (::fstat(dir.get(), &info) != 0) throwFileError(failure);
