@@ -171,6 +171,10 @@ TEST_F(QueueDirectoryTest, FingerprintOfRecordings) {
   const std::string twice = makeRecordingId();
   ASSERT_EQ(::link(temp.file(id + ".wav").c_str(), temp.file(twice + ".wav").c_str()), 0);
   EXPECT_EQ(failureCode([&] { directory.fingerprint(twice); }), "FILE_UNSAFE");
+  const std::string foreign = makeRecordingId();
+  testing::writeRecording(temp.path(), foreign, data);
+  ASSERT_EQ(::chown(temp.file(foreign + ".wav").c_str(), 4242, 4242), 0);
+  EXPECT_EQ(failureCode([&] { directory.fingerprint(foreign); }), "FILE_UNSAFE");
 }
 
 TEST_F(QueueDirectoryTest, FingerprintNoticesAFileThatGrows) {
