@@ -1,4 +1,4 @@
-// Upload of a 256 MiB recording by the queue to the fake service over TLS on loopback, against
+// Upload of a 256 MiB recording by the queue's protocol to the fake service over TLS on loopback, against
 // `curl` sending the same 4 MiB parts (with the same headers) in one process that reuses its
 // connection. The service runs in a child process so that the queue's own memory can be
 // watched: peak resident memory during the upload minus the resident memory before it.
@@ -22,6 +22,7 @@
 #include "cloud/desktop_upload_queue.h"
 #include "cloud/memory_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
+#include "cloud/upload_protocol.h"
 #include "cloud/upload_sha256.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
@@ -173,19 +174,22 @@ Setup& setup() {
 
 double seconds(std::chrono::steady_clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
 
-// One upload by the queue: a full sync pass over a fresh finished recording (re-fingerprint,
-// create, look up, list, 64 parts, finalize, verify, processing request). Returns seconds and
-// updates the largest growth of resident memory seen.
+// One upload of the queue's protocol for a fresh finished recording: re-fingerprint, record
+// saved as "uploading", create, look up, list, 64 parts, finalize, verify, record saved as
+// "uploaded" (the processing request that a sync pass makes next is not part of the upload).
+// Returns seconds and updates the largest growth of resident memory seen.
 double queueUpload(Setup& s, double& growthKilobytes) {
   std::string id = s.nextRecording();
+  DesktopQueueItem item = s.queue->directory().load(id);
+  UploadProtocol protocol(*s.queueCloud, s.queue->directory());
   ::sync();  // earlier writes must not be flushed inside the timed upload
   long before = statusKilobytes("VmRSS:");
   resetPeakMemory();
   auto start = std::chrono::steady_clock::now();
-  s.queue->sync();
+  item = protocol.upload(item, [&](const DesktopQueueItem& changed) { s.queue->directory().save(changed, false); });
   double elapsed = seconds(std::chrono::steady_clock::now() - start);
   growthKilobytes = std::max(growthKilobytes, static_cast<double>(statusKilobytes("VmHWM:") - before));
-  if (s.queue->directory().load(id).state != "done") throw std::runtime_error("upload did not complete");
+  if (item.state != "uploaded") throw std::runtime_error("upload did not complete");
   return elapsed;
 }
 
