@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 
+#include "core/posix_file.h"
+#include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
 
 using talvo::testing::FakeAccount;
@@ -100,6 +102,12 @@ int main(int argc, char** argv) {
       FakeTranscriptionService::refuse(response, 400, "BAD_REQUEST");
     }
   });
+  // Uploads: runs, parts, finalize and processing, with parts kept under the service's folder;
+  // processing jobs finish a few seconds after they are asked for.
+  talvo::posix_file::makeDirectories(options.directory + "/runs");
+  talvo::testing::FakeRunsService runs(options.directory + "/runs");
+  runs.setJobDelay(std::chrono::seconds(5));
+  runs.install(service);
   try {
     service.start();
   } catch (const std::exception& error) {

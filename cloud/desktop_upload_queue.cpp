@@ -1,0 +1,239 @@
+#include "cloud/desktop_upload_queue.h"
+
+#include "cloud/cloud_failure.h"
+#include "core/recording_id.h"
+#include "core/wave_journal.h"
+
+namespace talvo {
+
+namespace {
+
+bool isOneOf(const std::string& state, std::initializer_list<const char*> states) {
+  for (const char* candidate : states) {
+    if (state == candidate) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+DesktopUploadQueue::DesktopUploadQueue(std::string directory, QueueCloud& cloud, Clock now, JournalRepair repair)
+    : directory_(std::move(directory)),
+      cloud_(cloud),
+      now_(now ? std::move(now) : Clock([] { return std::chrono::system_clock::now(); })),
+      repair_(repair ? std::move(repair) : JournalRepair([](const std::string& path) { WaveJournal::recoverOwnedFile(path); })),
+      protocol_(cloud_, directory_) {}
+
+double DesktopUploadQueue::nowSeconds() const {
+  return std::chrono::duration<double>(now_().time_since_epoch()).count();
+}
+
+int DesktopUploadQueue::unreadableJournals() const {
+  std::lock_guard lock(mutex_);
+  return unreadableJournals_;
+}
+
+bool DesktopUploadQueue::syncing() const {
+  std::lock_guard lock(mutex_);
+  return syncing_;
+}
+
+std::int64_t DesktopUploadQueue::durationSeconds(std::int64_t bytes) {
+  std::int64_t audio = bytes > 44 ? bytes - 44 : 0;
+  return (audio + 31999) / 32000;
+}
+
+bool DesktopUploadQueue::rightsCover(const std::optional<QueueRights>& rights, std::int64_t bytes) {
+  if (!rights) return false;
+  if (rights->plan == "unlimited") return true;
+  return rights->remainingSeconds && *rights->remainingSeconds >= durationSeconds(bytes);
+}
+
+bool DesktopUploadQueue::isFinalFailure(const std::string& code, int status) {
+  return status == 400 || status == 409 || status == 413 || status == 422 || code == "FILE_CHANGED" ||
+         code == "UPLOAD_HASH_MISMATCH";
+}
+
+void DesktopUploadQueue::save(const DesktopQueueItem& item, bool createOnly) {
+  std::lock_guard lock(mutex_);
+  directory_.save(item, createOnly);
+}
+
+QueueDirectory::Listing DesktopUploadQueue::items() {
+  QueueDirectory::Listing listing = directory_.list();
+  std::lock_guard lock(mutex_);
+  unreadableJournals_ = listing.unreadable;
+  return listing;
+}
+
+std::string DesktopUploadQueue::prepare() {
+  DesktopQueueItem item;
+  item.id = makeRecordingId();
+  item.ownerId = cloud_.connectedOwner();
+  item.startedAt = formatInternetDateTime(now_());
+  item.state = queue_state::capturing;
+  save(item, true);
+  return item.id;
+}
+
+void DesktopUploadQueue::finish(const std::string& id, bool interrupted) {
+  DesktopQueueItem item = directory_.load(id);
+  item.interrupted = interrupted;
+  try {
+    QueueDirectory::Fingerprint fingerprint = directory_.fingerprint(id);
+    item.bytes = fingerprint.bytes;
+    item.sha256 = fingerprint.sha256;
+    item.state = queue_state::recorded;
+  } catch (const CloudFailure& failure) {
+    item.state = queue_state::attention;
+    item.errorCode = failure.code();
+  }
+  save(item, false);
+}
+
+void DesktopUploadQueue::recover() {
+  QueueDirectory::Listing listing = items();
+  for (DesktopQueueItem& item : listing.items) {
+    if (item.state != queue_state::capturing) continue;
+    try {
+      repair_(directory_.path() + "/" + QueueDirectory::recordingName(item.id));
+      finish(item.id, true);
+    } catch (...) {
+      item.state = queue_state::attention;
+      item.interrupted = true;
+      item.errorCode = "RECOVERY_REQUIRED";
+      save(item, false);
+    }
+  }
+}
+
+void DesktopUploadQueue::adoptUnlinked(const std::string& owner) {
+  std::optional<std::string> connected = cloud_.connectedOwner();
+  if (!connected || *connected != owner) throw CloudFailure("OWNER_MISMATCH", 403);
+  QueueDirectory::Listing listing = items();
+  for (const DesktopQueueItem& listed : listing.items) {
+    if (listed.ownerId || listed.state == queue_state::capturing) continue;
+    std::lock_guard lock(mutex_);
+    // Re-read under the lock so a record finished meanwhile is adopted as it now stands.
+    DesktopQueueItem item = directory_.load(listed.id);
+    if (item.ownerId || item.state == queue_state::capturing) continue;
+    item.ownerId = owner;
+    directory_.save(item, false);
+  }
+}
+
+QueueSummary DesktopUploadQueue::sync() {
+  bool running;
+  {
+    std::lock_guard lock(mutex_);
+    running = syncing_;
+    syncing_ = true;
+  }
+  // A pass is already running and keeps the flag; this caller only gets the counts.
+  if (running) return summary();
+  struct ClearFlag {
+    DesktopUploadQueue& queue;
+    ~ClearFlag() {
+      std::lock_guard lock(queue.mutex_);
+      queue.syncing_ = false;
+    }
+  } clear{*this};
+
+  std::optional<std::string> owner = cloud_.connectedOwner();
+  if (!owner) return summary();
+  std::optional<QueueRights> rights = cloud_.refreshRights();
+
+  QueueDirectory::Listing listing = items();
+  for (DesktopQueueItem item : listing.items) {
+    if (item.ownerId != owner || item.nextAttempt > nowSeconds() ||
+        isOneOf(item.state, {queue_state::capturing, queue_state::done, queue_state::uploadedPartial,
+                             queue_state::attention})) {
+      continue;
+    }
+    try {
+      if (item.state == queue_state::recorded || item.state == queue_state::uploading) {
+        item = protocol_.upload(item, [this](const DesktopQueueItem& changed) { save(changed, false); });
+        if (item.state == queue_state::uploadedPartial) continue;
+      }
+      processingStep(item, rights);
+    } catch (...) {
+      recordFailure(item.id, std::current_exception());
+    }
+  }
+  return summary();
+}
+
+void DesktopUploadQueue::processingStep(DesktopQueueItem item, const std::optional<QueueRights>& rights) {
+  if (!isOneOf(item.state, {queue_state::uploaded, queue_state::processing, queue_state::processingUnknown})) return;
+  ProcessReply status = protocol_.processingStatus(item);
+  if (status.job) {
+    const std::string& job = status.job->status;
+    if (job == "completed") {
+      item.state = queue_state::done;
+    } else if (job == "failed" || job == "unknown") {
+      item.state = queue_state::attention;
+      item.errorCode = "PROCESSING_REVIEW_REQUIRED";
+    } else {
+      item.state = queue_state::processing;
+    }
+  } else if (item.processAttempted) {
+    // A request may have been lost on its way; asking again could start a second job.
+    item.state = queue_state::processingUnknown;
+    item.errorCode = "PROCESSING_CONFIRMATION_REQUIRED";
+  } else if (!rightsCover(rights, item.bytes)) {
+    item.errorCode = "TARIFF_REQUIRED";
+  } else {
+    // Committed before the request, so a crash or lost reply can never lead to a second one.
+    item.state = queue_state::processingUnknown;
+    item.processAttempted = true;
+    save(item, false);
+    ProcessReply started = protocol_.requestProcessing(item);
+    item.state = started.job && started.job->status == "completed" ? queue_state::done : queue_state::processing;
+  }
+  item.nextAttempt = nowSeconds() + processingDelay;
+  save(item, false);
+}
+
+void DesktopUploadQueue::recordFailure(const std::string& id, std::exception_ptr failure) {
+  std::string code = "NETWORK_UNAVAILABLE";
+  int status = 0;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const CloudFailure& cloud_failure) {
+    code = cloud_failure.code();
+    status = cloud_failure.status();
+  } catch (...) {
+  }
+  std::lock_guard lock(mutex_);
+  DesktopQueueItem item = directory_.load(id);
+  item.errorCode = code;
+  if (isFinalFailure(code, status)) item.state = queue_state::attention;
+  item.nextAttempt = nowSeconds() + failureDelay;
+  directory_.save(item, false);
+}
+
+QueueSummary DesktopUploadQueue::summary() {
+  std::optional<std::string> owner = cloud_.connectedOwner();
+  QueueDirectory::Listing listed = items();
+  QueueSummary counts;
+  for (const DesktopQueueItem& item : listed.items) {
+    if (!item.ownerId) {
+      ++counts.unlinked;
+      if (!owner && item.errorCode) counts.message = item.errorCode;
+    } else if (!owner || *item.ownerId != *owner) {
+      ++counts.otherOwner;
+    } else {
+      if (isOneOf(item.state, {queue_state::attention, queue_state::processingUnknown})) {
+        ++counts.attention;
+      } else if (!isOneOf(item.state, {queue_state::done, queue_state::uploadedPartial, queue_state::capturing})) {
+        ++counts.waiting;
+      }
+      if (item.errorCode) counts.message = item.errorCode;
+    }
+  }
+  counts.attention += listed.unreadable;
+  if (listed.unreadable > 0) counts.message = "JOURNAL_REVIEW_REQUIRED";
+  return counts;
+}
+
+}  // namespace talvo

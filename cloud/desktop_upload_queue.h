@@ -1,0 +1,89 @@
+#pragma once
+// The persistent upload queue: one record per recording in the recordings directory, created
+// when a recording starts, completed with the file's fingerprint when it stops, and carried
+// through upload and processing by sync passes. The records are the queue's whole memory;
+// `nextAttempt` on each record is the whole retry schedule.
+//
+// Thread safety: every operation may be called from any worker thread. One mutex guards the
+// pass flag, the unreadable count and each read-modify-write of a record; it is never held
+// across a service request, the hashing of a recording or a directory listing.
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cloud/desktop_queue_item.h"
+#include "cloud/queue_cloud.h"
+#include "cloud/queue_directory.h"
+#include "cloud/upload_protocol.h"
+#include "core/internet_date_time.h"
+
+namespace talvo {
+
+// The queue's counts for the interface. `message` is a failure code, not a text.
+struct QueueSummary {
+  int waiting = 0;
+  int unlinked = 0;
+  int otherOwner = 0;
+  int attention = 0;
+  std::optional<std::string> message;
+
+  bool operator==(const QueueSummary&) const = default;
+};
+
+class DesktopUploadQueue {
+ public:
+  using Clock = std::function<WallTime()>;
+  // Repairs the WAV journal of a recording whose writer died (throws when it cannot).
+  using JournalRepair = std::function<void(const std::string& path)>;
+
+  static constexpr double processingDelay = 30;  // seconds after a processing step
+  static constexpr double failureDelay = 60;     // seconds after a failed step
+
+  // `cloud` must outlive the queue. `repair` defaults to the WAV journal's owned-file recovery.
+  DesktopUploadQueue(std::string directory, QueueCloud& cloud, Clock now = {}, JournalRepair repair = {});
+
+  // A new "capturing" record owned by the connected account (if any); returns its id.
+  std::string prepare();
+  // Fingerprints `<id>.wav` and marks the record "recorded" ("attention" if that fails).
+  void finish(const std::string& id, bool interrupted);
+  // Completes records left "capturing" by a crash.
+  void recover();
+  // Gives every unlinked, finished record to `owner`, which must be the connected account.
+  void adoptUnlinked(const std::string& owner);
+  // One pass over the due items of the connected account; returns the summary afterwards.
+  QueueSummary sync();
+  // Counts without changing anything.
+  QueueSummary summary();
+
+  int unreadableJournals() const;
+  bool syncing() const;
+  const QueueDirectory& directory() const noexcept { return directory_; }
+
+  // ceil(max(0, bytes - 44) / 32000): whole seconds of 16 kHz 16-bit mono audio.
+  static std::int64_t durationSeconds(std::int64_t bytes);
+  static bool rightsCover(const std::optional<QueueRights>& rights, std::int64_t bytes);
+  // 400, 409, 413, 422, FILE_CHANGED and UPLOAD_HASH_MISMATCH are not retried automatically.
+  static bool isFinalFailure(const std::string& code, int status);
+
+ private:
+  QueueDirectory::Listing items();
+  void save(const DesktopQueueItem& item, bool createOnly);
+  void processingStep(DesktopQueueItem item, const std::optional<QueueRights>& rights);
+  void recordFailure(const std::string& id, std::exception_ptr failure);
+  double nowSeconds() const;
+
+  QueueDirectory directory_;
+  QueueCloud& cloud_;
+  Clock now_;
+  JournalRepair repair_;
+  UploadProtocol protocol_;
+
+  mutable std::mutex mutex_;
+  bool syncing_ = false;
+  int unreadableJournals_ = 0;
+};
+
+}  // namespace talvo

@@ -1,0 +1,158 @@
+#include "cloud/queue_directory.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "cloud/cloud_failure.h"
+#include "cloud/upload_sha256.h"
+#include "core/posix_file.h"
+#include "core/recording_id.h"
+
+namespace talvo {
+
+namespace {
+
+constexpr std::int64_t wavHeaderBytes = 44;
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+UniqueFd QueueDirectory::open() const {
+  UniqueFd dir(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  struct stat info {};
+  if (::fstat(dir.get(), &info) != 0 || !posix_file::isPrivateDirectory(info)) {
+    throw CloudFailure("FILE_UNSAFE", 0);
+  }
+  return dir;
+}
+
+QueueDirectory::OpenedFile QueueDirectory::safeOpenAt(int dirfd, const std::string& name, std::int64_t limit) const {
+  // A record replaced by a save between our open and fstat has no links left; that is a
+  // normal race with the writer, not a hostile file, so the name is opened again.
+  for (int attempt = 0;; ++attempt) {
+    UniqueFd file(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) throw CloudFailure("FILE_UNAVAILABLE", 0);
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) throw CloudFailure("FILE_UNSAFE", 0);
+    if (info.st_nlink == 0 && S_ISREG(info.st_mode) && attempt < 8) continue;
+    if (!posix_file::isOwnedSingleLinkFile(info) || info.st_size < 0 || info.st_size > limit) {
+      throw CloudFailure("FILE_UNSAFE", 0);
+    }
+    return OpenedFile{std::move(file), static_cast<std::int64_t>(info.st_size)};
+  }
+}
+
+QueueDirectory::OpenedFile QueueDirectory::safeOpen(const std::string& name, std::int64_t limit) const {
+  UniqueFd dir = open();
+  return safeOpenAt(dir.get(), name, limit);
+}
+
+DesktopQueueItem QueueDirectory::loadAt(int dirfd, const std::string& name) const {
+  OpenedFile file = safeOpenAt(dirfd, name, static_cast<std::int64_t>(recordLimit));
+  std::string text(recordLimit + 1, '\0');
+  std::size_t got = posix_file::readFully(file.fd.get(), text.data(), text.size());
+  if (got > recordLimit) throw CloudFailure("JOURNAL_INVALID", 0);
+  text.resize(got);
+  DesktopQueueItem item = DesktopQueueItem::fromJson(text);
+  if (!item.valid() || name != recordName(item.id)) throw CloudFailure("JOURNAL_INVALID", 0);
+  return item;
+}
+
+DesktopQueueItem QueueDirectory::load(const std::string& id) const {
+  UniqueFd dir = open();
+  return loadAt(dir.get(), recordName(id));
+}
+
+void QueueDirectory::save(const DesktopQueueItem& item, bool createOnly) const {
+  if (!item.valid()) throw CloudFailure("JOURNAL_INVALID", 0);
+  UniqueFd dir = open();
+  const std::string temporary = ".journal-" + makeRecordingId();
+  const std::string final_name = recordName(item.id);
+  UniqueFd file(::openat(dir.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  // Whatever happens from here on, the temporary name does not outlive this call.
+  struct Cleanup {
+    int dirfd;
+    const std::string& name;
+    UniqueFd& file;
+    ~Cleanup() {
+      file.reset();
+      ::unlinkat(dirfd, name.c_str(), 0);
+    }
+  } cleanup{dir.get(), temporary, file};
+
+  const std::string text = item.toJson();
+  posix_file::writeAll(file.get(), text.data(), text.size());
+  posix_file::syncFile(file.get());
+
+  if (createOnly) {
+    if (::linkat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str(), 0) != 0) {
+      throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+    }
+    if (::unlinkat(dir.get(), temporary.c_str(), 0) != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  } else if (::renameat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str()) != 0) {
+    throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  }
+  if (::fsync(dir.get()) != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+}
+
+QueueDirectory::Listing QueueDirectory::list() const {
+  UniqueFd dir = open();
+  // Read the entries through our own verified descriptor, not the path.
+  int listing_fd = ::openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing_fd < 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(listing_fd), ::closedir);
+  if (!stream) {
+    ::close(listing_fd);
+    throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  }
+  std::vector<std::string> names;
+  errno = 0;
+  while (struct dirent* entry = ::readdir(stream.get())) {
+    std::string name = entry->d_name;
+    if (endsWith(name, ".upload.json")) names.push_back(std::move(name));
+    errno = 0;
+  }
+  if (errno != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+
+  Listing listing;
+  for (const std::string& name : names) {
+    try {
+      listing.items.push_back(loadAt(dir.get(), name));
+    } catch (...) {
+      ++listing.unreadable;
+    }
+  }
+  std::stable_sort(listing.items.begin(), listing.items.end(),
+                   [](const DesktopQueueItem& a, const DesktopQueueItem& b) { return a.startedAt < b.startedAt; });
+  return listing;
+}
+
+QueueDirectory::Fingerprint QueueDirectory::fingerprint(const std::string& id) const {
+  OpenedFile file = safeOpen(recordingName(id), DesktopQueueItem::maximumBytes);
+  if (file.size <= wavHeaderBytes) throw CloudFailure("EMPTY_RECORDING", 0);
+  ::posix_fadvise(file.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  std::unique_ptr<unsigned char[]> block(new unsigned char[blockSize]);
+  UploadSha256 hash;
+  std::int64_t total = 0;
+  for (;;) {
+    std::size_t got = posix_file::readFully(file.fd.get(), block.get(), blockSize);
+    if (got == 0) break;
+    total += static_cast<std::int64_t>(got);
+    if (total > file.size) throw CloudFailure("FILE_CHANGED", 0);
+    hash.update(block.get(), got);
+  }
+  if (total != file.size) throw CloudFailure("FILE_CHANGED", 0);
+  return Fingerprint{total, hash.finishHex()};
+}
+
+}  // namespace talvo

@@ -1,0 +1,32 @@
+#include "cloud/tests/queue_service_rig.h"
+
+#include <stdexcept>
+
+namespace talvo::testing {
+
+FakeAccount QueueServiceRig::account() { return FakeAccount{"1001", "Алиса", "alice", {{"plan", "unlimited"}}}; }
+
+QueueServiceRig::QueueServiceRig() {
+  runs.install(service);
+  service.start();
+  std::unique_ptr<Client> linking = client();
+  auto descriptor = linking->cloud->beginPair();
+  if (!service.approvePairing(descriptor.code, account())) throw std::runtime_error("approval failed");
+  linking->cloud->pollPair();
+  linking->cloud->confirmAccount(account().id);
+}
+
+QueueServiceRig::Client::Client(QueueServiceRig& rig, DesktopUploadQueue::Clock clock)
+    : cloud(std::make_shared<DesktopCloud>(
+          rig.store,
+          std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::Options{{}, rig.service.caFile(), true}),
+          rig.service.origin(), rig.service.telegramHost())),
+      queueCloud(cloud),
+      queue(rig.recordings.path(), queueCloud, std::move(clock)) {}
+
+std::unique_ptr<QueueServiceRig::Client> QueueServiceRig::client(DesktopUploadQueue::Clock clock) {
+  auto made = std::make_unique<Client>(*this, std::move(clock));
+  return made;
+}
+
+}  // namespace talvo::testing

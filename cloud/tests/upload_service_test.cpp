@@ -1,0 +1,92 @@
+// The queue against the fake service over TLS, through the real cloud client.
+#include <gtest/gtest.h>
+
+#include "cloud/tests/queue_service_rig.h"
+#include "cloud/tests/queue_test_support.h"
+#include "cloud/upload_sha256.h"
+
+namespace talvo {
+namespace {
+
+using testing::QueueServiceRig;
+
+std::string finishedRecording(QueueServiceRig& rig, DesktopUploadQueue& queue, std::int64_t size, unsigned seed = 1) {
+  std::string id = queue.prepare();
+  testing::writeRecording(rig.recordings.path(), id, testing::recordingBytes(size, seed));
+  queue.finish(id, false);
+  return id;
+}
+
+void expectHeldExactly(QueueServiceRig& rig, const std::string& id) {
+  auto run = rig.runs.run(id);
+  ASSERT_TRUE(run);
+  std::string local = testing::readWholeFile(rig.recordings.file(id + ".wav"));
+  EXPECT_EQ(run->status, "finalized");
+  EXPECT_EQ(run->bytes, static_cast<std::int64_t>(local.size()));
+  EXPECT_EQ(run->sha256, UploadSha256::hex(local));
+  EXPECT_EQ(rig.runs.storedFile(id), local);
+}
+
+TEST(UploadService, UploadsAndProcessesEndToEnd) {
+  QueueServiceRig rig;
+  auto client = rig.client();
+  std::string id = finishedRecording(rig, client->queue, 4194304 + 1000);
+  EXPECT_EQ(client->queue.sync(), (QueueSummary{1, 0, 0, 0, std::nullopt}));
+  expectHeldExactly(rig, id);
+  DesktopQueueItem item = client->queue.directory().load(id);
+  EXPECT_EQ(item.state, "processing");
+  EXPECT_EQ(rig.runs.processRequests(id), 1);
+  auto header = rig.service.lastHeader("/api/runs/" + id + "/chunks/1", "X-Content-SHA256");
+  ASSERT_TRUE(header);
+  EXPECT_EQ(*header, rig.runs.run(id)->parts.at(1).sha256);
+}
+
+TEST(UploadService, ResumesAfterTheConnectionDropsMidPart) {
+  QueueServiceRig rig;
+  auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
+  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  std::string id = finishedRecording(rig, client->queue, 2 * 4194304 + 7);
+  auto faults = rig.runs.faults();
+  faults.dropNextPartAfter = 65536;
+  rig.runs.setFaults(faults);
+  client->queue.sync();
+  DesktopQueueItem item = client->queue.directory().load(id);
+  EXPECT_EQ(item.state, "uploading");
+  EXPECT_EQ(item.errorCode, "NETWORK_UNAVAILABLE");
+  *seconds += 60;
+  client->queue.sync();
+  expectHeldExactly(rig, id);
+  EXPECT_EQ(rig.runs.repeatedParts(), 0);
+  EXPECT_EQ(rig.runs.acceptedParts(), 3);
+}
+
+TEST(UploadService, ExpiredTokenIsRefreshedOnceAndTheRequestRepeated) {
+  QueueServiceRig rig;
+  auto client = rig.client();
+  std::string id = finishedRecording(rig, client->queue, 3000);
+  client->queue.sync();  // refreshes the account information
+  std::string recorded = finishedRecording(rig, client->queue, 3000, 2);
+  rig.service.armFault("/api/runs", testing::Fault{testing::FaultKind::unauthorized});
+  client->queue.sync();
+  expectHeldExactly(rig, recorded);
+  EXPECT_EQ(rig.service.requestCount("/api/session/refresh"), 1);
+  (void)id;
+}
+
+TEST(UploadService, LostProcessReplyLeavesOneJob) {
+  QueueServiceRig rig;
+  auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
+  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  std::string id = finishedRecording(rig, client->queue, 3000);
+  rig.service.armFault("/api/runs/" + id + "/process", testing::Fault{testing::FaultKind::lostReply});
+  client->queue.sync();
+  EXPECT_EQ(client->queue.directory().load(id).state, "processing-unknown");
+  *seconds += 60;
+  rig.runs.completeJob(id);
+  client->queue.sync();
+  EXPECT_EQ(client->queue.directory().load(id).state, "done");
+  EXPECT_EQ(rig.runs.processRequests(id), 1);
+}
+
+}  // namespace
+}  // namespace talvo
