@@ -12,6 +12,7 @@
 #include "core/file_error.h"
 #include "core/native_product.h"
 #include "testing/temp_directory.h"
+#include "testing/thrown_error.h"
 
 namespace talvo {
 namespace {
@@ -19,13 +20,7 @@ namespace {
 using testing::TempDirectory;
 
 FileErrorKind lockFailure(const std::string& directory) {
-  try {
-    NativeInstanceLock lock(directory);
-  } catch (const FileError& error) {
-    return error.kind();
-  }
-  ADD_FAILURE() << "the lock was taken";
-  return FileErrorKind::unknownRead;
+  return testing::fileErrorKindOf([&] { NativeInstanceLock lock(directory); });
 }
 
 mode_t modeOf(const std::string& path) {

@@ -11,24 +11,16 @@
 #include <set>
 
 #include "testing/temp_directory.h"
+#include "testing/thrown_error.h"
 
 namespace talvo {
 namespace {
 
 using testing::readWholeFile;
+using testing::fileErrorKindOf;
 using testing::TempDirectory;
 using testing::writeWholeFile;
 
-template <typename Action>
-FileErrorKind failureOf(Action action) {
-  try {
-    action();
-  } catch (const FileError& error) {
-    return error.kind();
-  }
-  ADD_FAILURE() << "no FileError thrown";
-  return FileErrorKind::unknownRead;
-}
 
 std::set<std::string> namesIn(const std::string& path) {
   std::set<std::string> names;
@@ -60,7 +52,7 @@ TEST_F(PosixFile, ReplaceCreatesOrReplacesPrivatelyAndLeavesNoTemporary) {
 
 TEST_F(PosixFile, ReplaceRefusesNamesThatAreNotPlainFileNames) {
   for (const char* name : {"", ".", "..", "a/b", "../escape"}) {
-    EXPECT_EQ(failureOf([&] { posix_file::replaceFileAt(dirFd.get(), name, "x"); }), FileErrorKind::invalidFileName)
+    EXPECT_EQ(fileErrorKindOf([&] { posix_file::replaceFileAt(dirFd.get(), name, "x"); }), FileErrorKind::invalidFileName)
         << name;
   }
   EXPECT_TRUE(namesIn(dir.path()).empty());
@@ -79,7 +71,7 @@ TEST_F(PosixFile, FailedReplaceKeepsTheOldFileAndRemovesTheTemporary) {
   tight.rlim_cur = 10;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
   const FileErrorKind kind =
-      failureOf([&] { posix_file::replaceFileAt(dirFd.get(), "record.json", std::string(100, 'n')); });
+      fileErrorKindOf([&] { posix_file::replaceFileAt(dirFd.get(), "record.json", std::string(100, 'n')); });
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, oldHandler);
   EXPECT_TRUE(kind == FileErrorKind::unknownWrite || kind == FileErrorKind::outOfSpace);
@@ -90,24 +82,24 @@ TEST_F(PosixFile, FailedReplaceKeepsTheOldFileAndRemovesTheTemporary) {
 TEST_F(PosixFile, ReadOwnedFileIsBoundedAndRefusesLinksAndStrangers) {
   writeWholeFile(dir.file("ok.json"), std::string(16, 'a'));
   EXPECT_EQ(posix_file::readOwnedFileAt(dirFd.get(), "ok.json", 16), std::string(16, 'a'));
-  EXPECT_EQ(failureOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "ok.json", 15); }), FileErrorKind::corruptFile);
-  EXPECT_EQ(failureOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "none.json", 16); }), FileErrorKind::noSuchFile);
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "ok.json", 15); }), FileErrorKind::corruptFile);
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "none.json", 16); }), FileErrorKind::noSuchFile);
 
   ASSERT_EQ(::symlink(dir.file("ok.json").c_str(), dir.file("link.json").c_str()), 0);
-  EXPECT_EQ(failureOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "link.json", 16); }),
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "link.json", 16); }),
             FileErrorKind::noPermissionRead);
   ASSERT_EQ(::link(dir.file("ok.json").c_str(), dir.file("hard.json").c_str()), 0);
-  EXPECT_EQ(failureOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "hard.json", 16); }),
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "hard.json", 16); }),
             FileErrorKind::noPermissionRead);
   ASSERT_EQ(::unlink(dir.file("hard.json").c_str()), 0);
   // A FIFO must be refused, not waited on.
   ASSERT_EQ(::mkfifo(dir.file("pipe.json").c_str(), 0600), 0);
-  EXPECT_EQ(failureOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "pipe.json", 16); }),
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "pipe.json", 16); }),
             FileErrorKind::noPermissionRead);
   if (::geteuid() == 0) {
     writeWholeFile(dir.file("theirs.json"), "x");
     ASSERT_EQ(::chown(dir.file("theirs.json").c_str(), 12345, 12345), 0);
-    EXPECT_EQ(failureOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "theirs.json", 16); }),
+    EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "theirs.json", 16); }),
               FileErrorKind::noPermissionRead);
   }
 }
@@ -117,12 +109,12 @@ TEST_F(PosixFile, PrivateDirectoryRefusesLooseModesAndLinksEvenWithATrailingSlas
   EXPECT_TRUE(posix_file::openPrivateDirectory(dir.file("mine/"), FileErrorKind::noPermissionRead));
   ASSERT_EQ(::symlink(dir.file("mine").c_str(), dir.file("link").c_str()), 0);
   for (const std::string& path : {dir.file("link"), dir.file("link/"), dir.file("link//")}) {
-    EXPECT_EQ(failureOf([&] { posix_file::openPrivateDirectory(path, FileErrorKind::noPermissionRead); }),
+    EXPECT_EQ(fileErrorKindOf([&] { posix_file::openPrivateDirectory(path, FileErrorKind::noPermissionRead); }),
               FileErrorKind::noPermissionRead)
         << path;
   }
   ASSERT_EQ(::chmod(dir.file("mine").c_str(), 0770), 0);
-  EXPECT_EQ(failureOf([&] { posix_file::openPrivateDirectory(dir.file("mine"), FileErrorKind::noPermissionWrite); }),
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::openPrivateDirectory(dir.file("mine"), FileErrorKind::noPermissionWrite); }),
             FileErrorKind::noPermissionWrite);
 }
 

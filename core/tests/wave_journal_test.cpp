@@ -13,24 +13,16 @@
 #include "core/file_error.h"
 #include "core/tests/wave_file_check.h"
 #include "testing/temp_directory.h"
+#include "testing/thrown_error.h"
 
 namespace talvo {
 namespace {
 
 using testing::readWholeFile;
+using testing::fileErrorKindOf;
 using testing::TempDirectory;
 using testing::writeWholeFile;
 
-template <typename Action>
-FileErrorKind failureOf(Action action) {
-  try {
-    action();
-  } catch (const FileError& error) {
-    return error.kind();
-  }
-  ADD_FAILURE() << "no FileError thrown";
-  return FileErrorKind::unknownRead;
-}
 
 std::string headerText(std::uint32_t frames) {
   auto bytes = WaveJournal::header(frames);
@@ -85,8 +77,8 @@ TEST(WaveJournal, HeaderOnDiskMovesOnlyAtCheckpointsAndCloseSealsTheFile) {
   EXPECT_EQ(journal.frames(), 5u);
   EXPECT_EQ(readWholeFile(path), headerText(5) + sampleBytes(first) + sampleBytes(second));
   // A closed journal refuses further use instead of writing through a stale descriptor.
-  EXPECT_EQ(failureOf([&] { journal.append(first); }), FileErrorKind::unknownWrite);
-  EXPECT_EQ(failureOf([&] { journal.checkpoint(); }), FileErrorKind::unknownWrite);
+  EXPECT_EQ(fileErrorKindOf([&] { journal.append(first); }), FileErrorKind::unknownWrite);
+  EXPECT_EQ(fileErrorKindOf([&] { journal.checkpoint(); }), FileErrorKind::unknownWrite);
 }
 
 TEST(WaveJournal, CloseDropsATornOddByte) {
@@ -110,21 +102,21 @@ TEST(WaveJournal, CloseOfAFileCutBelowItsHeaderIsCorruptAndStillReleasesTheFile)
   const std::string path = dir.file("a.wav");
   WaveJournal journal(path);
   ASSERT_EQ(::truncate(path.c_str(), 10), 0);
-  EXPECT_EQ(failureOf([&] { journal.close(); }), FileErrorKind::corruptFile);
-  EXPECT_EQ(failureOf([&] { journal.close(); }), FileErrorKind::unknownWrite);
+  EXPECT_EQ(fileErrorKindOf([&] { journal.close(); }), FileErrorKind::corruptFile);
+  EXPECT_EQ(fileErrorKindOf([&] { journal.close(); }), FileErrorKind::unknownWrite);
   EXPECT_EQ(readWholeFile(path).size(), 10u);
 }
 
 TEST(WaveJournal, CreatingOverAnythingExistingFailsAndLeavesItAlone) {
   TempDirectory dir;
   writeWholeFile(dir.file("old.wav"), "precious");
-  EXPECT_EQ(failureOf([&] { WaveJournal journal(dir.file("old.wav")); }), FileErrorKind::alreadyExists);
+  EXPECT_EQ(fileErrorKindOf([&] { WaveJournal journal(dir.file("old.wav")); }), FileErrorKind::alreadyExists);
   EXPECT_EQ(readWholeFile(dir.file("old.wav")), "precious");
   // A symbolic link (even a dangling one) is never followed.
   ASSERT_EQ(::symlink(dir.file("target.wav").c_str(), dir.file("link.wav").c_str()), 0);
-  EXPECT_EQ(failureOf([&] { WaveJournal journal(dir.file("link.wav")); }), FileErrorKind::alreadyExists);
+  EXPECT_EQ(fileErrorKindOf([&] { WaveJournal journal(dir.file("link.wav")); }), FileErrorKind::alreadyExists);
   EXPECT_NE(::access(dir.file("target.wav").c_str(), F_OK), 0);
-  EXPECT_EQ(failureOf([&] { WaveJournal journal(dir.file("missing/a.wav")); }), FileErrorKind::alreadyExists);
+  EXPECT_EQ(fileErrorKindOf([&] { WaveJournal journal(dir.file("missing/a.wav")); }), FileErrorKind::alreadyExists);
 }
 
 TEST(WaveJournal, AppendPastTheFormatLimitIsRefusedBeforeWriting) {
@@ -134,7 +126,7 @@ TEST(WaveJournal, AppendPastTheFormatLimitIsRefusedBeforeWriting) {
   // The limit is checked before the samples are touched, so a span that only claims to be
   // that long is enough to exercise it.
   std::span<const std::int16_t> huge(&one, std::size_t{WaveJournal::maximumFrames} + 1);
-  EXPECT_EQ(failureOf([&] { journal.append(huge); }), FileErrorKind::outOfSpace);
+  EXPECT_EQ(fileErrorKindOf([&] { journal.append(huge); }), FileErrorKind::outOfSpace);
   EXPECT_EQ(journal.frames(), 0u);
   EXPECT_EQ(readWholeFile(dir.file("a.wav")).size(), 44u);
 }
@@ -152,7 +144,7 @@ TEST(WaveJournal, FailedAppendKeepsLaterSamplesAligned) {
   struct rlimit tight = saved;
   tight.rlim_cur = 44 + 6 + 3;  // room for one and a half more samples
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-  const FileErrorKind kind = failureOf([&] { journal.append(std::vector<std::int16_t>{4, 5, 6, 7}); });
+  const FileErrorKind kind = fileErrorKindOf([&] { journal.append(std::vector<std::int16_t>{4, 5, 6, 7}); });
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, oldHandler);
   EXPECT_TRUE(kind == FileErrorKind::unknownWrite || kind == FileErrorKind::outOfSpace);
@@ -169,7 +161,7 @@ class WaveRecovery : public ::testing::Test {
 
   FileErrorKind refusedLeavingFileAlone(const std::string& target) {
     const std::string before = readWholeFile(target);
-    FileErrorKind kind = failureOf([&] { WaveJournal::recoverOwnedFile(path); });
+    FileErrorKind kind = fileErrorKindOf([&] { WaveJournal::recoverOwnedFile(path); });
     EXPECT_EQ(readWholeFile(target), before);
     return kind;
   }
@@ -210,10 +202,10 @@ TEST_F(WaveRecovery, RefusesLinksAndFilesThatAreNotOurs) {
   ASSERT_EQ(::unlink(path.c_str()), 0);
 
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-  EXPECT_EQ(failureOf([&] { WaveJournal::recoverOwnedFile(path); }), FileErrorKind::noPermissionRead);
+  EXPECT_EQ(fileErrorKindOf([&] { WaveJournal::recoverOwnedFile(path); }), FileErrorKind::noPermissionRead);
   ASSERT_EQ(::unlink(path.c_str()), 0);
 
-  EXPECT_EQ(failureOf([&] { WaveJournal::recoverOwnedFile(dir.file("none.wav")); }), FileErrorKind::noSuchFile);
+  EXPECT_EQ(fileErrorKindOf([&] { WaveJournal::recoverOwnedFile(dir.file("none.wav")); }), FileErrorKind::noSuchFile);
 }
 
 TEST_F(WaveRecovery, RefusesAFileOfAnotherOwner) {
