@@ -2,11 +2,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cloud/json_fields.h"
 #include "core/recording_id.h"
 
 namespace talvo {
 
 using nlohmann::json;
+using namespace json_fields;
 
 namespace queue_state {
 bool isKnown(std::string_view state) noexcept {
@@ -45,53 +47,6 @@ std::size_t characterCount(const std::string& text) {
   return count;
 }
 
-[[noreturn]] void wrongType(const json& value, const char* key, const char* expected) {
-  throw json::type_error::create(302, std::string("key '") + key + "' must be " + expected, &value);
-}
-
-const json& required(const json& object, const char* key) {
-  auto found = object.find(key);
-  if (found == object.end()) {
-    throw json::out_of_range::create(403, std::string("key '") + key + "' not found", &object);
-  }
-  return *found;
-}
-
-std::string requiredString(const json& object, const char* key) {
-  const json& value = required(object, key);
-  if (!value.is_string()) wrongType(value, key, "a string");
-  return value.get<std::string>();
-}
-
-std::optional<std::string> optionalString(const json& object, const char* key) {
-  auto found = object.find(key);
-  if (found == object.end() || found->is_null()) return std::nullopt;
-  if (!found->is_string()) wrongType(*found, key, "a string");
-  return found->get<std::string>();
-}
-
-std::int64_t requiredInteger(const json& object, const char* key) {
-  const json& value = required(object, key);
-  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
-  if (value.is_number_unsigned()) {
-    auto unsigned_value = value.get<std::uint64_t>();
-    if (unsigned_value <= static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::int64_t>(unsigned_value);
-  }
-  wrongType(value, key, "a 64-bit integer");
-}
-
-bool requiredBool(const json& object, const char* key) {
-  const json& value = required(object, key);
-  if (!value.is_boolean()) wrongType(value, key, "a boolean");
-  return value.get<bool>();
-}
-
-double requiredNumber(const json& object, const char* key) {
-  const json& value = required(object, key);
-  if (!value.is_number()) wrongType(value, key, "a number");
-  return value.get<double>();
-}
-
 }  // namespace
 
 bool DesktopQueueItem::valid() const {
@@ -120,7 +75,7 @@ std::string DesktopQueueItem::toJson() const {
 
 DesktopQueueItem DesktopQueueItem::fromJson(std::string_view text) {
   json object = json::parse(text);
-  if (!object.is_object()) wrongType(object, "(record)", "an object");
+  json_fields::object(object, "queue record");
   DesktopQueueItem item;
   item.schema = requiredInteger(object, "schema");
   item.id = requiredString(object, "id");

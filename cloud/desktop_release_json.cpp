@@ -4,40 +4,24 @@
 
 #include <stdexcept>
 
+#include "cloud/json_fields.h"
+
 namespace talvo {
 namespace {
 
 [[noreturn]] void invalid() { throw std::invalid_argument("Invalid release list"); }
 
-const std::string& requiredString(const nlohmann::json& object, const char* key) {
-  auto it = object.find(key);
-  if (it == object.end() || !it->is_string()) invalid();
-  return it->get_ref<const std::string&>();
-}
-
 DesktopRelease decodeRelease(const nlohmann::json& object) {
+  using namespace json_fields;
   if (!object.is_object()) invalid();
-  DesktopRelease release;
-  release.platform = requiredString(object, "platform");
-  release.architecture = requiredString(object, "architecture");
-  release.version = requiredString(object, "version");
-  release.sha256 = requiredString(object, "sha256");
-  release.filename = requiredString(object, "filename");
-  release.path = requiredString(object, "path");
-  auto bytes = object.find("bytes");
-  if (bytes == object.end()) invalid();
-  // is_number_integer() is also true for unsigned values, so the unsigned case comes first:
-  // only values that fit a signed 64-bit integer are sizes.
-  if (bytes->is_number_unsigned()) {
-    auto value = bytes->get<std::uint64_t>();
-    if (value > static_cast<std::uint64_t>(INT64_MAX)) invalid();
-    release.bytes = static_cast<std::int64_t>(value);
-  } else if (bytes->is_number_integer()) {
-    release.bytes = bytes->get<std::int64_t>();
-  } else {
+  try {
+    return DesktopRelease{requiredString(object, "platform"), requiredString(object, "architecture"),
+                          requiredString(object, "version"),  requiredString(object, "sha256"),
+                          requiredString(object, "filename"), requiredString(object, "path"),
+                          requiredInteger(object, "bytes")};
+  } catch (const JsonDecodingError&) {
     invalid();
   }
-  return release;
 }
 
 }  // namespace

@@ -53,11 +53,23 @@ inline std::optional<std::int64_t> optionalInteger(const nlohmann::json& json, c
   throw JsonDecodingError(std::string("not an integer: ") + key);
 }
 
+inline std::int64_t requiredInteger(const nlohmann::json& json, const char* key) {
+  auto value = optionalInteger(json, key);
+  if (!value) throw JsonDecodingError(std::string("missing integer ") + key);
+  return *value;
+}
+
 inline std::optional<double> optionalNumber(const nlohmann::json& json, const char* key) {
   const auto* value = member(json, key);
   if (value == nullptr) return std::nullopt;
   if (!value->is_number()) throw JsonDecodingError(std::string("not a number: ") + key);
   return value->get<double>();
+}
+
+inline double requiredNumber(const nlohmann::json& json, const char* key) {
+  auto value = optionalNumber(json, key);
+  if (!value) throw JsonDecodingError(std::string("missing number ") + key);
+  return *value;
 }
 
 inline void putOptional(nlohmann::json& json, const char* key, const std::optional<std::string>& value) {
