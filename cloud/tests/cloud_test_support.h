@@ -7,6 +7,7 @@
 #include "cloud/desktop_cloud.h"
 #include "cloud/memory_device_store.h"
 #include "testing/fake_transcription_service.h"
+#include "testing/thrown_error.h"
 
 namespace talvo::testing {
 
@@ -30,4 +31,18 @@ struct CloudRig {
   CloudVault storedVault() const;
 };
 
+// The CloudFailure that `action` throws (a test failure and code "NONE" when it throws none).
+template <class Action>
+CloudFailure failureOf(Action&& action) {
+  return thrownError(action, CloudFailure("NONE", -1));
+}
+
 }  // namespace talvo::testing
+
+// Expects `action` to fail with exactly this code and HTTP status.
+#define EXPECT_CLOUD_FAILURE(action, expectedCode, expectedStatus)               \
+  do {                                                                           \
+    auto failure_ = ::talvo::testing::failureOf([&] { action; });               \
+    EXPECT_EQ(failure_.code(), expectedCode);                                    \
+    EXPECT_EQ(failure_.status(), expectedStatus);                                \
+  } while (false)

@@ -8,28 +8,11 @@ namespace talvo {
 namespace {
 
 using testing::CloudRig;
+using testing::failureOf;
 using testing::Fault;
 using testing::FaultKind;
 
 constexpr const char* kPath = "/api/desktop/session";
-
-template <class F>
-CloudFailure failureOf(F&& action) {
-  try {
-    action();
-  } catch (const CloudFailure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no CloudFailure";
-  return CloudFailure("NONE", -1);
-}
-
-#define EXPECT_CLOUD_FAILURE(action, expectedCode, expectedStatus)  \
-  do {                                                              \
-    auto failure_ = failureOf([&] { action; });                     \
-    EXPECT_EQ(failure_.code(), expectedCode);                       \
-    EXPECT_EQ(failure_.status(), expectedStatus);                   \
-  } while (false)
 
 TEST(DesktopCloudOrigin, OnlyABareHttpsOriginIsAccepted) {
   auto store = std::make_shared<MemoryDeviceStore>();

@@ -10,30 +10,13 @@ namespace talvo {
 namespace {
 
 using testing::CloudRig;
+using testing::failureOf;
 using testing::Fault;
 using testing::FaultKind;
 
 constexpr const char* kBegin = "/api/desktop/pairings";
 constexpr const char* kPoll = "/api/desktop/pairings/poll";
 constexpr const char* kRedeem = "/api/desktop/pairings/redeem";
-
-template <class F>
-CloudFailure failureOf(F&& action) {
-  try {
-    action();
-  } catch (const CloudFailure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no CloudFailure";
-  return CloudFailure("NONE", -1);
-}
-
-#define EXPECT_CLOUD_FAILURE(action, expectedCode, expectedStatus) \
-  do {                                                             \
-    auto failure_ = failureOf([&] { action; });                    \
-    EXPECT_EQ(failure_.code(), expectedCode);                      \
-    EXPECT_EQ(failure_.status(), expectedStatus);                  \
-  } while (false)
 
 class Pairing : public ::testing::Test {
  protected:

@@ -11,30 +11,13 @@ namespace talvo {
 namespace {
 
 using testing::CloudRig;
+using testing::failureOf;
 using testing::Fault;
 using testing::FaultKind;
 
 constexpr const char* kRefresh = "/api/session/refresh";
 constexpr const char* kInfo = "/api/desktop/session";
 constexpr const char* kLibrary = "/api/desktop/library-link";
-
-template <class F>
-CloudFailure failureOf(F&& action) {
-  try {
-    action();
-  } catch (const CloudFailure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no CloudFailure";
-  return CloudFailure("NONE", -1);
-}
-
-#define EXPECT_CLOUD_FAILURE(action, expectedCode, expectedStatus) \
-  do {                                                             \
-    auto failure_ = failureOf([&] { action; });                    \
-    EXPECT_EQ(failure_.code(), expectedCode);                      \
-    EXPECT_EQ(failure_.status(), expectedStatus);                  \
-  } while (false)
 
 class Session : public ::testing::Test {
  protected:
