@@ -213,9 +213,12 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
   } else {
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    if (request.method != "DELETE" || !request.body.empty()) {
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    // libcurl sends straight from the caller's bytes (no copy); they outlive the transfer
+    // because `send` returns only after curl_easy_perform has, whatever the outcome.
+    const std::string_view payload = request.payload();
+    if (request.method != "DELETE" || !payload.empty()) {
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, payload.data());
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
     }
   }
 
@@ -229,7 +232,9 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
 
   CURLcode code = curl_easy_perform(curl);
+  // A pooled handle must not keep pointers into this request.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
   curl_slist_free_all(headers);
 
   if (code == CURLE_OK) {

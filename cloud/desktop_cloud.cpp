@@ -161,8 +161,9 @@ DesktopCloud::RawReply DesktopCloud::exchange(const std::string& path, const Cal
     http.body = request.json->dump();  // nlohmann objects keep their keys sorted
     setHeader("Content-Type", "application/json");
   }
-  if (request.bytes) {
-    http.body = *request.bytes;
+  // Raw bytes are lent to the transport, not copied: `request` outlives the exchange.
+  if (request.borrowedBytes || request.bytes) {
+    http.borrowedBody = request.borrowedBytes ? *request.borrowedBytes : std::string_view(*request.bytes);
     setHeader("Content-Type", "application/octet-stream");
   }
   for (const auto& [name, value] : request.extra) setHeader(name, value);

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,9 @@ class DesktopCloud {
     std::string method = "GET";
     std::optional<nlohmann::json> json;   // sent as a JSON object with sorted keys
     std::optional<std::string> bytes;     // raw body; wins over `json`
+    // Raw body owned by the caller, alive until the call returns; sent without a copy. Wins
+    // over `json` and `bytes`.
+    std::optional<std::string_view> borrowedBytes;
     std::optional<std::string> token;     // bearer token
     std::vector<std::pair<std::string, std::string>> query;
     std::map<std::string, std::string> extra;  // extra headers; replace standard ones

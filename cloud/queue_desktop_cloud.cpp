@@ -15,22 +15,11 @@ std::string QueueDesktopCloud::access(const std::string& owner, const std::optio
 }
 
 UploadReply QueueDesktopCloud::call(const UploadRequest& request, const std::string& token) {
-  // A part is copied into a buffer this thread keeps between calls: a fresh 4 MiB allocation
-  // per part costs about as much in page faults as sending the part.
-  thread_local std::string scratch;
   DesktopCloud::CallRequest framed;
   framed.method = request.method;
   framed.json = request.json;
-  if (request.bytes) {
-    scratch.assign(request.bytes->data(), request.bytes->size());
-    framed.bytes = std::move(scratch);
-  }
-  struct KeepScratch {
-    DesktopCloud::CallRequest& framed;
-    ~KeepScratch() {
-      if (framed.bytes) scratch = std::move(*framed.bytes);
-    }
-  } keep{framed};
+  // The part stays in the protocol's buffer until this call returns; it is sent from there.
+  framed.borrowedBytes = request.bytes;
   framed.token = token;
   framed.query = request.query;
   framed.extra = request.extra;

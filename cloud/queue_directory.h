@@ -29,6 +29,8 @@ class QueueDirectory {
   struct Fingerprint {
     std::int64_t bytes = 0;
     std::string sha256;
+    // SHA-256 (hex) of every 4 MiB block, i.e. of every upload part; only when asked for.
+    std::vector<std::string> blocks;
   };
 
   struct Listing {
@@ -61,8 +63,9 @@ class QueueDirectory {
   Listing list() const;
 
   // Size and SHA-256 of `<id>.wav`, read in 4 MiB blocks. "EMPTY_RECORDING" below 45 bytes,
-  // "FILE_CHANGED" when the file grows or shrinks while it is read.
-  Fingerprint fingerprint(const std::string& id) const;
+  // "FILE_CHANGED" when the file grows or shrinks while it is read. With `withBlocks` the hash
+  // of each block is taken from the same read, on a second thread.
+  Fingerprint fingerprint(const std::string& id, bool withBlocks = false) const;
 
   static std::string recordName(const std::string& id) { return id + ".upload.json"; }
   static std::string recordingName(const std::string& id) { return id + ".wav"; }

@@ -67,7 +67,7 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
   if (!item.ownerId || !item.sha256) throw CloudFailure("JOURNAL_INVALID", 0);
   const std::string owner = *item.ownerId;
 
-  QueueDirectory::Fingerprint local = directory_.fingerprint(item.id);
+  QueueDirectory::Fingerprint local = directory_.fingerprint(item.id, true);
   if (local.bytes != item.bytes || local.sha256 != *item.sha256) throw CloudFailure("FILE_CHANGED", 0);
 
   item.state = queue_state::uploading;
@@ -88,7 +88,7 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
 
   if (found.status == "open") {
     try {
-      sendParts(item, run);
+      sendParts(item, run, local.blocks);
       UploadRequest finalize{"POST", "/api/runs/" + run + "/finalize", {}, json{}, std::nullopt, {}};
       finalize.json = json{
           {"chunkCount", partCount(item.bytes)},
@@ -112,7 +112,8 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
   return item;
 }
 
-void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& run) {
+void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& run,
+                               const std::vector<std::string>& fingerprinted) {
   const std::string owner = *item.ownerId;
   UploadRequest list_request{"GET", "/api/runs/" + run + "/chunks", {{"limit", "1000"}}, {}, {}, {}};
   ChunkList listing = ChunkList::from(authorised(owner, list_request));
@@ -135,18 +136,10 @@ void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& 
     std::string hash;
   };
   Part buffers[2];
-  UploadSha256 whole;
   const int fd = file.fd.get();
-  // Parts are read strictly in order (each read starts after the previous one was collected),
-  // so the whole-file hash sees the file front to back.
-  auto readPart = [fd, &whole](Part* part) {
+  auto readPart = [fd](Part* part) {
     part->size = posix_file::readFully(fd, part->data.get(), static_cast<std::size_t>(chunkSize));
-    if (part->size > 0) {
-      whole.update(part->data.get(), part->size);
-      UploadSha256 piece;
-      piece.update(part->data.get(), part->size);
-      part->hash = piece.finishHex();
-    }
+    if (part->size > 0) part->hash = UploadSha256::hex({part->data.get(), part->size});
     return part;
   };
   std::int64_t total = 0;
@@ -161,6 +154,13 @@ void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& 
     total += size;
     if (total > item.bytes) throw CloudFailure("FILE_CHANGED", 0);
 
+    // The fingerprint just matched the record as a whole; a part whose hash differs from the
+    // same block's hash in that fingerprint means the file changed since, and is never sent.
+    // So every part that goes out (or is accepted as stored) is the recorded file's part.
+    if (static_cast<std::size_t>(seq) >= fingerprinted.size() || fingerprinted[static_cast<std::size_t>(seq)] != part_hash) {
+      throw CloudFailure("FILE_CHANGED", 0);
+    }
+
     auto known = stored.find(seq);
     if (known != stored.end()) {
       if (known->second.sha256 != part_hash || known->second.bytes != size) throw CloudFailure("CHUNK_CONFLICT", 409);
@@ -174,7 +174,9 @@ void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& 
       throw CloudFailure("UPLOAD_HASH_MISMATCH", 409);
     }
   }
-  if (total != item.bytes || whole.finishHex() != *item.sha256) throw CloudFailure("FILE_CHANGED", 0);
+  // Same size and every part equal to the fingerprinted one: the bytes read are exactly the
+  // file whose SHA-256 the fingerprint compared with the record.
+  if (total != item.bytes || static_cast<std::size_t>(seq) != fingerprinted.size()) throw CloudFailure("FILE_CHANGED", 0);
   for (const auto& [stored_seq, entry] : stored) {
     if (stored_seq < 0 || stored_seq >= seq) throw CloudFailure("FILE_CHANGED", 0);
   }

@@ -11,7 +11,9 @@
 //                        ▼                                                  │
 //                    3 list parts  (paged / >512 / duplicate → CHUNK_CONFLICT)
 //                        ▼                                                  │
-//                    4 for each 4 MiB part: stored and equal → skip;        │
+//                    4 for each 4 MiB part: must hash as in the fingerprint │
+//                      (else FILE_CHANGED, nothing of it sent);             │
+//                      stored and equal → skip;                             │
 //                      stored and different → CHUNK_CONFLICT; else PUT with │
 //                      its SHA-256, reply must echo seq/hash/size           │
 //                        ▼                                                  │
@@ -24,6 +26,7 @@
 // token obtained for the refused one, and the repeat's outcome is final.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -59,7 +62,8 @@ class UploadProtocol {
   static std::int64_t partCount(std::int64_t bytes) { return (bytes + chunkSize - 1) / chunkSize; }
 
  private:
-  void sendParts(const DesktopQueueItem& item, const std::string& run);
+  // `fingerprinted` holds the hash of every part as the fingerprint before the upload read it.
+  void sendParts(const DesktopQueueItem& item, const std::string& run, const std::vector<std::string>& fingerprinted);
   void verify(const DesktopQueueItem& item, const std::string& run);
 
   QueueCloud& cloud_;

@@ -150,5 +150,30 @@ TEST_F(TransportTest, SendsMethodHeadersAndBody) {
   EXPECT_FALSE(service.lastHeader("/api/desktop/pairings", "Cookie").has_value());
 }
 
+TEST_F(TransportTest, LentBodyIsSentAsIsAndNotKeptByThePooledConnection) {
+  auto transport = make();
+  const std::string path = "/api/desktop/pairings";
+  std::string part(1048576 + 3, '\0');
+  for (std::size_t i = 0; i < part.size(); ++i) part[i] = static_cast<char>(i * 7 + i / 4096);
+  auto lent = std::make_unique<std::string>(part);
+  HttpRequest request;
+  request.method = "POST";
+  request.url = service.origin() + path;
+  request.headers = {{"Content-Type", "application/octet-stream"}};
+  request.body = "owned body loses";
+  request.borrowedBody = std::string_view(*lent);
+  transport.send(request);
+  EXPECT_EQ(service.requestBodies(path).at(0), part);
+
+  // The lender's buffer is gone; the next exchange on the same connection must not read it.
+  lent.reset();
+  HttpRequest empty;
+  empty.method = "POST";
+  empty.url = service.origin() + path;
+  transport.send(empty);
+  EXPECT_EQ(service.requestBodies(path).at(1), "");
+  EXPECT_EQ(service.connectionCount(), 1);
+}
+
 }  // namespace
 }  // namespace talvo

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "cloud/tests/queue_test_support.h"
 #include "cloud/upload_sha256.h"
 
@@ -205,6 +207,28 @@ TEST_F(UploadProtocolTest, FinalFailuresNeedTheUser) {
   EXPECT_EQ(world.item(changed).state, "attention");
   EXPECT_EQ(world.item(changed).errorCode, "FILE_CHANGED");
   EXPECT_FALSE(world.service.run(changed));
+}
+
+TEST_F(UploadProtocolTest, FileChangedAfterTheFingerprintIsCaughtBeforeItsPartIsSent) {
+  std::string id = world.record(2 * part + 9);
+  const std::string wav = world.recordings.file(id + ".wav");
+  std::string original = world.local(id);
+  // The file is rewritten in place (same inode, same size) once the fingerprint has passed.
+  world.cloud.setBeforeCall([&](const UploadRequest& request) {
+    if (request.method != "POST" || request.path != "/api/runs") return;
+    std::fstream file(wav, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(part + 100);
+    file.put(static_cast<char>(original[part + 100] ^ 0x55));
+  });
+  world.queue.sync();
+  world.cloud.setBeforeCall({});
+  EXPECT_EQ(world.item(id).state, "attention");
+  EXPECT_EQ(world.item(id).errorCode, "FILE_CHANGED");
+  // The unchanged first part went out; the changed one never did, and nothing was finalized.
+  EXPECT_EQ(world.cloud.count("PUT /api/runs/" + id + "/chunks/0"), 1);
+  EXPECT_EQ(world.cloud.count("PUT /api/runs/" + id + "/chunks/1"), 0);
+  EXPECT_EQ(world.cloud.count("POST /api/runs/" + id + "/finalize"), 0);
+  EXPECT_EQ(world.service.run(id)->status, "open");
 }
 
 TEST_F(UploadProtocolTest, InterruptedRecordingIsUploadedButNotProcessed) {

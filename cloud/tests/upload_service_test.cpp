@@ -73,6 +73,24 @@ TEST(UploadService, ExpiredTokenIsRefreshedOnceAndTheRequestRepeated) {
   (void)id;
 }
 
+TEST(UploadService, PartRefusedWith401IsRepeatedFromTheSameBuffer) {
+  QueueServiceRig rig;
+  auto client = rig.client();
+  std::string id = finishedRecording(rig, client->queue, 2 * 4194304 + 5);
+  // The part is sent from the protocol's buffer without a copy; the repeat after the refresh
+  // must carry the very same bytes, and the next part must not be mixed into it.
+  rig.service.armFault("/api/runs/" + id + "/chunks/1", testing::Fault{testing::FaultKind::unauthorized});
+  client->queue.sync();
+  expectHeldExactly(rig, id);
+  EXPECT_EQ(rig.service.requestCount("/api/session/refresh"), 1);
+  EXPECT_EQ(rig.runs.acceptedParts(), 3);
+  std::string local = testing::readWholeFile(rig.recordings.file(id + ".wav"));
+  auto bodies = rig.service.requestBodies("/api/runs/" + id + "/chunks/1");
+  ASSERT_EQ(bodies.size(), 2u);
+  EXPECT_EQ(bodies[0], local.substr(4194304, 4194304));
+  EXPECT_EQ(bodies[1], bodies[0]);
+}
+
 TEST(UploadService, LostProcessReplyLeavesOneJob) {
   QueueServiceRig rig;
   auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
