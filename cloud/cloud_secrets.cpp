@@ -1,10 +1,9 @@
 #include "cloud/cloud_secrets.h"
 
-#include <openssl/evp.h>
-
 #include <system_error>
 
 #include "cloud/cloud_failure.h"
+#include "cloud/upload_sha256.h"
 #include "core/base64.h"
 #include "core/recording_id.h"
 
@@ -22,18 +21,6 @@ std::string makeVerifier() {
   return encodeBase64Url(bytes);
 }
 
-std::string sha256Hex(const std::string& text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1)
-    throw std::runtime_error("SHA-256 unavailable");
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex.push_back(digits[digest[i] >> 4]);
-    hex.push_back(digits[digest[i] & 15]);
-  }
-  return hex;
-}
+std::string sha256Hex(const std::string& text) { return UploadSha256::hex(text); }
 
 }  // namespace talvo

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "core/hex.h"
+
 namespace talvo {
 
 namespace {
@@ -29,14 +31,7 @@ std::string UploadSha256::finishHex() {
   unsigned int length = 0;
   check(EVP_DigestFinal_ex(context_, digest, &length));
   check(EVP_DigestInit_ex(context_, EVP_sha256(), nullptr));
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(length * 2);
-  for (unsigned int i = 0; i < length; ++i) {
-    text.push_back(digits[digest[i] >> 4]);
-    text.push_back(digits[digest[i] & 0x0f]);
-  }
-  return text;
+  return lowerHex(digest, length);
 }
 
 std::string UploadSha256::hex(std::string_view data) {

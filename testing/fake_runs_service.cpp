@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "core/hex.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
 #include "core/unique_fd.h"
@@ -33,13 +34,7 @@ class Sha256 {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(context_, digest, &length);
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-      text.push_back(digits[digest[i] >> 4]);
-      text.push_back(digits[digest[i] & 0x0f]);
-    }
-    return text;
+    return lowerHex(digest, length);
   }
 
  private:

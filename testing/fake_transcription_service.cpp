@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "core/base64.h"
+#include "core/hex.h"
 #include "core/internet_date_time.h"
 #include "core/recording_id.h"
 #include "testing/test_certificate.h"
@@ -24,13 +25,7 @@ std::string sha256Hex(const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
-  static constexpr char digits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex.push_back(digits[digest[i] >> 4]);
-    hex.push_back(digits[digest[i] & 15]);
-  }
-  return hex;
+  return lowerHex(digest, length);
 }
 
 std::string pairCode() {
