@@ -11,7 +11,6 @@
 
 #include "cloud/tests/queue_service_rig.h"
 #include "cloud/tests/queue_test_support.h"
-#include "cloud/upload_sha256.h"
 
 namespace talvo {
 namespace {
@@ -81,13 +80,7 @@ TEST(QueueCrash, KilledPassesResumeWithoutRepeatsAndAFreshQueueFinishes) {
     EXPECT_EQ(listing.items.size(), ids.size());
     for (const std::string& id : ids) {
       SCOPED_TRACE(id);
-      auto run = rig.runs.run(id);
-      ASSERT_TRUE(run);
-      std::string local = testing::readWholeFile(rig.recordings.file(id + ".wav"));
-      EXPECT_EQ(run->status, "finalized");
-      EXPECT_EQ(run->bytes, static_cast<std::int64_t>(local.size()));
-      EXPECT_EQ(run->sha256, UploadSha256::hex(local));
-      EXPECT_EQ(rig.runs.storedFile(id), local);
+      testing::expectHeldExactly(rig, id);
       EXPECT_LE(rig.runs.processRequests(id), 1);
       DesktopQueueItem item = directory.load(id);
       if (rig.runs.processRequests(id) == 1) {

@@ -1,6 +1,10 @@
 #include "cloud/tests/queue_service_rig.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
+
+#include "cloud/upload_sha256.h"
 
 namespace talvo::testing {
 
@@ -27,6 +31,16 @@ QueueServiceRig::Client::Client(QueueServiceRig& rig, DesktopUploadQueue::Clock 
 std::unique_ptr<QueueServiceRig::Client> QueueServiceRig::client(DesktopUploadQueue::Clock clock) {
   auto made = std::make_unique<Client>(*this, std::move(clock));
   return made;
+}
+
+void expectHeldExactly(QueueServiceRig& rig, const std::string& id) {
+  auto run = rig.runs.run(id);
+  ASSERT_TRUE(run);
+  std::string local = testing::readWholeFile(rig.recordings.file(id + ".wav"));
+  EXPECT_EQ(run->status, "finalized");
+  EXPECT_EQ(run->bytes, static_cast<std::int64_t>(local.size()));
+  EXPECT_EQ(run->sha256, UploadSha256::hex(local));
+  EXPECT_EQ(rig.runs.storedFile(id), local);
 }
 
 }  // namespace talvo::testing

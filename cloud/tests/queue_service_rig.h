@@ -37,4 +37,8 @@ struct QueueServiceRig {
   static FakeAccount account();
 };
 
+// The service holds the recording `id` exactly as it is on disk: a finalized run with the same
+// size and SHA-256, and the same stored bytes.
+void expectHeldExactly(QueueServiceRig& rig, const std::string& id);
+
 }  // namespace talvo::testing

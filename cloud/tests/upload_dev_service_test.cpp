@@ -1,17 +1,13 @@
 // The standalone development service accepts a whole upload made by the queue.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
 #include "cloud/memory_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
+#include "cloud/tests/dev_service_process.h"
 #include "cloud/tests/queue_test_support.h"
 
 #ifdef TALVO_DEV_SERVICE_PATH
@@ -22,51 +18,10 @@ namespace {
 TEST(UploadDevService, AcceptsAFullUploadFromTheQueue) {
   testing::TempDirectory serviceDirectory;
   testing::TempDirectory recordings;
-  int toChild[2];
-  int fromChild[2];
-  ASSERT_EQ(::pipe(toChild), 0);
-  ASSERT_EQ(::pipe(fromChild), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-  posix_spawn_file_actions_addclose(&actions, toChild[1]);
-  posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-  std::string program = TALVO_DEV_SERVICE_PATH;
-  std::vector<std::string> args{program, "--port", "0", "--dir", serviceDirectory.path()};
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(toChild[0]);
-  ::close(fromChild[1]);
-  FILE* input = ::fdopen(toChild[1], "w");
-  FILE* output = ::fdopen(fromChild[0], "r");
-  struct Stop {
-    pid_t pid;
-    FILE* input;
-    FILE* output;
-    ~Stop() {
-      std::fclose(input);
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-      std::fclose(output);
-    }
-  } stop{pid, input, output};
-
-  auto value = [&](const std::string& key) {
-    char line[4096];
-    while (std::fgets(line, sizeof line, output) != nullptr) {
-      std::string text(line);
-      if (text.rfind(key + ": ", 0) == 0) return text.substr(key.size() + 2, text.size() - key.size() - 3);
-    }
-    return std::string();
-  };
-  std::string origin = value("origin");
-  std::string caFile = value("ca-file");
-  value("commands");
+  testing::DevServiceProcess process(serviceDirectory.path());
+  std::string origin = process.readValue("origin");
+  std::string caFile = process.readValue("ca-file");
+  process.readValue("commands");  // the rest of the banner
   ASSERT_FALSE(origin.empty());
 
   BoundedDesktopTransport::Options options;
@@ -74,10 +29,7 @@ TEST(UploadDevService, AcceptsAFullUploadFromTheQueue) {
   auto cloud = std::make_shared<DesktopCloud>(std::make_shared<MemoryDeviceStore>(),
                                               std::make_shared<BoundedDesktopTransport>(options), origin, "t.me");
   auto descriptor = cloud->beginPair();
-  std::fputs(("approve " + descriptor.code + " 4242\n").c_str(), input);
-  std::fflush(input);
-  char reply[256];
-  ASSERT_NE(std::fgets(reply, sizeof reply, output), nullptr);
+  ASSERT_EQ(process.command("approve " + descriptor.code + " 4242"), "approved " + descriptor.code + " as 4242\n");
   cloud->pollPair();
   cloud->confirmAccount("4242");
 

@@ -3,11 +3,11 @@
 
 #include "cloud/tests/queue_service_rig.h"
 #include "cloud/tests/queue_test_support.h"
-#include "cloud/upload_sha256.h"
 
 namespace talvo {
 namespace {
 
+using testing::expectHeldExactly;
 using testing::QueueServiceRig;
 
 std::string finishedRecording(QueueServiceRig& rig, DesktopUploadQueue& queue, std::int64_t size, unsigned seed = 1) {
@@ -15,16 +15,6 @@ std::string finishedRecording(QueueServiceRig& rig, DesktopUploadQueue& queue, s
   testing::writeRecording(rig.recordings.path(), id, testing::recordingBytes(size, seed));
   queue.finish(id, false);
   return id;
-}
-
-void expectHeldExactly(QueueServiceRig& rig, const std::string& id) {
-  auto run = rig.runs.run(id);
-  ASSERT_TRUE(run);
-  std::string local = testing::readWholeFile(rig.recordings.file(id + ".wav"));
-  EXPECT_EQ(run->status, "finalized");
-  EXPECT_EQ(run->bytes, static_cast<std::int64_t>(local.size()));
-  EXPECT_EQ(run->sha256, UploadSha256::hex(local));
-  EXPECT_EQ(rig.runs.storedFile(id), local);
 }
 
 TEST(UploadService, UploadsAndProcessesEndToEnd) {
