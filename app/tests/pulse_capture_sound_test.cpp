@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/capture/capture_clock.h"
+#include "app/capture/capture_failure.h"
 #include "app/capture/free_space.h"
 #include "app/capture/native_audio_capture.h"
 #include "app/capture/pulse_capture_source.h"
@@ -206,21 +207,28 @@ TEST(PulseCaptureSound, ClicksPlayedTogetherLandTogether) {
 class PrivateSoundServer {
  public:
   // Besides the usual pair, a "headset": output "headphones" and microphone "headsetmic" (fed
-  // through sink "headsetfeed").
-  PrivateSoundServer() {
+  // through sink "headsetfeed"). Without microphones there are only the outputs, and the server
+  // picks a monitor as its default input.
+  enum class Microphones { present, none };
+  explicit PrivateSoundServer(Microphones microphones = Microphones::present) {
     const std::string config = directory_.file("server.pa");
-    testing::writeWholeFile(config, ".fail\n"
-                                    "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
-                                        directory_.file("native") +
-                                        "\n"
-                                        "load-module module-null-sink sink_name=speakers rate=48000\n"
-                                        "load-module module-null-sink sink_name=micfeed rate=48000\n"
-                                        "load-module module-remap-source source_name=virtmic master=micfeed.monitor\n"
-                                        "load-module module-null-sink sink_name=headphones rate=48000\n"
-                                        "load-module module-null-sink sink_name=headsetfeed rate=48000\n"
-                                        "load-module module-remap-source source_name=headsetmic master=headsetfeed.monitor\n"
-                                        "set-default-sink speakers\n"
-                                        "set-default-source virtmic\n");
+    std::string modules =
+        ".fail\n"
+        "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
+        directory_.file("native") +
+        "\n"
+        "load-module module-null-sink sink_name=speakers rate=48000\n"
+        "load-module module-null-sink sink_name=micfeed rate=48000\n"
+        "load-module module-null-sink sink_name=headphones rate=48000\n"
+        "load-module module-null-sink sink_name=headsetfeed rate=48000\n"
+        "set-default-sink speakers\n";
+    if (microphones == Microphones::present) {
+      modules +=
+          "load-module module-remap-source source_name=virtmic master=micfeed.monitor\n"
+          "load-module module-remap-source source_name=headsetmic master=headsetfeed.monitor\n"
+          "set-default-source virtmic\n";
+    }
+    testing::writeWholeFile(config, modules);
     mkdir(directory_.file("home").c_str(), 0700);
     std::vector<std::string> environment{"HOME=" + directory_.file("home"), "XDG_RUNTIME_DIR=" + directory_.path(),
                                          "PULSE_RUNTIME_PATH=" + directory_.file("run"),
@@ -334,6 +342,37 @@ TEST(PulseCaptureSound, ANewDefaultOutputAndInputAreFollowedWithoutEndingTheReco
   EXPECT_GT(before[1], 100 * before[3]);
   EXPECT_GT(after[2], 100 * after[0]) << "the computer's sound did not follow the new output";
   EXPECT_GT(after[3], 100 * after[1]) << "the microphone did not follow the new input";
+}
+
+// With no microphone the server's default input is the speakers' monitor: recording it as the
+// microphone would put the computer's sound in twice. The start fails naming the microphone.
+TEST(PulseCaptureSound, AMonitorIsNeverTakenForTheMicrophone) {
+  REQUIRE_SOUND_SERVER();
+  PrivateSoundServer server(PrivateSoundServer::Microphones::none);
+  RealRecording recording(PulseCaptureSource::Stamping::blockDuration, server.address());
+  try {
+    recording.engine->start(recording.directory.path(), makeRecordingId());
+    FAIL() << "recorded a monitor as the microphone";
+  } catch (const CaptureFailure& failure) {
+    EXPECT_EQ(failure.name(), "микрофон");
+    EXPECT_EQ(failure.code(), -PA_ERR_NOENTITY);
+  }
+}
+
+// The user (or the server) makes a monitor the default input during a recording: it ends.
+TEST(PulseCaptureSound, AMicrophoneThatBecomesAMonitorEndsTheRecording) {
+  REQUIRE_SOUND_SERVER();
+  PrivateSoundServer server;
+  RealRecording recording(PulseCaptureSource::Stamping::blockDuration, server.address());
+  PulseTestPlayer player(server.address());
+  std::string wav = recording.engine->start(recording.directory.path(), makeRecordingId());
+  sleepSeconds(1);
+  player.setDefaults("speakers", "speakers.monitor");
+  for (int i = 0; i < 300 && recording.failuresSoFar().empty(); ++i) {
+    usleep(10000);
+  }
+  EXPECT_EQ(recording.failuresSoFar(), std::vector<std::string>{testing::failureText("микрофон прерван")});
+  EXPECT_EQ(recording.engine->stopAndWait().wav, wav);
 }
 
 }  // namespace
