@@ -24,7 +24,7 @@
 #include "app/shell/instance_bus.h"
 #include "app/shell/quit_signals.h"
 #include "app/ui/anchored_menu_panel.h"
-#include "app/ui/capture_panel.h"
+#include <QLabel>
 #include "app/ui/desktop_appearance.h"
 #include "app/ui/meeting_reminder_panel.h"
 #include "app/ui/status_icon_renderer.h"
@@ -92,9 +92,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
   item_->setContextMenu(menu_.get());
-  connect(item_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger) toggle();
-  });
+  connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
   // 8. The icon follows the recording flag.
   statusSubscription_ = connect(model_, &RecorderModel::recordingChanged, this, [this] {
     updateStatus(model_->recording(), noLevels);
@@ -117,14 +115,14 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 12. Check at once.
   updates_->check();
   // 13. The panel under the icon with the capture panel in it.
-  auto* content = new CapturePanel(*model_, model_->cloud(), *reminders_, *loginStartup_, *updates_, model_->folder());
+  auto* content = new QLabel("placeholder");
   panel_ = std::make_unique<AnchoredMenuPanel>(
       content,
       [self]() -> std::optional<MenuBarAnchor> {
         if (!self || !self->item_) return std::nullopt;
         if (auto anchor = TrayAnchor::fromIcon(*self->item_)) return anchor;
         // Trays that do not tell where the icon is: under the click, or at the bar's edge.
-        if (!self->lastClick_.isNull()) return TrayAnchor::fromClick(self->lastClick_);
+        if (self->lastClick_) return TrayAnchor::fromClick(*self->lastClick_);
         return TrayAnchor::reminderFallback(nullptr);
       },
       [self] {
@@ -199,19 +197,37 @@ void AppDelegate::showTrayWhenAvailable() {
     QSystemTrayIcon* old = item_;
     item_ = new QSystemTrayIcon(this);
     item_->setContextMenu(menu_.get());
-    connect(item_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-      if (reason == QSystemTrayIcon::Trigger) toggle();
-    });
+    connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
     delete old;
     updateStatus(model_->recording(), noLevels);
   }
   item_->show();
+  undockedGeometry_ = item_->geometry();
+  // An XEmbed tray tells where the icon is a moment after it docks; hosts that never tell
+  // (StatusNotifierItem) get the panel at the bar's edge once the wait is over.
+  placementWait_.start();
+  openWhenPlaced();
+}
+
+void AppDelegate::openWhenPlaced() {
+  // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
+  // the tray to move it.
+  const bool placed = item_->geometry() != undockedGeometry_ && TrayAnchor::fromIcon(*item_);
+  if (placed || placementWait_.hasExpired(placementWaitMs)) {
+    toggle();
+    return;
+  }
+  QTimer::singleShot(20, this, &AppDelegate::openWhenPlaced);
+}
+
+void AppDelegate::activated(QSystemTrayIcon::ActivationReason reason) {
+  if (reason != QSystemTrayIcon::Trigger) return;
+  lastClick_ = QCursor::pos();
   toggle();
 }
 
 void AppDelegate::toggle() {
   if (!panel_) return;
-  if (QCursor::pos() != QPoint()) lastClick_ = QCursor::pos();
   if (!panel_->isVisible()) {
     openFromMenu();
   } else {

@@ -8,7 +8,10 @@
 // which cannot be refused, waits for the stop instead. No recording is lost by quitting.
 #include <QMetaObject>
 #include <QObject>
+#include <QElapsedTimer>
 #include <QPoint>
+#include <QRect>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -20,7 +23,6 @@ class QAction;
 class QMenu;
 class QSettings;
 class QSessionManager;
-class QSystemTrayIcon;
 
 namespace talvo {
 
@@ -41,6 +43,7 @@ class AppDelegate : public QObject {
  public:
   enum class QuitCause { user, signal, logout };
   static constexpr int trayRetryMs = 1000;
+  static constexpr int placementWaitMs = 1000;
 
   explicit AppDelegate(QObject* parent = nullptr);
   ~AppDelegate() override;
@@ -67,6 +70,8 @@ class AppDelegate : public QObject {
  private:
   bool passGate();
   void showTrayWhenAvailable();
+  void openWhenPlaced();
+  void activated(QSystemTrayIcon::ActivationReason reason);
   bool captureBusy() const;
   void captureStateChanged();
   void finishQuit();
@@ -91,7 +96,9 @@ class AppDelegate : public QObject {
   InstanceBus* bus_ = nullptr;
   QuitSignals* quitSignals_ = nullptr;
   QTimer trayRetry_;
-  QPoint lastClick_;
+  QElapsedTimer placementWait_;
+  QRect undockedGeometry_;
+  std::optional<QPoint> lastClick_;  // where the icon was last clicked
   bool lastRecording_ = false;
   bool quitRequested_ = false;   // a stop for quitting is under way
   bool quitWhenIdle_ = false;    // quit once the capture is neither starting nor stopping
