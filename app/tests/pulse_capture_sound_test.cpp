@@ -211,6 +211,19 @@ class PrivateSoundServer {
   // picks a monitor as its default input.
   enum class Microphones { present, none };
   explicit PrivateSoundServer(Microphones microphones = Microphones::present) {
+    // On a PipeWire run the private server is a PipeWire too, started by the project's script.
+    if (const char* script = std::getenv("TALVO_PIPEWIRE_ENV")) {
+      pipewireScript_ = script;
+      const std::string command = "TALVO_PW_DIR='" + directory_.file("pw") + "' TALVO_PW_HEADSET=1 TALVO_PW_MICROPHONE=" +
+                                  (microphones == Microphones::present ? "1" : "0") + " '" + pipewireScript_ +
+                                  "' start >'" + directory_.file("server.log") + "' 2>&1";
+      if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("private pipewire did not come up: " + testing::readWholeFile(directory_.file("server.log")));
+      }
+      address_ = "unix:" + directory_.file("pw/run/pulse/native");
+      return;
+    }
+    address_ = "unix:" + directory_.file("native");
     const std::string config = directory_.file("server.pa");
     std::string modules =
         ".fail\n"
@@ -265,10 +278,25 @@ class PrivateSoundServer {
     kill();
     throw std::runtime_error("private pulseaudio did not come up");
   }
-  ~PrivateSoundServer() { kill(); }
+  ~PrivateSoundServer() {
+    kill();
+    if (!pipewireScript_.empty()) {
+      const std::string command = "TALVO_PW_DIR='" + directory_.file("pw") + "' '" + pipewireScript_ + "' stop >/dev/null 2>&1";
+      (void)std::system(command.c_str());
+    }
+  }
 
-  std::string address() const { return "unix:" + directory_.file("native"); }
+  std::string address() const { return address_; }
+  // Kills the server the clients talk to (PulseAudio, or PipeWire's pulse server) by its PID.
   void kill() {
+    if (!pipewireScript_.empty()) {
+      const std::string pidFile = directory_.file("pw/pids/pipewire-pulse.pid");
+      if (access(pidFile.c_str(), F_OK) == 0) {
+        const pid_t pid = std::stoi(testing::readWholeFile(pidFile));
+        if (pid > 0) ::kill(pid, SIGKILL);
+      }
+      return;
+    }
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -278,6 +306,8 @@ class PrivateSoundServer {
 
  private:
   testing::TempDirectory directory_;
+  std::string pipewireScript_;
+  std::string address_;
   pid_t pid_ = -1;
 };
 
