@@ -127,11 +127,14 @@ class CloudModel : public QObject {
 
  private:
   struct State;
-  void runLifecycle();
+  struct Client;
+  void started(std::shared_ptr<Client> client, bool recovered, const State& state);
+  void scheduleTick();
   void tick();
   void readState(std::function<void()> then = {});
   void applyState(const State& state);
-  void poll();
+  void synchronizeThen(std::function<void()> done);
+  void poll(std::function<void()> done);
   void clearPairingView();
   void setBusy(bool value);
   void setMessage(const std::optional<QString>& value);
@@ -160,9 +163,9 @@ class CloudModel : public QObject {
 
   bool polling_ = false;
   bool syncing_ = false;
-  bool pollInFlight_ = false;
   int tickCount_ = 0;
   Setup setup_;
+  ServiceConfiguration configuration_;
   std::shared_ptr<DesktopCloud> cloud_;
   std::shared_ptr<QueueCloud> queueCloud_;
   std::shared_ptr<DesktopUploadQueue> queue_;

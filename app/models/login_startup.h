@@ -37,7 +37,7 @@ class LoginStartup : public QObject {
     std::shared_ptr<QSettings> settings;     // default: the program's QSettings
     bool production = false;                 // default: this build's release channel
     std::optional<QString> runningPath;      // default: the real path of /proc/self/exe
-    std::optional<QString> installedPath;    // default: $XDG_DATA_HOME/TALVO/app/bin/talvo
+    // The installed program is $XDG_DATA_HOME/TALVO/app/bin/talvo (LoginStartupPolicy).
     std::optional<QString> autostartDirectory;  // default: $XDG_CONFIG_HOME/autostart
     QStringList systemAutostartDirectories;  // default: $XDG_CONFIG_DIRS/autostart
     UrlOpener openUrl;                       // default: QDesktopServices::openUrl
@@ -73,7 +73,7 @@ class LoginStartup : public QObject {
   void saveState();
   void registerEntry();
   void unregisterEntry();
-  QString entryPath() const;
+  std::string entryPath() const;
 
   bool enabled_ = false;
   QString label_ = previewLabel;
