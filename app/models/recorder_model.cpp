@@ -175,8 +175,9 @@ void RecorderModel::stop(const std::optional<QString>& reason, std::function<voi
   const std::optional<QString> id = recordingID_;
   recordingID_.reset();
   generation_.reset();  // late callbacks of this engine are ignored from now on
-  setRecording(false);
+  // `stopping` first, so an observer never sees an idle moment between the two.
   setStopping(true);
+  setRecording(false);
   resetLevels();
   QPointer<RecorderModel> self(this);
   capture_->stop([self, id, reason, completion](const std::optional<std::string>& file,

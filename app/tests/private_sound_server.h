@@ -1,6 +1,7 @@
 #pragma once
 // A private sound server for tests that must not disturb the shared one (killing it, a server
-// with no microphone), started and killed by PID. Needs pulseaudio installed.
+// with no microphone), started and killed by PID. A PulseAudio daemon, or on a PipeWire run
+// (TALVO_PIPEWIRE_ENV names scripts/pipewire-env) a PipeWire with the same devices.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -26,6 +27,18 @@ class PrivateSoundServer {
   // picks a monitor as its default input.
   enum class Microphones { present, none };
   explicit PrivateSoundServer(Microphones microphones = Microphones::present) {
+    if (const char* script = std::getenv("TALVO_PIPEWIRE_ENV")) {
+      pipewireScript_ = script;
+      const std::string command = "TALVO_PW_DIR='" + directory_.file("pw") + "' TALVO_PW_HEADSET=1 TALVO_PW_MICROPHONE=" +
+                                  (microphones == Microphones::present ? "1" : "0") + " '" + pipewireScript_ +
+                                  "' start >'" + directory_.file("server.log") + "' 2>&1";
+      if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("private pipewire did not come up: " + readWholeFile(directory_.file("server.log")));
+      }
+      address_ = "unix:" + directory_.file("pw/run/pulse/native");
+      return;
+    }
+    address_ = "unix:" + directory_.file("native");
     const std::string config = directory_.file("server.pa");
     std::string modules =
         ".fail\n"
@@ -80,10 +93,25 @@ class PrivateSoundServer {
     kill();
     throw std::runtime_error("private pulseaudio did not come up");
   }
-  ~PrivateSoundServer() { kill(); }
+  ~PrivateSoundServer() {
+    kill();
+    if (!pipewireScript_.empty()) {
+      const std::string command = "TALVO_PW_DIR='" + directory_.file("pw") + "' '" + pipewireScript_ + "' stop >/dev/null 2>&1";
+      (void)std::system(command.c_str());
+    }
+  }
 
-  std::string address() const { return "unix:" + directory_.file("native"); }
+  std::string address() const { return address_; }
+  // Kills the server the clients talk to (PulseAudio, or PipeWire's pulse server) by its PID.
   void kill() {
+    if (!pipewireScript_.empty()) {
+      const std::string pidFile = directory_.file("pw/pids/pipewire-pulse.pid");
+      if (access(pidFile.c_str(), F_OK) == 0) {
+        const pid_t pid = std::stoi(readWholeFile(pidFile));
+        if (pid > 0) ::kill(pid, SIGKILL);
+      }
+      return;
+    }
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -98,6 +126,8 @@ class PrivateSoundServer {
   }
 
   TempDirectory directory_;
+  std::string pipewireScript_;
+  std::string address_;
   pid_t pid_ = -1;
 };
 
