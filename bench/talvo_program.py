@@ -72,8 +72,8 @@ def startup(build, env, launches):
         program = Program(build, env)
         while time.monotonic() - start < 20:
             sizes = windows(program.pid)
-            tray = any(w <= 64 and h <= 64 and y < 64 for w, h, y in sizes)
-            panel = any(w >= 200 and h >= 100 for w, h, y in sizes)
+            icon = [w <= 64 and h <= 64 and y < 64 for w, h, y in sizes]
+            tray, panel = any(icon), not all(icon)
             if tray and panel:
                 times.append((time.monotonic() - start) * 1000)
                 break
