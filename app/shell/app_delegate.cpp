@@ -24,7 +24,8 @@
 #include "app/shell/instance_bus.h"
 #include "app/shell/quit_signals.h"
 #include "app/ui/anchored_menu_panel.h"
-#include <QLabel>
+#include "app/ui/capture_panel.h"
+#include "app/ui/capture_panel_binding.h"
 #include "app/ui/desktop_appearance.h"
 #include "app/ui/meeting_reminder_panel.h"
 #include "app/ui/status_icon_renderer.h"
@@ -63,6 +64,7 @@ AppDelegate::~AppDelegate() {
   trayRetry_.stop();
   reminderPanel_.reset();
   panel_.reset();
+  binding_.reset();
   menu_.reset();
 }
 
@@ -115,7 +117,10 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 12. Check at once.
   updates_->check();
   // 13. The panel under the icon with the capture panel in it.
-  auto* content = new QLabel("placeholder");
+  binding_ = std::make_unique<CapturePanelBinding>(
+      CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_});
+  auto* content = new CapturePanel(*binding_);
+  binding_->connectTo(content);
   panel_ = std::make_unique<AnchoredMenuPanel>(
       content,
       [self]() -> std::optional<MenuBarAnchor> {
@@ -131,6 +136,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
       [self] {
         if (self && self->model_) self->model_->setPanelVisible(false);
       });
+  panel_->setKeepOpenWhile([content] { return content->dialogOpen(); });
   // 14. Reminders start polling.
   MeetingReminderPanel::Hooks hooks;
   hooks.captureBusy = [self] { return !self || self->captureBusy(); };

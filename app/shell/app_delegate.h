@@ -27,6 +27,7 @@ class QSessionManager;
 namespace talvo {
 
 class AnchoredMenuPanel;
+class CapturePanelBinding;
 class DesktopAppearance;
 class InstanceBus;
 class LoginStartup;
@@ -90,6 +91,7 @@ class AppDelegate : public QObject {
   std::optional<NativeInstanceLock> instanceLock_;
 
   std::shared_ptr<QSettings> defaults_;
+  std::unique_ptr<CapturePanelBinding> binding_;
   std::unique_ptr<MeetingReminderPanel> reminderPanel_;
   std::unique_ptr<QMenu> menu_;
   DesktopAppearance* appearance_ = nullptr;
