@@ -63,6 +63,7 @@ TEST_F(Session, UnreadableExpiryRefreshesUntilARefreshSucceeds) {
 
 TEST_F(Session, LostRefreshReplyIsRepeatedWithTheSameRotation) {
   shiftClock(std::chrono::seconds(3600 - 100));
+  rig.service.keepBodies(kRefresh);
   rig.service.armFault(kRefresh, Fault{.kind = FaultKind::lostReply});
   EXPECT_THROW(cloud().access("1001"), TransportError);
   auto pending = rig.storedVault();
