@@ -97,7 +97,7 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
              {{"id", run}, {"mode", mode}, {"mimeType", mimeType}, {"sampleRate", sampleRate}, {"startedAt", item.startedAt}}},
             {"upload",
              {{"format", "combined-file-v1"}, {"chunkBytes", chunkSize}, {"bytes", item.bytes}, {"sha256", *item.sha256}}}}}};
-      authorised(owner, finalize);  // the empty reply has nothing to check
+      EmptyReply::from(authorised(owner, finalize));
     } catch (const CloudFailure& failure) {
       // Another attempt (or the service) completed the run; verification decides.
       if (!isFinalizedElsewhere(failure)) throw;

@@ -122,5 +122,22 @@ TEST(UploadService, ReusedConnectionsClosedWithoutReplyNeverDuplicateARequest) {
   EXPECT_TRUE(item.processAttempted);
 }
 
+TEST(UploadService, FinalizeReplyMustBeAnObject) {
+  QueueServiceRig rig;
+  auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
+  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  std::string id = finishedRecording(rig, client->queue, 3000);
+  for (const char* body : {"[]", "null", "7"}) {
+    rig.service.armFault("/api/runs/" + id + "/finalize", testing::Fault{.kind = testing::FaultKind::reply, .status = 200, .body = body});
+    client->queue.sync();
+    DesktopQueueItem item = client->queue.directory().load(id);
+    EXPECT_EQ(item.state, "uploading") << body;
+    EXPECT_EQ(item.errorCode, "RESPONSE_INVALID") << body;
+    *seconds += 60;
+  }
+  client->queue.sync();
+  expectHeldExactly(rig, id);
+}
+
 }  // namespace
 }  // namespace talvo
