@@ -1,13 +1,24 @@
 #include "reminders/login_startup_policy.h"
 
+#include <exception>
+
 #include "core/native_product.h"
 
 namespace talvo::LoginStartupPolicy {
 
+std::string installedPath() {
+  try {
+    return programDataDirectory() + "app/bin/talvo";
+  } catch (const std::exception&) {  // no data directory: nothing can be installed
+    return {};
+  }
+}
+
 bool eligible(const std::optional<std::string>& bundleID, const std::string& path,
               const std::string& canonicalPath, bool production) {
   return production && bundleID && *bundleID == NativeProduct::bundleIdentifier && path == canonicalPath &&
-         canonicalPath == installedPath;
+         !canonicalPath.empty() &&
+         canonicalPath == installedPath();
 }
 
 LoginStartupCommand bootstrap(bool eligible, LoginStartupStatus status, LoginStartupState& state) {

@@ -14,11 +14,13 @@
 
 namespace talvo::LoginStartupPolicy {
 
-// Where a production installation puts the program.
-inline constexpr const char* installedPath = "/usr/bin/talvo";
+// Where the per-user installation puts the program: <user data>/TALVO/app/bin/talvo
+// ($XDG_DATA_HOME, else ~/.local/share). Empty when the user has no data directory.
+std::string installedPath();
 
-// `path`: the running program's path as it was reached; `canonicalPath`: the same with symbolic
-// links resolved. A copy reached through a link or installed elsewhere is not eligible.
+// `path`: the real path of the running program (/proc/self/exe); `canonicalPath`: the installed
+// program's path with symbolic links resolved. A copy run from anywhere else, or an installation
+// reached through a symbolic link, is not eligible.
 bool eligible(const std::optional<std::string>& bundleID, const std::string& path,
               const std::string& canonicalPath, bool production);
 

@@ -10,6 +10,8 @@ std::string_view rawValue(MeetingApplication application) noexcept {
     case MeetingApplication::chrome: return "chrome";
     case MeetingApplication::safari: return "safari";
     case MeetingApplication::edge: return "edge";
+    case MeetingApplication::chromium: return "chromium";
+    case MeetingApplication::firefox: return "firefox";
   }
   return "";
 }
@@ -29,6 +31,8 @@ std::string_view displayName(MeetingApplication application) noexcept {
     case MeetingApplication::chrome: return "Chrome";
     case MeetingApplication::safari: return "Safari";
     case MeetingApplication::edge: return "Edge";
+    case MeetingApplication::chromium: return "Chromium";
+    case MeetingApplication::firefox: return "Firefox";
   }
   return "";
 }
@@ -45,6 +49,8 @@ std::string message(MeetingApplication application) {
     case MeetingApplication::chrome:
     case MeetingApplication::safari:
     case MeetingApplication::edge:
+    case MeetingApplication::chromium:
+    case MeetingApplication::firefox:
       return "В " + name + " используется микрофон. Начался созвон?";
   }
   return "";

@@ -9,12 +9,13 @@
 
 namespace talvo {
 
-enum class MeetingApplication { zoom, telemost, yandex, chrome, safari, edge };
+enum class MeetingApplication { zoom, telemost, yandex, chrome, safari, edge, chromium, firefox };
 
 // Every case in priority order.
-inline constexpr std::array<MeetingApplication, 6> allMeetingApplications = {
+inline constexpr std::array<MeetingApplication, 8> allMeetingApplications = {
     MeetingApplication::zoom,   MeetingApplication::telemost, MeetingApplication::yandex,
     MeetingApplication::chrome, MeetingApplication::safari,   MeetingApplication::edge,
+    MeetingApplication::chromium, MeetingApplication::firefox,
 };
 
 // The stable text form used wherever the choice is stored ("zoom", "telemost", ...).

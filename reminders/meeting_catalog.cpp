@@ -4,18 +4,27 @@
 
 namespace talvo {
 
+// Keyed on the recording stream's executable name (`application.process.binary`) and, for
+// sandboxed installs, the Flatpak application id. `application.name` is useless here: every
+// Electron program calls itself "Chromium". Telemost has no Linux client (a call in a browser
+// matches that browser) and Safari does not exist on Linux, so neither has an entry.
 const std::unordered_map<std::string, MeetingApplication>& MeetingCatalog::knownApplications() {
   static const std::unordered_map<std::string, MeetingApplication> table = {
-      {"us.zoom.xos", MeetingApplication::zoom},
-      {"ru.yandex.desktop.telemost", MeetingApplication::telemost},
-      {"ru.yandex.desktop.yandex-browser", MeetingApplication::yandex},
-      {"ru.yandex.desktop.yandex-browser.helper", MeetingApplication::yandex},
-      {"ru.yandex.desktop.yandex-browser.helper.renderer", MeetingApplication::yandex},
+      {"zoom", MeetingApplication::zoom},
+      {"zoom.real", MeetingApplication::zoom},
+      {"us.zoom.Zoom", MeetingApplication::zoom},
+      {"yandex_browser", MeetingApplication::yandex},
+      {"ru.yandex.Browser", MeetingApplication::yandex},
+      {"chrome", MeetingApplication::chrome},
       {"com.google.Chrome", MeetingApplication::chrome},
-      {"com.google.Chrome.helper", MeetingApplication::chrome},
-      {"com.google.Chrome.helper.renderer", MeetingApplication::chrome},
-      {"com.apple.Safari", MeetingApplication::safari},
-      {"com.microsoft.edgemac", MeetingApplication::edge},
+      {"msedge", MeetingApplication::edge},
+      {"com.microsoft.Edge", MeetingApplication::edge},
+      {"chromium", MeetingApplication::chromium},
+      {"chromium-browser", MeetingApplication::chromium},
+      {"org.chromium.Chromium", MeetingApplication::chromium},
+      {"firefox", MeetingApplication::firefox},
+      {"firefox-esr", MeetingApplication::firefox},
+      {"org.mozilla.firefox", MeetingApplication::firefox},
   };
   return table;
 }

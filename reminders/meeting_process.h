@@ -8,7 +8,8 @@ namespace talvo {
 
 struct MeetingProcess {
   std::int32_t pid = 0;
-  // The application's identity as the platform names it; none when it could not be told.
+  // The application's identity as the platform names it (on Linux the executable name or the
+  // Flatpak application id); none when it could not be told.
   std::optional<std::string> bundleID;
   // The process is capturing audio input right now (the microphone is in use).
   bool runningInput = false;

@@ -16,7 +16,8 @@ double seconds(clockid_t clock) {
 
 }  // namespace
 
-double SystemReminderClock::uptime() const { return seconds(CLOCK_MONOTONIC); }
+// CLOCK_MONOTONIC stops during a suspend and would hide it; the boot clock does not.
+double SystemReminderClock::uptime() const { return seconds(CLOCK_BOOTTIME); }
 
 double SystemReminderClock::wallTime() const { return seconds(CLOCK_REALTIME); }
 

@@ -31,10 +31,6 @@ const char* noDataName(CaptureSource source) {
   return source == CaptureSource::computer ? "звук компьютера: нет данных" : "микрофон: нет данных";
 }
 
-const char* interruptedName(CaptureSource source) {
-  return source == CaptureSource::computer ? "звук компьютера прерван" : "микрофон прерван";
-}
-
 // A lower-case UUID text of any version: 8-4-4-4-12 hex digits, lower case only.
 bool isLowerCaseUuid(const std::string& text) {
   if (text.size() != 36) {
@@ -63,6 +59,10 @@ std::int64_t framePosition(double seconds) {
 
 }  // namespace
 
+const char* NativeAudioCapture::interruptedName(CaptureSource source) {
+  return source == CaptureSource::computer ? "звук компьютера прерван" : "микрофон прерван";
+}
+
 // Receives one source's blocks on the source's thread.
 class NativeAudioCapture::Feed final : public AudioSourceSink {
  public:
@@ -86,15 +86,22 @@ NativeAudioCapture::NativeAudioCapture(std::unique_ptr<AudioSource> computer, st
       clock_(std::move(clock)),
       freeSpace_(std::move(freeSpace)),
       postToMain_(std::move(postToMain)),
+      mainState_(std::make_shared<MainThreadState>()),
       options_(options),
       timeline_(std::make_unique<CaptureTimeline>()),
       queue_(std::make_unique<SerialQueue>("pro.talvo.capture")),
       control_(std::make_unique<SerialQueue>("pro.talvo.capture.control")) {
   feeds_[index(CaptureSource::computer)] = std::make_unique<Feed>(*this, CaptureSource::computer);
   feeds_[index(CaptureSource::microphone)] = std::make_unique<Feed>(*this, CaptureSource::microphone);
+  mainState_->engine = this;
 }
 
 NativeAudioCapture::~NativeAudioCapture() {
+  {
+    // Waits for a callback running on the main thread; later tasks find no engine.
+    std::lock_guard lock(mainState_->lock);
+    mainState_->engine = nullptr;
+  }
   // A pending stop() finishes first; then a recording nobody stopped is stopped here.
   control_.reset();
   if (started_) {
@@ -129,6 +136,10 @@ std::string NativeAudioCapture::start(const std::string& directory, const std::s
     sources_[index(CaptureSource::computer)]->start(*feeds_[index(CaptureSource::computer)]);
     sources_[index(CaptureSource::microphone)]->start(*feeds_[index(CaptureSource::microphone)]);
     queue_->sync([&] {
+      // A source that ended while the other was still starting has lost its stream already.
+      if (lostBeforeReady_) {
+        throw CaptureFailure::audio(interruptedName(*lostBeforeReady_), -1);
+      }
       startSeconds_ = lastFlushSeconds_ = clock_->hostSeconds();
       lastContinuousSeconds_ = clock_->continuousSeconds();
       startedAt_ = clock_->wallTime();
@@ -163,7 +174,7 @@ NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait() { return stopAn
 NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
   std::lock_guard stopping(stopLock_);
   if (stopped_) {
-    return {};
+    return {std::nullopt, stopFailure_};
   }
   stopped_ = true;
 
@@ -198,6 +209,7 @@ NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
     writer_.reset();
     ready_ = false;
   });
+  stopFailure_ = result.failure;
   return result;
 }
 
@@ -363,10 +375,11 @@ void NativeAudioCapture::flush(bool final) {
   if (timeline_->delivered(CaptureSource::computer) == 0 && elapsed > warningSeconds) {
     snapshot.warning = noComputerWarning;
   }
-  if (progress_.offer(std::move(snapshot))) {
-    postToMain_([this] {
-      if (std::optional<CaptureProgressSnapshot> latest = progress_.drain(); latest && onProgress) {
-        onProgress(latest->elapsed, latest->computer, latest->microphone, latest->warning);
+  if (mainState_->progress.offer(std::move(snapshot))) {
+    postToOwner([](NativeAudioCapture& engine) {
+      std::optional<CaptureProgressSnapshot> latest = engine.mainState_->progress.drain();
+      if (latest && engine.onProgress) {
+        engine.onProgress(latest->elapsed, latest->computer, latest->microphone, latest->warning);
       }
     });
   }
@@ -374,8 +387,11 @@ void NativeAudioCapture::flush(bool final) {
 
 void NativeAudioCapture::sourceLost(CaptureSource source) {
   // A lost stream or server delivers nothing more: say so at once instead of waiting out the
-  // 1.5 s silence rule. Before the recording runs the start path reports its own error.
+  // 1.5 s silence rule. Before the recording runs, the start fails on it.
   if (!ready_) {
+    if (!lostBeforeReady_) {
+      lostBeforeReady_ = source;
+    }
     return;
   }
   peaks_[index(source)] = 0;
@@ -398,9 +414,18 @@ void NativeAudioCapture::fail(const std::string& text) {
   }
   terminalFailure_ = true;
   firstFailure_ = text;
-  postToMain_([this, text] {
-    if (onFailure) {
-      onFailure(text);
+  postToOwner([text](NativeAudioCapture& engine) {
+    if (engine.onFailure) {
+      engine.onFailure(text);
+    }
+  });
+}
+
+void NativeAudioCapture::postToOwner(std::function<void(NativeAudioCapture&)> work) {
+  postToMain_([state = mainState_, work = std::move(work)] {
+    std::lock_guard lock(state->lock);
+    if (state->engine != nullptr) {
+      work(*state->engine);
     }
   });
 }
@@ -425,8 +450,9 @@ std::string NativeAudioCapture::report() const {
   object["failure"] = firstFailure_ ? json(*firstFailure_) : json(nullptr);
   object["writeFailed"] = writeFailed_;
   {
+    // Named for the microphone, but a backlog of either source drops audio alike.
     std::lock_guard lock(pendingLock_);
-    object["microphoneBackpressure"] = overflowReported_;
+    object["microphoneBackpressure"] = overflowReported_ || computerOverflowReported_;
   }
   if (captureEnd_) {
     // Rounded to the microsecond: the difference of two clock readings carries float noise

@@ -12,8 +12,8 @@
 //   source threads           only copy a block and hand it to `queue` under `pendingLock_`,
 //                            with at most 8 blocks waiting per source.
 //
-// One object serves exactly one recording; the owner keeps it until the stop completion ran
-// (after a direct stopAndWait: until the tasks it posted to the main thread have run).
+// One object serves exactly one recording. The owner may drop it at any time: work it posted to
+// the main thread holds shared state, not the engine, and does nothing once the engine is gone.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -88,6 +88,7 @@ class NativeAudioCapture {
   void stop(StopCompletion completion);
 
   // The stop sequence itself, on the calling thread; `end` is a host-clock reading (default now).
+  // A later call does nothing more and returns no file but the same failure.
   StopResult stopAndWait();
   StopResult stopAndWait(double end);
 
@@ -98,6 +99,15 @@ class NativeAudioCapture {
 
  private:
   class Feed;
+  // What main-thread tasks share with the engine. `engine` is cleared (under the lock) when the
+  // engine goes; the lock is recursive because a callback may itself drop the engine.
+  struct MainThreadState {
+    std::recursive_mutex lock;
+    NativeAudioCapture* engine = nullptr;
+    CaptureProgressMailbox progress;
+  };
+  // Runs `work` on the main thread, unless the engine is gone by then.
+  void postToOwner(std::function<void(NativeAudioCapture&)> work);
 
   void handOff(CaptureSource source, const AudioBlock& block);
   void consume(CaptureSource source, std::vector<float> samples, unsigned channels, double sampleRate,
@@ -106,6 +116,7 @@ class NativeAudioCapture {
   void fail(const std::exception_ptr& error);
   void fail(const std::string& text);
   void sourceLost(CaptureSource source);
+  static const char* interruptedName(CaptureSource source);
   std::string report() const;
 
   std::array<std::unique_ptr<AudioSource>, captureSourceCount> sources_;
@@ -113,13 +124,14 @@ class NativeAudioCapture {
   std::shared_ptr<const CaptureClock> clock_;
   FreeSpaceQuery freeSpace_;
   MainThreadPoster postToMain_;
+  std::shared_ptr<MainThreadState> mainState_;
   Options options_;
 
   // Hand-off bookkeeping, touched on source threads under the lock.
   mutable std::mutex pendingLock_;
   std::array<int, captureSourceCount> pending_{};
   bool overflowReported_ = false;          // the microphone's backlog limit was hit
-  bool computerOverflowReported_ = false;  // the same for the computer's sound
+  bool computerOverflowReported_ = false;  // the same for the computer's sound (reported alike)
 
   // Everything below is touched only on `queue_`.
   std::unique_ptr<CaptureTimeline> timeline_;
@@ -132,7 +144,7 @@ class NativeAudioCapture {
   std::array<std::optional<std::int64_t>, captureSourceCount> nextFrame_{};
   std::array<float, captureSourceCount> peaks_{};
   std::array<std::optional<double>, captureSourceCount> lastDelivery_{};
-  CaptureProgressMailbox progress_;
+  std::optional<CaptureSource> lostBeforeReady_;  // a source ended while the other was starting
   std::int64_t lastCheckpoint_ = 0;
   bool terminalFailure_ = false;
   std::optional<std::string> firstFailure_;
@@ -142,6 +154,7 @@ class NativeAudioCapture {
   // Touched only by the caller of start/stop (and the control queue once stopping).
   bool started_ = false;
   bool stopped_ = false;
+  std::optional<std::string> stopFailure_;  // what the first stop sequence returned
   std::mutex stopLock_;
 
   // Declared last: destroyed first, so no queued task outlives the state above.

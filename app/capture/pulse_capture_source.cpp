@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
-#include <optional>
 
 #include "app/capture/capture_clock.h"
 #include "app/capture/capture_failure.h"
@@ -57,10 +56,9 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
   lostReported_ = false;
   pa_stream_set_read_callback(stream_, &PulseCaptureSource::readCallback, this);
   pa_stream_set_state_callback(stream_, &PulseCaptureSource::stateCallback, this);
-  // After a move, an overflow of the client buffer or a suspend, positions no longer follow
-  // from arrival times as before.
-  pa_stream_set_moved_callback(stream_, &PulseCaptureSource::timingCallback, this);
-  pa_stream_set_overflow_callback(stream_, &PulseCaptureSource::timingCallback, this);
+  // After a move or a suspend, positions no longer follow from arrival times as before. (The
+  // overflow callback is for playback streams; libpulse never calls it on a record stream.)
+  pa_stream_set_moved_callback(stream_, &PulseCaptureSource::movedCallback, this);
   pa_stream_set_suspended_callback(stream_, &PulseCaptureSource::timingCallback, this);
   resetTiming();
   context_->addListener(this);
@@ -79,8 +77,16 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
   if (stamping_ == Stamping::latency) {
     flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
   }
-  const char* deviceName = device_ == Device::monitor ? "@DEFAULT_MONITOR@" : "@DEFAULT_SOURCE@";
-  if (pa_stream_connect_record(stream_, deviceName, &attributes, flags) < 0) {
+  std::string deviceName = "@DEFAULT_SOURCE@";
+  if (device_ == Device::monitor) {
+    deviceName = context_->defaultMonitorSource();
+    if (deviceName.empty()) {
+      int code = context_->alive() ? PA_ERR_NOENTITY : pa_context_errno(context_->context());
+      release();
+      throw CaptureFailure::audio(failureName, -(code != 0 ? code : PA_ERR_UNKNOWN));
+    }
+  }
+  if (pa_stream_connect_record(stream_, deviceName.c_str(), &attributes, flags) < 0) {
     int code = pa_context_errno(context_->context());
     release();
     throw CaptureFailure::audio(failureName, -code);
@@ -97,6 +103,16 @@ void PulseCaptureSource::start(AudioSourceSink& sink) {
       throw CaptureFailure::audio(failureName, -(code != 0 ? code : PA_ERR_UNKNOWN));
     }
     context_->pause();
+  }
+  // Where there is no real microphone the server makes an output's monitor the default input;
+  // recording it would mix the computer's sound in twice. Such an input counts as no microphone.
+  if (device_ == Device::microphone) {
+    std::optional<bool> monitor = context_->sourceIsMonitor(pa_stream_get_device_index(stream_));
+    if (!monitor || *monitor) {
+      int code = !monitor && !context_->alive() ? PA_ERR_CONNECTIONTERMINATED : PA_ERR_NOENTITY;
+      release();
+      throw CaptureFailure::audio(failureName, -code);
+    }
   }
   readFormat();
 }
@@ -118,16 +134,11 @@ void PulseCaptureSource::stop() noexcept {
 
 void PulseCaptureSource::release() {
   context_->removeListener(this);
-  if (pendingLookup_ != nullptr) {
-    pa_operation_cancel(pendingLookup_);
-    pa_operation_unref(pendingLookup_);
-    pendingLookup_ = nullptr;
-  }
+  cancelLookup();
   if (stream_ != nullptr) {
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_moved_callback(stream_, nullptr, nullptr);
-    pa_stream_set_overflow_callback(stream_, nullptr, nullptr);
     pa_stream_set_suspended_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) {
       pa_stream_disconnect(stream_);
@@ -240,6 +251,41 @@ void PulseCaptureSource::stateCallback(pa_stream* stream, void* self) {
 
 void PulseCaptureSource::timingCallback(pa_stream*, void* self) { static_cast<PulseCaptureSource*>(self)->resetTiming(); }
 
+void PulseCaptureSource::movedCallback(pa_stream* stream, void* self) {
+  auto* me = static_cast<PulseCaptureSource*>(self);
+  me->resetTiming();
+  // The server may move the microphone's stream on its own (its device gone) onto a monitor.
+  if (me->device_ == Device::microphone) {
+    me->cancelLookup();
+    me->pendingLookup_ = pa_context_get_source_info_by_index(me->context_->context(), pa_stream_get_device_index(stream),
+                                                             &PulseCaptureSource::sourceInfoCallback, me);
+  }
+}
+
+void PulseCaptureSource::cancelLookup() {
+  if (pendingLookup_ != nullptr) {
+    pa_operation_cancel(pendingLookup_);
+    pa_operation_unref(pendingLookup_);
+    pendingLookup_ = nullptr;
+  }
+}
+
+void PulseCaptureSource::sourceInfoCallback(pa_context*, const pa_source_info* info, int eol, void* self) {
+  auto* me = static_cast<PulseCaptureSource*>(self);
+  if (eol != 0 || info == nullptr) {
+    if (me->pendingLookup_ != nullptr) {
+      pa_operation_unref(me->pendingLookup_);
+      me->pendingLookup_ = nullptr;
+    }
+    return;
+  }
+  if (info->monitor_of_sink != PA_INVALID_INDEX) {
+    me->lost();  // no microphone any more: the recording ends naming it
+  } else if (me->stream_ != nullptr && info->name != nullptr) {
+    me->moveTo(info->name);  // a new default input that is a real microphone
+  }
+}
+
 void PulseCaptureSource::contextLost() { lost(); }
 
 void PulseCaptureSource::lost() {
@@ -253,15 +299,14 @@ void PulseCaptureSource::defaultsChanged(const std::string& sink, const std::str
   if (stream_ == nullptr) {
     return;
   }
+  cancelLookup();
   if (device_ == Device::microphone) {
-    moveTo(source);
+    // Moved only when the new default input is a real microphone (see sourceInfoCallback).
+    pendingLookup_ = pa_context_get_source_info_by_name(context_->context(), source.c_str(),
+                                                        &PulseCaptureSource::sourceInfoCallback, this);
     return;
   }
   // The monitor of the new default output is named by the sink's description.
-  if (pendingLookup_ != nullptr) {
-    pa_operation_cancel(pendingLookup_);
-    pa_operation_unref(pendingLookup_);
-  }
   pendingLookup_ = pa_context_get_sink_info_by_name(context_->context(), sink.c_str(),
                                                     &PulseCaptureSource::sinkInfoCallback, this);
 }

@@ -4,11 +4,13 @@
 // mono, 16 kHz, so it does the resampling. Blocks are stamped on CLOCK_MONOTONIC at the moment
 // their first frame was captured, from the read time minus the duration of what was read,
 // de-jittered (ArrivalOriginEstimator). Measured against the stream's reported latency, this aligned
-// the two sources better and without jumps (bench/README-capture.md).
+// the two sources better and without jumps (capture section of bench/README.md).
 //
 // The stream follows the user's default device: when the default output or input changes during
 // a recording it is moved there. A lost server or a killed stream is reported to the engine
-// as a lost source at once.
+// as a lost source at once. A microphone that is in fact an output's monitor (what servers pick
+// as default input when there is no microphone) is refused at the start and ends a recording
+// when the stream lands on one later.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +46,9 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   static void readCallback(pa_stream* stream, size_t bytes, void* self);
   static void stateCallback(pa_stream* stream, void* self);
   static void sinkInfoCallback(pa_context* context, const pa_sink_info* info, int eol, void* self);
+  static void sourceInfoCallback(pa_context* context, const pa_source_info* info, int eol, void* self);
+  static void movedCallback(pa_stream* stream, void* self);
+  void cancelLookup();
   void contextLost() override;
   void defaultsChanged(const std::string& sink, const std::string& source) override;
   void moveTo(const std::string& sourceName);

@@ -100,6 +100,57 @@ void PulseContext::pause() noexcept {
   pa_threaded_mainloop_lock(loop_);
 }
 
+bool PulseContext::await(pa_operation* operation, double timeoutSeconds) {
+  if (operation == nullptr) {
+    return false;
+  }
+  const double deadline = monotonicSeconds() + timeoutSeconds;
+  while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && alive() && monotonicSeconds() <= deadline) {
+    pause();
+  }
+  const pa_operation_state_t state = pa_operation_get_state(operation);
+  if (state == PA_OPERATION_RUNNING) {
+    pa_operation_cancel(operation);
+  }
+  pa_operation_unref(operation);
+  return state == PA_OPERATION_DONE;
+}
+
+std::string PulseContext::defaultMonitorSource(double timeoutSeconds) {
+  std::string sink;
+  auto serverInfo = [](pa_context*, const pa_server_info* info, void* out) {
+    if (info != nullptr && info->default_sink_name != nullptr) {
+      *static_cast<std::string*>(out) = info->default_sink_name;
+    }
+  };
+  if (!await(pa_context_get_server_info(context_, serverInfo, &sink), timeoutSeconds) || sink.empty()) {
+    return {};
+  }
+  std::string monitor;
+  auto sinkInfo = [](pa_context*, const pa_sink_info* info, int eol, void* out) {
+    if (eol == 0 && info != nullptr && info->monitor_source_name != nullptr) {
+      *static_cast<std::string*>(out) = info->monitor_source_name;
+    }
+  };
+  if (!await(pa_context_get_sink_info_by_name(context_, sink.c_str(), sinkInfo, &monitor), timeoutSeconds)) {
+    return {};
+  }
+  return monitor;
+}
+
+std::optional<bool> PulseContext::sourceIsMonitor(std::uint32_t index, double timeoutSeconds) {
+  std::optional<bool> monitor;
+  auto sourceInfo = [](pa_context*, const pa_source_info* info, int eol, void* out) {
+    if (eol == 0 && info != nullptr) {
+      *static_cast<std::optional<bool>*>(out) = info->monitor_of_sink != PA_INVALID_INDEX;
+    }
+  };
+  if (!await(pa_context_get_source_info_by_index(context_, index, sourceInfo, &monitor), timeoutSeconds)) {
+    return std::nullopt;
+  }
+  return monitor;
+}
+
 void PulseContext::stateCallback(pa_context* context, void* self) {
   auto* me = static_cast<PulseContext*>(self);
   pa_context_state_t state = pa_context_get_state(context);

@@ -6,7 +6,9 @@
 // headset instead of ending.
 #include <pulse/pulseaudio.h>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,16 @@ class PulseContext {
   void removeListener(Listener* listener);
   // Releases the lock for a short while so the mainloop can run (used by waits with a deadline).
   void pause() noexcept;
+  // Waits for `operation` (and unrefs it); not on the mainloop thread. False when it failed, the server went away or the
+  // deadline passed; the operation is then cancelled, so its callback never runs later.
+  bool await(pa_operation* operation, double timeoutSeconds = 5);
+  // The monitor source of the server's default output, asked by name: PipeWire's server does
+  // not know "@DEFAULT_MONITOR@" and records the default input in its place. Empty when there
+  // is no default output or no answer.
+  std::string defaultMonitorSource(double timeoutSeconds = 5);
+  // Whether source `index` is some output's monitor (so it carries the computer's sound, not a
+  // microphone); none when the server does not answer.
+  std::optional<bool> sourceIsMonitor(std::uint32_t index, double timeoutSeconds = 5);
 
  private:
   static void stateCallback(pa_context* context, void* self);

@@ -49,6 +49,9 @@ class FakeSource final : public AudioSource {
       std::rethrow_exception(startError);
     }
     sink_ = &sink;
+    if (onStart) {
+      onStart();
+    }
   }
   void stop() noexcept override {
     std::lock_guard lock(mutex_);
@@ -78,6 +81,7 @@ class FakeSource final : public AudioSource {
   }
 
   std::exception_ptr startError;
+  std::function<void()> onStart;  // runs inside start, after the sink is set (lock held)
   int starts = 0;
   int stops = 0;
 

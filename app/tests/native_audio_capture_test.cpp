@@ -7,9 +7,12 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "app/capture/capture_failure.h"
 #include "app/tests/capture_fakes.h"
@@ -88,8 +91,81 @@ TEST(NativeAudioCaptureStart, AFailedSourceLeavesAClosedFileAndAReport) {
   EXPECT_EQ(report["terminalFailure"], true);
   rig.main.run();
   EXPECT_EQ(rig.failures.size(), 1u);
-  // A second stop has nothing left to do.
-  EXPECT_FALSE(rig.engine->stopAndWait().wav);
+  // A second stop has nothing left to do, and still names what went wrong.
+  auto again = rig.engine->stopAndWait();
+  EXPECT_FALSE(again.wav);
+  EXPECT_EQ(again.failure, "Не удалось включить микрофон (-6). Проверьте разрешения звука.");
+}
+
+TEST(NativeAudioCaptureStart, ASourceLostWhileTheOtherIsStartingFailsTheStart) {
+  CaptureRig rig;
+  rig.microphone->onStart = [&] { rig.computer->lose(); };
+  try {
+    rig.start();
+    FAIL() << "started with the computer's stream gone";
+  } catch (const CaptureFailure& failure) {
+    EXPECT_EQ(failure.what(), failureText("звук компьютера прерван"));
+  }
+  EXPECT_EQ(rig.computer->stops, 1);
+  EXPECT_EQ(rig.microphone->stops, 1);
+  rig.main.run();
+  EXPECT_EQ(rig.failures, std::vector<std::string>{failureText("звук компьютера прерван")});
+}
+
+// Tasks the engine posted to the main thread outlive it when the owner drops it: they must not
+// touch it (AddressSanitizer reports the use after free this guards against).
+TEST(NativeAudioCaptureLifetime, TasksPostedBeforeTheEngineWasDroppedDoNothing) {
+  {
+    CaptureRig rig;
+    rig.microphone->startError = std::make_exception_ptr(CaptureFailure::audio("микрофон", -6));
+    try {
+      rig.start();
+    } catch (const CaptureFailure&) {
+      rig.engine.reset();  // as a caller would in its catch
+    }
+    rig.main.run();
+    EXPECT_TRUE(rig.failures.empty());
+  }
+  {
+    CaptureRig rig;
+    rig.start();
+    rig.clock->advance(1.0);
+    rig.engine->flushNow();  // progress waits on the main thread
+    rig.computer->lose();
+    rig.engine->waitForQueue();  // so does the failure
+    rig.engine.reset();
+    rig.main.run();
+    EXPECT_TRUE(rig.failures.empty());
+    EXPECT_TRUE(rig.progress.empty());
+  }
+  {
+    // A failure callback that drops the engine itself.
+    CaptureRig rig;
+    rig.start();
+    rig.engine->onFailure = [&](const std::string& text) {
+      rig.failures.push_back(text);
+      rig.engine.reset();
+    };
+    rig.computer->lose();
+    rig.microphone->lose();
+    rig.clock->advance(1.0);
+    rig.engine->flushNow();
+    rig.main.run();
+    EXPECT_EQ(rig.failures, std::vector<std::string>{failureText("звук компьютера прерван")});
+  }
+}
+
+TEST(NativeAudioCaptureStop, ASecondStopReturnsTheFirstFailure) {
+  CaptureRig rig;
+  rig.start();
+  rig.microphone->lose();
+  rig.engine->waitForQueue();
+  auto first = rig.engine->stopAndWait();
+  EXPECT_TRUE(first.wav);
+  EXPECT_EQ(first.failure, failureText("микрофон прерван"));
+  auto second = rig.engine->stopAndWait();
+  EXPECT_FALSE(second.wav);
+  EXPECT_EQ(second.failure, first.failure);
 }
 
 TEST(NativeAudioCapturePlacement, JitterOfOneFrameJoinsBlocksAndLargerGapsStay) {
@@ -180,6 +256,30 @@ TEST(NativeAudioCapturePlacement, BadBlocksAreRefusedOrCountedNeverCrash) {
     rig.engine->waitForQueue();
     EXPECT_EQ(rig.engine->stopAndWait(rig.at(100)).failure, formatText);
   }
+}
+
+TEST(NativeAudioCapturePlacement, AComputerBacklogOverflowIsBackpressureToo) {
+  CaptureRig rig;
+  std::string wav = rig.start();
+  // Hold the capture queue inside a checkpoint's free-space query while the computer delivers.
+  std::mutex gate;
+  std::unique_lock held(gate);
+  std::atomic<bool> inside = false;
+  rig.spaceHook = [&] {
+    inside = true;
+    std::lock_guard wait(gate);
+  };
+  rig.clock->advance(1.6);
+  std::thread flusher([&] { rig.engine->flushNow(); });
+  while (!inside) std::this_thread::yield();
+  for (int i = 0; i < 9; ++i) rig.computer->push(constant(160, 0.1f), rig.at(i * 160));
+  held.unlock();
+  flusher.join();
+  rig.engine->waitForQueue();
+  auto result = rig.engine->stopAndWait();
+  EXPECT_EQ(result.failure, failureText("сохранение: очередь переполнена"));
+  auto report = readReport(wav);
+  EXPECT_EQ(report["microphoneBackpressure"], true);
 }
 
 TEST(NativeAudioCaptureReport, HoldsEveryFieldWithSortedKeys) {

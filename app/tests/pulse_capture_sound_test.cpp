@@ -17,10 +17,12 @@
 #include <thread>
 
 #include "app/capture/capture_clock.h"
+#include "app/capture/capture_failure.h"
 #include "app/capture/free_space.h"
 #include "app/capture/native_audio_capture.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/tests/capture_fakes.h"
+#include "app/tests/private_sound_server.h"
 #include "app/tests/pulse_test_player.h"
 #include "core/recording_id.h"
 
@@ -29,6 +31,7 @@ extern char** environ;
 namespace talvo {
 namespace {
 
+using testing::PrivateSoundServer;
 using testing::PulseTestPlayer;
 using testing::readReport;
 using testing::readWave;
@@ -202,77 +205,6 @@ TEST(PulseCaptureSound, ClicksPlayedTogetherLandTogether) {
   }
 }
 
-// A private sound server of the test's own, killed by PID: the shared one stays untouched.
-class PrivateSoundServer {
- public:
-  // Besides the usual pair, a "headset": output "headphones" and microphone "headsetmic" (fed
-  // through sink "headsetfeed").
-  PrivateSoundServer() {
-    const std::string config = directory_.file("server.pa");
-    testing::writeWholeFile(config, ".fail\n"
-                                    "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
-                                        directory_.file("native") +
-                                        "\n"
-                                        "load-module module-null-sink sink_name=speakers rate=48000\n"
-                                        "load-module module-null-sink sink_name=micfeed rate=48000\n"
-                                        "load-module module-remap-source source_name=virtmic master=micfeed.monitor\n"
-                                        "load-module module-null-sink sink_name=headphones rate=48000\n"
-                                        "load-module module-null-sink sink_name=headsetfeed rate=48000\n"
-                                        "load-module module-remap-source source_name=headsetmic master=headsetfeed.monitor\n"
-                                        "set-default-sink speakers\n"
-                                        "set-default-source virtmic\n");
-    mkdir(directory_.file("home").c_str(), 0700);
-    std::vector<std::string> environment{"HOME=" + directory_.file("home"), "XDG_RUNTIME_DIR=" + directory_.path(),
-                                         "PULSE_RUNTIME_PATH=" + directory_.file("run"),
-                                         "PULSE_STATE_PATH=" + directory_.file("state"),
-                                         "PATH=" + envOr("PATH", "/usr/bin:/bin")};
-    std::vector<std::string> arguments{"pulseaudio", "-n", "-F", config, "--daemonize=no", "--exit-idle-time=-1",
-                                       "--disallow-exit", "--use-pid-file=no", "--log-target=stderr",
-                                       "--log-level=error"};
-    std::vector<char*> argv;
-    for (auto& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, directory_.file("server.log").c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    int spawned = posix_spawnp(&pid_, "pulseaudio", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      pid_ = -1;
-      throw std::runtime_error("cannot start pulseaudio");
-    }
-    for (int i = 0; i < 200; ++i) {
-      try {
-        PulseTestPlayer probe(address());
-        return;
-      } catch (const std::exception&) {
-        usleep(50000);
-      }
-    }
-    kill();
-    throw std::runtime_error("private pulseaudio did not come up");
-  }
-  ~PrivateSoundServer() { kill(); }
-
-  std::string address() const { return "unix:" + directory_.file("native"); }
-  void kill() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-
- private:
-  testing::TempDirectory directory_;
-  pid_t pid_ = -1;
-};
-
 TEST(PulseCaptureSound, AKilledServerEndsTheRecordingWithAnInterruptedSourceAndAValidFile) {
   REQUIRE_SOUND_SERVER();  // pulseaudio must be installed and usable here as well
   PrivateSoundServer server;
@@ -334,6 +266,37 @@ TEST(PulseCaptureSound, ANewDefaultOutputAndInputAreFollowedWithoutEndingTheReco
   EXPECT_GT(before[1], 100 * before[3]);
   EXPECT_GT(after[2], 100 * after[0]) << "the computer's sound did not follow the new output";
   EXPECT_GT(after[3], 100 * after[1]) << "the microphone did not follow the new input";
+}
+
+// With no microphone the server's default input is the speakers' monitor: recording it as the
+// microphone would put the computer's sound in twice. The start fails naming the microphone.
+TEST(PulseCaptureSound, AMonitorIsNeverTakenForTheMicrophone) {
+  REQUIRE_SOUND_SERVER();
+  PrivateSoundServer server(PrivateSoundServer::Microphones::none);
+  RealRecording recording(PulseCaptureSource::Stamping::blockDuration, server.address());
+  try {
+    recording.engine->start(recording.directory.path(), makeRecordingId());
+    FAIL() << "recorded a monitor as the microphone";
+  } catch (const CaptureFailure& failure) {
+    EXPECT_EQ(failure.name(), "микрофон");
+    EXPECT_EQ(failure.code(), -PA_ERR_NOENTITY);
+  }
+}
+
+// The user (or the server) makes a monitor the default input during a recording: it ends.
+TEST(PulseCaptureSound, AMicrophoneThatBecomesAMonitorEndsTheRecording) {
+  REQUIRE_SOUND_SERVER();
+  PrivateSoundServer server;
+  RealRecording recording(PulseCaptureSource::Stamping::blockDuration, server.address());
+  PulseTestPlayer player(server.address());
+  std::string wav = recording.engine->start(recording.directory.path(), makeRecordingId());
+  sleepSeconds(1);
+  player.setDefaults("speakers", "speakers.monitor");
+  for (int i = 0; i < 300 && recording.failuresSoFar().empty(); ++i) {
+    usleep(10000);
+  }
+  EXPECT_EQ(recording.failuresSoFar(), std::vector<std::string>{testing::failureText("микрофон прерван")});
+  EXPECT_EQ(recording.engine->stopAndWait().wav, wav);
 }
 
 }  // namespace

@@ -2,6 +2,12 @@
 
 #include "reminders/login_startup_policy.h"
 
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 namespace talvo {
 namespace {
 
@@ -41,7 +47,24 @@ TEST(LoginStartupStatus, UnknownRawValuesMeanNotFound) {
 }
 
 TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
-  const std::string installed = LoginStartupPolicy::installedPath;
+  // The installed path follows the user's data directory; the environment is restored after.
+  struct Restore {
+    std::optional<std::string> data = get("XDG_DATA_HOME"), home = get("HOME");
+    static std::optional<std::string> get(const char* name) {
+      const char* value = std::getenv(name);
+      return value ? std::optional<std::string>(value) : std::nullopt;
+    }
+    static void put(const char* name, const std::optional<std::string>& value) {
+      value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    }
+    ~Restore() {
+      put("XDG_DATA_HOME", data);
+      put("HOME", home);
+    }
+  } restore;
+  ASSERT_EQ(::setenv("XDG_DATA_HOME", "/home/u/.local/share", 1), 0);
+  const std::string installed = LoginStartupPolicy::installedPath();
+  EXPECT_EQ(installed, "/home/u/.local/share/TALVO/app/bin/talvo");
   EXPECT_TRUE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, false));
   EXPECT_FALSE(LoginStartupPolicy::eligible(std::nullopt, installed, installed, true));
@@ -49,6 +72,11 @@ TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/home/u/bin/talvo", installed, true));  // a link
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/tmp/talvo", "/tmp/talvo", true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed + "/", installed + "/", true));
+  EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/usr/bin/talvo", "/usr/bin/talvo", true));
+  ASSERT_EQ(::setenv("XDG_DATA_HOME", "relative", 1), 0);
+  ASSERT_EQ(::setenv("HOME", "", 1), 0);
+  EXPECT_EQ(LoginStartupPolicy::installedPath(), "");
+  EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "", "", true));
 }
 
 TEST(LoginStartupPolicy, BootstrapDecidesOnlyOnce) {

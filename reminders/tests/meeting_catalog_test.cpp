@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 namespace talvo {
 namespace {
 
@@ -11,22 +14,48 @@ TEST(MeetingApplication, TextsAndRawValues) {
             "Похоже, начался созвон в Телемост. Не забудьте включить запись.");
   EXPECT_EQ(message(MeetingApplication::yandex), "В Яндекс Браузере используется микрофон. Начался созвон?");
   EXPECT_EQ(message(MeetingApplication::edge), "В Edge используется микрофон. Начался созвон?");
+  EXPECT_EQ(message(MeetingApplication::chromium), "В Chromium используется микрофон. Начался созвон?");
+  EXPECT_EQ(message(MeetingApplication::firefox), "В Firefox используется микрофон. Начался созвон?");
+  EXPECT_EQ(rawValue(MeetingApplication::chromium), "chromium");
+  EXPECT_EQ(rawValue(MeetingApplication::firefox), "firefox");
+  // The two Linux browsers come last, after Edge.
+  EXPECT_EQ(allMeetingApplications[6], MeetingApplication::chromium);
+  EXPECT_EQ(allMeetingApplications[7], MeetingApplication::firefox);
   for (MeetingApplication application : allMeetingApplications)
     EXPECT_EQ(meetingApplicationFromRaw(rawValue(application)), application);
   EXPECT_FALSE(meetingApplicationFromRaw("Zoom"));
   EXPECT_FALSE(meetingApplicationFromRaw(""));
 }
 
-TEST(MeetingCatalog, KnownTableAndOtherTables) {
-  const auto& known = MeetingCatalog::knownApplications();
-  EXPECT_EQ(known.size(), 10u);
-  EXPECT_EQ(known.at("ru.yandex.desktop.yandex-browser.helper.renderer"), MeetingApplication::yandex);
-
-  // Another platform's identities fill the same kind of table.
-  MeetingCatalog linux{{{"zoom", MeetingApplication::zoom}, {"chromium", MeetingApplication::chrome}}};
-  EXPECT_EQ(linux.application({10, "chromium", true}, 1), MeetingApplication::chrome);
-  EXPECT_FALSE(linux.application({10, "us.zoom.xos", true}, 1));
-  EXPECT_FALSE(linux.application({1, "zoom", true}, 1));
+TEST(MeetingCatalog, KnowsLinuxExecutablesAndFlatpakIds) {
+  const MeetingCatalog catalog{MeetingCatalog::knownApplications()};
+  const std::vector<std::pair<const char*, MeetingApplication>> expected = {
+      {"zoom", MeetingApplication::zoom},
+      {"zoom.real", MeetingApplication::zoom},
+      {"us.zoom.Zoom", MeetingApplication::zoom},
+      {"yandex_browser", MeetingApplication::yandex},
+      {"ru.yandex.Browser", MeetingApplication::yandex},
+      {"chrome", MeetingApplication::chrome},
+      {"com.google.Chrome", MeetingApplication::chrome},
+      {"msedge", MeetingApplication::edge},
+      {"com.microsoft.Edge", MeetingApplication::edge},
+      {"chromium", MeetingApplication::chromium},
+      {"chromium-browser", MeetingApplication::chromium},
+      {"org.chromium.Chromium", MeetingApplication::chromium},
+      {"firefox", MeetingApplication::firefox},
+      {"firefox-esr", MeetingApplication::firefox},
+      {"org.mozilla.firefox", MeetingApplication::firefox},
+  };
+  EXPECT_EQ(catalog.bundles.size(), expected.size());
+  for (const auto& [identity, application] : expected)
+    EXPECT_EQ(catalog.application({10, identity, true}, 1), application) << identity;
+  // Identities that must never match: the application name every Electron program reports, the
+  // macOS bundle identifiers, case variants, and ourselves.
+  for (const char* identity : {"Chromium", "us.zoom.xos", "com.apple.Safari", "Firefox", "telemost",
+                               "safari", "pro.talvo.recorder", "pro.talvo.recorder.firefox"})
+    EXPECT_FALSE(catalog.application({10, identity, true}, 1)) << identity;
+  EXPECT_FALSE(catalog.application({1, "zoom", true}, 1));
+  EXPECT_FALSE(catalog.application({10, "zoom", false}, 1));
 }
 
 }  // namespace

@@ -13,9 +13,10 @@ namespace {
 constexpr std::int32_t ownPid = 4242;
 constexpr double wallStart = 1'700'000'000.0;
 
-// Uptime and wall time move together unless a test says otherwise.
+// Uptime and wall time move together unless a test says otherwise. Uptime starts at zero so
+// that every test's samples move forward from it.
 struct FakeClock : ReminderClock {
-  double now = 1000.0;
+  double now = 0.0;
   double wallOffset = wallStart - 1000.0;
   std::optional<double> wallOverride;
   double uptime() const override { return now; }
@@ -48,8 +49,8 @@ MeetingProcess process(std::int32_t pid, const char* bundle, bool input = true) 
   return MeetingProcess{pid, bundle ? std::optional<std::string>(bundle) : std::nullopt, input};
 }
 
-const std::vector<MeetingProcess> zoom = {process(100, "us.zoom.xos")};
-const std::vector<MeetingProcess> chrome = {process(200, "com.google.Chrome.helper.renderer")};
+const std::vector<MeetingProcess> zoom = {process(100, "zoom")};
+const std::vector<MeetingProcess> chrome = {process(200, "chrome")};
 const std::vector<MeetingProcess> nobody = {process(300, "org.example.music")};
 
 class EngineTest : public ::testing::Test {
@@ -116,15 +117,16 @@ TEST_F(EngineTest, NamesTheHighestPriorityApplicationAndHonoursDisabled) {
 TEST_F(EngineTest, IgnoresOwnForeignAndSilentProcesses) {
   start();
   std::vector<MeetingProcess> ignored = {
-      process(ownPid, "us.zoom.xos"),          // our own pid, whatever it claims to be
-      process(0, "us.zoom.xos"),               // not a real process
-      process(-7, "us.zoom.xos"),
-      process(101, "us.zoom.xos", false),      // not using the microphone
+      process(ownPid, "zoom"),                 // our own pid, whatever it claims to be
+      process(0, "zoom"),                      // not a real process
+      process(-7, "zoom"),
+      process(101, "zoom", false),             // not using the microphone
       process(102, nullptr),                   // unknown identity
       process(103, "pro.talvo.recorder"),      // ourselves and our helpers
-      process(104, "pro.talvo.recorder.us.zoom.xos"),
-      process(105, "US.ZOOM.XOS"),             // identities are case-sensitive
-      process(106, "us.zoom.xos.extra"),
+      process(104, "pro.talvo.recorder.zoom"),
+      process(105, "Zoom"),                    // identities are case-sensitive
+      process(106, "zoom.extra"),
+      process(107, "Chromium"),                // the name every Electron program reports
   };
   run(0, 300, ignored);
   EXPECT_TRUE(notifier.shown.empty());

@@ -1,0 +1,558 @@
+#include "app/models/cloud_model.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QTimeZone>
+
+#include "app/models/model_worker.h"
+#include "cloud/bounded_desktop_transport.h"
+#include "cloud/cloud_failure.h"
+#include "cloud/desktop_cloud.h"
+#include "cloud/keychain_device_store.h"
+#include "cloud/queue_desktop_cloud.h"
+#include "core/native_product.h"
+#include "core/telegram_destination.h"
+
+namespace talvo {
+
+// What the interface shows of the client and the queue, read together on a worker.
+struct CloudModel::State {
+  std::optional<std::string> owner;
+  std::optional<CloudAccount> account;
+  std::optional<CloudInfo> info;
+  std::optional<QueueSummary> summary;
+  std::optional<PendingPair> pending;
+};
+
+// The client and the queue that talks through it, built together.
+struct CloudModel::Client {
+  std::shared_ptr<DesktopCloud> cloud;
+  std::shared_ptr<QueueCloud> queueCloud;
+  std::shared_ptr<DesktopUploadQueue> queue;
+};
+
+namespace {
+
+QString text(const std::string& value) { return QString::fromStdString(value); }
+
+std::optional<QUrl> parsedUrl(const std::optional<std::string>& value) {
+  if (!value) return std::nullopt;
+  QUrl url(text(*value), QUrl::StrictMode);
+  if (!url.isValid() || url.scheme().isEmpty()) return std::nullopt;
+  return url;
+}
+
+bool isCredentialFailure(const std::string& code) {
+  return code == "AUTH_REQUIRED" || code == "DEVICE_REVOKED" || code == "OWNER_MISMATCH" ||
+         code == "CREDENTIAL_CHANGED";
+}
+
+}  // namespace
+
+CloudModel::CloudModel(QString directory, QObject* parent) : CloudModel(std::move(directory), Setup{}, parent) {}
+
+CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
+    : QObject(parent), setup_(std::move(setup)), configuration_(setup_.configuration.value_or(ServiceConfiguration::current())) {
+  if (!setup_.openUrl) setup_.openUrl = desktopUrlOpener();
+  timer_ = new QTimer(this);
+  timer_->setSingleShot(true);
+  timer_->setTimerType(Qt::PreciseTimer);
+  QObject::connect(timer_, &QTimer::timeout, this, &CloudModel::tick);
+
+  // Opening the keyring may wait for the user to unlock it, and recovery repairs WAV files:
+  // both happen on a worker, while `preparing` keeps the recorder from starting.
+  auto makeStore = setup_.store;
+  auto configuration = configuration_;
+  auto transport = setup_.transport;
+  runOnWorker(
+      this,
+      [makeStore, configuration, transport, directory = directory.toStdString()]() {
+        auto client = std::make_shared<Client>();
+        bool recovered = true;
+        State state;
+        try {
+          std::shared_ptr<DeviceVaultStore> store =
+              makeStore ? makeStore() : std::make_shared<KeychainDeviceStore>(NativeProduct::keychainService);
+          auto http = transport ? transport
+                                : std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
+          client->cloud = std::make_shared<DesktopCloud>(store, http, configuration.origin, configuration.telegramHost);
+        } catch (...) {
+          return std::make_tuple(std::shared_ptr<Client>(), recovered, state);
+        }
+        client->queueCloud = std::make_shared<QueueDesktopCloud>(client->cloud);
+        client->queue = std::make_shared<DesktopUploadQueue>(directory, *client->queueCloud);
+        try {
+          client->queue->recover();
+        } catch (...) {
+          recovered = false;
+        }
+        state.owner = client->cloud->owner();
+        state.account = client->cloud->account();
+        state.info = client->cloud->info();
+        state.pending = client->cloud->pending();
+        try {
+          state.summary = client->queue->summary();
+        } catch (...) {
+        }
+        return std::make_tuple(client, recovered, state);
+      },
+      [this](auto outcome) {
+        if (!outcome.ok()) {  // building the store itself failed
+          started(nullptr, true, {});
+          return;
+        }
+        auto& [client, recovered, state] = *outcome.value;
+        started(client, recovered, state);
+      });
+}
+
+CloudModel::~CloudModel() = default;
+
+void CloudModel::started(std::shared_ptr<Client> client, bool recovered, const State& state) {
+  if (!client) {
+    setMessage(QString(keyUnavailableText));
+  } else {
+    cloud_ = client->cloud;
+    queueCloud_ = client->queueCloud;
+    queue_ = client->queue;
+    if (!recovered) setLocalWarning(QString(recoveryFailedText));
+    applyState(state);
+  }
+  preparing_ = false;
+  emit preparingChanged();
+  if (cloud_ && !connected_ && state.pending) {
+    setPairing(state.pending->code ? std::optional<QString>(text(*state.pending->code)) : std::nullopt,
+               parsedUrl(state.pending->approvalUrl));
+    polling_ = state.pending->approvalUrl.has_value();
+  }
+  synchronizeThen([this] { scheduleTick(); });
+}
+
+// One turn of the loop: wait a tick, poll a pairing in progress, sync every tenth turn. The
+// next wait starts when this turn's work is over, so turns never overlap or pile up.
+void CloudModel::scheduleTick() { timer_->start(setup_.tickMilliseconds); }
+
+void CloudModel::tick() {
+  auto afterPoll = [this] {
+    tickCount_ += 1;
+    if (tickCount_ % setup_.ticksPerSync == 0) {
+      synchronizeThen([this] { scheduleTick(); });
+    } else {
+      scheduleTick();
+    }
+  };
+  if (polling_) {
+    poll(afterPoll);
+  } else {
+    afterPoll();
+  }
+}
+
+void CloudModel::readState(std::function<void()> then) {
+  if (!cloud_) {
+    if (then) then();
+    return;
+  }
+  runOnWorker(
+      this,
+      [cloud = cloud_, queue = queue_] {
+        State state;
+        state.owner = cloud->owner();
+        state.account = cloud->account();
+        state.info = cloud->info();
+        if (queue) {
+          try {
+            state.summary = queue->summary();
+          } catch (...) {  // the previous summary stays
+          }
+        }
+        return state;
+      },
+      [this, then = std::move(then)](WorkerOutcome<State> outcome) {
+        if (outcome.ok()) applyState(*outcome.value);
+        if (then) then();
+      });
+}
+
+void CloudModel::applyState(const State& state) {
+  const bool connected = state.owner.has_value();
+  if (connected != connected_) {
+    connected_ = connected;
+    emit connectedChanged();
+  }
+  const QString accountLabel = connected ? label(state.account, text(*state.owner)) : QString(notConnectedLabel);
+  if (accountLabel != accountLabel_) {
+    accountLabel_ = accountLabel;
+    emit accountLabelChanged();
+  }
+  if (!(state.info == info_)) {
+    info_ = state.info;
+    emit infoChanged();
+  }
+  if (state.summary) setSummary(*state.summary);
+}
+
+void CloudModel::synchronize() { synchronizeThen({}); }
+
+void CloudModel::synchronizeThen(std::function<void()> done) {
+  if (syncing_ || !queue_) {
+    if (done) done();
+    return;
+  }
+  syncing_ = true;
+  runOnWorker(
+      this, [queue = queue_, keep = queueCloud_] { return queue->sync(); },
+      [this, done = std::move(done)](WorkerOutcome<QueueSummary> outcome) {
+        if (outcome.ok()) setSummary(*outcome.value);
+        else setFreshRights(false), setMessage(text(outcome.description()));
+        readState([this, ok = outcome.ok(), done] {
+          if (ok) {
+            setFreshRights(connected_);
+            if (connected_) setMessage(std::nullopt);
+          }
+          syncing_ = false;
+          if (done) done();
+        });
+      });
+}
+
+void CloudModel::poll(std::function<void()> done) {
+  if (busy_ || !cloud_) {
+    done();
+    return;
+  }
+  struct Answer {
+    std::optional<PairPoll> reply;
+    std::optional<std::string> failure;
+    bool expiredAndReset = false;
+  };
+  runOnWorker(
+      this,
+      [cloud = cloud_] {
+        Answer answer;
+        try {
+          answer.reply = cloud->pollPair();
+        } catch (const CloudFailure& failure) {
+          answer.failure = failure.what();
+          if (failure.code() == "PAIRING_EXPIRED") {
+            try {
+              cloud->resetPair();
+              answer.expiredAndReset = true;
+            } catch (...) {  // the pairing view stays as it was
+            }
+          }
+        } catch (const std::exception& failure) {
+          answer.failure = failure.what();
+        }
+        return answer;
+      },
+      [this, done = std::move(done)](WorkerOutcome<Answer> outcome) {
+        const Answer answer = outcome.value.value_or(Answer{});
+        if (answer.failure) {
+          setMessage(text(*answer.failure));
+          polling_ = false;
+          if (answer.expiredAndReset) clearPairingView();
+        } else if (answer.reply && (answer.reply->state == "approved" || answer.reply->state == "redeemed") &&
+                   answer.reply->ownerId) {
+          const QString owner = text(*answer.reply->ownerId);
+          setCandidate(owner, label(answer.reply->account, owner));
+          polling_ = false;
+        }
+        done();
+      });
+}
+
+void CloudModel::clearPairingView() {
+  setPairing(std::nullopt, std::nullopt);
+  setCandidate(std::nullopt, "");
+  polling_ = false;
+}
+
+void CloudModel::connect() {
+  if (busy_ || !cloud_) return;
+  setBusy(true);
+  setMessage(std::nullopt);
+  runOnWorker(
+      this, [cloud = cloud_] { return cloud->beginPair(); },
+      [this](WorkerOutcome<PairDescriptor> outcome) {
+        if (outcome.ok()) {
+          const auto url = parsedUrl(outcome.value->approvalUrl);
+          setPairing(text(outcome.value->code), url);
+          setCandidate(std::nullopt, candidateLabel_);
+          polling_ = true;
+          if (url) setup_.openUrl(*url);
+        } else {
+          setMessage(text(outcome.description()));
+        }
+        setBusy(false);
+      });
+}
+
+void CloudModel::confirm() {
+  if (busy_ || !cloud_ || !candidateOwner_) return;
+  setBusy(true);
+  struct Answer {
+    std::optional<std::string> failure;
+    bool expired = false;
+    bool pendingLeft = true;
+  };
+  runOnWorker(
+      this,
+      [cloud = cloud_, owner = candidateOwner_->toStdString()] {
+        Answer answer;
+        try {
+          cloud->confirmAccount(owner);
+        } catch (const CloudFailure& failure) {
+          answer.failure = failure.what();
+          answer.expired = failure.code() == "PAIRING_EXPIRED";
+          if (answer.expired) answer.pendingLeft = cloud->pending().has_value();
+        } catch (const std::exception& failure) {
+          answer.failure = failure.what();
+        }
+        return answer;
+      },
+      [this](WorkerOutcome<Answer> outcome) {
+        const Answer answer = outcome.value.value_or(Answer{});
+        if (!answer.failure) {
+          setCandidate(std::nullopt, candidateLabel_);
+          setPairing(std::nullopt, std::nullopt);
+          polling_ = false;
+          setMessage(std::nullopt);
+          readState([this] {
+            synchronize();
+            setBusy(false);
+          });
+          return;
+        }
+        setMessage(text(*answer.failure));
+        if (answer.expired) {
+          polling_ = false;
+          if (!answer.pendingLeft) clearPairingView();
+        }
+        setBusy(false);
+      });
+}
+
+void CloudModel::restartPair() {
+  if (busy_ || !cloud_) return;
+  setBusy(true);
+  runOnWorker(
+      this,
+      [cloud = cloud_] {
+        // A pairing whose confirmation was sent is closed on the service, not just forgotten.
+        const auto pending = cloud->pending();
+        if (pending && pending->confirmedOwner) {
+          cloud->settlePair();
+        } else {
+          cloud->resetPair();
+        }
+      },
+      [this](WorkerOutcome<std::monostate> outcome) {
+        if (outcome.ok()) {
+          clearPairingView();
+          setMessage(std::nullopt);
+        } else {
+          setMessage(text(outcome.description()));
+        }
+        setBusy(false);
+      });
+}
+
+void CloudModel::disconnect() {
+  if (busy_ || !cloud_) return;
+  setBusy(true);
+  runOnWorker(
+      this, [cloud = cloud_] { cloud->disconnect(); },
+      [this](WorkerOutcome<std::monostate> outcome) {
+        if (!outcome.ok()) {
+          setMessage(text(outcome.description()));
+          setBusy(false);
+          return;
+        }
+        setFreshRights(false);
+        setMessage(std::nullopt);
+        readState([this] { setBusy(false); });
+      });
+}
+
+void CloudModel::adoptUnlinked() {
+  if (busy_ || !cloud_ || !queue_) return;
+  setBusy(true);
+  runOnWorker(
+      this,
+      [cloud = cloud_, queue = queue_] {
+        const auto owner = cloud->owner();
+        if (!owner) return false;
+        queue->adoptUnlinked(*owner);
+        return true;
+      },
+      [this](WorkerOutcome<bool> outcome) {
+        if (!outcome.ok()) {
+          setMessage(text(outcome.description()));
+          setBusy(false);
+        } else if (*outcome.value) {
+          synchronizeThen([this] { setBusy(false); });
+        } else {
+          setBusy(false);
+        }
+      });
+}
+
+void CloudModel::openLibrary() {
+  if (openingLibrary_) return;
+  setLibraryFailure(std::nullopt);
+  if (!connected_) {
+    if (!setup_.openUrl(QUrl(text(configuration_.origin + "/library/"))))
+      setLibraryFailure(QString(browserFailedText));
+    return;
+  }
+  if (!cloud_) {
+    setLibraryFailure(QString(reconnectText));
+    return;
+  }
+  openingLibrary_ = true;
+  emit openingLibraryChanged();
+  runOnWorker(
+      this, [cloud = cloud_] { return cloud->libraryLink(); },
+      [this](WorkerOutcome<std::string> outcome) {
+        if (outcome.ok()) {
+          if (!setup_.openUrl(QUrl(text(*outcome.value)))) setLibraryFailure(QString(browserFailedText));
+        } else if (const auto failure = outcome.as<CloudFailure>(); failure && isCredentialFailure(failure->code())) {
+          setLibraryFailure(QString(reconnectText));
+        } else {
+          setLibraryFailure(QString(libraryFailedText));
+        }
+        openingLibrary_ = false;
+        emit openingLibraryChanged();
+      });
+}
+
+void CloudModel::openBot() {
+  if (!info_) return;
+  if (const auto url = TelegramDestination::botChat(info_->libraryUrl, configuration_.telegramHost))
+    setup_.openUrl(QUrl(text(url->text())));
+}
+
+void CloudModel::openTariff() {
+  if (!info_) return;
+  if (const auto url = parsedUrl(info_->tariffUrl)) setup_.openUrl(*url);
+}
+
+void CloudModel::finish(const QString& id, bool interrupted, std::function<void()> done) {
+  if (!queue_) {
+    if (done) done();
+    return;
+  }
+  runOnWorker(
+      this, [queue = queue_, keep = queueCloud_, id = id.toStdString(), interrupted] { queue->finish(id, interrupted); },
+      [this, done = std::move(done)](WorkerOutcome<std::monostate> outcome) {
+        if (!outcome.ok()) {
+          setLocalWarning(QString(queueNotSavedText));
+          if (done) done();
+          return;
+        }
+        readState([this, done] {
+          synchronize();  // upload at once when possible; the recorder does not wait for it
+          if (done) done();
+        });
+      });
+}
+
+// Derived texts.
+
+QString CloudModel::label(const std::optional<CloudAccount>& account, const QString& owner) {
+  if (account && account->name) {
+    const QString name = text(*account->name).trimmed();
+    if (!name.isEmpty()) return name + " · " + owner;
+  }
+  if (account && account->username && !account->username->empty())
+    return "@" + text(*account->username) + " · " + owner;
+  return "Telegram · " + owner;
+}
+
+std::optional<QString> CloudModel::queueLabel() const { return queueLabel(summary_); }
+QString CloudModel::tariffLabel() const { return tariffLabel(info_); }
+
+std::optional<QString> CloudModel::queueLabel(const QueueSummary& summary) {
+  if (summary.attention >= 1)
+    return QString("Требуют проверки: %1. Откройте библиотеку или локальный файл.").arg(summary.attention);
+  if (summary.otherOwner >= 1)
+    return QString("Записи другого аккаунта: %1. Подключите прежний аккаунт для отправки.").arg(summary.otherOwner);
+  if (summary.waiting >= 1)
+    return QString("В очереди: %1. Отправятся при доступной сети и тарифе.").arg(summary.waiting);
+  return std::nullopt;
+}
+
+QString CloudModel::tariffLabel(const std::optional<CloudInfo>& info) {
+  if (!info || !info->rights) return "Тариф появится после подключения";
+  const CloudRights& rights = *info->rights;
+  if (rights.plan == "unlimited") {
+    if (!rights.paidUntil) return "Безлимит";
+    const auto date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(*rights.paidUntil), QTimeZone::utc()).date();
+    return "Безлимит · до " + QLocale().toString(date, QLocale::ShortFormat);
+  }
+  const std::int64_t remaining = std::max<std::int64_t>(0, rights.remainingSeconds.value_or(0));
+  return QString("Бесплатный · %1 мин %2 с").arg(remaining / 60).arg(remaining % 60);
+}
+
+// Setters: each announces a real change only.
+
+void CloudModel::setBusy(bool value) {
+  if (busy_ == value) return;
+  busy_ = value;
+  emit busyChanged();
+}
+
+void CloudModel::setMessage(const std::optional<QString>& value) {
+  if (message_ == value) return;
+  message_ = value;
+  emit messageChanged();
+}
+
+void CloudModel::setLibraryFailure(const std::optional<QString>& value) {
+  if (libraryFailure_ == value) return;
+  libraryFailure_ = value;
+  emit libraryFailureChanged();
+}
+
+void CloudModel::setLocalWarning(const std::optional<QString>& value) {
+  if (localWarning_ == value) return;
+  localWarning_ = value;
+  emit localWarningChanged();
+}
+
+void CloudModel::setPairing(const std::optional<QString>& code, const std::optional<QUrl>& approvalUrl) {
+  if (code_ != code) {
+    code_ = code;
+    emit codeChanged();
+  }
+  if (approvalUrl_ != approvalUrl) {
+    approvalUrl_ = approvalUrl;
+    emit approvalUrlChanged();
+  }
+}
+
+void CloudModel::setCandidate(const std::optional<QString>& owner, const QString& label) {
+  if (candidateOwner_ != owner) {
+    candidateOwner_ = owner;
+    emit candidateOwnerChanged();
+  }
+  if (candidateLabel_ != label) {
+    candidateLabel_ = label;
+    emit candidateLabelChanged();
+  }
+}
+
+void CloudModel::setFreshRights(bool value) {
+  if (freshRights_ == value) return;
+  freshRights_ = value;
+  emit freshRightsChanged();
+}
+
+void CloudModel::setSummary(const QueueSummary& value) {
+  if (summary_ == value) return;
+  summary_ = value;
+  emit summaryChanged();
+}
+
+}  // namespace talvo

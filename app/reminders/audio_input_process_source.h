@@ -1,0 +1,18 @@
+#pragma once
+// Lists the processes that are recording from a real input right now. Called on the reminders'
+// own worker thread, one call at a time.
+#include <vector>
+
+#include "app/reminders/audio_input_process.h"
+
+namespace talvo {
+
+class AudioInputProcessSource {
+ public:
+  virtual ~AudioInputProcessSource() = default;
+  // The whole list, or an exception when any part of it could not be read: a partial list
+  // would look like a call that just ended.
+  virtual std::vector<AudioInputProcess> snapshot() = 0;
+};
+
+}  // namespace talvo

@@ -1,0 +1,136 @@
+#include "app/reminders/meeting_reminders.h"
+
+#include <unistd.h>
+
+#include <QFuture>
+#include <QPointer>
+#include <QSettings>
+#include <QStringList>
+#include <QtConcurrent/QtConcurrentRun>
+#include <utility>
+
+#include "app/reminders/meeting_reminder_presenter.h"
+#include "app/reminders/pulse_meeting_metadata.h"
+
+namespace talvo {
+
+const QString MeetingReminders::readyMessage =
+    QStringLiteral("Признак созвона — использование микрофона; запись начинается только по нажатию.");
+const QString MeetingReminders::unavailableMessage =
+    QStringLiteral("Метаданные аудиопроцессов недоступны. Ручная запись работает отдельно.");
+const QString MeetingReminders::persistenceFailedMessage =
+    QStringLiteral("Напоминания приостановлены: не удалось сохранить защиту от повторов.");
+
+MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defaults, bool preview,
+                                   std::unique_ptr<AudioInputProcessSource> source,
+                                   std::unique_ptr<ReminderClock> clock, QObject* parent)
+    : QObject(parent), detectorMessage_(readyMessage) {
+  // One worker: queries never overlap and run in order.
+  metadataQueue_.setMaxThreadCount(1);
+  metadataQueue_.setObjectName(QStringLiteral("pro.talvo.meeting-metadata"));
+  if (preview) return;
+  // Reminders are always on and no application is excluded; written on every launch.
+  defaults.setValue(QStringLiteral("meetingRemindersEnabled"), true);
+  defaults.setValue(QStringLiteral("meetingReminderDisabledApplications"), QStringList());
+  source_ = source ? std::move(source) : std::make_unique<PulseMeetingMetadata>();
+  clock_ = clock ? std::move(clock) : std::make_unique<SystemReminderClock>();
+  std::string folder = directory;
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  store_ = std::make_unique<ReminderQuietFile>(folder + ReminderQuietFile::fileName);
+  catalog_.bundles = MeetingCatalog::knownApplications();
+  engine_ = std::make_unique<MeetingReminderEngine>(*clock_, *store_, *this, catalog_,
+                                                    static_cast<std::int32_t>(getpid()));
+}
+
+MeetingReminders::~MeetingReminders() {
+  if (timer_ != nullptr) timer_->stop();
+  // A query still running finishes against the shared source; its result is dropped.
+  metadataQueue_.waitForDone();
+}
+
+void MeetingReminders::start(std::function<bool()> captureBusy, MeetingReminderPresenter& presenter) {
+  if (!engine_ || timer_ != nullptr) return;
+  captureBusy_ = std::move(captureBusy);
+  prompt_ = &presenter;
+  timer_ = new QTimer(this);
+  timer_->setInterval(pollIntervalMs);
+  // A coarse timer lets the system batch this wake-up with others (±5 %, within the 0.4 s allowed).
+  timer_->setTimerType(Qt::CoarseTimer);
+  connect(timer_, &QTimer::timeout, this, &MeetingReminders::poll);
+  timer_->start();
+}
+
+void MeetingReminders::poll() {
+  if (polling_ || !source_) return;
+  polling_ = true;
+  std::shared_ptr<AudioInputProcessSource> source = source_;
+  QtConcurrent::run(&metadataQueue_,
+                    [source]() -> std::optional<std::vector<AudioInputProcess>> {
+                      try {
+                        return source->snapshot();
+                      } catch (...) {
+                        return std::nullopt;
+                      }
+                    })
+      .then(this, [this](std::optional<std::vector<AudioInputProcess>> processes) {
+        sampled(std::move(processes));
+      });
+}
+
+MeetingProcess MeetingReminders::meetingProcess(const AudioInputProcess& process, const MeetingCatalog& catalog) {
+  MeetingProcess result;
+  result.pid = process.pid;
+  result.runningInput = true;
+  if (!process.applicationId.empty() && catalog.bundles.contains(process.applicationId)) {
+    result.bundleID = process.applicationId;
+  } else if (!process.binary.empty()) {
+    result.bundleID = process.binary;
+  } else if (!process.applicationId.empty()) {
+    result.bundleID = process.applicationId;
+  }
+  return result;
+}
+
+void MeetingReminders::sampled(std::optional<std::vector<AudioInputProcess>> processes) {
+  polling_ = false;
+  if (engine_) {
+    std::optional<std::vector<MeetingProcess>> sample;
+    if (processes) {
+      sample.emplace();
+      for (const AudioInputProcess& process : *processes) sample->push_back(meetingProcess(process, catalog_));
+    }
+    engine_->sample(sample, true, {}, ReminderAuthorization::allowed, busy());
+  }
+  QString text = readyMessage;
+  if (engine_ && engine_->persistenceFailed()) {
+    text = persistenceFailedMessage;
+  } else if (!processes) {
+    text = unavailableMessage;
+  }
+  if (text != detectorMessage_) {
+    detectorMessage_ = text;
+    emit detectorMessageChanged();
+  }
+  emit polled();
+}
+
+bool MeetingReminders::busy() const { return captureBusy_ ? captureBusy_() : true; }
+
+void MeetingReminders::notify(MeetingApplication application) {
+  // The engine calls this from inside sample(): show the panel after it has returned.
+  QPointer<MeetingReminders> self(this);
+  QMetaObject::invokeMethod(
+      this,
+      [self, application] {
+        if (self && self->prompt_ != nullptr && !self->busy()) self->prompt_->show(application);
+      },
+      Qt::QueuedConnection);
+}
+
+void MeetingReminders::captureChanged() {
+  if (!busy()) return;
+  if (engine_) engine_->captureStarted();
+  if (prompt_ != nullptr) prompt_->close();
+}
+
+}  // namespace talvo

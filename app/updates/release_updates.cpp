@@ -1,0 +1,149 @@
+#include "app/updates/release_updates.h"
+
+#include <ctime>
+
+#include "app/updates/feed_updater.h"
+#include "app/updates/update_dialog.h"
+#include "cloud/bounded_desktop_transport.h"
+#include "core/update_archive_policy.h"
+
+namespace talvo {
+namespace {
+
+double bootSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_BOOTTIME, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+ReleaseUpdates::Environment programEnvironment() {
+  ReleaseUpdates::Environment environment;
+  environment.configuration = UpdaterConfiguration::current();
+  environment.makeUpdater = [configuration = environment.configuration](ReleaseUpdates& delegate) {
+    auto transport =
+        std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration.service));
+    return std::make_unique<FeedUpdater>(delegate, configuration, std::move(transport), std::make_unique<UpdateDialog>());
+  };
+  return environment;
+}
+
+}  // namespace
+
+ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, QObject* parent)
+    : ReleaseUpdates(preview, std::move(captureBusy), programEnvironment(), parent) {}
+
+ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment,
+                               QObject* parent)
+    : QObject(parent),
+      captureBusy_(std::move(captureBusy)),
+      now_(std::move(environment.now)),
+      service_(environment.configuration.service) {
+  if (!now_) now_ = bootSeconds;
+  if (preview || !environment.configuration.valid() || !environment.makeUpdater) return;
+  updater_ = environment.makeUpdater(*this);
+  if (!updater_) return;
+  timer_ = new QTimer(this);
+  timer_->setInterval(environment.timerInterval);
+  // Queued: a tick never runs a check inside whatever the main loop was doing.
+  connect(timer_, &QTimer::timeout, this, [this] { QMetaObject::invokeMethod(this, &ReleaseUpdates::check, Qt::QueuedConnection); });
+  timer_->start();
+}
+
+// The timer is a child: it stops with the controller.
+ReleaseUpdates::~ReleaseUpdates() = default;
+
+void ReleaseUpdates::check() {
+  if (!updater_ || !updater_->canCheckForUpdates()) return;
+  if (!lifecycle_.beginQuietCheck(now_(), captureBusy_())) return;
+  updater_->checkForUpdatesInBackground();
+}
+
+void ReleaseUpdates::open() {
+  if (!updater_ || !updater_->canCheckForUpdates()) return;
+  if (!lifecycle_.beginUserUpdate(captureBusy_())) return;
+  if (failure_) {
+    failure_.reset();
+    emit failureChanged();
+  }
+  republish();
+  updater_->checkForUpdates();
+}
+
+void ReleaseUpdates::captureChanged() {
+  if (captureBusy_()) return;
+  if (!lifecycle_.captureBecameIdle()) return;
+  auto relaunch = std::move(deferredInstall_);
+  deferredInstall_ = nullptr;
+  republish();
+  if (relaunch) relaunch();
+}
+
+void ReleaseUpdates::mayPerformUpdateCheck() {
+  if (captureBusy_()) throw UpdateError::busy();
+}
+
+void ReleaseUpdates::shouldProceedWithUpdate(const AppcastItem& item) {
+  if (!UpdateArchivePolicy::allows(item.url, item.length, service_)) throw UpdateError::refusedArchive();
+}
+
+void ReleaseUpdates::didFindValidUpdate(const AppcastItem& item) {
+  lifecycle_.found(item.displayVersion);
+  republish();
+}
+
+void ReleaseUpdates::didNotFindUpdate() {
+  lifecycle_.noUpdate();
+  republish();
+}
+
+void ReleaseUpdates::willInstallUpdate(const AppcastItem&) {
+  lifecycle_.willInstall();
+  republish();
+}
+
+bool ReleaseUpdates::shouldPostponeRelaunch(const AppcastItem&, std::function<void()> relaunch) {
+  bool busy = captureBusy_();
+  lifecycle_.postponeRelaunch(busy);
+  if (busy) deferredInstall_ = std::move(relaunch);
+  republish();
+  return busy;
+}
+
+bool ReleaseUpdates::shouldRelaunchApplication() { return !captureBusy_(); }
+
+void ReleaseUpdates::didFinishUpdateCycle(const std::optional<UpdateError>& error) {
+  lastCycleError_ = error;
+  if (!error) {
+    lifecycle_.finished();
+  } else {
+    if (lifecycle_.userInitiated && !error->benign()) {
+      failure_ = QString::fromUtf8(failedUpdateText);
+      emit failureChanged();
+    }
+    deferredInstall_ = nullptr;
+    lifecycle_.failed();
+  }
+  downloadProgress(std::nullopt);
+  republish();
+}
+
+void ReleaseUpdates::downloadProgress(std::optional<double> fraction) {
+  if (fraction == progress_) return;
+  progress_ = fraction;
+  emit progressChanged();
+}
+
+void ReleaseUpdates::republish() {
+  std::optional<QString> available;
+  if (lifecycle_.availableVersion) available = QString::fromStdString(*lifecycle_.availableVersion);
+  if (available != available_) {
+    available_ = std::move(available);
+    emit availableChanged();
+  }
+  if (lifecycle_.blocksRecording != blocksRecording_) {
+    blocksRecording_ = lifecycle_.blocksRecording;
+    emit blocksRecordingChanged();
+  }
+}
+
+}  // namespace talvo

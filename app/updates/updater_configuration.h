@@ -1,0 +1,36 @@
+#pragma once
+// What the updater needs to know about this build and this installation. The updater runs only
+// for a production build installed at the canonical place, with the built-in feed and a public
+// key that decodes to exactly 32 bytes; anything else leaves it inert.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/service_configuration.h"
+
+namespace talvo {
+
+struct UpdaterConfiguration {
+  static constexpr const char* productionChannel = "production";
+  static constexpr const char* feedPath = "/desktop-updates/linux.xml";
+
+  std::string releaseChannel;    // "production" in production builds, else empty
+  std::string feedUrl;           // <service origin>/desktop-updates/linux.xml
+  std::string publicKey;         // Base64 of the Ed25519 public key that signs archives
+  std::string currentVersion;    // the running program's version
+  std::string installRoot;       // the install tree: <user data>/TALVO/app
+  std::string executable;        // real path of the running program
+  ServiceConfiguration service;  // where archives may come from
+
+  // This build and this process: TALVO_VERSION, the build's key, /proc/self/exe.
+  static UpdaterConfiguration current();
+
+  // The decoded public key, when it is Base64 of exactly 32 bytes.
+  std::optional<std::array<std::uint8_t, 32>> publicKeyBytes() const;
+  // Production channel, the built-in feed, a usable key, and the running program is the
+  // installed one (<installRoot>/bin/talvo, no symbolic link on the way).
+  bool valid() const;
+};
+
+}  // namespace talvo

@@ -1,0 +1,143 @@
+#include "core/local_recording_export.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "core/recording_id.h"
+#include "testing/temp_directory.h"
+#include "testing/thrown_error.h"
+
+namespace talvo {
+namespace {
+
+using testing::fileErrorKindOf;
+using testing::readWholeFile;
+using testing::TempDirectory;
+using testing::writeWholeFile;
+
+std::set<std::string> namesIn(const std::string& path) {
+  std::set<std::string> names;
+  DIR* dir = ::opendir(path.c_str());
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.insert(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+class LocalRecordingExportTest : public ::testing::Test {
+ protected:
+  TempDirectory recordings;
+  TempDirectory destination;
+  std::string name = makeRecordingId() + ".wav";
+  std::string source = recordings.file(name);
+  std::string bytes = std::string(44, 'h') + std::string(3000, 'a');
+
+  void SetUp() override { writeWholeFile(source, bytes); }
+
+  void expectRefused(FileErrorKind kind, const std::string& from, const std::set<std::string>& left = {}) {
+    EXPECT_EQ(fileErrorKindOf([&] { LocalRecordingExport::copy(from, destination.path()); }), kind);
+    EXPECT_EQ(namesIn(destination.path()), left) << "a failed copy leaves nothing behind";
+  }
+};
+
+TEST_F(LocalRecordingExportTest, CopiesUnderTheSameNamePrivatelyAndLeavesTheSourceAlone) {
+  const std::string copy = LocalRecordingExport::copy(source, destination.path());
+  EXPECT_EQ(copy, destination.file(name));
+  EXPECT_EQ(readWholeFile(copy), bytes);
+  EXPECT_EQ(readWholeFile(source), bytes);
+  EXPECT_EQ(namesIn(destination.path()), std::set<std::string>{name});
+  struct stat info {};
+  ASSERT_EQ(::stat(copy.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(info.st_nlink, 1u);
+}
+
+TEST_F(LocalRecordingExportTest, NeverOverwritesAFileOfTheSameName) {
+  writeWholeFile(destination.file(name), "theirs");
+  expectRefused(FileErrorKind::alreadyExists, source, {name});
+  EXPECT_EQ(readWholeFile(destination.file(name)), "theirs");
+}
+
+TEST_F(LocalRecordingExportTest, CopiesOnlyFilesNamedLikeOurRecordings) {
+  std::string upper = name;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+  const std::string id = name.substr(0, name.size() - 4);
+  for (const std::string& other : std::vector<std::string>{upper, id + ".WAV", id + ".wav.json", id, "notes.wav",
+                                   "00000000-0000-1000-8000-000000000000.wav"}) {
+    writeWholeFile(recordings.file(other), bytes);
+    expectRefused(FileErrorKind::invalidFileName, recordings.file(other));
+  }
+}
+
+TEST_F(LocalRecordingExportTest, RefusesADestinationOthersCanWriteOrThatIsALink) {
+  ASSERT_EQ(::chmod(destination.path().c_str(), 0777), 0);
+  expectRefused(FileErrorKind::noPermissionWrite, source);
+  ASSERT_EQ(::chmod(destination.path().c_str(), 0770), 0);  // group-writable is the user's choice
+  EXPECT_NO_THROW(LocalRecordingExport::copy(source, destination.path()));
+
+  TempDirectory other;
+  const std::string link = other.file("link");
+  ASSERT_EQ(::symlink(destination.path().c_str(), link.c_str()), 0);
+  EXPECT_EQ(fileErrorKindOf([&] { LocalRecordingExport::copy(source, link); }), FileErrorKind::noPermissionWrite);
+  EXPECT_EQ(fileErrorKindOf([&] { LocalRecordingExport::copy(source, other.file("missing")); }),
+            FileErrorKind::noPermissionWrite);
+}
+
+TEST_F(LocalRecordingExportTest, RefusesSourcesThatAreLinksSharedOrOfTheWrongSize) {
+  TempDirectory elsewhere;
+  const std::string linkName = makeRecordingId() + ".wav";
+  ASSERT_EQ(::symlink(source.c_str(), elsewhere.file(linkName).c_str()), 0);
+  expectRefused(FileErrorKind::noPermissionRead, elsewhere.file(linkName));
+
+  const std::string hardName = makeRecordingId() + ".wav";
+  ASSERT_EQ(::link(source.c_str(), elsewhere.file(hardName).c_str()), 0);
+  expectRefused(FileErrorKind::noPermissionRead, source);
+  expectRefused(FileErrorKind::noPermissionRead, elsewhere.file(hardName));
+  ASSERT_EQ(::unlink(elsewhere.file(hardName).c_str()), 0);
+
+  writeWholeFile(source, std::string(43, 'h'));
+  expectRefused(FileErrorKind::noPermissionRead, source);
+  ASSERT_EQ(::truncate(source.c_str(), 2147483649LL), 0);  // sparse: 2 GiB + 1 byte
+  expectRefused(FileErrorKind::noPermissionRead, source);
+
+  expectRefused(FileErrorKind::noPermissionRead, recordings.file(makeRecordingId() + ".wav"));  // missing
+  ASSERT_EQ(::mkdir(recordings.file(linkName).c_str(), 0700), 0);
+  expectRefused(FileErrorKind::noPermissionRead, recordings.file(linkName));  // a directory
+}
+
+TEST_F(LocalRecordingExportTest, ASourceThatGrowsWhileCopyingIsRefused) {
+  // Large enough that the copy takes a while; the writer appends from before the copy starts
+  // until after it ended, so the copy cannot see one unchanged version of the file.
+  writeWholeFile(source, std::string(64 << 20, 'a'));
+  std::atomic<bool> started = false;
+  std::atomic<bool> done = false;
+  std::thread writer([&] {
+    const int fd = ::open(source.c_str(), O_WRONLY | O_APPEND);
+    const char block[4096] = {};
+    while (!done) {
+      if (::write(fd, block, sizeof block) != static_cast<ssize_t>(sizeof block)) break;
+      started = true;
+    }
+    ::close(fd);
+  });
+  while (!started) std::this_thread::yield();
+  const FileErrorKind kind = fileErrorKindOf([&] { LocalRecordingExport::copy(source, destination.path()); });
+  done = true;
+  writer.join();
+  EXPECT_EQ(kind, FileErrorKind::corruptFile);
+  EXPECT_EQ(namesIn(destination.path()), std::set<std::string>{});
+}
+
+}  // namespace
+}  // namespace talvo
