@@ -5,7 +5,11 @@
 #include <httplib.h>
 #include <openssl/evp.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "core/base64.h"
@@ -158,6 +162,28 @@ std::string FakeUpdateFeed::archiveUrl(const std::string& version) const {
 int FakeUpdateFeed::downloads() const {
   std::lock_guard lock(mutex_);
   return downloads_;
+}
+
+std::optional<std::string> FakeUpdateFeed::command(const std::string& line) {
+  std::istringstream words(line);
+  std::string verb, version, file, how;
+  words >> verb >> version >> file >> how;
+  if (verb != "publish") return std::nullopt;
+  static const std::map<std::string, Tamper> tampers = {
+      {"", Tamper::none},
+      {"bad-signature", Tamper::badSignature},
+      {"wrong-length", Tamper::wrongLength},
+      {"other-address", Tamper::otherAddress},
+      {"truncated", Tamper::truncated},
+      {"escaping-tree", Tamper::escapingTree},
+  };
+  auto tamper = tampers.find(how);
+  std::ifstream in(file, std::ios::binary);
+  std::string archive((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (version.empty() || archive.empty() || tamper == tampers.end())
+    return "usage: publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]\n";
+  publish(version, std::move(archive), tamper->second);
+  return "published " + version + " at " + archiveUrl(version) + "\n";
 }
 
 std::string FakeUpdateFeed::feed() const {

@@ -6,6 +6,7 @@
 // refuse.
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,11 @@ class FakeUpdateFeed {
   std::string archiveUrl(const std::string& version) const;
   // Archive downloads started so far.
   int downloads() const;
+
+  // A developer's command line, for talvo-dev-service:
+  //   publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]
+  // The reply to print, or none when the line is not for the update feed.
+  std::optional<std::string> command(const std::string& line);
 
  private:
   struct Release {
