@@ -84,11 +84,14 @@ std::string FakeUpdateFeed::makeArchive(const std::vector<File>& files) {
     }
     archive_entry* entry = archive_entry_new();
     archive_entry_set_pathname(entry, file.path.c_str());
-    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_filetype(entry, file.symlink.empty() ? AE_IFREG : AE_IFLNK);
     archive_entry_set_perm(entry, file.mode);
-    archive_entry_set_size(entry, static_cast<la_int64_t>(file.content.size()));
+    if (!file.symlink.empty()) archive_entry_set_symlink(entry, file.symlink.c_str());
+    if (!file.hardlink.empty()) archive_entry_set_hardlink(entry, file.hardlink.c_str());
+    const bool data = file.symlink.empty() && file.hardlink.empty();
+    archive_entry_set_size(entry, data ? static_cast<la_int64_t>(file.content.size()) : 0);
     archive_write_header(writer, entry);
-    archive_write_data(writer, file.content.data(), file.content.size());
+    if (data) archive_write_data(writer, file.content.data(), file.content.size());
     archive_entry_free(entry);
   }
   archive_write_close(writer);

@@ -26,11 +26,14 @@ class FakeUpdateFeed {
     escapingTree,   // a correctly signed archive with an entry "../escaped"
   };
 
-  // One file of a release archive; directories are implied by the paths.
+  // One file of a release archive; directories are implied by the paths. A file with a
+  // symbolic or hard link target is written as that link instead (archives the updater refuses).
   struct File {
     std::string path;
     std::string content;
     unsigned mode = 0644;
+    std::string symlink{};
+    std::string hardlink{};
   };
 
   FakeUpdateFeed();

@@ -7,11 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 #include <filesystem>
 #include <fcntl.h>
 
+#include "app/tests/model_test_support.h"
 #include "app/updates/feed_updater.h"
 #include "app/updates/install_tree.h"
 #include "app/updates/release_updates.h"
@@ -40,16 +39,6 @@ struct AnsweringDriver : UpdateUserDriver {
   void dismiss() override {}
 };
 
-bool waitFor(const std::function<bool()>& done, int milliseconds = 30000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done() && timer.elapsed() < milliseconds) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return done();
-}
-
 // The id of a process that has already exited: the relaunch waits for nothing.
 int goneProcess() {
   pid_t child = fork();
@@ -60,12 +49,7 @@ int goneProcess() {
 
 class ReleaseUpdateFlowTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "release_update_flow_test";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testing::ensureApplication(); }
 
   void SetUp() override {
     feed_.install(service_);
@@ -108,11 +92,11 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
   // Quiet check, then the user's update; returns once the cycle is over.
   void checkAndOpen(ReleaseUpdates& updates) {
     updates.check();
-    ASSERT_TRUE(waitFor([&] { return idle(updates); }));
+    ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
     ASSERT_EQ(updates.available(), QString("1.1.0"));
     updates.open();
     ASSERT_TRUE(updates.blocksRecording());
-    ASSERT_TRUE(waitFor([&] { return idle(updates); }));
+    ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
   }
 
   void expectOnlyA() {
@@ -152,7 +136,7 @@ TEST_F(ReleaseUpdateFlowTest, UpdatesVerifiesExchangesAndRelaunchesIntoTheNewVer
   EXPECT_EQ(quits_, 1);
   EXPECT_TRUE(updates->blocksRecording());  // until the program is replaced
   // The relaunched program is B, and A's tree is gone.
-  ASSERT_TRUE(waitFor([&] { return fs::exists(log_); }, 10000));
+  ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(log_); }, 10000));
   EXPECT_EQ(testing::readWholeFile(log_), "1.1.0\n");
   EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
   std::vector<std::string> names;
@@ -165,11 +149,11 @@ TEST_F(ReleaseUpdateFlowTest, RelaunchWaitsForTheRecordingToEnd) {
   feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
   auto updates = make();
   updates->check();
-  ASSERT_TRUE(waitFor([&] { return idle(*updates); }));
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   updates->open();
   // A recording that was already stopping when the update began keeps the relaunch waiting.
   busy_ = true;
-  ASSERT_TRUE(waitFor([&] { return idle(*updates); }));
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
   EXPECT_EQ(quits_, 0);
   EXPECT_TRUE(updates->lifecycle().waitingForCapture);
@@ -179,7 +163,7 @@ TEST_F(ReleaseUpdateFlowTest, RelaunchWaitsForTheRecordingToEnd) {
   busy_ = false;
   updates->captureChanged();
   EXPECT_EQ(quits_, 1);
-  ASSERT_TRUE(waitFor([&] { return fs::exists(log_); }, 10000));
+  ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(log_); }, 10000));
   EXPECT_EQ(testing::readWholeFile(log_), "1.1.0\n");
 }
 
@@ -207,7 +191,7 @@ TEST_F(ReleaseUpdateFlowTest, EveryTamperedReleaseIsRefusedAndAStaysInstalled) {
     auto owned = make(service, feed);
     auto& updates = *owned;
     updates.check();
-    ASSERT_TRUE(waitFor([&] { return idle(updates); }));
+    ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
     if (each.tamper == FakeUpdateFeed::Tamper::otherAddress) {
       // Refused already by the quiet check, quietly: nothing offered, no text.
       ASSERT_TRUE(updates.lastCycleError());
@@ -217,7 +201,7 @@ TEST_F(ReleaseUpdateFlowTest, EveryTamperedReleaseIsRefusedAndAStaysInstalled) {
     } else {
       ASSERT_EQ(updates.available(), QString("1.1.0"));
       updates.open();
-      ASSERT_TRUE(waitFor([&] { return idle(updates); }));
+      ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
       ASSERT_TRUE(updates.lastCycleError());
       EXPECT_EQ(updates.lastCycleError()->domain(), each.domain);
       EXPECT_EQ(updates.lastCycleError()->code(), each.code) << updates.lastCycleError()->what();
@@ -233,17 +217,17 @@ TEST_F(ReleaseUpdateFlowTest, BadFeedsFailQuietlyInBackgroundAndVisiblyForTheUse
   feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
   auto updates = make();
   updates->check();
-  ASSERT_TRUE(waitFor([&] { return idle(*updates); }));
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   ASSERT_EQ(updates->available(), QString("1.1.0"));
   feed_.setFeedDocument("<rss><channel><item>not closed");
   clock_ += 21600;
   updates->check();
-  ASSERT_TRUE(waitFor([&] { return idle(*updates); }));
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   ASSERT_TRUE(updates->lastCycleError());
   EXPECT_EQ(updates->lastCycleError()->code(), UpdateError::feedInvalid);
   EXPECT_FALSE(updates->failure());
   updates->open();
-  ASSERT_TRUE(waitFor([&] { return idle(*updates); }));
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   EXPECT_EQ(updates->lastCycleError()->code(), UpdateError::feedInvalid);
   EXPECT_TRUE(updates->failure());
   EXPECT_EQ(feed_.downloads(), 0);
@@ -252,7 +236,7 @@ TEST_F(ReleaseUpdateFlowTest, BadFeedsFailQuietlyInBackgroundAndVisiblyForTheUse
   feed_.setFeedDocument("");
   driver_->accept = false;
   updates->open();
-  ASSERT_TRUE(waitFor([&] { return idle(*updates); }));
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   EXPECT_TRUE(updates->lastCycleError()->benign());
   EXPECT_FALSE(updates->failure());
   EXPECT_FALSE(updates->blocksRecording());
