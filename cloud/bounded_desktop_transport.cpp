@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "cloud/cloud_failure.h"
 #include "cloud/transport_error.h"
@@ -32,6 +33,8 @@ struct Exchange {
   HttpExchange result;
   bool headersDone = false;
   std::optional<CloudFailure> failure;  // a limit of ours stopped the exchange
+  std::exception_ptr sinkFailure;       // the body sink threw
+  std::uint64_t bodyBytes = 0;
   bool idleExpired = false;
   bool cancelled = false;
 };
@@ -47,6 +50,10 @@ std::string trim(const std::string& text) {
   if (begin == std::string::npos) return {};
   auto end = text.find_last_not_of(" \t\r\n");
   return text.substr(begin, end - begin + 1);
+}
+
+std::uint64_t bodyLimit(const HttpRequest& request) {
+  return request.bodySink ? request.bodyLimit : BoundedDesktopTransport::maximumBody;
 }
 
 size_t onHeader(char* data, size_t size, size_t count, void* context) {
@@ -83,7 +90,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* context) {
     exchange.failure.emplace("RESPONSE_INVALID", 0);
     return 0;
   }
-  if (declared > static_cast<curl_off_t>(BoundedDesktopTransport::maximumBody)) {
+  if (declared > static_cast<curl_off_t>(bodyLimit(*exchange.request))) {
     exchange.failure.emplace("RESPONSE_INVALID", 0);
     return 0;
   }
@@ -99,11 +106,22 @@ size_t onBody(char* data, size_t size, size_t count, void* context) {
     return 0;
   }
   // Exactly the limit is fine; one byte more stops the transfer at once.
-  if (exchange.result.body.size() + length > BoundedDesktopTransport::maximumBody) {
+  if (exchange.bodyBytes + length > bodyLimit(*exchange.request)) {
     exchange.failure.emplace("RESPONSE_TOO_LARGE", 0);
     return 0;
   }
-  exchange.result.body.append(data, length);
+  exchange.bodyBytes += length;
+  if (!exchange.request->bodySink) {
+    exchange.result.body.append(data, length);
+    return length;
+  }
+  // Exceptions must not cross libcurl's C frames: keep it and stop the transfer.
+  try {
+    exchange.request->bodySink(std::string_view(data, length));
+  } catch (...) {
+    exchange.sinkFailure = std::current_exception();
+    return 0;
+  }
   return length;
 }
 
@@ -192,7 +210,8 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   if (options_.caFile) curl_easy_setopt(curl, CURLOPT_CAINFO, options_.caFile->c_str());
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.limits.total.count()));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
+                   static_cast<long>(request.totalLimit.value_or(options_.limits.total).count()));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.limits.idle.count()));
   if (!options_.reuseConnections) {
     curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
@@ -244,6 +263,7 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   }
   // A handle whose transfer was broken off may hold a half-read connection: never reuse it.
   if (exchange.failure) throw *exchange.failure;
+  if (exchange.sinkFailure) std::rethrow_exception(exchange.sinkFailure);
   if (exchange.cancelled) throw TransportError(TransportError::Kind::cancelled, code);
   if (exchange.idleExpired || code == CURLE_OPERATION_TIMEDOUT)
     throw TransportError(TransportError::Kind::timedOut, code);
