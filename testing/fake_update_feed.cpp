@@ -5,7 +5,11 @@
 #include <httplib.h>
 #include <openssl/evp.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "core/base64.h"
@@ -80,11 +84,14 @@ std::string FakeUpdateFeed::makeArchive(const std::vector<File>& files) {
     }
     archive_entry* entry = archive_entry_new();
     archive_entry_set_pathname(entry, file.path.c_str());
-    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_filetype(entry, file.symlink.empty() ? AE_IFREG : AE_IFLNK);
     archive_entry_set_perm(entry, file.mode);
-    archive_entry_set_size(entry, static_cast<la_int64_t>(file.content.size()));
+    if (!file.symlink.empty()) archive_entry_set_symlink(entry, file.symlink.c_str());
+    if (!file.hardlink.empty()) archive_entry_set_hardlink(entry, file.hardlink.c_str());
+    const bool data = file.symlink.empty() && file.hardlink.empty();
+    archive_entry_set_size(entry, data ? static_cast<la_int64_t>(file.content.size()) : 0);
     archive_write_header(writer, entry);
-    archive_write_data(writer, file.content.data(), file.content.size());
+    if (data) archive_write_data(writer, file.content.data(), file.content.size());
     archive_entry_free(entry);
   }
   archive_write_close(writer);
@@ -158,6 +165,28 @@ std::string FakeUpdateFeed::archiveUrl(const std::string& version) const {
 int FakeUpdateFeed::downloads() const {
   std::lock_guard lock(mutex_);
   return downloads_;
+}
+
+std::optional<std::string> FakeUpdateFeed::command(const std::string& line) {
+  std::istringstream words(line);
+  std::string verb, version, file, how;
+  words >> verb >> version >> file >> how;
+  if (verb != "publish") return std::nullopt;
+  static const std::map<std::string, Tamper> tampers = {
+      {"", Tamper::none},
+      {"bad-signature", Tamper::badSignature},
+      {"wrong-length", Tamper::wrongLength},
+      {"other-address", Tamper::otherAddress},
+      {"truncated", Tamper::truncated},
+      {"escaping-tree", Tamper::escapingTree},
+  };
+  auto tamper = tampers.find(how);
+  std::ifstream in(file, std::ios::binary);
+  std::string archive((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (version.empty() || archive.empty() || tamper == tampers.end())
+    return "usage: publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]\n";
+  publish(version, std::move(archive), tamper->second);
+  return "published " + version + " at " + archiveUrl(version) + "\n";
 }
 
 std::string FakeUpdateFeed::feed() const {

@@ -6,6 +6,7 @@
 // refuse.
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,14 @@ class FakeUpdateFeed {
     escapingTree,   // a correctly signed archive with an entry "../escaped"
   };
 
-  // One file of a release archive; directories are implied by the paths.
+  // One file of a release archive; directories are implied by the paths. A file with a
+  // symbolic or hard link target is written as that link instead (archives the updater refuses).
   struct File {
     std::string path;
     std::string content;
     unsigned mode = 0644;
+    std::string symlink{};
+    std::string hardlink{};
   };
 
   FakeUpdateFeed();
@@ -58,6 +62,11 @@ class FakeUpdateFeed {
   std::string archiveUrl(const std::string& version) const;
   // Archive downloads started so far.
   int downloads() const;
+
+  // A developer's command line, for talvo-dev-service:
+  //   publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]
+  // The reply to print, or none when the line is not for the update feed.
+  std::optional<std::string> command(const std::string& line);
 
  private:
   struct Release {
