@@ -36,8 +36,8 @@ url=$(sed -n 's/^published 1.0.0 at //p' "$work/out")
 a=("$build/bench/talvo-update-fetch" "$origin" "$ca" "$key" "$work")
 b=(sh -c "curl -sS --cacert '$ca' -o '$work/curl.out' '$url' && sha256sum '$work/curl.out'")
 if [ "$runs" = "--hold" ]; then
-  printf 'A: %q ' "${a[@]}"; echo
-  printf 'B: %q ' "${b[@]}"; echo
+  echo "A: $(printf '%q ' "${a[@]}")"
+  echo "B: $(printf '%q ' "${b[@]}")"
   echo "serving; press Enter to stop"
   read -r _
   exit 0

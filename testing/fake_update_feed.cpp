@@ -21,11 +21,16 @@ namespace {
 
 EVP_PKEY* asKey(void* key) { return static_cast<EVP_PKEY*>(key); }
 
-std::string sha256Hex(std::string_view bytes) {
+std::string sha256(std::string_view bytes) {
   unsigned char digest[32];
   unsigned int length = 0;
   EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-  return lowerHex(digest, length);
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::string sha256Hex(std::string_view bytes) {
+  auto digest = sha256(bytes);
+  return lowerHex(reinterpret_cast<const unsigned char*>(digest.data()), digest.size());
 }
 
 }  // namespace
@@ -198,8 +203,10 @@ std::string FakeUpdateFeed::feed() const {
   }
   std::string items;
   for (const auto& release : releases) {
+    // Releases are signed over the archive's SHA-256 digest.
     std::string signed_ = release.archive;
     if (release.tamper == Tamper::badSignature) signed_.back() ^= 0x01;
+    signed_ = sha256(signed_);
     std::size_t length = release.archive.size() + (release.tamper == Tamper::wrongLength ? 7 : 0);
     items += "<item><title>TALVO " + release.version + "</title>"
              "<sparkle:version>" + release.version + "</sparkle:version>"

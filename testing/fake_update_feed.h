@@ -1,7 +1,7 @@
 #pragma once
 // The update side of the fake transcription service: the release feed at
 // /desktop-updates/linux.xml and the release archives at /desktop-downloads/<sha256>.tar.gz,
-// signed with an Ed25519 key made when the object is created (its public half is what a test
+// signed (over each archive's SHA-256 digest) with an Ed25519 key made when the object is created (its public half is what a test
 // build trusts). Each published release may be tampered with in one of the ways the updater must
 // refuse.
 #include <cstdint>
