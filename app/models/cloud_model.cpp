@@ -64,9 +64,10 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
   auto makeStore = setup_.store;
   auto configuration = configuration_;
   auto transport = setup_.transport;
+  auto queueClock = setup_.queueClock;
   runOnWorker(
       this,
-      [makeStore, configuration, transport, directory = directory.toStdString()]() {
+      [makeStore, configuration, transport, queueClock, directory = directory.toStdString()]() {
         auto client = std::make_shared<Client>();
         bool recovered = true;
         State state;
@@ -80,7 +81,7 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
           return std::make_tuple(std::shared_ptr<Client>(), recovered, state);
         }
         client->queueCloud = std::make_shared<QueueDesktopCloud>(client->cloud);
-        client->queue = std::make_shared<DesktopUploadQueue>(directory, *client->queueCloud);
+        client->queue = std::make_shared<DesktopUploadQueue>(directory, *client->queueCloud, queueClock);
         try {
           client->queue->recover();
         } catch (...) {
