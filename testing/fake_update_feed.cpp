@@ -5,7 +5,11 @@
 #include <httplib.h>
 #include <openssl/evp.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "core/base64.h"
@@ -17,11 +21,16 @@ namespace {
 
 EVP_PKEY* asKey(void* key) { return static_cast<EVP_PKEY*>(key); }
 
-std::string sha256Hex(std::string_view bytes) {
+std::string sha256(std::string_view bytes) {
   unsigned char digest[32];
   unsigned int length = 0;
   EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-  return lowerHex(digest, length);
+  return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::string sha256Hex(std::string_view bytes) {
+  auto digest = sha256(bytes);
+  return lowerHex(reinterpret_cast<const unsigned char*>(digest.data()), digest.size());
 }
 
 }  // namespace
@@ -80,11 +89,14 @@ std::string FakeUpdateFeed::makeArchive(const std::vector<File>& files) {
     }
     archive_entry* entry = archive_entry_new();
     archive_entry_set_pathname(entry, file.path.c_str());
-    archive_entry_set_filetype(entry, AE_IFREG);
+    archive_entry_set_filetype(entry, file.symlink.empty() ? AE_IFREG : AE_IFLNK);
     archive_entry_set_perm(entry, file.mode);
-    archive_entry_set_size(entry, static_cast<la_int64_t>(file.content.size()));
+    if (!file.symlink.empty()) archive_entry_set_symlink(entry, file.symlink.c_str());
+    if (!file.hardlink.empty()) archive_entry_set_hardlink(entry, file.hardlink.c_str());
+    const bool data = file.symlink.empty() && file.hardlink.empty();
+    archive_entry_set_size(entry, data ? static_cast<la_int64_t>(file.content.size()) : 0);
     archive_write_header(writer, entry);
-    archive_write_data(writer, file.content.data(), file.content.size());
+    if (data) archive_write_data(writer, file.content.data(), file.content.size());
     archive_entry_free(entry);
   }
   archive_write_close(writer);
@@ -160,6 +172,28 @@ int FakeUpdateFeed::downloads() const {
   return downloads_;
 }
 
+std::optional<std::string> FakeUpdateFeed::command(const std::string& line) {
+  std::istringstream words(line);
+  std::string verb, version, file, how;
+  words >> verb >> version >> file >> how;
+  if (verb != "publish") return std::nullopt;
+  static const std::map<std::string, Tamper> tampers = {
+      {"", Tamper::none},
+      {"bad-signature", Tamper::badSignature},
+      {"wrong-length", Tamper::wrongLength},
+      {"other-address", Tamper::otherAddress},
+      {"truncated", Tamper::truncated},
+      {"escaping-tree", Tamper::escapingTree},
+  };
+  auto tamper = tampers.find(how);
+  std::ifstream in(file, std::ios::binary);
+  std::string archive((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (version.empty() || archive.empty() || tamper == tampers.end())
+    return "usage: publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]\n";
+  publish(version, std::move(archive), tamper->second);
+  return "published " + version + " at " + archiveUrl(version) + "\n";
+}
+
 std::string FakeUpdateFeed::feed() const {
   std::vector<Release> releases;
   {
@@ -169,8 +203,10 @@ std::string FakeUpdateFeed::feed() const {
   }
   std::string items;
   for (const auto& release : releases) {
+    // Releases are signed over the archive's SHA-256 digest.
     std::string signed_ = release.archive;
     if (release.tamper == Tamper::badSignature) signed_.back() ^= 0x01;
+    signed_ = sha256(signed_);
     std::size_t length = release.archive.size() + (release.tamper == Tamper::wrongLength ? 7 : 0);
     items += "<item><title>TALVO " + release.version + "</title>"
              "<sparkle:version>" + release.version + "</sparkle:version>"

@@ -1,11 +1,12 @@
 #pragma once
 // The update side of the fake transcription service: the release feed at
 // /desktop-updates/linux.xml and the release archives at /desktop-downloads/<sha256>.tar.gz,
-// signed with an Ed25519 key made when the object is created (its public half is what a test
+// signed (over each archive's SHA-256 digest) with an Ed25519 key made when the object is created (its public half is what a test
 // build trusts). Each published release may be tampered with in one of the ways the updater must
 // refuse.
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,14 @@ class FakeUpdateFeed {
     escapingTree,   // a correctly signed archive with an entry "../escaped"
   };
 
-  // One file of a release archive; directories are implied by the paths.
+  // One file of a release archive; directories are implied by the paths. A file with a
+  // symbolic or hard link target is written as that link instead (archives the updater refuses).
   struct File {
     std::string path;
     std::string content;
     unsigned mode = 0644;
+    std::string symlink{};
+    std::string hardlink{};
   };
 
   FakeUpdateFeed();
@@ -58,6 +62,11 @@ class FakeUpdateFeed {
   std::string archiveUrl(const std::string& version) const;
   // Archive downloads started so far.
   int downloads() const;
+
+  // A developer's command line, for talvo-dev-service:
+  //   publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]
+  // The reply to print, or none when the line is not for the update feed.
+  std::optional<std::string> command(const std::string& line);
 
  private:
   struct Release {

@@ -2,8 +2,6 @@
 // one step; every refused archive and a full disk leave the installed tree exactly as it was.
 #include "app/updates/install_tree.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -15,6 +13,7 @@
 #include <QCoreApplication>
 #include <filesystem>
 
+#include "app/tests/model_test_support.h"
 #include "app/updates/update_error.h"
 #include "core/file_error.h"
 #include "core/unique_fd.h"
@@ -27,44 +26,9 @@ namespace {
 using testing::FakeUpdateFeed;
 namespace fs = std::filesystem;
 
-// An archive with one entry of a kind FakeUpdateFeed never writes (links, devices).
-std::string archiveWithLink(const char* path, const char* target, bool hard) {
-  std::string output;
-  archive* writer = archive_write_new();
-  archive_write_add_filter_gzip(writer);
-  archive_write_set_format_pax_restricted(writer);
-  archive_write_open(
-      writer, &output, nullptr,
-      [](archive*, void* context, const void* data, size_t size) -> la_ssize_t {
-        static_cast<std::string*>(context)->append(static_cast<const char*>(data), size);
-        return static_cast<la_ssize_t>(size);
-      },
-      nullptr);
-  archive_entry* entry = archive_entry_new();
-  archive_entry_set_pathname(entry, path);
-  archive_entry_set_filetype(entry, AE_IFREG);
-  archive_entry_set_perm(entry, 0755);
-  if (hard) {
-    archive_entry_set_hardlink(entry, target);
-  } else {
-    archive_entry_set_filetype(entry, AE_IFLNK);
-    archive_entry_set_symlink(entry, target);
-  }
-  archive_write_header(writer, entry);
-  archive_entry_free(entry);
-  archive_write_close(writer);
-  archive_write_free(writer);
-  return output;
-}
-
 class InstallTreeTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "install_tree_test";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testing::ensureApplication(); }
 
   UniqueFd archiveFile(const std::string& bytes) {
     std::string path = home_.file("archive-" + std::to_string(++archives_) + ".tar.gz");
@@ -128,8 +92,8 @@ TEST_F(InstallTreeTest, RefusedArchivesLeaveTheInstalledTreeUntouched) {
   expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"/tmp/talvo-absolute", "x"}}), "1.1.0",
                 "absolute");
   EXPECT_FALSE(fs::exists("/tmp/talvo-absolute"));
-  expectRefused(archiveWithLink("bin/talvo", "/bin/sh", false), "1.1.0", "symbolic link");
-  expectRefused(archiveWithLink("bin/talvo", "../../outside", true), "1.1.0", "hard link");
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", "", 0755, "/bin/sh"}}), "1.1.0", "symbolic link");
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", "", 0755, "", "../../outside"}}), "1.1.0", "hard link");
   expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"bin/talvo", program, 0755}}), "1.1.0",
                 "listed twice");
   expectRefused(FakeUpdateFeed::makeArchive({{"share/readme", "no program"}}), "1.1.0", "no bin/talvo");

@@ -35,6 +35,15 @@ class StatusPanelWindow : public QWidget {
 
   QVBoxLayout* contentLayout() const { return layout_; }
 
+  // Puts the window where the placement rules say. A window manager may still place a new
+  // window by its own policy when it maps it; the panel then moves back (a few times at most, so
+  // a manager that insists cannot make it loop).
+  void place(const QRect& frame) {
+    placed_ = frame;
+    corrections_ = 3;
+    setGeometry(frame);
+  }
+
   void setBubble(MenuBarBubble bubble) {
     const bool flipped = bubble.opening != bubble_.opening;
     bubble_ = bubble;
@@ -74,7 +83,12 @@ class StatusPanelWindow : public QWidget {
     painter.strokePath(path, pen);
   }
 
-  void resizeEvent(QResizeEvent*) override { updateShape(); }
+  void resizeEvent(QResizeEvent*) override {
+    updateShape();
+    keepPlaced();
+  }
+
+  void moveEvent(QMoveEvent*) override { keepPlaced(); }
 
   void changeEvent(QEvent* event) override {
     QWidget::changeEvent(event);
@@ -96,7 +110,17 @@ class StatusPanelWindow : public QWidget {
     }
   }
 
+  void keepPlaced() {
+    if (!isVisible() || placed_.isNull() || geometry() == placed_ || corrections_ <= 0) return;
+    --corrections_;
+    QTimer::singleShot(0, this, [this] {
+      if (isVisible() && geometry() != placed_) setGeometry(placed_);
+    });
+  }
+
   std::function<void()> focusLost_;
+  QRect placed_;
+  int corrections_ = 0;
   QVBoxLayout* layout_;
   MenuBarBubble bubble_;
   bool compositing_ = true;
@@ -189,7 +213,7 @@ bool AnchoredMenuPanel::position() {
   const double arrow = MenuBarPanelPlacement::arrowX(lastAnchor_->rect, frame);
   if (std::abs(arrow - arrowX_) > 0.5 || !std::isfinite(arrowX_)) arrowX_ = std::isfinite(arrow) ? arrow : 180;
   window_->setBubble(MenuBarBubble{arrowX_, lastAnchor_->opening});
-  window_->setGeometry(fromPlacement(frame).toAlignedRect());
+  window_->place(fromPlacement(frame).toAlignedRect());
   return true;
 }
 

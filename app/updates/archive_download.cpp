@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,21 +38,6 @@ std::string addressHash(const std::string& url) {
 struct DigestContext {
   EVP_MD_CTX* context = EVP_MD_CTX_new();
   ~DigestContext() { EVP_MD_CTX_free(context); }
-};
-
-// Read-only view of a whole file, unmapped when done.
-struct Mapping {
-  void* data = MAP_FAILED;
-  std::size_t size = 0;
-  Mapping(int fd, std::size_t bytes) : size(bytes) {
-    if (size > 0) data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (size > 0 && data == MAP_FAILED) throwFileError(FileErrorKind::unknownRead);
-    if (size > 0) madvise(data, size, MADV_SEQUENTIAL);
-  }
-  ~Mapping() {
-    if (data != MAP_FAILED) munmap(data, size);
-  }
-  std::string_view view() const { return size ? std::string_view(static_cast<const char*>(data), size) : std::string_view(); }
 };
 
 }  // namespace
@@ -117,9 +101,8 @@ UniqueFd fetch(DesktopHTTPTransport& transport, const AppcastItem& item, const P
   unsigned int digestLength = 0;
   EVP_DigestFinal_ex(hash.context, digest, &digestLength);
   if (lowerHex(digest, digestLength) != expectedHash) invalid("hash");
-  // The hash is known; the signature still needs the whole archive, read back from the file.
-  Mapping mapping(file.get(), static_cast<std::size_t>(received));
-  if (!signatureValid(mapping.view(), item.signature, key)) invalid("signature");
+  if (!signatureValid(std::string_view(reinterpret_cast<const char*>(digest), digestLength), item.signature, key))
+    invalid("signature");
   if (lseek(file.get(), 0, SEEK_SET) != 0) throwFileError(FileErrorKind::unknownRead);
   return file;
 }

@@ -5,7 +5,10 @@
 //   - its size equals the feed's length (a longer body is cut off the moment it passes it),
 //   - its SHA-256 equals the hash in its own address (/desktop-downloads/<sha256>.tar.gz),
 //   - its Ed25519 signature from the feed verifies against the build's public key.
-// The archive is never held in memory: verification reads the file through a read-only mapping.
+// The signature is made over the archive's SHA-256 digest (the 32 raw bytes), not over the whole
+// archive: Ed25519 over a message needs the whole message at once, and an archive of hundreds of
+// megabytes is never held in memory. The digest is the one just computed while streaming and
+// already matched against the address, so one pass over the bytes proves both.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -29,7 +32,8 @@ UniqueFd fetch(DesktopHTTPTransport& transport, const AppcastItem& item, const P
                const std::string& directory, const std::function<void(double)>& progress = {},
                std::shared_ptr<CancellationFlag> cancellation = {});
 
-// Verifies an Ed25519 `signature` (Base64 of 64 bytes) of `message` with `key`.
+// Verifies an Ed25519 `signature` (Base64 of 64 bytes) of `message` with `key`; the message of
+// an archive's signature is its raw SHA-256 digest.
 bool signatureValid(std::string_view message, std::string_view signature, const PublicKey& key);
 
 }  // namespace talvo::ArchiveDownload
