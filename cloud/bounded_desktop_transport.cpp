@@ -37,6 +37,8 @@ struct Exchange {
   std::uint64_t bodyBytes = 0;
   bool idleExpired = false;
   bool cancelled = false;
+  bool repeatable = false;  // the method may be sent twice without harm (GET)
+  int attempts = 0;         // times libcurl was about to send the request
 };
 
 std::string lowerCase(std::string text) {
@@ -143,6 +145,20 @@ int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, cur
   return 0;
 }
 
+// libcurl repeats a request on a fresh connection when a reused one closes before any reply
+// byte ("Connection died, retrying a fresh connect"); with CURLOPT_POSTFIELDS it needs no rewind,
+// so nothing stops it. CURLOPT_PREREQFUNCTION is documented as called "after a connection has
+// been established or a connection has been reused ..., but before any request is actually made
+// on the connection", once per attempt (redirects, which we never follow, aside). A second call
+// in one transfer is that silent repeat: for anything but a GET it is refused with
+// CURL_PREREQFUNC_ABORT before a byte goes out, and the caller sees the network failure. The
+// service may have acted on the first copy; the queue finds out on its next pass.
+int onPrerequest(void* context, char*, char*, int, int) {
+  auto& exchange = *static_cast<Exchange*>(context);
+  ++exchange.attempts;
+  return exchange.attempts > 1 && !exchange.repeatable ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
+}
+
 }  // namespace
 
 struct BoundedDesktopTransport::Handle {
@@ -200,6 +216,7 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   exchange.curl = curl;
   exchange.request = &request;
   exchange.idleLimit = options_.limits.idle;
+  exchange.repeatable = request.method == "GET";
 
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
@@ -227,6 +244,8 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, onPrerequest);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, &exchange);
 
   if (request.method == "GET") {
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);

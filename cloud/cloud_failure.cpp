@@ -2,8 +2,8 @@
 
 namespace talvo {
 
-CloudFailure::CloudFailure(std::string code, int status)
-    : code_(std::move(code)), status_(status), description_(messageFor(code_)) {}
+CloudFailure::CloudFailure(std::string code, int status, Origin origin)
+    : code_(std::move(code)), status_(status), origin_(origin), description_(messageFor(code_)) {}
 
 std::string CloudFailure::messageFor(const std::string& code) {
   if (code == "DESKTOP_DISABLED") return "Подключение компьютеров пока недоступно. Запись сохранена локально.";

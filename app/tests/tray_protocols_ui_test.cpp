@@ -181,6 +181,30 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
     settle(300);
     clickAt(iconPoint);
     EXPECT_TRUE(waitUntil([&] { return !rig.panel->isVisible(); }, 3000)) << rig.activations << " activations";
+
+    // The tray goes away while the panel is open and comes back: nothing breaks, and the icon
+    // is registered with the new watcher.
+    if (host.state() == QProcess::Running) {
+      rig.panel->show(true);
+      ASSERT_TRUE(rig.panel->isVisible());
+      host.terminate();
+      ASSERT_TRUE(host.waitForFinished(5000));
+      settle(300);
+      rig.panel->close();
+      host.start(QStringLiteral("gtk-sni-tray-standalone"),
+                 {QStringLiteral("--watcher"), QStringLiteral("--bottom"), QStringLiteral("--end"),
+                  QStringLiteral("--size"), QStringLiteral("30")});
+      ASSERT_TRUE(host.waitForStarted());
+      ASSERT_TRUE(waitUntil([] { return ownsName(QStringLiteral("org.kde.StatusNotifierWatcher")); }, 15000));
+      QDBusInterface fresh(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+                           QStringLiteral("org.kde.StatusNotifierWatcher"));
+      EXPECT_TRUE(waitUntil([&] {
+        for (const QString& item : fresh.property("RegisteredStatusNotifierItems").toStringList()) {
+          if (QDBusConnection::sessionBus().interface()->servicePid(item.section('/', 0, 0)).value() == pid) return true;
+        }
+        return false;
+      }, 10000)) << "the icon did not come back in the new tray";
+    }
   }
   if (host.state() == QProcess::Running) {
     host.terminate();
