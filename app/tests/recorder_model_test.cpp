@@ -112,13 +112,7 @@ class RecorderModelTest : public ::testing::Test {
 
 TEST_F(RecorderModelTest, ARecordingPassesThroughEveryStateAndIsHandedToTheQueue) {
   make();
-  QStringList states;  // starting, recording, stopping at every change
-  auto note = [&] {
-    states << QString("%1%2%3").arg(int(model->starting())).arg(int(model->recording())).arg(int(model->stopping()));
-  };
-  QObject::connect(model.get(), &RecorderModel::startingChanged, note);
-  QObject::connect(model.get(), &RecorderModel::recordingChanged, note);
-  QObject::connect(model.get(), &RecorderModel::stoppingChanged, note);
+  const QStringList& states = testing::recordStates(*model);
 
   model->start();
   model->start();  // a quick second press starts nothing more
