@@ -22,7 +22,7 @@ constexpr std::size_t maximumDeliveryFrames = rate;
 constexpr double startTimeoutSeconds = 5;
 // How often the device latency is asked for (one server round trip each): often enough that
 // the average is not led by a few readings of a latency that moves in a sawtooth.
-constexpr double timingIntervalSeconds = 0.1;
+constexpr double timingIntervalSeconds = 0.25;
 
 }  // namespace
 
