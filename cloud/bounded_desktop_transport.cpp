@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "cloud/cloud_failure.h"
 #include "cloud/transport_error.h"
@@ -32,8 +33,12 @@ struct Exchange {
   HttpExchange result;
   bool headersDone = false;
   std::optional<CloudFailure> failure;  // a limit of ours stopped the exchange
+  std::exception_ptr sinkFailure;       // the body sink threw
+  std::uint64_t bodyBytes = 0;
   bool idleExpired = false;
   bool cancelled = false;
+  bool repeatable = false;  // the method may be sent twice without harm (GET)
+  int attempts = 0;         // times libcurl was about to send the request
 };
 
 std::string lowerCase(std::string text) {
@@ -47,6 +52,10 @@ std::string trim(const std::string& text) {
   if (begin == std::string::npos) return {};
   auto end = text.find_last_not_of(" \t\r\n");
   return text.substr(begin, end - begin + 1);
+}
+
+std::uint64_t bodyLimit(const HttpRequest& request) {
+  return request.bodySink ? request.bodyLimit : BoundedDesktopTransport::maximumBody;
 }
 
 size_t onHeader(char* data, size_t size, size_t count, void* context) {
@@ -83,7 +92,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* context) {
     exchange.failure.emplace("RESPONSE_INVALID", 0);
     return 0;
   }
-  if (declared > static_cast<curl_off_t>(BoundedDesktopTransport::maximumBody)) {
+  if (declared > static_cast<curl_off_t>(bodyLimit(*exchange.request))) {
     exchange.failure.emplace("RESPONSE_INVALID", 0);
     return 0;
   }
@@ -99,11 +108,22 @@ size_t onBody(char* data, size_t size, size_t count, void* context) {
     return 0;
   }
   // Exactly the limit is fine; one byte more stops the transfer at once.
-  if (exchange.result.body.size() + length > BoundedDesktopTransport::maximumBody) {
+  if (exchange.bodyBytes + length > bodyLimit(*exchange.request)) {
     exchange.failure.emplace("RESPONSE_TOO_LARGE", 0);
     return 0;
   }
-  exchange.result.body.append(data, length);
+  exchange.bodyBytes += length;
+  if (!exchange.request->bodySink) {
+    exchange.result.body.append(data, length);
+    return length;
+  }
+  // Exceptions must not cross libcurl's C frames: keep it and stop the transfer.
+  try {
+    exchange.request->bodySink(std::string_view(data, length));
+  } catch (...) {
+    exchange.sinkFailure = std::current_exception();
+    return 0;
+  }
   return length;
 }
 
@@ -123,6 +143,20 @@ int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, cur
     return 1;
   }
   return 0;
+}
+
+// libcurl repeats a request on a fresh connection when a reused one closes before any reply
+// byte ("Connection died, retrying a fresh connect"); with CURLOPT_POSTFIELDS it needs no rewind,
+// so nothing stops it. CURLOPT_PREREQFUNCTION is documented as called "after a connection has
+// been established or a connection has been reused ..., but before any request is actually made
+// on the connection", once per attempt (redirects, which we never follow, aside). A second call
+// in one transfer is that silent repeat: for anything but a GET it is refused with
+// CURL_PREREQFUNC_ABORT before a byte goes out, and the caller sees the network failure. The
+// service may have acted on the first copy; the queue finds out on its next pass.
+int onPrerequest(void* context, char*, char*, int, int) {
+  auto& exchange = *static_cast<Exchange*>(context);
+  ++exchange.attempts;
+  return exchange.attempts > 1 && !exchange.repeatable ? CURL_PREREQFUNC_ABORT : CURL_PREREQFUNC_OK;
 }
 
 }  // namespace
@@ -182,6 +216,7 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   exchange.curl = curl;
   exchange.request = &request;
   exchange.idleLimit = options_.limits.idle;
+  exchange.repeatable = request.method == "GET";
 
   curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
@@ -192,7 +227,8 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   if (options_.caFile) curl_easy_setopt(curl, CURLOPT_CAINFO, options_.caFile->c_str());
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.limits.total.count()));
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
+                   static_cast<long>(request.totalLimit.value_or(options_.limits.total).count()));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.limits.idle.count()));
   if (!options_.reuseConnections) {
     curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
@@ -208,6 +244,8 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &exchange);
+  curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, onPrerequest);
+  curl_easy_setopt(curl, CURLOPT_PREREQDATA, &exchange);
 
   if (request.method == "GET") {
     curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
@@ -244,6 +282,7 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   }
   // A handle whose transfer was broken off may hold a half-read connection: never reuse it.
   if (exchange.failure) throw *exchange.failure;
+  if (exchange.sinkFailure) std::rethrow_exception(exchange.sinkFailure);
   if (exchange.cancelled) throw TransportError(TransportError::Kind::cancelled, code);
   if (exchange.idleExpired || code == CURLE_OPERATION_TIMEDOUT)
     throw TransportError(TransportError::Kind::timedOut, code);

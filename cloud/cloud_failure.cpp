@@ -2,8 +2,8 @@
 
 namespace talvo {
 
-CloudFailure::CloudFailure(std::string code, int status)
-    : code_(std::move(code)), status_(status), description_(messageFor(code_)) {}
+CloudFailure::CloudFailure(std::string code, int status, Origin origin)
+    : code_(std::move(code)), status_(status), origin_(origin), description_(messageFor(code_)) {}
 
 std::string CloudFailure::messageFor(const std::string& code) {
   if (code == "DESKTOP_DISABLED") return "Подключение компьютеров пока недоступно. Запись сохранена локально.";
@@ -15,7 +15,7 @@ std::string CloudFailure::messageFor(const std::string& code) {
   if (code == "OWNER_MISMATCH") return "Эта запись принадлежит другому аккаунту.";
   if (code == "FILE_CHANGED")
     return "Файл изменился. Он сохранён на компьютере; автоматическая обработка остановлена.";
-  if (code == "CREDENTIAL_STORAGE") return "Не удалось сохранить ключ устройства в Связке ключей.";
+  if (code == "CREDENTIAL_STORAGE") return "Не удалось сохранить ключ устройства в связке ключей.";
   return "Не удалось завершить операцию (" + code + "). Файлы остаются на компьютере.";
 }
 

@@ -9,10 +9,14 @@ namespace talvo {
 
 class CloudFailure : public std::exception {
  public:
-  CloudFailure(std::string code, int status);
+  // Who said it: the service in an error reply, or this program about itself.
+  enum class Origin { client, service };
+
+  CloudFailure(std::string code, int status, Origin origin = Origin::client);
 
   const std::string& code() const noexcept { return code_; }
   int status() const noexcept { return status_; }
+  bool fromService() const noexcept { return origin_ == Origin::service; }
 
   // The Russian text shown to the user; never empty.
   const std::string& errorDescription() const noexcept { return description_; }
@@ -27,6 +31,7 @@ class CloudFailure : public std::exception {
  private:
   std::string code_;
   int status_;
+  Origin origin_;
   std::string description_;
 };
 

@@ -25,8 +25,8 @@ PairPoll PairPoll::fromJson(const json& value) {
 
 PairRedeemed PairRedeemed::fromJson(const json& value) {
   object(value, "redeem");
-  return PairRedeemed{requiredString(value, "token"),        requiredString(value, "expiresAt"),
-                      requiredString(value, "ownerId"),      requiredString(value, "refreshToken"),
+  return PairRedeemed{requiredToken(value, "token"),         requiredString(value, "expiresAt"),
+                      requiredString(value, "ownerId"),       requiredToken(value, "refreshToken"),
                       requiredString(value, "refreshExpiresAt"), requiredString(value, "deviceId")};
 }
 

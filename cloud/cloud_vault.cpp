@@ -25,8 +25,8 @@ json CloudAccount::toJson() const {
 
 CloudSession CloudSession::fromJson(const json& value) {
   object(value, "session");
-  return CloudSession{requiredString(value, "token"), requiredString(value, "expiresAt"),
-                      requiredString(value, "ownerId"), requiredString(value, "refreshToken"),
+  return CloudSession{requiredToken(value, "token"), requiredString(value, "expiresAt"),
+                      requiredString(value, "ownerId"), requiredToken(value, "refreshToken"),
                       requiredString(value, "refreshExpiresAt")};
 }
 

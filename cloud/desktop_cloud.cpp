@@ -176,7 +176,8 @@ DesktopCloud::RawReply DesktopCloud::exchange(const std::string& path, const Cal
     throw CloudFailure("ORIGIN_INVALID", 0);
 
   long status = reply.response.status;
-  if (status < 200 || status > 299) throw CloudFailure(failureCode(reply.body, status), static_cast<int>(status));
+  if (status < 200 || status > 299)
+    throw CloudFailure(failureCode(reply.body, status), static_cast<int>(status), CloudFailure::Origin::service);
   return RawReply{status, std::move(reply.body)};
 }
 

@@ -94,11 +94,20 @@ void DesktopCloud::disconnect() {
     // refresh here could itself need the service we are leaving.
     request.token = vault_.login->session.token;
   }
-  auto reply = call<DisconnectReply>("/api/session", request);
+  bool revoked = false;
+  try {
+    revoked = call<DisconnectReply>("/api/session", request).revoked;
+  } catch (const CloudFailure& failure) {
+    // The service has already let this device go (the bot revoked it): the login it refuses
+    // is dead for good, so leaving means forgetting it here. Otherwise the computer would stay
+    // linked to a device no request can ever use.
+    if (failure.code() != "DEVICE_REVOKED" || failure.status() != 401 || !failure.fromService()) throw;
+    revoked = true;
+  }
 
   std::unique_lock write(writeMutex_);
   std::unique_lock lock(mutex_);
-  if (credentialEpoch_ != epoch || !vault_.login || vault_.login->deviceId != deviceId || !reply.revoked)
+  if (credentialEpoch_ != epoch || !vault_.login || vault_.login->deviceId != deviceId || !revoked)
     throw CloudFailure("RESPONSE_INVALID", 0);
   lock.unlock();
   storeVault(CloudVault{}, [this] {

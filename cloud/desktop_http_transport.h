@@ -2,6 +2,9 @@
 // One HTTPS exchange, as the cloud client sees it. The interface exists so that the client's
 // logic can be exercised with a scripted transport; production uses BoundedDesktopTransport.
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +34,13 @@ struct HttpRequest {
   // `body` without a copy (a 4 MiB upload part would otherwise be copied on every request).
   std::optional<std::string_view> borrowedBody;
   std::shared_ptr<CancellationFlag> cancellation;            // optional
+  // Downloads: the reply body goes to `bodySink` piece by piece instead of into
+  // HttpExchange::body, with `bodyLimit` bytes in place of the 2 MiB limit. An exception from
+  // the sink stops the transfer and reaches the caller. `totalLimit` replaces the transport's
+  // limit for the whole exchange (a large file takes longer than a call; the idle limit stays).
+  std::function<void(std::string_view)> bodySink;
+  std::uint64_t bodyLimit = 0;
+  std::optional<std::chrono::milliseconds> totalLimit;
 
   std::string_view payload() const { return borrowedBody ? *borrowedBody : std::string_view(body); }
 };

@@ -28,15 +28,9 @@ double DesktopUploadQueue::nowSeconds() const {
   return std::chrono::duration<double>(now_().time_since_epoch()).count();
 }
 
-int DesktopUploadQueue::unreadableJournals() const {
-  std::lock_guard lock(mutex_);
-  return unreadableJournals_;
-}
+int DesktopUploadQueue::unreadableJournals() const { return unreadableJournals_.load(); }
 
-bool DesktopUploadQueue::syncing() const {
-  std::lock_guard lock(mutex_);
-  return syncing_;
-}
+bool DesktopUploadQueue::syncing() const { return syncing_.load(); }
 
 std::int64_t DesktopUploadQueue::durationSeconds(std::int64_t bytes) {
   std::int64_t audio = bytes > 44 ? bytes - 44 : 0;
@@ -49,7 +43,8 @@ bool DesktopUploadQueue::rightsCover(const std::optional<QueueRights>& rights, s
   return rights->remainingSeconds && *rights->remainingSeconds >= durationSeconds(bytes);
 }
 
-bool DesktopUploadQueue::isFinalFailure(const std::string& code, int status) {
+bool DesktopUploadQueue::isFinalFailure(const std::string& code, int status, bool fromService) {
+  if (code == "CREDENTIAL_CHANGED" && !fromService) return false;
   return status == 400 || status == 409 || status == 413 || status == 422 || code == "FILE_CHANGED" ||
          code == "UPLOAD_HASH_MISMATCH";
 }
@@ -61,8 +56,7 @@ void DesktopUploadQueue::save(const DesktopQueueItem& item, bool createOnly) {
 
 QueueDirectory::Listing DesktopUploadQueue::items() {
   QueueDirectory::Listing listing = directory_.list();
-  std::lock_guard lock(mutex_);
-  unreadableJournals_ = listing.unreadable;
+  unreadableJournals_.store(listing.unreadable);
   return listing;
 }
 
@@ -123,20 +117,11 @@ void DesktopUploadQueue::adoptUnlinked(const std::string& owner) {
 }
 
 QueueSummary DesktopUploadQueue::sync() {
-  bool running;
-  {
-    std::lock_guard lock(mutex_);
-    running = syncing_;
-    syncing_ = true;
-  }
   // A pass is already running and keeps the flag; this caller only gets the counts.
-  if (running) return summary();
+  if (syncing_.exchange(true)) return summary();
   struct ClearFlag {
     DesktopUploadQueue& queue;
-    ~ClearFlag() {
-      std::lock_guard lock(queue.mutex_);
-      queue.syncing_ = false;
-    }
+    ~ClearFlag() { queue.syncing_.store(false); }
   } clear{*this};
 
   std::optional<std::string> owner = cloud_.connectedOwner();
@@ -197,17 +182,19 @@ void DesktopUploadQueue::processingStep(DesktopQueueItem item, const std::option
 void DesktopUploadQueue::recordFailure(const std::string& id, std::exception_ptr failure) {
   std::string code = "NETWORK_UNAVAILABLE";
   int status = 0;
+  bool fromService = false;
   try {
     std::rethrow_exception(failure);
   } catch (const CloudFailure& cloud_failure) {
     code = cloud_failure.code();
     status = cloud_failure.status();
+    fromService = cloud_failure.fromService();
   } catch (...) {
   }
   std::lock_guard lock(mutex_);
   DesktopQueueItem item = directory_.load(id);
   item.errorCode = code;
-  if (isFinalFailure(code, status)) item.state = queue_state::attention;
+  if (isFinalFailure(code, status, fromService)) item.state = queue_state::attention;
   item.nextAttempt = nowSeconds() + failureDelay;
   directory_.save(item, false);
 }

@@ -4,9 +4,11 @@
 // through upload and processing by sync passes. The records are the queue's whole memory;
 // `nextAttempt` on each record is the whole retry schedule.
 //
-// Thread safety: every operation may be called from any worker thread. One mutex guards the
-// pass flag, the unreadable count and each read-modify-write of a record; it is never held
-// across a service request, the hashing of a recording or a directory listing.
+// Thread safety: every operation may be called from any worker thread. One mutex guards each
+// read-modify-write of a record (and so is held across its fsyncs); it is never held across a
+// service request, the hashing of a recording or a directory listing. The pass flag and the
+// unreadable count are atomics, so the interface's polls never wait on the disk.
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -65,8 +67,10 @@ class DesktopUploadQueue {
   // ceil(max(0, bytes - 44) / 32000): whole seconds of 16 kHz 16-bit mono audio.
   static std::int64_t durationSeconds(std::int64_t bytes);
   static bool rightsCover(const std::optional<QueueRights>& rights, std::int64_t bytes);
-  // 400, 409, 413, 422, FILE_CHANGED and UPLOAD_HASH_MISMATCH are not retried automatically.
-  static bool isFinalFailure(const std::string& code, int status);
+  // 400, 409, 413, 422, FILE_CHANGED and UPLOAD_HASH_MISMATCH are not retried automatically,
+  // except this client's own CREDENTIAL_CHANGED: a local race with a disconnect or a new
+  // pairing, over as soon as it happened.
+  static bool isFinalFailure(const std::string& code, int status, bool fromService);
 
  private:
   QueueDirectory::Listing items();
@@ -81,9 +85,9 @@ class DesktopUploadQueue {
   JournalRepair repair_;
   UploadProtocol protocol_;
 
-  mutable std::mutex mutex_;
-  bool syncing_ = false;
-  int unreadableJournals_ = 0;
+  std::mutex mutex_;
+  std::atomic<bool> syncing_{false};
+  std::atomic<int> unreadableJournals_{0};
 };
 
 }  // namespace talvo

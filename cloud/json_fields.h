@@ -30,6 +30,16 @@ inline std::string requiredString(const nlohmann::json& json, const char* key) {
   return value->get<std::string>();
 }
 
+// A credential that goes into an Authorization header: visible ASCII only, never empty, so no
+// CR/LF (or anything else) can add a header of its own.
+inline std::string requiredToken(const nlohmann::json& json, const char* key) {
+  std::string value = requiredString(json, key);
+  if (value.empty()) throw JsonDecodingError(std::string("empty token ") + key);
+  for (unsigned char c : value)
+    if (c < 0x21 || c > 0x7e) throw JsonDecodingError(std::string("token not visible ASCII: ") + key);
+  return value;
+}
+
 inline std::optional<std::string> optionalString(const nlohmann::json& json, const char* key) {
   const auto* value = member(json, key);
   if (value == nullptr) return std::nullopt;

@@ -76,6 +76,8 @@ CloudVault KeychainDeviceStore::load() {
 
 void KeychainDeviceStore::save(const CloudVault& vault) {
   std::string text = vault.encode();
+  // A record load() would refuse is never stored: the computer could not even disconnect.
+  if (text.size() > CloudVault::maximumStoredSize) storageFailure();
   // Storing with the same attributes replaces the item in place, or adds it when missing.
   ErrorHolder failure;
   gboolean stored = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, "TALVO device key", text.c_str(),

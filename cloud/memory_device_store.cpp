@@ -14,6 +14,8 @@ CloudVault MemoryDeviceStore::load() {
 
 void MemoryDeviceStore::save(const CloudVault& vault) {
   std::string text = vault.encode();
+  // What could not be read back must not be stored.
+  if (text.size() > CloudVault::maximumStoredSize) throw CloudFailure("CREDENTIAL_STORAGE", 0);
   std::lock_guard lock(mutex_);
   if (failingSaves_ > 0) {
     --failingSaves_;

@@ -27,6 +27,8 @@ bool endsWith(const std::string& text, const std::string& suffix) {
 }  // namespace
 
 UniqueFd QueueDirectory::open() const {
+  // Linux follows a symbolic link named with a trailing "/" even with O_NOFOLLOW.
+  if (path_.empty() || path_.back() == '/') throw CloudFailure("FILE_UNSAFE", 0);
   UniqueFd dir(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
   struct stat info {};

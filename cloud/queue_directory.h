@@ -43,7 +43,7 @@ class QueueDirectory {
   const std::string& path() const noexcept { return path_; }
 
   // The verified directory descriptor. "JOURNAL_UNAVAILABLE" when it cannot be opened,
-  // "FILE_UNSAFE" when it is not a private directory of ours.
+  // "FILE_UNSAFE" when it is not a private directory of ours or its path ends in "/".
   UniqueFd open() const;
 
   // Opens `name` read-only without following links: a regular file of ours with one link and at

@@ -1,6 +1,9 @@
 #include "cloud/upload_protocol.h"
 
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <future>
 #include <map>
@@ -8,7 +11,6 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
-#include "core/posix_file.h"
 
 namespace talvo {
 
@@ -34,6 +36,19 @@ bool isPlainSegment(const std::string& text) {
     if (!plain) return false;
   }
   return true;
+}
+
+// Reads up to `size` bytes at `offset`, fewer only at the end of the file.
+std::size_t readAt(int fd, char* data, std::size_t size, std::int64_t offset) {
+  std::size_t got = 0;
+  while (got < size) {
+    ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw CloudFailure("FILE_UNAVAILABLE", 0);
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
 }
 
 }  // namespace
@@ -97,7 +112,7 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
              {{"id", run}, {"mode", mode}, {"mimeType", mimeType}, {"sampleRate", sampleRate}, {"startedAt", item.startedAt}}},
             {"upload",
              {{"format", "combined-file-v1"}, {"chunkBytes", chunkSize}, {"bytes", item.bytes}, {"sha256", *item.sha256}}}}}};
-      authorised(owner, finalize);  // the empty reply has nothing to check
+      EmptyReply::from(authorised(owner, finalize));
     } catch (const CloudFailure& failure) {
       // Another attempt (or the service) completed the run; verification decides.
       if (!isFinalizedElsewhere(failure)) throw;
@@ -115,6 +130,8 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
 void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& run,
                                const std::vector<std::string>& fingerprinted) {
   const std::string owner = *item.ownerId;
+  const std::int64_t parts = partCount(item.bytes);
+  if (static_cast<std::int64_t>(fingerprinted.size()) != parts) throw CloudFailure("FILE_CHANGED", 0);
   UploadRequest list_request{"GET", "/api/runs/" + run + "/chunks", {{"limit", "1000"}}, {}, {}, {}};
   ChunkList listing = ChunkList::from(authorised(owner, list_request));
   if (listing.nextAfter || listing.chunks.size() > maximumParts) throw CloudFailure("CHUNK_CONFLICT", 409);
@@ -123,62 +140,64 @@ void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& 
     std::int64_t seq = entry.seq;
     if (!stored.emplace(seq, std::move(entry)).second) throw CloudFailure("CHUNK_CONFLICT", 409);
   }
+  // A stored part must be exactly the recorded one; comparing it needs no read of the file.
+  std::vector<std::int64_t> missing;
+  for (std::int64_t seq = 0; seq < parts; ++seq) {
+    auto known = stored.find(seq);
+    if (known == stored.end()) {
+      missing.push_back(seq);
+    } else if (known->second.sha256 != fingerprinted[static_cast<std::size_t>(seq)] ||
+               known->second.bytes != partLength(item.bytes, seq)) {
+      throw CloudFailure("CHUNK_CONFLICT", 409);
+    }
+  }
+  for (const auto& [stored_seq, entry] : stored) {
+    if (stored_seq < 0 || stored_seq >= parts) throw CloudFailure("FILE_CHANGED", 0);
+  }
+  if (missing.empty()) return;
 
   QueueDirectory::OpenedFile file = directory_.safeOpen(QueueDirectory::recordingName(item.id), DesktopQueueItem::maximumBytes);
   if (file.size != item.bytes) throw CloudFailure("FILE_CHANGED", 0);
   ::posix_fadvise(file.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-
-  // Reading and hashing the next part overlaps with sending the current one, so the disk and
-  // the hash cost no time on the wire. Two part buffers exist; no more is ever held.
+  // Reading the next part overlaps with sending the current one. Two part buffers exist; no
+  // more is ever held. A part is not hashed again here: it goes out with its hash from the
+  // fingerprint, which was taken from the same read that matched the whole file against the
+  // record, and the service stores a part only if its bytes hash to that value. So nothing but
+  // the recorded file's bytes can ever be stored, and each byte is hashed twice per attempt
+  // (whole file and its part, side by side), not three times.
   struct Part {
     std::unique_ptr<char[]> data{new char[chunkSize]};
     std::size_t size = 0;
-    std::string hash;
   };
   Part buffers[2];
   const int fd = file.fd.get();
-  auto readPart = [fd](Part* part) {
-    part->size = posix_file::readFully(fd, part->data.get(), static_cast<std::size_t>(chunkSize));
-    if (part->size > 0) part->hash = UploadSha256::hex({part->data.get(), part->size});
+  auto readPart = [fd](Part* part, std::int64_t seq) {
+    part->size = readAt(fd, part->data.get(), static_cast<std::size_t>(chunkSize), seq * chunkSize);
     return part;
   };
-  std::int64_t total = 0;
-  std::int64_t seq = 0;
-  std::future<Part*> next = std::async(std::launch::async, readPart, &buffers[0]);
-  for (;; ++seq) {
+  std::future<Part*> next = std::async(std::launch::async, readPart, &buffers[0], missing[0]);
+  for (std::size_t index = 0; index < missing.size(); ++index) {
+    const std::int64_t seq = missing[index];
     Part& current = *next.get();
-    if (current.size == 0) break;
-    next = std::async(std::launch::async, readPart, &buffers[(seq + 1) % 2]);
-    const std::string& part_hash = current.hash;
-    const auto size = static_cast<std::int64_t>(current.size);
-    total += size;
-    if (total > item.bytes) throw CloudFailure("FILE_CHANGED", 0);
-
-    // The fingerprint just matched the record as a whole; a part whose hash differs from the
-    // same block's hash in that fingerprint means the file changed since, and is never sent.
-    // So every part that goes out (or is accepted as stored) is the recorded file's part.
-    if (static_cast<std::size_t>(seq) >= fingerprinted.size() || fingerprinted[static_cast<std::size_t>(seq)] != part_hash) {
-      throw CloudFailure("FILE_CHANGED", 0);
-    }
-
-    auto known = stored.find(seq);
-    if (known != stored.end()) {
-      if (known->second.sha256 != part_hash || known->second.bytes != size) throw CloudFailure("CHUNK_CONFLICT", 409);
-      continue;  // already held by the service
-    }
-    UploadRequest put{"PUT", "/api/runs/" + run + "/chunks/" + std::to_string(seq), {}, {},
-                      std::string_view(current.data.get(), current.size), {}};
+    if (index + 1 < missing.size()) next = std::async(std::launch::async, readPart, &buffers[(index + 1) % 2], missing[index + 1]);
+    if (static_cast<std::int64_t>(current.size) != partLength(item.bytes, seq)) throw CloudFailure("FILE_CHANGED", 0);
+    const std::string& part_hash = fingerprinted[static_cast<std::size_t>(seq)];
+    const std::string_view bytes(current.data.get(), current.size);
+    UploadRequest put{"PUT", "/api/runs/" + run + "/chunks/" + std::to_string(seq), {}, {}, bytes, {}};
     put.extra = {{"X-Content-SHA256", part_hash}, {"X-Audio-Type", mimeType}};
-    PartReply reply = PartReply::from(authorised(owner, put));
-    if (reply.seq != seq || reply.sha256 != part_hash || reply.bytes != size) {
+    PartReply reply{};
+    try {
+      reply = PartReply::from(authorised(owner, put));
+    } catch (const CloudFailure& failure) {
+      // Refused because the bytes do not hash as announced: the file changed since the
+      // fingerprint (only this rare path hashes the part again to tell).
+      if (failure.code() == "CHUNK_HASH_MISMATCH" && UploadSha256::hex(bytes) != part_hash)
+        throw CloudFailure("FILE_CHANGED", 0);
+      throw;
+    }
+    if (reply.seq != seq || reply.sha256 != part_hash || reply.bytes != static_cast<std::int64_t>(current.size)) {
       throw CloudFailure("UPLOAD_HASH_MISMATCH", 409);
     }
-  }
-  // Same size and every part equal to the fingerprinted one: the bytes read are exactly the
-  // file whose SHA-256 the fingerprint compared with the record.
-  if (total != item.bytes || static_cast<std::size_t>(seq) != fingerprinted.size()) throw CloudFailure("FILE_CHANGED", 0);
-  for (const auto& [stored_seq, entry] : stored) {
-    if (stored_seq < 0 || stored_seq >= seq) throw CloudFailure("FILE_CHANGED", 0);
   }
 }
 

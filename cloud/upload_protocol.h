@@ -11,11 +11,11 @@
 //                        ▼                                                  │
 //                    3 list parts  (paged / >512 / duplicate → CHUNK_CONFLICT)
 //                        ▼                                                  │
-//                    4 for each 4 MiB part: must hash as in the fingerprint │
-//                      (else FILE_CHANGED, nothing of it sent);             │
-//                      stored and equal → skip;                             │
-//                      stored and different → CHUNK_CONFLICT; else PUT with │
-//                      its SHA-256, reply must echo seq/hash/size           │
+//                    4 stored parts must equal the fingerprint's parts    │
+//                      (else CHUNK_CONFLICT); each missing part is read and │
+//                      PUT with its fingerprinted SHA-256 (the service      │
+//                      refuses other bytes: FILE_CHANGED); the reply must   │
+//                      echo seq/hash/size                                   │
 //                        ▼                                                  │
 //                    5 finalize (RUN_FINALIZED / FINALIZE_CONFLICT in 3-5 ──┤
 //                        ▼          mean "someone finished it": verify)     │
@@ -24,6 +24,7 @@
 //
 // Every request carries a bearer token for the item's owner; a 401 is answered once with a
 // token obtained for the refused one, and the repeat's outcome is final.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -60,10 +61,17 @@ class UploadProtocol {
   static nlohmann::json metadata(const DesktopQueueItem& item);
   static std::string title(const DesktopQueueItem& item);
   static std::int64_t partCount(std::int64_t bytes) { return (bytes + chunkSize - 1) / chunkSize; }
+  // Length of part `seq` of a file of `bytes` bytes: the part size, the last one the rest.
+  static std::int64_t partLength(std::int64_t bytes, std::int64_t seq) {
+    return std::min(chunkSize, bytes - seq * chunkSize);
+  }
+
+  // Steps of `upload` after the run is known to be open: list what the service holds, compare
+  // it with the fingerprint's part hashes and send the missing parts, one at a time. Public so
+  // that the part loop can be measured on its own.
+  void sendParts(const DesktopQueueItem& item, const std::string& run, const std::vector<std::string>& fingerprinted);
 
  private:
-  // `fingerprinted` holds the hash of every part as the fingerprint before the upload read it.
-  void sendParts(const DesktopQueueItem& item, const std::string& run, const std::vector<std::string>& fingerprinted);
   void verify(const DesktopQueueItem& item, const std::string& run);
 
   QueueCloud& cloud_;

@@ -83,6 +83,13 @@ PartReply PartReply::from(const UploadReply& reply) {
   });
 }
 
+EmptyReply EmptyReply::from(const UploadReply& reply) {
+  return decode(reply, [](const json& body) {
+    if (!body.is_object()) throw Malformed{};
+    return EmptyReply{};
+  });
+}
+
 ProcessReply ProcessReply::from(const UploadReply& reply) {
   return decode(reply, [](const json& body) {
     ProcessReply process;

@@ -40,6 +40,11 @@ struct PartReply {
   static PartReply from(const UploadReply& reply);
 };
 
+// The finalize reply: an object, whatever it holds.
+struct EmptyReply {
+  static EmptyReply from(const UploadReply& reply);
+};
+
 struct ProcessReply {
   struct Job {
     std::string status;

@@ -7,4 +7,32 @@ MenuBarAnchor MenuBarAnchor::reminderFallback(const ScreenRect& visibleFrame) {
                        std::nullopt};
 }
 
+namespace {
+
+// The bar sits where the usable area stops short of the screen; with no bar detected (or bars on
+// both edges) the half of the screen holding `y` decides.
+PanelOpening openingAt(double y, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+  const double top = screenFrame.maxY() - visibleFrame.maxY();
+  const double bottom = visibleFrame.minY() - screenFrame.minY();
+  if (top > 0 && !(bottom > 0)) return PanelOpening::downward;
+  if (bottom > 0 && !(top > 0)) return PanelOpening::upward;
+  return y < screenFrame.midY() ? PanelOpening::upward : PanelOpening::downward;
+}
+
+}  // namespace
+
+MenuBarAnchor MenuBarAnchor::barEdgeFallback(const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+  if (openingAt(screenFrame.maxY(), screenFrame, visibleFrame) == PanelOpening::downward) {
+    return reminderFallback(visibleFrame);
+  }
+  return MenuBarAnchor{ScreenRect{visibleFrame.maxX() - 192, visibleFrame.minY() - 6, 0, 0}, visibleFrame,
+                       std::nullopt, PanelOpening::upward};
+}
+
+MenuBarAnchor MenuBarAnchor::clickPoint(ScreenPoint point, const ScreenRect& screenFrame,
+                                        const ScreenRect& visibleFrame) {
+  return MenuBarAnchor{ScreenRect{point.x, point.y, 0, 0}, visibleFrame, std::nullopt,
+                       openingAt(point.y, screenFrame, visibleFrame)};
+}
+
 }  // namespace talvo

@@ -25,6 +25,16 @@ struct MenuBarAnchor {
   // edge of the given screen's usable area, so a reminder still hangs near where the icon
   // usually is.
   static MenuBarAnchor reminderFallback(const ScreenRect& visibleFrame);
+
+  // Many trays (StatusNotifierItem hosts) never say where the icon is. Then the edge of the
+  // screen that holds the panel bar is the one the usable area leaves free: a bar at the bottom
+  // gets a point 192 points from the right just below the usable area, and the panel opens
+  // upward; otherwise the top-bar fallback above.
+  static MenuBarAnchor barEdgeFallback(const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
+
+  // The point where the user just clicked the icon stands in for the icon itself. The panel
+  // opens away from the bar edge nearest to that point.
+  static MenuBarAnchor clickPoint(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
 };
 
 }  // namespace talvo

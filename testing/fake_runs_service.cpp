@@ -66,6 +66,26 @@ std::optional<std::int64_t> decimal(const std::string& text) {
   return value;
 }
 
+// The members a client must send, checked as strictly as the service does: exactly these keys,
+// each with exactly this type (and this value where it is fixed).
+bool exactMembers(const json& value, std::initializer_list<const char*> keys) {
+  if (!value.is_object() || value.size() != keys.size()) return false;
+  for (const char* key : keys)
+    if (!value.contains(key)) return false;
+  return true;
+}
+
+bool isString(const json& value, const char* key) { return value.contains(key) && value[key].is_string(); }
+
+bool validMetadata(const json& metadata) {
+  return exactMembers(metadata, {"mode", "sampleRate", "mimeType", "sourceMode", "captureProfile", "startedAt",
+                                 "captureInterrupted"}) &&
+         metadata["mode"] == "v1-mediarecorder" && metadata["sampleRate"].is_number_integer() &&
+         metadata["sampleRate"] == 16000 && metadata["mimeType"] == "audio/wav" &&
+         metadata["sourceMode"] == "desktop-system-mic" && metadata["captureProfile"] == "desktop-pcm16-v1" &&
+         isString(metadata, "startedAt") && metadata["captureInterrupted"].is_boolean();
+}
+
 std::string readFile(const std::string& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) throw std::runtime_error("fake service lost a part: " + path);
@@ -127,10 +147,10 @@ std::optional<FakeRunsResponse> FakeRunsService::handle(const FakeRunsRequest& r
   if (parts.size() == 4 && parts[3] == "chunks" && request.method == "GET") {
     RunState* run = ownedRun(id, request.owner);
     if (run == nullptr) return error(404, "RUN_NOT_FOUND");
-    std::int64_t limit = 1000;
-    if (auto given = request.query.find("limit"); given != request.query.end()) {
-      limit = decimal(given->second).value_or(1000);
-    }
+    auto given = request.query.find("limit");
+    std::optional<std::int64_t> asked = given == request.query.end() ? std::nullopt : decimal(given->second);
+    if (!asked || *asked < 1 || *asked > 1000) return error(400, "LIMIT_INVALID");
+    const std::int64_t limit = *asked;
     json chunks = json::array();
     std::optional<std::int64_t> next_after;
     std::vector<ListedPart> listed;
@@ -152,6 +172,8 @@ std::optional<FakeRunsResponse> FakeRunsService::handle(const FakeRunsRequest& r
   if (parts.size() == 4 && parts[3] == "finalize" && request.method == "POST") return finalize(request, id);
   if (parts.size() == 4 && parts[3] == "processing" && request.method == "GET") {
     if (ownedRun(id, request.owner) == nullptr) return error(404, "RUN_NOT_FOUND");
+    auto view = request.query.find("view");
+    if (view == request.query.end() || view->second != "status") return error(400, "VIEW_INVALID");
     auto job = jobs_.find(id);
     if (job == jobs_.end()) return ok(json::object());
     advanceJob(job->second);
@@ -163,11 +185,15 @@ std::optional<FakeRunsResponse> FakeRunsService::handle(const FakeRunsRequest& r
 
 FakeRunsResponse FakeRunsService::createRun(const FakeRunsRequest& request) {
   json body = json::parse(request.body, nullptr, false);
-  if (!body.is_object() || !body.contains("id") || !body["id"].is_string() || !isRecordingId(body["id"].get<std::string>()) ||
-      !body.contains("metadata") || !body["metadata"].is_object() || !body.contains("catalog") ||
-      !body["catalog"].is_object() || !body["catalog"].contains("title") || !body["catalog"]["title"].is_string()) {
+  if (!exactMembers(body, {"id", "metadata", "catalog"}) || !isString(body, "id") ||
+      !isRecordingId(body["id"].get<std::string>()) || !validMetadata(body["metadata"]) ||
+      !exactMembers(body["catalog"], {"title", "startedAt"}) || !isString(body["catalog"], "title") ||
+      body["catalog"]["startedAt"] != body["metadata"]["startedAt"]) {
     return error(400, "RUN_INVALID");
   }
+  const bool interrupted = body["metadata"]["captureInterrupted"].get<bool>();
+  if (body["catalog"]["title"] != (interrupted ? "Прерванная запись с компьютера" : "Запись с компьютера"))
+    return error(400, "RUN_INVALID");
   const std::string id = body["id"].get<std::string>();
   if (faults_.createdRunId) return ok(json{{"id", *faults_.createdRunId}, {"status", "open"}});
   auto found = runs_.find(id);
@@ -179,8 +205,8 @@ FakeRunsResponse FakeRunsService::createRun(const FakeRunsRequest& request) {
   run.owner = request.owner;
   run.status = "open";
   run.title = body["catalog"]["title"].get<std::string>();
-  const json& interrupted = body["metadata"].value("captureInterrupted", json());
-  run.captureInterrupted = interrupted.is_boolean() && interrupted.get<bool>();
+  run.startedAt = body["metadata"]["startedAt"].get<std::string>();
+  run.captureInterrupted = interrupted;
   auto inserted = runs_.emplace(id, std::move(run)).first;
   return FakeRunsResponse{200, runReply(id, inserted->second), false};
 }
@@ -196,6 +222,8 @@ FakeRunsResponse FakeRunsService::putPart(const FakeRunsRequest& request, const 
   }
   if (faults_.refuseParts413) return error(413, "PAYLOAD_TOO_LARGE");
   if (run->status != "open") return error(409, "RUN_FINALIZED");
+  auto audio = request.headers.find("x-audio-type");
+  if (audio == request.headers.end() || audio->second != "audio/wav") return error(400, "AUDIO_TYPE_INVALID");
   if (static_cast<std::int64_t>(request.body.size()) > partSize) return error(413, "PAYLOAD_TOO_LARGE");
   if (request.body.empty()) return error(400, "CHUNK_INVALID");
   auto header = request.headers.find("x-content-sha256");
@@ -230,14 +258,19 @@ FakeRunsResponse FakeRunsService::finalize(const FakeRunsRequest& request, const
   if (run == nullptr) return error(404, "RUN_NOT_FOUND");
   if (run->status == "finalized") return error(409, "RUN_FINALIZED");
   json body = json::parse(request.body, nullptr, false);
-  const json* upload = nullptr;
-  if (body.is_object() && body.contains("manifest") && body["manifest"].is_object() &&
-      body["manifest"].contains("upload") && body["manifest"]["upload"].is_object()) {
-    upload = &body["manifest"]["upload"];
+  if (!exactMembers(body, {"chunkCount", "manifest"}) || !body["chunkCount"].is_number_integer() ||
+      !exactMembers(body["manifest"], {"session", "upload"})) {
+    return error(400, "MANIFEST_INVALID");
   }
-  if (upload == nullptr || !body.contains("chunkCount") || !body["chunkCount"].is_number_integer() ||
-      !upload->contains("bytes") || !(*upload)["bytes"].is_number_integer() || !upload->contains("sha256") ||
-      !(*upload)["sha256"].is_string()) {
+  const json& session = body["manifest"]["session"];
+  const json* upload = &body["manifest"]["upload"];
+  if (!exactMembers(session, {"id", "mode", "mimeType", "sampleRate", "startedAt"}) || session["id"] != id ||
+      session["mode"] != "v1-mediarecorder" || session["mimeType"] != "audio/wav" ||
+      !session["sampleRate"].is_number_integer() || session["sampleRate"] != 16000 ||
+      session["startedAt"] != run->startedAt ||
+      !exactMembers(*upload, {"format", "chunkBytes", "bytes", "sha256"}) || (*upload)["format"] != "combined-file-v1" ||
+      !(*upload)["chunkBytes"].is_number_integer() || (*upload)["chunkBytes"] != partSize ||
+      !(*upload)["bytes"].is_number_integer() || !(*upload)["sha256"].is_string()) {
     return error(400, "MANIFEST_INVALID");
   }
   const auto count = body["chunkCount"].get<std::int64_t>();
@@ -277,6 +310,7 @@ FakeRunsResponse FakeRunsService::process(const FakeRunsRequest& request, const 
   RunState* run = ownedRun(id, request.owner);
   if (run == nullptr) return error(404, "RUN_NOT_FOUND");
   if (run->status != "finalized") return error(409, "RUN_NOT_FINALIZED");
+  if (json::parse(request.body, nullptr, false) != json{{"summary", true}}) return error(400, "PROCESS_INVALID");
   ++processRequests_[id];
   auto job = jobs_.find(id);
   if (job == jobs_.end()) {

@@ -55,6 +55,7 @@ class FakeRunsService {
     std::optional<std::int64_t> bytes;
     std::map<std::int64_t, ListedPart> parts;
     std::string title;
+    std::string startedAt;
     bool captureInterrupted = false;
   };
 

@@ -1,8 +1,15 @@
 #include "testing/fake_transcription_service.h"
 
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <openssl/evp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -54,6 +61,44 @@ std::optional<std::string> stringMember(const json& body, const char* key) {
   return it->get<std::string>();
 }
 
+// The server's end of the connection from 127.0.0.1:`peerPort`, found among our descriptors.
+int serverSocket(int serverPort, int peerPort) {
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (fds == nullptr) return -1;
+  int found = -1;
+  while (struct dirent* entry = ::readdir(fds)) {
+    int fd = std::atoi(entry->d_name);
+    if (fd <= 2) continue;
+    sockaddr_in local{};
+    sockaddr_in peer{};
+    socklen_t localSize = sizeof local;
+    socklen_t peerSize = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 || local.sin_family != AF_INET ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0)
+      continue;
+    if (ntohs(local.sin_port) == serverPort && ntohs(peer.sin_port) == peerPort) {
+      found = fd;
+      break;
+    }
+  }
+  ::closedir(fds);
+  return found;
+}
+
+// What every API request must carry, as the service checks it: Accept: application/json, and
+// a body with its exact type: a JSON object (POST), the raw bytes of a part (PUT), none (DELETE).
+// The web library's own request is the browser's, not ours.
+std::optional<std::string> headerViolation(const std::string& method, const httplib::Request& request) {
+  if (request.path.rfind("/api/", 0) != 0 || request.path == "/api/library/handoff") return std::nullopt;
+  if (request.get_header_value("Accept") != "application/json") return "ACCEPT_INVALID";
+  const std::string type = request.get_header_value("Content-Type");
+  if (method == "POST" && (type != "application/json" || !parseObject(request.body))) return "BODY_INVALID";
+  if (method == "PUT" && type != "application/octet-stream") return "BODY_INVALID";
+  if ((method == "GET" || method == "DELETE") && (!request.body.empty() || request.has_header("Content-Type")))
+    return "BODY_INVALID";
+  return std::nullopt;
+}
+
 json accountJson(const FakeAccount& account) {
   json out = {{"id", account.id}};
   if (!account.name.empty()) out["name"] = account.name;
@@ -91,9 +136,12 @@ struct FakeTranscriptionService::State {
     SystemClock::time_point expiresAt;
     bool used = false;
   };
+  // What arrived for one path: how often, the latest headers, and the bodies only when a test
+  // asked for them (a benchmark sends gigabytes of parts).
   struct Received {
-    std::string body;
-    httplib::Headers headers;
+    int count = 0;
+    httplib::Headers lastHeaders;
+    std::vector<std::string> bodies;
   };
   struct ArmedFault {
     std::string path;
@@ -111,7 +159,8 @@ struct FakeTranscriptionService::State {
   std::map<std::string, bool> devices;      // device id -> active
   std::map<std::string, FakeAccount> accounts;
   std::map<std::string, Handoff> handoffs;
-  std::map<std::string, std::vector<Received>> received;
+  std::map<std::string, Received> received;
+  std::set<std::string> keptBodies;
   std::vector<ArmedFault> faults;
   std::vector<Route> routes;
   std::set<std::pair<std::string, int>> peers;
@@ -217,15 +266,19 @@ void FakeTranscriptionService::reply(httplib::Response& response, const json& bo
 
 // Every request passes here: it is recorded, may meet an armed fault, and otherwise reaches
 // its endpoint.
-void FakeTranscriptionService::handle(const std::string&, const Handler& handler, const httplib::Request& request,
-                                      httplib::Response& response) {
+void FakeTranscriptionService::handle(const std::string& method, const Handler& handler,
+                                      const httplib::Request& request, httplib::Response& response) {
   std::optional<Fault> fault;
   {
     std::lock_guard lock(mutex_);
-    state_->received[request.path].push_back({request.body, request.headers});
-    state_->peers.insert({request.remote_addr, request.remote_port});
+    auto& received = state_->received[request.path];
+    ++received.count;
+    received.lastHeaders = request.headers;
+    if (state_->keptBodies.count(request.path) != 0) received.bodies.push_back(request.body);
+    bool reused = !state_->peers.insert({request.remote_addr, request.remote_port}).second;
     for (auto it = state_->faults.begin(); it != state_->faults.end(); ++it) {
       if (it->path != "*" && it->path != request.path) continue;
+      if (it->fault.kind == FaultKind::closeReused && !reused) continue;
       fault = it->fault;
       if (--it->fault.count <= 0) state_->faults.erase(it);
       break;
@@ -285,7 +338,8 @@ void FakeTranscriptionService::handle(const std::string&, const Handler& handler
     }
   }
 
-  handler(request, response);
+  if (auto violation = headerViolation(method, request)) refuse(response, 400, *violation);
+  else handler(request, response);
 
   if (!fault) return;
   switch (fault->kind) {
@@ -305,6 +359,17 @@ void FakeTranscriptionService::handle(const std::string&, const Handler& handler
       response.body.clear();
       response.set_content_provider(size, "application/json",
                                     [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+      return;
+    }
+    case FaultKind::closeReused: {
+      // Shutting the socket down under the server sends the client a bare end of stream; the
+      // server's own reply then fails to write, which must not raise SIGPIPE in the tests.
+      sigset_t pipe;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+      int fd = serverSocket(port_, request.remote_port);
+      if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
       return;
     }
     case FaultKind::slowBody: {
@@ -407,23 +472,26 @@ void FakeTranscriptionService::clearFaults() {
 int FakeTranscriptionService::requestCount(const std::string& path) const {
   std::lock_guard lock(mutex_);
   auto it = state_->received.find(path);
-  return it == state_->received.end() ? 0 : static_cast<int>(it->second.size());
+  return it == state_->received.end() ? 0 : it->second.count;
+}
+
+void FakeTranscriptionService::keepBodies(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  state_->keptBodies.insert(path);
 }
 
 std::vector<std::string> FakeTranscriptionService::requestBodies(const std::string& path) const {
   std::lock_guard lock(mutex_);
-  std::vector<std::string> bodies;
+  if (state_->keptBodies.count(path) == 0) throw std::logic_error("bodies of " + path + " are not kept");
   auto it = state_->received.find(path);
-  if (it != state_->received.end())
-    for (const auto& received : it->second) bodies.push_back(received.body);
-  return bodies;
+  return it == state_->received.end() ? std::vector<std::string>{} : it->second.bodies;
 }
 
 std::optional<std::string> FakeTranscriptionService::lastHeader(const std::string& path, const std::string& name) const {
   std::lock_guard lock(mutex_);
   auto it = state_->received.find(path);
-  if (it == state_->received.end() || it->second.empty()) return std::nullopt;
-  const auto& headers = it->second.back().headers;
+  if (it == state_->received.end() || it->second.count == 0) return std::nullopt;
+  const auto& headers = it->second.lastHeaders;
   auto found = headers.find(name);
   if (found == headers.end()) return std::nullopt;
   return found->second;
@@ -500,7 +568,8 @@ void FakeTranscriptionService::installRoutes() {
     auto challenge = body ? stringMember(*body, "challenge") : std::nullopt;
     auto operation = body ? stringMember(*body, "operationId") : std::nullopt;
     auto platform = body ? stringMember(*body, "platform") : std::nullopt;
-    if (!challenge || challenge->size() != 64 || !operation || !isRecordingId(*operation) || !platform)
+    // This client runs on Linux and says so; any other platform is not ours.
+    if (!challenge || challenge->size() != 64 || !operation || !isRecordingId(*operation) || platform != "linux")
       return refuse(response, 400, "BAD_REQUEST");
     std::lock_guard lock(mutex_);
     auto it = state_->pairings.find(*operation);

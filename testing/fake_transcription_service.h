@@ -11,7 +11,8 @@
 //
 // Fault switches (armFault) answer the next matching request(s) badly: 401 once, any 5xx, a
 // redirect, an oversize body (declared or streamed), a slow body, a wrong owner or device in
-// the reply, or a lost reply (the request takes effect, then the connection drops).
+// the reply, or a lost reply (the request takes effect, then the connection drops, after the
+// reply head or, on a reused connection, before any byte).
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -58,6 +59,9 @@ enum class FaultKind {
   wrongOwner,       // the request acts; "ownerId" in the reply is replaced
   wrongDevice,      // the request acts; "deviceId" in the reply is replaced
   lostReply,        // the request acts; the connection drops before the reply body
+  // The request acts, then its connection closes before a single reply byte. Only requests on
+  // a connection that already carried one match (a client may repeat those on its own).
+  closeReused,
   reply,            // `status` with `body` as given, request not processed
 };
 
@@ -135,7 +139,9 @@ class FakeTranscriptionService {
 
   // Requests received for an exact path (counted before any fault applies).
   int requestCount(const std::string& path) const;
-  // Bodies of requests received for a path, oldest first.
+  // Keeps the bodies of requests to `path` from now on (no body is kept otherwise).
+  void keepBodies(const std::string& path);
+  // Bodies of requests received for a kept path, oldest first (logic_error for another path).
   std::vector<std::string> requestBodies(const std::string& path) const;
   // The value of a header in the latest request to `path`, or none.
   std::optional<std::string> lastHeader(const std::string& path, const std::string& name) const;

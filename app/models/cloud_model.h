@@ -43,6 +43,7 @@ class CloudModel : public QObject {
     std::optional<ServiceConfiguration> configuration;
     std::shared_ptr<DesktopHTTPTransport> transport;
     UrlOpener openUrl;             // default: QDesktopServices::openUrl
+    DesktopUploadQueue::Clock queueClock;  // default: the system clock
     int tickMilliseconds = 3000;   // the lifecycle tick
     int ticksPerSync = 10;
   };

@@ -55,14 +55,15 @@ RecorderModel::RecorderModel(Setup setup, bool preview, QObject* parent) : QObje
   if (!setup_.permission) setup_.permission = std::make_shared<GrantedMicrophonePermission>();
   if (!setup_.captureFactory) setup_.captureFactory = pulseCapture;
   directory_ = setup_.directory.value_or(recordingDirectory(preview));
-  cloud_ = new CloudModel(directory_, setup_.cloud, this);
-  folder_ = new LocalRecordingFolder(directory_, setup_.folder, preview, this);
+  // Before the cloud model: its queue opens the directory on a worker right away.
   if (!preview) {
     try {
       posix_file::makeDirectories(directory_.toStdString());
     } catch (const std::exception&) {  // the instance lock created it already; a failure shows at start
     }
   }
+  cloud_ = new CloudModel(directory_, setup_.cloud, this);
+  folder_ = new LocalRecordingFolder(directory_, setup_.folder, preview, this);
 }
 
 RecorderModel::~RecorderModel() { releaseOnWorker(std::move(capture_)); }
@@ -175,8 +176,9 @@ void RecorderModel::stop(const std::optional<QString>& reason, std::function<voi
   const std::optional<QString> id = recordingID_;
   recordingID_.reset();
   generation_.reset();  // late callbacks of this engine are ignored from now on
-  setRecording(false);
+  // `stopping` first, so an observer never sees an idle moment between the two.
   setStopping(true);
+  setRecording(false);
   resetLevels();
   QPointer<RecorderModel> self(this);
   capture_->stop([self, id, reason, completion](const std::optional<std::string>& file,

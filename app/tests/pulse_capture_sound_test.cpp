@@ -37,29 +37,7 @@ using testing::readReport;
 using testing::readWave;
 using testing::tonePower;
 
-std::string envOr(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : fallback;
-}
-
-bool soundServerReachable() {
-  try {
-    PulseTestPlayer probe;
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-#define REQUIRE_SOUND_SERVER()                                                          \
-  do {                                                                                  \
-    if (!soundServerReachable()) {                                                      \
-      if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) {                    \
-        FAIL() << "no sound server reachable (run through scripts/with-desktop-env)";  \
-      }                                                                                 \
-      GTEST_SKIP() << "no sound server";                                                \
-    }                                                                                   \
-  } while (false)
+using testing::envOr;
 
 // The engine with the real sources and clocks; callbacks run on a queue of their own.
 struct RealRecording {

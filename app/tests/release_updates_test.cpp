@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include "app/tests/model_test_support.h"
+
 namespace talvo {
 namespace {
 
@@ -37,12 +39,7 @@ AppcastItem item(std::string version = "1.1.0") {
 
 class ReleaseUpdatesTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "release_updates_test";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { testing::ensureApplication(); }
 
   std::unique_ptr<ReleaseUpdates> make(UpdaterConfiguration configuration = validConfiguration(),
                                        bool preview = false) {

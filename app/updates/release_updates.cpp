@@ -2,6 +2,9 @@
 
 #include <ctime>
 
+#include "app/updates/feed_updater.h"
+#include "app/updates/update_dialog.h"
+#include "cloud/bounded_desktop_transport.h"
 #include "core/update_archive_policy.h"
 
 namespace talvo {
@@ -16,7 +19,11 @@ double bootSeconds() {
 ReleaseUpdates::Environment programEnvironment() {
   ReleaseUpdates::Environment environment;
   environment.configuration = UpdaterConfiguration::current();
-  environment.makeUpdater = [](ReleaseUpdates&) -> std::unique_ptr<ReleaseUpdater> { return nullptr; };
+  environment.makeUpdater = [configuration = environment.configuration](ReleaseUpdates& delegate) {
+    auto transport =
+        std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration.service));
+    return std::make_unique<FeedUpdater>(delegate, configuration, std::move(transport), std::make_unique<UpdateDialog>());
+  };
   return environment;
 }
 
@@ -27,7 +34,10 @@ ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, 
 
 ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment,
                                QObject* parent)
-    : QObject(parent), captureBusy_(std::move(captureBusy)), now_(std::move(environment.now)) {
+    : QObject(parent),
+      captureBusy_(std::move(captureBusy)),
+      now_(std::move(environment.now)),
+      service_(environment.configuration.service) {
   if (!now_) now_ = bootSeconds;
   if (preview || !environment.configuration.valid() || !environment.makeUpdater) return;
   updater_ = environment.makeUpdater(*this);
@@ -73,7 +83,7 @@ void ReleaseUpdates::mayPerformUpdateCheck() {
 }
 
 void ReleaseUpdates::shouldProceedWithUpdate(const AppcastItem& item) {
-  if (!UpdateArchivePolicy::allows(item.url, item.length)) throw UpdateError::refusedArchive();
+  if (!UpdateArchivePolicy::allows(item.url, item.length, service_)) throw UpdateError::refusedArchive();
 }
 
 void ReleaseUpdates::didFindValidUpdate(const AppcastItem& item) {
@@ -102,6 +112,7 @@ bool ReleaseUpdates::shouldPostponeRelaunch(const AppcastItem&, std::function<vo
 bool ReleaseUpdates::shouldRelaunchApplication() { return !captureBusy_(); }
 
 void ReleaseUpdates::didFinishUpdateCycle(const std::optional<UpdateError>& error) {
+  lastCycleError_ = error;
   if (!error) {
     lifecycle_.finished();
   } else {

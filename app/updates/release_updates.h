@@ -62,6 +62,8 @@ class ReleaseUpdates : public QObject {
   std::optional<double> progress() const { return progress_; }
   const UpdateLifecycle& lifecycle() const { return lifecycle_; }
   double lastChecked() const { return lifecycle_.lastChecked; }
+  // How the latest cycle ended: none when it finished without an error.
+  const std::optional<UpdateError>& lastCycleError() const { return lastCycleError_; }
   // False for preview runs and misconfigured builds: nothing ever happens.
   bool active() const { return updater_ != nullptr; }
 
@@ -84,6 +86,8 @@ class ReleaseUpdates : public QObject {
   void didFinishUpdateCycle(const std::optional<UpdateError>& error);
   // Download progress reported by the updater (none when the download is over).
   void downloadProgress(std::optional<double> fraction);
+  // The new version has been started: quit (emits quitRequested).
+  void requestQuit() { emit quitRequested(); }
 
   // Property readers (empty text = absent, -1 = no progress).
   QString availableText() const { return available_.value_or(QString()); }
@@ -111,6 +115,8 @@ class ReleaseUpdates : public QObject {
   std::function<void()> deferredInstall_;
   std::function<bool()> captureBusy_;
   std::function<double()> now_;
+  ServiceConfiguration service_;  // where archives may come from
+  std::optional<UpdateError> lastCycleError_;
 };
 
 }  // namespace talvo

@@ -32,6 +32,7 @@ class TransportTest : public ::testing::Test {
   HttpRequest get() const {
     HttpRequest request;
     request.url = service.origin() + kPath;
+    request.headers = {{"Accept", "application/json"}};
     return request;
   }
 
@@ -143,6 +144,7 @@ TEST_F(TransportTest, SendsMethodHeadersAndBody) {
   request.url = service.origin() + "/api/desktop/pairings";
   request.headers = {{"Content-Type", "application/json"}, {"X-Probe", "1"}};
   request.body = R"({"challenge":"x"})";
+  service.keepBodies("/api/desktop/pairings");
   auto exchange = transport.send(request);
   EXPECT_EQ(exchange.response.status, 400);
   EXPECT_EQ(service.requestBodies("/api/desktop/pairings").at(0), request.body);
@@ -153,6 +155,7 @@ TEST_F(TransportTest, SendsMethodHeadersAndBody) {
 TEST_F(TransportTest, LentBodyIsSentAsIsAndNotKeptByThePooledConnection) {
   auto transport = make();
   const std::string path = "/api/desktop/pairings";
+  service.keepBodies(path);
   std::string part(1048576 + 3, '\0');
   for (std::size_t i = 0; i < part.size(); ++i) part[i] = static_cast<char>(i * 7 + i / 4096);
   auto lent = std::make_unique<std::string>(part);
@@ -173,6 +176,28 @@ TEST_F(TransportTest, LentBodyIsSentAsIsAndNotKeptByThePooledConnection) {
   transport.send(empty);
   EXPECT_EQ(service.requestBodies(path).at(1), "");
   EXPECT_EQ(service.connectionCount(), 1);
+}
+
+TEST_F(TransportTest, OnlyAGetIsRepeatedAfterAReusedConnectionClosesWithoutReply) {
+  auto transport = make();
+  const std::string settle = "/api/desktop/pairings/settle";
+  HttpRequest post;
+  post.method = "POST";
+  post.url = service.origin() + settle;
+  post.headers = {{"Accept", "application/json"}, {"Content-Type", "application/json"}};
+  post.body = "{}";
+  transport.send(get());
+  service.armFault(settle, Fault{.kind = FaultKind::closeReused});
+  EXPECT_EQ(transportErrorOf([&] { transport.send(post); }).kind(), TransportError::Kind::network);
+  EXPECT_EQ(service.requestCount(settle), 1);
+
+  // The connection reuse itself is kept, and a GET may be asked again on a fresh connection.
+  transport.send(get());
+  transport.send(get());
+  service.armFault(kPath, Fault{.kind = FaultKind::closeReused});
+  EXPECT_EQ(transport.send(get()).response.status, 401);
+  EXPECT_EQ(service.requestCount(kPath), 5);
+  EXPECT_EQ(service.connectionCount(), 3);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ TEST(CloudFailure, MessagesFollowTheCodeAloneAndMatchExactly) {
   EXPECT_EQ(CloudFailure("DESKTOP_DISABLED", 403).errorDescription(),
             CloudFailure("DESKTOP_DISABLED", 0).errorDescription());
   EXPECT_EQ(CloudFailure("CREDENTIAL_STORAGE", 0).errorDescription(),
-            "Не удалось сохранить ключ устройства в Связке ключей.");
+            "Не удалось сохранить ключ устройства в связке ключей.");
   EXPECT_STREQ(CloudFailure("PAIRING_EXPIRED", 410).what(), "Запрос истёк. Начните подключение заново.");
 }
 

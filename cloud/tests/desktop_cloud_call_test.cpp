@@ -124,6 +124,7 @@ TEST_F(DesktopCloudCall, FramesHeadersAndBodies) {
   request.token = "tok";
   request.query = {{"a b", "c&d"}};
   request.extra = {{"X-Content-SHA256", "abc"}, {"accept", "text/plain"}};
+  rig.service.keepBodies("/api/desktop/pairings");
   EXPECT_THROW(cloud().call<CloudInfo>("/api/desktop/pairings", request), CloudFailure);
   EXPECT_EQ(rig.service.requestBodies("/api/desktop/pairings").back(), R"({"alpha":"a","mid":true,"zeta":1})");
   EXPECT_EQ(rig.service.lastHeader("/api/desktop/pairings", "Authorization"), "Bearer tok");

@@ -25,6 +25,7 @@ class Pairing : public ::testing::Test {
 };
 
 TEST_F(Pairing, FullFlowLinksTheComputer) {
+  rig.service.keepBodies(kBegin);
   auto first = cloud().beginPair();
   auto pair = cloud().pending();
   ASSERT_TRUE(pair);

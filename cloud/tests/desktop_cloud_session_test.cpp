@@ -63,6 +63,7 @@ TEST_F(Session, UnreadableExpiryRefreshesUntilARefreshSucceeds) {
 
 TEST_F(Session, LostRefreshReplyIsRepeatedWithTheSameRotation) {
   shiftClock(std::chrono::seconds(3600 - 100));
+  rig.service.keepBodies(kRefresh);
   rig.service.armFault(kRefresh, Fault{.kind = FaultKind::lostReply});
   EXPECT_THROW(cloud().access("1001"), TransportError);
   auto pending = rig.storedVault();
@@ -185,6 +186,55 @@ TEST_F(Session, DisconnectRevokesAndForgetsEverything) {
   int requests = rig.service.requestCount("/api/session");
   cloud().disconnect();  // nothing to do: no request
   EXPECT_EQ(rig.service.requestCount("/api/session"), requests);
+}
+
+TEST_F(Session, DisconnectOfADeviceTheServiceRevokedForgetsTheLogin) {
+  std::int64_t epoch = cloud().credentialEpoch();
+  rig.service.armFault("/api/session", Fault{.kind = FaultKind::reply, .status = 401, .body = R"({"error":"AUTH_REQUIRED"})"});
+  EXPECT_CLOUD_FAILURE(cloud().disconnect(), "AUTH_REQUIRED", 401);
+  EXPECT_TRUE(cloud().owner());
+
+  // The bot already let the device go: nothing is left to revoke, and the login is dead.
+  rig.service.armFault("/api/session", Fault{.kind = FaultKind::reply, .status = 401, .body = R"({"error":"DEVICE_REVOKED"})"});
+  cloud().disconnect();
+  EXPECT_FALSE(cloud().owner() || cloud().account() || cloud().info());
+  EXPECT_EQ(rig.store->storedText(), "{}");
+  EXPECT_GT(cloud().credentialEpoch(), epoch);
+}
+
+TEST_F(Session, TokensThatAreNotVisibleAsciiAreNeverStored) {
+  shiftClock(std::chrono::seconds(3600 - 100));
+  const CloudVault before = rig.storedVault();
+  for (const std::string& token : {std::string("abc\r\nX-Injected: 1"), std::string("a b"), std::string("tok\u00e9"),
+                                   std::string("")}) {
+    for (const char* member : {"token", "refreshToken"}) {
+      nlohmann::json reply = {{"token", "good"}, {"expiresAt", "2099-01-01T00:00:00Z"}, {"ownerId", "1001"},
+                              {"refreshToken", "good"}, {"refreshExpiresAt", "2099-01-01T00:00:00Z"}};
+      reply[member] = token;
+      rig.service.armFault(kRefresh, Fault{.kind = FaultKind::reply, .status = 200, .body = reply.dump()});
+      EXPECT_CLOUD_FAILURE(cloud().access("1001"), "RESPONSE_INVALID", 200);
+      EXPECT_EQ(rig.storedVault().login, before.login);
+    }
+  }
+}
+
+TEST_F(Session, AVaultTooLargeToReadBackIsNeverStored) {
+  const std::string before = *rig.store->storedText();
+  const auto infoBefore = cloud().info();
+  // The service's strings are stored as they come; 20,000 characters of them would make a
+  // record the store refuses to read, and then the computer could not even disconnect.
+  nlohmann::json info = {{"ownerId", "1001"},
+                         {"deviceId", rig.storedVault().login->deviceId},
+                         {"libraryUrl", "https://t.me/talvo_bot?x=" + std::string(20000, 'a')},
+                         {"tariffUrl", "https://t.me/talvo_bot"}};
+  rig.service.armFault(kInfo, Fault{.kind = FaultKind::reply, .status = 200, .body = info.dump()});
+  EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "CREDENTIAL_STORAGE", 0);
+  EXPECT_EQ(rig.store->storedText(), before);
+  EXPECT_EQ(cloud().info(), infoBefore);
+  rig.restartClient();
+  EXPECT_EQ(cloud().owner(), "1001");
+  cloud().disconnect();
+  EXPECT_FALSE(cloud().owner());
 }
 
 }  // namespace

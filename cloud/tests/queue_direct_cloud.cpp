@@ -55,11 +55,11 @@ UploadReply QueueDirectCloud::call(const UploadRequest& request, const std::stri
     log_.push_back(request.method + " " + request.path);
     if (refuseNext_ > 0 || refused_.count(token) > 0) {
       if (refuseNext_ > 0) --refuseNext_;
-      throw CloudFailure("AUTH_REQUIRED", 401);
+      throw CloudFailure("AUTH_REQUIRED", 401, CloudFailure::Origin::service);
     }
   }
   std::optional<FakeRunsResponse> response = service_.handle(forwarded);
-  if (!response) throw CloudFailure("HTTP_404", 404);
+  if (!response) throw CloudFailure("HTTP_404", 404, CloudFailure::Origin::service);
   if (response->dropConnection) throw std::runtime_error("connection lost");
   nlohmann::json body = nlohmann::json::parse(response->body, nullptr, false);
   if (response->status < 200 || response->status > 299) {
@@ -68,7 +68,7 @@ UploadReply QueueDirectCloud::call(const UploadRequest& request, const std::stri
         CloudFailure::isServiceCode(body["error"].get<std::string>())) {
       code = body["error"].get<std::string>();
     }
-    throw CloudFailure(code, response->status);
+    throw CloudFailure(code, response->status, CloudFailure::Origin::service);
   }
   if (body.is_discarded()) throw CloudFailure("RESPONSE_INVALID", response->status);
   return UploadReply{response->status, body};

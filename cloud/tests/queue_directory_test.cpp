@@ -131,6 +131,9 @@ TEST_F(QueueDirectoryTest, UnsafeDirectoryRefusesEverything) {
   const std::string link = other.file("Recordings");
   ASSERT_EQ(::symlink(temp.path().c_str(), link.c_str()), 0);
   EXPECT_EQ(failureCode([&] { QueueDirectory(link).save(record, true); }), "JOURNAL_UNAVAILABLE");
+  // Named with a trailing "/", Linux would follow that link despite O_NOFOLLOW.
+  EXPECT_EQ(failureCode([&] { QueueDirectory(link + "/").list(); }), "FILE_UNSAFE");
+  EXPECT_EQ(failureCode([&] { QueueDirectory(temp.path() + "/").list(); }), "FILE_UNSAFE");
   EXPECT_EQ(failureCode([&] { QueueDirectory(temp.file("missing")).list(); }), "JOURNAL_UNAVAILABLE");
 }
 

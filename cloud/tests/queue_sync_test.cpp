@@ -144,5 +144,24 @@ TEST(QueueSync, OtherOwnersAndUnreadableRecordsAreLeftAlone) {
   EXPECT_EQ(counts, (QueueSummary{0, 0, 1, 1, "JOURNAL_REVIEW_REQUIRED"}));
 }
 
+TEST(QueueSync, OnlyTheServicesCredentialConflictIsFinal) {
+  testing::QueueWorld world;
+  std::string id = world.record(1000);
+  // The client's own conflict: a disconnect or new pairing raced with a token refresh.
+  world.cloud.setBeforeCall([](const UploadRequest&) { throw CloudFailure("CREDENTIAL_CHANGED", 409); });
+  world.queue.sync();
+  DesktopQueueItem item = world.item(id);
+  EXPECT_EQ(item.state, "uploading");
+  EXPECT_EQ(item.errorCode, "CREDENTIAL_CHANGED");
+  EXPECT_EQ(item.nextAttempt, world.now() + DesktopUploadQueue::failureDelay);
+
+  world.advance(60);
+  world.cloud.setBeforeCall([](const UploadRequest&) {
+    throw CloudFailure("CREDENTIAL_CHANGED", 409, CloudFailure::Origin::service);
+  });
+  world.queue.sync();
+  EXPECT_EQ(world.item(id).state, "attention");
+}
+
 }  // namespace
 }  // namespace talvo

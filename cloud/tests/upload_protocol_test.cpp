@@ -209,7 +209,7 @@ TEST_F(UploadProtocolTest, FinalFailuresNeedTheUser) {
   EXPECT_FALSE(world.service.run(changed));
 }
 
-TEST_F(UploadProtocolTest, FileChangedAfterTheFingerprintIsCaughtBeforeItsPartIsSent) {
+TEST_F(UploadProtocolTest, FileChangedAfterTheFingerprintIsNeverStored) {
   std::string id = world.record(2 * part + 9);
   const std::string wav = world.recordings.file(id + ".wav");
   std::string original = world.local(id);
@@ -224,9 +224,10 @@ TEST_F(UploadProtocolTest, FileChangedAfterTheFingerprintIsCaughtBeforeItsPartIs
   world.cloud.setBeforeCall({});
   EXPECT_EQ(world.item(id).state, "attention");
   EXPECT_EQ(world.item(id).errorCode, "FILE_CHANGED");
-  // The unchanged first part went out; the changed one never did, and nothing was finalized.
-  EXPECT_EQ(world.cloud.count("PUT /api/runs/" + id + "/chunks/0"), 1);
-  EXPECT_EQ(world.cloud.count("PUT /api/runs/" + id + "/chunks/1"), 0);
+  // The unchanged first part is stored; the changed one is refused by its announced hash and
+  // never stored, and nothing was finalized.
+  EXPECT_EQ(world.service.run(id)->parts.count(0), 1u);
+  EXPECT_EQ(world.service.run(id)->parts.count(1), 0u);
   EXPECT_EQ(world.cloud.count("POST /api/runs/" + id + "/finalize"), 0);
   EXPECT_EQ(world.service.run(id)->status, "open");
 }

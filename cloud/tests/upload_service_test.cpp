@@ -70,6 +70,7 @@ TEST(UploadService, PartRefusedWith401IsRepeatedFromTheSameBuffer) {
   // The part is sent from the protocol's buffer without a copy; the repeat after the refresh
   // must carry the very same bytes, and the next part must not be mixed into it.
   rig.service.armFault("/api/runs/" + id + "/chunks/1", testing::Fault{testing::FaultKind::unauthorized});
+  rig.service.keepBodies("/api/runs/" + id + "/chunks/1");
   client->queue.sync();
   expectHeldExactly(rig, id);
   EXPECT_EQ(rig.service.requestCount("/api/session/refresh"), 1);
@@ -94,6 +95,48 @@ TEST(UploadService, LostProcessReplyLeavesOneJob) {
   client->queue.sync();
   EXPECT_EQ(client->queue.directory().load(id).state, "done");
   EXPECT_EQ(rig.runs.processRequests(id), 1);
+}
+
+TEST(UploadService, ReusedConnectionsClosedWithoutReplyNeverDuplicateARequest) {
+  QueueServiceRig rig;
+  auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
+  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  std::string id = finishedRecording(rig, client->queue, 2 * 4194304 + 9);
+  const std::string run = "/api/runs/" + id;
+  for (const std::string& path : {run + "/chunks/1", run + "/finalize", run + "/process"})
+    rig.service.armFault(path, testing::Fault{testing::FaultKind::closeReused});
+
+  // Each pass loses one reply and is resumed by the next: part 1, then finalize, then processing.
+  for (int pass = 0; pass < 4; ++pass) {
+    client->queue.sync();
+    *seconds += 60;
+  }
+  expectHeldExactly(rig, id);
+  for (const char* part : {"/chunks/0", "/chunks/1", "/chunks/2"}) EXPECT_EQ(rig.service.requestCount(run + part), 1);
+  EXPECT_EQ(rig.service.requestCount(run + "/finalize"), 1);
+  EXPECT_EQ(rig.service.requestCount(run + "/process"), 1);
+  EXPECT_EQ(rig.runs.processRequests(id), 1);
+  EXPECT_EQ(rig.runs.repeatedParts(), 0);
+  DesktopQueueItem item = client->queue.directory().load(id);
+  EXPECT_EQ(item.state, "processing");
+  EXPECT_TRUE(item.processAttempted);
+}
+
+TEST(UploadService, FinalizeReplyMustBeAnObject) {
+  QueueServiceRig rig;
+  auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
+  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  std::string id = finishedRecording(rig, client->queue, 3000);
+  for (const char* body : {"[]", "null", "7"}) {
+    rig.service.armFault("/api/runs/" + id + "/finalize", testing::Fault{.kind = testing::FaultKind::reply, .status = 200, .body = body});
+    client->queue.sync();
+    DesktopQueueItem item = client->queue.directory().load(id);
+    EXPECT_EQ(item.state, "uploading") << body;
+    EXPECT_EQ(item.errorCode, "RESPONSE_INVALID") << body;
+    *seconds += 60;
+  }
+  client->queue.sync();
+  expectHeldExactly(rig, id);
 }
 
 }  // namespace

@@ -139,3 +139,54 @@ TEST(MenuBarPanelPlacement, BottomTrayOpensUpwardsAsTheMirrorImage) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// Trays that report no icon geometry: the click point or the bar edge stands in for the icon.
+// Screen 1440 × 900 with a 25-point bar at the top, at the bottom, or at the left.
+TEST(MenuBarAnchor, ClickPointAndBarEdgeFallbackAtEveryScreenEdge) {
+  const ScreenRect full{0, 0, 1440, 900};
+  const ScreenRect topBar{0, 0, 1440, 875};
+  const ScreenRect bottomBar{0, 25, 1440, 875};
+  const ScreenRect leftBar{25, 0, 1415, 900};
+
+  // Top bar: a click in the bar hangs the panel from the top of the usable area.
+  MenuBarAnchor click = MenuBarAnchor::clickPoint({1300, 890}, full, topBar);
+  EXPECT_EQ(click.opening, PanelOpening::downward);
+  ScreenRect panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, topBar, 6, click.opening);
+  EXPECT_EQ(panel, (ScreenRect{1112, 475, 320, 400}));
+  EXPECT_EQ(MenuBarPanelPlacement::arrowX(click.rect, panel), 188);
+
+  // Bottom bar: opens upward from the bottom of the usable area.
+  click = MenuBarAnchor::clickPoint({1300, 10}, full, bottomBar);
+  EXPECT_EQ(click.opening, PanelOpening::upward);
+  panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, bottomBar, 6, click.opening);
+  EXPECT_EQ(panel, (ScreenRect{1112, 25, 320, 400}));
+
+  // Left bar: the half of the screen clicked decides, the panel stays right of the bar.
+  click = MenuBarAnchor::clickPoint({10, 100}, full, leftBar);
+  EXPECT_EQ(click.opening, PanelOpening::upward);
+  panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, leftBar, 6, click.opening);
+  EXPECT_EQ(panel.x, 33);
+  EXPECT_EQ(panel.y, 106);
+  click = MenuBarAnchor::clickPoint({10, 800}, full, leftBar);
+  EXPECT_EQ(click.opening, PanelOpening::downward);
+  panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, leftBar, 6, click.opening);
+  EXPECT_EQ(panel.x, 33);
+  EXPECT_EQ(panel.maxY(), 794);
+
+  // The reminder's fallback sits in whichever bar exists.
+  EXPECT_EQ(MenuBarAnchor::barEdgeFallback(full, topBar), MenuBarAnchor::reminderFallback(topBar));
+  const MenuBarAnchor bottom = MenuBarAnchor::barEdgeFallback(full, bottomBar);
+  EXPECT_EQ(bottom.opening, PanelOpening::upward);
+  EXPECT_EQ(bottom.rect, (ScreenRect{1248, 19, 0, 0}));
+  panel = MenuBarPanelPlacement::frame(bottom.rect, {360, 220}, bottomBar, 6, bottom.opening);
+  EXPECT_EQ(panel.minY(), 25);
+  EXPECT_EQ(panel.x, 1068);
+  // No bar at all: the top edge, as on most desktops.
+  EXPECT_EQ(MenuBarAnchor::barEdgeFallback(full, full).opening, PanelOpening::downward);
+}
+
+}  // namespace
+}  // namespace talvo

@@ -6,6 +6,8 @@
 //   list                          pairings and their codes
 //   approve CODE [ID [NAME]]      approve a pairing as account ID (default 1001)
 //   expire CODE                   make a pairing expire
+//   publish VERSION FILE [TAMPER] offer FILE as release VERSION in the update feed, signed with
+//                                 the key printed at start (see testing/fake_update_feed.h)
 //   quit
 // The same approval is available over HTTPS for scripts:
 //   curl --cacert CA -d '{"code":"ABCDEF12","ownerId":"1001"}' https://127.0.0.1:PORT/dev/approve
@@ -22,6 +24,7 @@
 #include "core/posix_file.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
+#include "testing/fake_update_feed.h"
 
 using talvo::testing::FakeAccount;
 using talvo::testing::FakeTranscriptionService;
@@ -108,6 +111,9 @@ int main(int argc, char** argv) {
   talvo::testing::FakeRunsService runs(options.directory + "/runs");
   runs.setJobDelay(std::chrono::seconds(5));
   runs.install(service);
+  // The release feed and archives, signed with a key made now.
+  talvo::testing::FakeUpdateFeed updates;
+  updates.install(service);
   try {
     service.start();
   } catch (const std::exception& error) {
@@ -119,13 +125,15 @@ int main(int argc, char** argv) {
             << "run TALVO against it with:\n"
             << "  TALVO_SERVICE_ORIGIN=" << service.origin() << " TALVO_CA_FILE=" << service.caFile()
             << " TALVO_TELEGRAM_HOST=" << service.telegramHost() << " build/app/talvo\n"
-            << "commands: list | approve CODE [ID [NAME]] | expire CODE | quit" << std::endl;
+            << "update key: " << updates.publicKey() << "\n"
+            << "commands: list | approve CODE [ID [NAME]] | expire CODE | publish VERSION FILE | quit" << std::endl;
 
-  std::thread input([&service] {
+  std::thread input([&service, &updates] {
     std::string line;
     while (std::getline(std::cin, line)) {
       if (line == "quit") break;
-      std::cout << command(service, line) << std::flush;
+      auto reply = updates.command(line);
+      std::cout << (reply ? *reply : command(service, line)) << std::flush;
     }
     // End of input without "quit" (e.g. started in the background) leaves the service running.
     if (line == "quit") kill(getpid(), SIGTERM);

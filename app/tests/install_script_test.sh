@@ -1,0 +1,31 @@
+#!/bin/bash
+# scripts/install twice in a row on a fresh data home: the first run installs the production
+# build, the second upgrades it in place (the tree is exchanged, not merged); the menu entry
+# validates and points at the installed program.
+#   install_script_test.sh PRODUCTION-BUILD-DIR
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+build=$1
+home=$(mktemp -d)
+trap 'rm -rf "$home"' EXIT
+export XDG_DATA_HOME="$home/data"
+root="$XDG_DATA_HOME/TALVO/app"
+entry="$XDG_DATA_HOME/applications/pro.talvo.recorder.desktop"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+check_installed() {
+  [ -x "$root/bin/talvo" ] || fail "no executable bin/talvo"
+  [ "$("$root/bin/talvo" --version)" = "$("$build/app/talvo" --version)" ] || fail "installed version differs"
+  desktop-file-validate "$entry" || fail "menu entry does not validate"
+  grep -qxF "Exec=\"$root/bin/talvo\"" "$entry" || fail "menu entry does not start the installed program"
+  [ -f "$XDG_DATA_HOME/icons/hicolor/scalable/apps/pro.talvo.recorder.svg" ] || fail "no icon"
+  [ "$(ls -A "$XDG_DATA_HOME/TALVO")" = "app" ] || fail "left-overs beside the tree: $(ls -A "$XDG_DATA_HOME/TALVO")"
+}
+
+"$repo/scripts/install" --build-dir "$build"
+check_installed
+touch "$root/from-the-first-install"
+"$repo/scripts/install" --build-dir "$build"
+check_installed
+[ ! -e "$root/from-the-first-install" ] || fail "second run merged into the old tree instead of replacing it"
+echo "install script: installed and upgraded in place"

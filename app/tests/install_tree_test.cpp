@@ -1,0 +1,143 @@
+// Unpacking, checking and exchanging the install tree: a good release replaces the old tree in
+// one step; every refused archive and a full disk leave the installed tree exactly as it was.
+#include "app/updates/install_tree.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <filesystem>
+
+#include "app/tests/model_test_support.h"
+#include "app/updates/update_error.h"
+#include "core/file_error.h"
+#include "core/unique_fd.h"
+#include "testing/fake_update_feed.h"
+#include "testing/temp_directory.h"
+
+namespace talvo {
+namespace {
+
+using testing::FakeUpdateFeed;
+namespace fs = std::filesystem;
+
+class InstallTreeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { testing::ensureApplication(); }
+
+  UniqueFd archiveFile(const std::string& bytes) {
+    std::string path = home_.file("archive-" + std::to_string(++archives_) + ".tar.gz");
+    testing::writeWholeFile(path, bytes);
+    return UniqueFd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  }
+
+  void installA() {
+    InstallTree(root_).install(archiveFile(FakeUpdateFeed::programArchive("1.0.0", log_)).get(), "1.0.0");
+    scriptA_ = testing::readWholeFile(root_ + "/bin/talvo");
+  }
+
+  // A is installed, whole and alone: nothing staged or escaped beside it.
+  void expectOnlyA() {
+    EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.0.0");
+    EXPECT_EQ(testing::readWholeFile(root_ + "/bin/talvo"), scriptA_);
+    EXPECT_TRUE(fs::exists(root_ + "/share/applications/pro.talvo.recorder.desktop"));
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(parent_)) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"app"});
+  }
+
+  void expectRefused(const std::string& archive, const std::string& version, const char* why) {
+    try {
+      InstallTree(root_).install(archiveFile(archive).get(), version);
+      ADD_FAILURE() << "installed: " << why;
+    } catch (const UpdateError& error) {
+      EXPECT_EQ(error.code(), UpdateError::installFailed) << why << ": " << error.what();
+    }
+    expectOnlyA();
+  }
+
+  testing::TempDirectory home_;
+  std::string parent_ = home_.file("data/TALVO");
+  std::string root_ = parent_ + "/app";
+  std::string log_ = home_.file("relaunched.log");
+  std::string scriptA_;
+  int archives_ = 0;
+};
+
+TEST_F(InstallTreeTest, FirstInstallThenAnUpgradeExchangesTheWholeTree) {
+  installA();
+  expectOnlyA();
+  EXPECT_EQ(fs::status(root_ + "/bin/talvo").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  testing::writeWholeFile(root_ + "/left-by-a", "old");
+  InstallTree(root_).install(archiveFile(FakeUpdateFeed::programArchive("1.1.0", log_)).get(), "1.1.0");
+  EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
+  EXPECT_FALSE(fs::exists(root_ + "/left-by-a"));  // A's tree is gone, not merged
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(parent_)) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"app"});
+}
+
+TEST_F(InstallTreeTest, RefusedArchivesLeaveTheInstalledTreeUntouched) {
+  installA();
+  const std::string program = "#!/bin/sh\necho 1.1.0\n";
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"../escaped", "x"}}), "1.1.0", "..");
+  EXPECT_FALSE(fs::exists(parent_ + "/escaped"));
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"bin/../../escaped", "x"}}), "1.1.0",
+                "inner ..");
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"/tmp/talvo-absolute", "x"}}), "1.1.0",
+                "absolute");
+  EXPECT_FALSE(fs::exists("/tmp/talvo-absolute"));
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", "", 0755, "/bin/sh"}}), "1.1.0", "symbolic link");
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", "", 0755, "", "../../outside"}}), "1.1.0", "hard link");
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"bin/talvo", program, 0755}}), "1.1.0",
+                "listed twice");
+  expectRefused(FakeUpdateFeed::makeArchive({{"share/readme", "no program"}}), "1.1.0", "no bin/talvo");
+  expectRefused(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0644}}), "1.1.0", "not executable");
+  expectRefused(FakeUpdateFeed::programArchive("1.2.0", log_), "1.1.0", "another version inside");
+  expectRefused(FakeUpdateFeed::programArchive("1.1.0", log_).substr(0, 60), "1.1.0", "truncated gzip");
+  expectRefused("plain text, not an archive", "1.1.0", "not an archive");
+  try {
+    InstallTree(root_, 4096).install(
+        archiveFile(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"big", std::string(5000, 'x')}})).get(),
+        "1.1.0");
+    ADD_FAILURE() << "over the size cap";
+  } catch (const UpdateError& error) {
+    EXPECT_EQ(error.code(), UpdateError::installFailed);
+  }
+  expectOnlyA();
+}
+
+TEST_F(InstallTreeTest, FullDiskDuringUnpackLeavesTheInstalledTreeIntact) {
+  installA();
+  auto archive = archiveFile(FakeUpdateFeed::makeArchive(
+      {{"bin/talvo", "#!/bin/sh\necho 1.1.0\n", 0755}, {"lib/big", std::string(4 << 20, 'x')}}));
+  // A file size limit makes writes past 1 MiB fail with EFBIG, as a full disk would with ENOSPC.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{1 << 20, 1 << 20};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      InstallTree(root_).install(archive.get(), "1.1.0");
+    } catch (const FileError&) {
+      _exit(3);
+    } catch (...) {
+      _exit(4);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  expectOnlyA();
+}
+
+}  // namespace
+}  // namespace talvo

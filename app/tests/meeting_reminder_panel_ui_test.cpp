@@ -1,0 +1,138 @@
+#include "app/ui/meeting_reminder_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/tests/ui_test_support.h"
+#include "app/ui/meeting_reminder_view.h"
+#include "app/ui/tray_anchor.h"
+
+namespace talvo {
+namespace {
+
+using ui_test::settle;
+using ui_test::waitUntil;
+
+struct Shell {
+  bool busy = false;
+  bool anchored = true;
+  int mainClosed = 0;
+  int opened = 0;
+  int started = 0;
+  std::vector<std::string> order;
+
+  MeetingReminderPanel::Hooks hooks() {
+    return {[this] { return busy; },
+            [this]() -> std::optional<MenuBarAnchor> {
+              if (!anchored) return std::nullopt;
+              return TrayAnchor::reminderFallback(nullptr);
+            },
+            [this] { ++mainClosed; },
+            [this] { ++opened; order.push_back("open"); },
+            [this] { ++started; order.push_back("start"); }};
+  }
+};
+
+QPushButton* button(MeetingReminderPanel& reminder, const QString& text) {
+  if (!reminder.panel()) return nullptr;
+  for (auto* b : reminder.panel()->window()->findChildren<QPushButton*>()) {
+    if (b->text() == text) return b;
+  }
+  return nullptr;
+}
+
+class ReminderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui_test::app();
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs the test display";
+  }
+  Shell shell;
+};
+
+TEST_F(ReminderTest, ShowsWithoutFocusAndLaterCloses) {
+  MeetingReminderPanel reminder(shell.hooks());
+  reminder.show(MeetingApplication::zoom);
+  ASSERT_TRUE(reminder.panel());
+  EXPECT_TRUE(reminder.panel()->isVisible());
+  EXPECT_EQ(shell.mainClosed, 1);  // never beside the main panel
+  EXPECT_EQ(reminder.panel()->window()->width(), 360);
+  settle(100);
+  EXPECT_FALSE(reminder.panel()->window()->isActiveWindow());
+  ui_test::saveScreenshot(reminder.panel()->window(), QStringLiteral("reminder-zoom"));
+
+  button(reminder, QStringLiteral("Позже"))->click();
+  EXPECT_TRUE(waitUntil([&] { return reminder.panel() == nullptr; }));
+  EXPECT_EQ(shell.opened, 0);
+  EXPECT_EQ(shell.started, 0);
+}
+
+TEST_F(ReminderTest, RecordOpensTheMainPanelAndStartsOnlyWhenCaptureIsFree) {
+  MeetingReminderPanel reminder(shell.hooks());
+  reminder.show(MeetingApplication::chrome);
+  button(reminder, QStringLiteral("Начать запись"))->click();
+  EXPECT_TRUE(waitUntil([&] { return reminder.panel() == nullptr; }));
+  EXPECT_EQ(shell.order, (std::vector<std::string>{"open", "start"}));
+
+  // A recording began starting meanwhile: the reminder closes, nothing else happens.
+  reminder.show(MeetingApplication::chrome);
+  shell.busy = true;
+  reminder.accept();
+  EXPECT_EQ(reminder.panel(), nullptr);
+  EXPECT_EQ(shell.started, 1);
+  EXPECT_EQ(shell.opened, 1);
+
+  // Hidden by the system before the press: just closes.
+  shell.busy = false;
+  reminder.show(MeetingApplication::chrome);
+  reminder.panel()->window()->hide();
+  reminder.accept();
+  EXPECT_EQ(reminder.panel(), nullptr);
+  EXPECT_EQ(shell.started, 1);
+}
+
+TEST_F(ReminderTest, DroppedWhileBusyOrWithoutAnchorAndDismissedAfterItsTime) {
+  MeetingReminderPanel reminder(shell.hooks(), std::chrono::milliseconds(300));
+  shell.busy = true;
+  reminder.show(MeetingApplication::zoom);
+  EXPECT_EQ(reminder.panel(), nullptr);
+  shell.busy = false;
+  shell.anchored = false;
+  reminder.show(MeetingApplication::zoom);
+  EXPECT_EQ(reminder.panel(), nullptr);
+  EXPECT_EQ(shell.mainClosed, 0);
+
+  shell.anchored = true;
+  reminder.show(MeetingApplication::telemost);
+  ASSERT_TRUE(reminder.panel());
+  // A second reminder replaces the first.
+  reminder.show(MeetingApplication::yandex);
+  ASSERT_TRUE(reminder.panel());
+  EXPECT_EQ(reminder.panel()->window()->findChild<QLabel*>(QStringLiteral("detail"))->text(),
+            QStringLiteral("В Яндекс Браузере используется микрофон."));
+  EXPECT_TRUE(waitUntil([&] { return reminder.panel() == nullptr; }, 2000));
+  EXPECT_EQ(shell.started, 0);
+}
+
+TEST(MeetingReminderView, DetailTextPerApplication) {
+  EXPECT_EQ(MeetingReminderView::detailText(MeetingApplication::zoom), QStringLiteral("Похоже, начался созвон в Zoom."));
+  EXPECT_EQ(MeetingReminderView::detailText(MeetingApplication::telemost),
+            QStringLiteral("Похоже, начался созвон в Телемост."));
+  EXPECT_EQ(MeetingReminderView::detailText(MeetingApplication::yandex),
+            QStringLiteral("В Яндекс Браузере используется микрофон."));
+  EXPECT_EQ(MeetingReminderView::detailText(MeetingApplication::chrome), QStringLiteral("В Chrome используется микрофон."));
+  EXPECT_EQ(MeetingReminderView::detailText(MeetingApplication::safari), QStringLiteral("В Safari используется микрофон."));
+  EXPECT_EQ(MeetingReminderView::detailText(MeetingApplication::edge), QStringLiteral("В Edge используется микрофон."));
+  // The Linux browsers, once the catalog knows them.
+  for (const char* raw : {"chromium", "firefox"}) {
+    if (auto application = meetingApplicationFromRaw(raw)) {
+      const QString name = QString::fromUtf8(displayName(*application).data(), qsizetype(displayName(*application).size()));
+      EXPECT_EQ(MeetingReminderView::detailText(*application), QStringLiteral("В %1 используется микрофон.").arg(name));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,248 @@
+// Whole update cycles against the fake service: version A installed in a temporary data home,
+// the feed offers B. A good release is downloaded, verified, exchanged for A and relaunched;
+// every tampered release is refused with its code and leaves A installed, whole and working.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <filesystem>
+#include <fcntl.h>
+
+#include "app/tests/model_test_support.h"
+#include "app/updates/feed_updater.h"
+#include "app/updates/install_tree.h"
+#include "app/updates/release_updates.h"
+#include "cloud/bounded_desktop_transport.h"
+#include "core/unique_fd.h"
+#include "testing/fake_transcription_service.h"
+#include "testing/fake_update_feed.h"
+#include "testing/temp_directory.h"
+
+namespace talvo {
+namespace {
+
+using testing::FakeUpdateFeed;
+namespace fs = std::filesystem;
+
+struct AnsweringDriver : UpdateUserDriver {
+  bool accept = true;
+  int offers = 0;
+  std::vector<double> progress;
+  void offer(const AppcastItem&, std::function<void(bool)> decide) override {
+    ++offers;
+    // Answers later, from the event loop, as a click would.
+    QMetaObject::invokeMethod(qApp, [decide, accept = accept] { decide(accept); }, Qt::QueuedConnection);
+  }
+  void showProgress(double fraction) override { progress.push_back(fraction); }
+  void dismiss() override {}
+};
+
+// The id of a process that has already exited: the relaunch waits for nothing.
+int goneProcess() {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  return child;
+}
+
+class ReleaseUpdateFlowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { testing::ensureApplication(); }
+
+  void SetUp() override {
+    feed_.install(service_);
+    service_.start();
+    std::string path = home_.file("a.tar.gz");
+    testing::writeWholeFile(path, FakeUpdateFeed::programArchive("1.0.0", log_));
+    UniqueFd archive(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    InstallTree(root_).install(archive.get(), "1.0.0");
+    scriptA_ = testing::readWholeFile(root_ + "/bin/talvo");
+  }
+
+  std::unique_ptr<ReleaseUpdates> make() { return make(service_, feed_); }
+
+  // A production controller with the real updater, trusting `feed`'s key on `service`.
+  std::unique_ptr<ReleaseUpdates> make(testing::FakeTranscriptionService& service, FakeUpdateFeed& feed) {
+    UpdaterConfiguration configuration;
+    configuration.releaseChannel = "production";
+    configuration.service = {service.origin(), "t.me", service.caFile()};
+    configuration.feedUrl = service.origin() + UpdaterConfiguration::feedPath;
+    configuration.publicKey = feed.publicKey();
+    configuration.currentVersion = "1.0.0";
+    configuration.installRoot = root_;
+    configuration.executable = root_ + "/bin/talvo";
+    ReleaseUpdates::Environment environment;
+    environment.configuration = configuration;
+    environment.makeUpdater = [this, configuration](ReleaseUpdates& delegate) {
+      auto driver = std::make_unique<AnsweringDriver>();
+      driver_ = driver.get();
+      auto transport = std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration.service));
+      return std::make_unique<FeedUpdater>(delegate, configuration, transport, std::move(driver), goneProcess());
+    };
+    environment.now = [this] { return clock_; };
+    auto updates = std::make_unique<ReleaseUpdates>(false, [this] { return busy_; }, std::move(environment));
+    QObject::connect(updates.get(), &ReleaseUpdates::quitRequested, [this] { ++quits_; });
+    return updates;
+  }
+
+  static bool idle(const ReleaseUpdates& updates) { return !updates.lifecycle().checking; }
+
+  // Quiet check, then the user's update; returns once the cycle is over.
+  void checkAndOpen(ReleaseUpdates& updates) {
+    updates.check();
+    ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
+    ASSERT_EQ(updates.available(), QString("1.1.0"));
+    updates.open();
+    ASSERT_TRUE(updates.blocksRecording());
+    ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
+  }
+
+  void expectOnlyA() {
+    EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.0.0");
+    EXPECT_EQ(testing::readWholeFile(root_ + "/bin/talvo"), scriptA_);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(root_).parent_path()))
+      names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"app"});  // no staging, download or escaped file
+    EXPECT_FALSE(fs::exists(home_.file("escaped")));
+  }
+
+  testing::TempDirectory home_;
+  std::string root_ = home_.file("data/TALVO/app");
+  std::string log_ = home_.file("relaunched.log");
+  std::string scriptA_;
+  testing::FakeTranscriptionService service_;
+  FakeUpdateFeed feed_;
+  AnsweringDriver* driver_ = nullptr;
+  bool busy_ = false;
+  double clock_ = 1e6;
+  int quits_ = 0;
+};
+
+TEST_F(ReleaseUpdateFlowTest, UpdatesVerifiesExchangesAndRelaunchesIntoTheNewVersion) {
+  feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
+  feed_.publish("0.9.0", FakeUpdateFeed::programArchive("0.9.0", log_));
+  auto updates = make();
+  checkAndOpen(*updates);
+  EXPECT_FALSE(updates->lastCycleError()) << updates->lastCycleError()->what();
+  EXPECT_FALSE(updates->failure());
+  EXPECT_EQ(driver_->offers, 1);
+  ASSERT_FALSE(driver_->progress.empty());
+  EXPECT_DOUBLE_EQ(driver_->progress.back(), 1.0);
+  EXPECT_FALSE(updates->progress());  // over with the download
+  EXPECT_EQ(feed_.downloads(), 1);
+  EXPECT_EQ(quits_, 1);
+  EXPECT_TRUE(updates->blocksRecording());  // until the program is replaced
+  // The relaunched program is B, and A's tree is gone.
+  ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(log_); }, 10000));
+  EXPECT_EQ(testing::readWholeFile(log_), "1.1.0\n");
+  EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(fs::path(root_).parent_path()))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"app"});
+}
+
+TEST_F(ReleaseUpdateFlowTest, RelaunchWaitsForTheRecordingToEnd) {
+  feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
+  auto updates = make();
+  updates->check();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  updates->open();
+  // A recording that was already stopping when the update began keeps the relaunch waiting.
+  busy_ = true;
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
+  EXPECT_EQ(quits_, 0);
+  EXPECT_TRUE(updates->lifecycle().waitingForCapture);
+  EXPECT_TRUE(updates->blocksRecording());
+  updates->captureChanged();
+  EXPECT_EQ(quits_, 0);
+  busy_ = false;
+  updates->captureChanged();
+  EXPECT_EQ(quits_, 1);
+  ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(log_); }, 10000));
+  EXPECT_EQ(testing::readWholeFile(log_), "1.1.0\n");
+}
+
+TEST_F(ReleaseUpdateFlowTest, EveryTamperedReleaseIsRefusedAndAStaysInstalled) {
+  struct Case {
+    FakeUpdateFeed::Tamper tamper;
+    UpdateError::Domain domain;
+    int code;
+    bool downloads;
+  };
+  const std::vector<Case> cases = {
+      {FakeUpdateFeed::Tamper::badSignature, UpdateError::Domain::updater, UpdateError::archiveInvalid, true},
+      {FakeUpdateFeed::Tamper::wrongLength, UpdateError::Domain::updater, UpdateError::archiveInvalid, true},
+      {FakeUpdateFeed::Tamper::otherAddress, UpdateError::Domain::updates, UpdateError::archiveRefused, false},
+      {FakeUpdateFeed::Tamper::truncated, UpdateError::Domain::updater, UpdateError::downloadFailed, true},
+      {FakeUpdateFeed::Tamper::escapingTree, UpdateError::Domain::updater, UpdateError::installFailed, true},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(static_cast<int>(each.tamper));
+    FakeUpdateFeed feed;
+    testing::FakeTranscriptionService service;
+    feed.install(service);
+    service.start();
+    feed.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_), each.tamper);
+    auto owned = make(service, feed);
+    auto& updates = *owned;
+    updates.check();
+    ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
+    if (each.tamper == FakeUpdateFeed::Tamper::otherAddress) {
+      // Refused already by the quiet check, quietly: nothing offered, no text.
+      ASSERT_TRUE(updates.lastCycleError());
+      EXPECT_EQ(updates.lastCycleError()->code(), UpdateError::archiveRefused);
+      EXPECT_FALSE(updates.available());
+      EXPECT_FALSE(updates.failure());
+    } else {
+      ASSERT_EQ(updates.available(), QString("1.1.0"));
+      updates.open();
+      ASSERT_TRUE(testing::waitUntil([&] { return idle(updates); }));
+      ASSERT_TRUE(updates.lastCycleError());
+      EXPECT_EQ(updates.lastCycleError()->domain(), each.domain);
+      EXPECT_EQ(updates.lastCycleError()->code(), each.code) << updates.lastCycleError()->what();
+      EXPECT_EQ(updates.failure(), QString("Обновление не установлено. Попробуйте ещё раз."));
+    }
+    EXPECT_FALSE(updates.blocksRecording());
+    EXPECT_EQ(feed.downloads() > 0, each.downloads);
+    expectOnlyA();
+  }
+}
+
+TEST_F(ReleaseUpdateFlowTest, BadFeedsFailQuietlyInBackgroundAndVisiblyForTheUser) {
+  feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
+  auto updates = make();
+  updates->check();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  ASSERT_EQ(updates->available(), QString("1.1.0"));
+  feed_.setFeedDocument("<rss><channel><item>not closed");
+  clock_ += 21600;
+  updates->check();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  ASSERT_TRUE(updates->lastCycleError());
+  EXPECT_EQ(updates->lastCycleError()->code(), UpdateError::feedInvalid);
+  EXPECT_FALSE(updates->failure());
+  updates->open();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  EXPECT_EQ(updates->lastCycleError()->code(), UpdateError::feedInvalid);
+  EXPECT_TRUE(updates->failure());
+  EXPECT_EQ(feed_.downloads(), 0);
+  expectOnlyA();
+  // The user declining the offer is no failure.
+  feed_.setFeedDocument("");
+  driver_->accept = false;
+  updates->open();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  EXPECT_TRUE(updates->lastCycleError()->benign());
+  EXPECT_FALSE(updates->failure());
+  EXPECT_FALSE(updates->blocksRecording());
+  EXPECT_EQ(feed_.downloads(), 0);
+  expectOnlyA();
+}
+
+}  // namespace
+}  // namespace talvo

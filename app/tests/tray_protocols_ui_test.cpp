@@ -1,0 +1,219 @@
+// The tray icon and its panel on both kinds of tray a Linux desktop has: an XEmbed tray (trayer)
+// that reports the icon's geometry, and a StatusNotifierItem host (gtk-sni-tray-standalone with
+// its own watcher, as GNOME's AppIndicator extension, KDE Plasma and waybar work) that reports
+// none. In each the icon appears, and a real click on it opens the panel next to it; a second
+// click on the icon closes it through the icon's own action only.
+//
+// Qt picks the tray protocol once per process, so each test needs a process of its own (ctest
+// runs every test that way).
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProcess>
+#include <QScreen>
+#include <QSystemTrayIcon>
+
+#include "app/tests/ui_test_support.h"
+#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/status_icon_renderer.h"
+#include "app/ui/tray_anchor.h"
+#include "app/ui/tray_icon_revival.h"
+
+namespace talvo {
+namespace {
+
+using ui_test::settle;
+using ui_test::waitUntil;
+
+bool trayCreated = false;
+
+// What the program's shell does with the icon: toggle the panel on a click, anchored at the
+// icon when the tray says where it is, else at the click.
+struct TrayRig {
+  QSystemTrayIcon icon;
+  TrayIconRevival revival{&icon};
+  std::optional<QPoint> click;
+  std::unique_ptr<AnchoredMenuPanel> panel;
+  int activations = 0;
+
+  TrayRig() {
+    trayCreated = true;
+    StatusIconRenderer renderer;
+    icon.setIcon(QIcon(QPixmap::fromImage(renderer.image(false, {}, TrayLook{true, false, 2.0}))));
+    icon.setToolTip(QStringLiteral("TALVO"));
+    auto* content = new QLabel(QStringLiteral("панель"));
+    content->setFixedSize(320, 200);
+    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<MenuBarAnchor> {
+      if (auto anchor = TrayAnchor::fromIcon(icon)) return anchor;
+      if (click) return TrayAnchor::fromClick(*click);
+      return std::nullopt;
+    });
+    QObject::connect(&icon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason) {
+      ++activations;
+      if (panel->isVisible()) {
+        panel->close();
+      } else {
+        click = QCursor::pos();
+        panel->show(true);
+      }
+    });
+    icon.show();
+  }
+};
+
+void clickAt(QPoint p) {
+  QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(p.x()),
+                                                QString::number(p.y()), QStringLiteral("click"), QStringLiteral("1")});
+}
+
+bool ownsName(const QString& name) {
+  return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
+}
+
+TEST(TrayProtocols, XEmbedTrayShowsTheIconAndAClickOpensThePanelUnderIt) {
+  ui_test::app();
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs the test display";
+  if (ownsName(QStringLiteral("org.kde.StatusNotifierWatcher"))) GTEST_SKIP() << "a StatusNotifierItem host runs";
+  if (trayCreated) GTEST_SKIP() << "the tray protocol is already chosen in this process";
+  TrayRig rig;
+  ASSERT_TRUE(waitUntil([&] { return rig.icon.geometry().isValid() && rig.icon.geometry().y() >= 0 &&
+                                     rig.icon.geometry().width() > 0 && rig.icon.geometry().x() > 0; },
+                        5000))
+      << "the icon never got a place in the tray";
+  settle(200);
+  const QRect icon = rig.icon.geometry();
+  ASSERT_TRUE(TrayAnchor::fromIcon(rig.icon)) << "geometry " << icon.x() << "," << icon.y();
+
+  clickAt(icon.center());
+  ASSERT_TRUE(waitUntil([&] { return rig.panel->isVisible(); }, 3000));
+  waitUntil([&] { return rig.panel->window()->y() == icon.bottom() + 1 + 6; }, 1000);
+  const QRect frame = rig.panel->window()->geometry();
+  EXPECT_EQ(frame.top(), icon.bottom() + 1 + 6);
+  EXPECT_NEAR(frame.left() + rig.panel->arrowX(), icon.center().x(), 1.5);
+  ui_test::saveScreenshot(rig.panel->window(), QStringLiteral("tray-xembed-panel"));
+
+  clickAt(icon.center());  // the icon's action closes it; the closing rules leave it alone
+  EXPECT_TRUE(waitUntil([&] { return !rig.panel->isVisible(); }, 3000));
+  settle(300);
+  EXPECT_FALSE(rig.panel->isVisible());
+  EXPECT_EQ(rig.activations, 2);
+}
+
+TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
+  ui_test::app();
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs the test display";
+  if (trayCreated) GTEST_SKIP() << "the tray protocol is already chosen in this process";
+  QProcess host;
+  if (!ownsName(QStringLiteral("org.kde.StatusNotifierWatcher"))) {
+    // A bar at the bottom, icons at its right end; it brings its own watcher.
+    host.start(QStringLiteral("gtk-sni-tray-standalone"),
+               {QStringLiteral("--watcher"), QStringLiteral("--bottom"), QStringLiteral("--end"), QStringLiteral("--size"),
+                QStringLiteral("30")});
+    ASSERT_TRUE(host.waitForStarted());
+    ASSERT_TRUE(waitUntil([] { return ownsName(QStringLiteral("org.kde.StatusNotifierWatcher")); }, 15000));
+    settle(500);
+  }
+  {
+    TrayRig rig;
+    QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+                           QStringLiteral("org.kde.StatusNotifierWatcher"));
+    // Qt registers its item under a bus name carrying the process id.
+    // Watchers list an item by the bus name it registered with or by the unique name of the
+    // connection Qt opened for it: either way a name owned by this process.
+    const uint pid = static_cast<uint>(QCoreApplication::applicationPid());
+    ASSERT_TRUE(waitUntil([&] {
+      const QStringList items = watcher.property("RegisteredStatusNotifierItems").toStringList();
+      for (const QString& item : items) {
+        if (QDBusConnection::sessionBus().interface()->servicePid(item.section('/', 0, 0)).value() == pid) return true;
+      }
+      return false;
+    }, 10000)) << "the icon never registered with the watcher: "
+               << watcher.property("RegisteredStatusNotifierItems").toStringList().join(' ').toStdString();
+    EXPECT_FALSE(TrayAnchor::fromIcon(rig.icon)) << "this host reports no geometry";
+
+    // Find the host's bar and click the icon at its right end. The host lays its icons out after
+    // the registration; on a loaded machine that takes a while, so the click is repeated until the
+    // host answers it.
+    auto findIcon = []() -> std::optional<QPoint> {
+      QProcess search;
+      search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                               QStringLiteral("--class"), QStringLiteral("gtk-sni-tray")});
+      if (!search.waitForFinished(5000)) return std::nullopt;
+      const QStringList windows = QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+      if (windows.isEmpty()) return std::nullopt;
+      QProcess geometry;
+      geometry.start(QStringLiteral("xdotool"),
+                     {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windows.last()});
+      if (!geometry.waitForFinished(5000)) return std::nullopt;
+      QMap<QString, int> g;
+      for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        const auto parts = line.split('=');
+        if (parts.size() == 2) g[parts[0]] = parts[1].toInt();
+      }
+      return QPoint(g["X"] + g["WIDTH"] - 15, g["Y"] + g["HEIGHT"] / 2);
+    };
+    QPoint iconPoint;
+    for (int attempt = 0; attempt < 5 && !rig.panel->isVisible(); ++attempt) {
+      settle(500);
+      auto found = findIcon();
+      ASSERT_TRUE(found) << "no visible window of the host";
+      iconPoint = *found;
+      clickAt(iconPoint);
+      waitUntil([&] { return rig.panel->isVisible(); }, 2000);
+    }
+    ASSERT_TRUE(waitUntil([&] { return rig.panel->isVisible(); }, 5000)) << "no activation from the host";
+    // The window manager may take a moment to honour the position.
+    waitUntil([&] { return std::abs(rig.panel->window()->x() + rig.panel->arrowX() - iconPoint.x()) <= 1.5; }, 1000);
+    const QRect frame = rig.panel->window()->geometry();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_NEAR(frame.left() + rig.panel->arrowX(), iconPoint.x(), 1.5)
+        << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height() << " arrow "
+        << rig.panel->arrowX() << " click " << (rig.click ? rig.click->x() : -1) << "," << (rig.click ? rig.click->y() : -1)
+        << " icon " << iconPoint.x() << "," << iconPoint.y();
+    if (iconPoint.y() > screen.center().y()) {
+      EXPECT_LT(frame.bottom(), iconPoint.y());  // a bottom bar: the panel opens upward
+    } else {
+      EXPECT_GT(frame.top(), iconPoint.y());
+    }
+    ui_test::saveScreenshot(rig.panel->window(), QStringLiteral("tray-sni-panel"));
+    settle(300);
+    clickAt(iconPoint);
+    EXPECT_TRUE(waitUntil([&] { return !rig.panel->isVisible(); }, 3000)) << rig.activations << " activations";
+
+    // The tray goes away while the panel is open and comes back: nothing breaks, and the icon
+    // is registered with the new watcher (TrayIconRevival makes sure of it).
+    if (host.state() == QProcess::Running) {
+      rig.panel->show(true);
+      ASSERT_TRUE(rig.panel->isVisible());
+      host.terminate();
+      ASSERT_TRUE(host.waitForFinished(5000));
+      settle(300);
+      rig.panel->close();
+      host.start(QStringLiteral("gtk-sni-tray-standalone"),
+                 {QStringLiteral("--watcher"), QStringLiteral("--bottom"), QStringLiteral("--end"),
+                  QStringLiteral("--size"), QStringLiteral("30")});
+      ASSERT_TRUE(host.waitForStarted());
+      ASSERT_TRUE(waitUntil([] { return ownsName(QStringLiteral("org.kde.StatusNotifierWatcher")); }, 15000));
+      QDBusInterface fresh(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+                           QStringLiteral("org.kde.StatusNotifierWatcher"));
+      EXPECT_TRUE(waitUntil([&] {
+        for (const QString& item : fresh.property("RegisteredStatusNotifierItems").toStringList()) {
+          if (QDBusConnection::sessionBus().interface()->servicePid(item.section('/', 0, 0)).value() == pid) return true;
+        }
+        return false;
+      }, 10000)) << "the icon did not come back in the new tray";
+    }
+  }
+  if (host.state() == QProcess::Running) {
+    host.terminate();
+    if (!host.waitForFinished(3000)) host.kill();
+    host.waitForFinished();
+  }
+}
+
+}  // namespace
+}  // namespace talvo

@@ -1,0 +1,315 @@
+#include "app/ui/anchored_menu_panel.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <cmath>
+
+#include "app/ui/panel_style.h"
+#include "app/ui/x11_window_states.h"
+#include "core/menu_bar_bubble.h"
+#include "core/menu_bar_panel_placement.h"
+
+namespace talvo {
+
+// The window itself: draws the bubble behind the content and reports focus loss.
+class StatusPanelWindow : public QWidget {
+ public:
+  explicit StatusPanelWindow(std::function<void()> focusLost)
+      : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+        focusLost_(std::move(focusLost)) {
+    setObjectName(QStringLiteral("anchoredMenuPanel"));
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, MenuBarBubble::arrowDepth, 0, 0);
+    layout_->setSizeConstraint(QLayout::SetNoConstraint);
+  }
+
+  QVBoxLayout* contentLayout() const { return layout_; }
+
+  // Puts the window where the placement rules say. A window manager may still place a new
+  // window by its own policy when it maps it; the panel then moves back (a few times at most, so
+  // a manager that insists cannot make it loop).
+  void place(const QRect& frame) {
+    placed_ = frame;
+    corrections_ = 3;
+    setGeometry(frame);
+  }
+
+  void setBubble(MenuBarBubble bubble) {
+    const bool flipped = bubble.opening != bubble_.opening;
+    bubble_ = bubble;
+    if (flipped) {
+      const int depth = static_cast<int>(MenuBarBubble::arrowDepth);
+      layout_->setContentsMargins(0, bubble.opening == PanelOpening::downward ? depth : 0, 0,
+                                  bubble.opening == PanelOpening::upward ? depth : 0);
+    }
+    updateShape();
+    update();
+  }
+
+  QPainterPath bubblePath() const {
+    QPainterPath path;
+    for (const BubblePathElement& e : bubble_.outline(width(), height())) {
+      switch (e.kind) {
+        case BubblePathElement::Kind::moveTo: path.moveTo(e.point.x, e.point.y); break;
+        case BubblePathElement::Kind::lineTo: path.lineTo(e.point.x, e.point.y); break;
+        case BubblePathElement::Kind::quadTo: path.quadTo(e.control.x, e.control.y, e.point.x, e.point.y); break;
+        case BubblePathElement::Kind::close: path.closeSubpath(); break;
+      }
+    }
+    return path;
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (!compositing_) painter.fillRect(rect(), PanelStyle::surface);  // the mask cuts the corners
+    const QPainterPath path = bubblePath();
+    painter.fillPath(path, PanelStyle::surface);
+    QColor outline = PanelStyle::muted;
+    outline.setAlphaF(0.3);
+    QPen pen(outline, 1);
+    pen.setMiterLimit(10);
+    painter.strokePath(path, pen);
+  }
+
+  void resizeEvent(QResizeEvent*) override {
+    updateShape();
+    keepPlaced();
+  }
+
+  void moveEvent(QMoveEvent*) override { keepPlaced(); }
+
+  void changeEvent(QEvent* event) override {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow() && isVisible()) focusLost_();
+  }
+
+  void showEvent(QShowEvent*) override {
+    compositing_ = X11WindowStates::compositing();
+    updateShape();
+  }
+
+ private:
+  // Without a compositing manager transparency is black: cut the window to the bubble instead.
+  void updateShape() {
+    if (compositing_) {
+      clearMask();
+    } else {
+      setMask(QRegion(bubblePath().toFillPolygon().toPolygon()));
+    }
+  }
+
+  void keepPlaced() {
+    if (!isVisible() || placed_.isNull() || geometry() == placed_ || corrections_ <= 0) return;
+    --corrections_;
+    QTimer::singleShot(0, this, [this] {
+      if (isVisible() && geometry() != placed_) setGeometry(placed_);
+    });
+  }
+
+  std::function<void()> focusLost_;
+  QRect placed_;
+  int corrections_ = 0;
+  QVBoxLayout* layout_;
+  MenuBarBubble bubble_;
+  bool compositing_ = true;
+};
+
+AnchoredMenuPanel::AnchoredMenuPanel(QWidget* content, AnchorSource anchor, std::function<void()> didShow,
+                                     std::function<void()> didClose, QObject* parent)
+    : QObject(parent),
+      window_(new StatusPanelWindow([this] { focusLost(); })),
+      content_(content),
+      anchor_(std::move(anchor)),
+      didShow_(std::move(didShow)),
+      didClose_(std::move(didClose)) {
+  window_->contentLayout()->addWidget(content_);
+  // Layout changes of the content (posted to it or to the window holding it) re-measure the panel.
+  content_->installEventFilter(this);
+  window_->installEventFilter(this);
+  retry_.setInterval(showRetryMs);
+  connect(&retry_, &QTimer::timeout, this, [this] {
+    if (present(retryFocus_) || --attemptsLeft_ <= 0) retry_.stop();
+  });
+  watchScreens();
+  desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] {
+    QTimer::singleShot(0, this, [this] { close(); });
+  });
+}
+
+AnchoredMenuPanel::~AnchoredMenuPanel() {
+  retry_.stop();
+  if (filtering_) qApp->removeEventFilter(this);
+  delete window_;
+}
+
+QWidget* AnchoredMenuPanel::window() const { return window_; }
+bool AnchoredMenuPanel::isVisible() const { return window_->isVisible(); }
+
+ScreenRect AnchoredMenuPanel::toPlacement(const QRectF& r) {
+  return ScreenRect{r.x(), -(r.y() + r.height()), r.width(), r.height()};
+}
+
+QRectF AnchoredMenuPanel::fromPlacement(const ScreenRect& r) {
+  return QRectF(r.x, -(r.y + r.height), r.width, r.height);
+}
+
+void AnchoredMenuPanel::show(bool focus) {
+  retry_.stop();
+  if (present(focus)) return;
+  retryFocus_ = focus;
+  attemptsLeft_ = showAttempts;
+  retry_.start();
+}
+
+bool AnchoredMenuPanel::present(bool focus) {
+  if (!anchor_()) return false;
+  const bool wasVisible = window_->isVisible();
+  measure();
+  if (!position()) return false;
+  if (!wasVisible) {
+    window_->setAttribute(Qt::WA_ShowWithoutActivating, !focus);
+    window_->winId();  // the native window must exist to carry the panel states before mapping
+    X11WindowStates::markAsPanel(window_);
+  }
+  window_->show();
+  window_->raise();
+  if (focus) window_->activateWindow();
+  if (!filtering_) {
+    qApp->installEventFilter(this);
+    filtering_ = true;
+  }
+  if (!wasVisible && didShow_) didShow_();
+  return true;
+}
+
+void AnchoredMenuPanel::measure() {
+  content_->adjustSize();
+  const QSize hint = window_->contentLayout()->sizeHint();
+  if (hint.width() > 0 && hint.height() > 10) contentSize_ = hint;
+}
+
+bool AnchoredMenuPanel::position() {
+  lastAnchor_ = anchor_();
+  if (!lastAnchor_) {
+    close();
+    return false;
+  }
+  const ScreenRect frame = MenuBarPanelPlacement::frame(
+      lastAnchor_->rect, ScreenSize{contentSize_.width(), contentSize_.height()}, lastAnchor_->visibleFrame, gap,
+      lastAnchor_->opening);
+  if (!frame.isFinite()) {
+    close();
+    return false;
+  }
+  const double arrow = MenuBarPanelPlacement::arrowX(lastAnchor_->rect, frame);
+  if (std::abs(arrow - arrowX_) > 0.5 || !std::isfinite(arrowX_)) arrowX_ = std::isfinite(arrow) ? arrow : 180;
+  window_->setBubble(MenuBarBubble{arrowX_, lastAnchor_->opening});
+  window_->place(fromPlacement(frame).toAlignedRect());
+  return true;
+}
+
+void AnchoredMenuPanel::close() {
+  retry_.stop();
+  const bool wasVisible = window_->isVisible();
+  window_->hide();
+  if (filtering_) {
+    qApp->removeEventFilter(this);
+    filtering_ = false;
+  }
+  if (wasVisible && didClose_) didClose_();
+}
+
+std::optional<QRect> AnchoredMenuPanel::iconRect() const {
+  if (!lastAnchor_) return std::nullopt;
+  QRect rect = fromPlacement(lastAnchor_->rect).toAlignedRect();
+  // A click point stands for an icon of unknown size around it.
+  if (lastAnchor_->rect.width <= 0 || lastAnchor_->rect.height <= 0) {
+    rect = QRect(rect.topLeft() - QPoint(16, 16), QSize(32, 32));
+  }
+  return rect;
+}
+
+bool AnchoredMenuPanel::ownsWindow(QWidget* window) const {
+  for (QWidget* w = window; w; w = w->parentWidget()) {
+    if (w == window_) return true;
+  }
+  return false;
+}
+
+void AnchoredMenuPanel::focusLost() {
+  // Decided once the new active window is known.
+  QTimer::singleShot(0, this, [this] {
+    if (!window_->isVisible() || window_->isActiveWindow()) return;
+    if (keepOpen_ && keepOpen_()) return;
+    if (QApplication::activeModalWidget()) return;
+    if (QWidget* active = QApplication::activeWindow(); active && ownsWindow(active)) return;
+    if (auto icon = iconRect(); icon && icon->contains(QCursor::pos())) return;  // the icon's action decides
+    close();
+  });
+}
+
+void AnchoredMenuPanel::watchScreens() {
+  auto closeSoon = [this] { QTimer::singleShot(0, this, [this] { close(); }); };
+  auto watch = [this, closeSoon](QScreen* screen) {
+    connect(screen, &QScreen::geometryChanged, this, closeSoon);
+    connect(screen, &QScreen::availableGeometryChanged, this, closeSoon);
+  };
+  for (QScreen* screen : QGuiApplication::screens()) watch(screen);
+  connect(qApp, &QGuiApplication::screenAdded, this, [watch, closeSoon](QScreen* screen) {
+    watch(screen);
+    closeSoon();
+  });
+  connect(qApp, &QGuiApplication::screenRemoved, this, closeSoon);
+  connect(qApp, &QGuiApplication::primaryScreenChanged, this, closeSoon);
+}
+
+bool AnchoredMenuPanel::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched == content_ || watched == window_) && event->type() == QEvent::LayoutRequest) {
+    {
+      QTimer::singleShot(0, this, [this] {
+        const QSizeF before = contentSize_;
+        measure();
+        if ((std::abs(before.width() - contentSize_.width()) > 0.5 ||
+             std::abs(before.height() - contentSize_.height()) > 0.5) &&
+            window_->isVisible()) {
+          position();
+        }
+      });
+    }
+    return false;
+  }
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (key->key() == Qt::Key_Escape && widget && widget->window() == window_) {
+      close();
+      return true;
+    }
+    return false;
+  }
+  if (event->type() != QEvent::MouseButtonPress) return false;
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (!widget) return false;  // presses reach QWindows first and widgets after; judge the widget
+  const QPoint global = static_cast<QMouseEvent*>(event)->globalPosition().toPoint();
+  if (auto icon = iconRect(); icon && icon->contains(global)) return false;  // the icon toggles the panel
+  QWidget* target = widget->window();
+  if (ownsWindow(target)) return false;
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && target == modal) return false;
+  QTimer::singleShot(0, this, [this] { close(); });
+  return false;
+}
+
+}  // namespace talvo

@@ -1,0 +1,86 @@
+#pragma once
+// A dark bubble that hangs from the tray icon, hosting one content widget (the capture panel
+// or a meeting reminder). It is a frameless top-level window kept out of the taskbar and the
+// window switcher, above other windows and on every desktop; it sizes itself to its content,
+// keeps its arrow under the icon, and closes on a click elsewhere in the program, on Escape, on
+// losing focus (unless its own dialog is open), when screens change, when the user switches to
+// another virtual desktop and when the icon's anchor disappears. A click on the tray icon itself is left to the icon's own action.
+//
+//   hidden --show(): anchor found--> visible --close()/closing rule--> hidden
+//      \--no anchor yet: retry 10 × 0.1 s--/
+//
+// Anchors are in screen coordinates with y growing upwards (the placement rules' convention);
+// this class mirrors them into Qt's y-down desktop coordinates.
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "core/menu_bar_anchor.h"
+
+class QAbstractNativeEventFilter;
+class QWidget;
+
+namespace talvo {
+
+class StatusPanelWindow;
+
+class AnchoredMenuPanel : public QObject {
+  Q_OBJECT
+ public:
+  using AnchorSource = std::function<std::optional<MenuBarAnchor>()>;
+  static constexpr int showAttempts = 10;
+  static constexpr int showRetryMs = 100;
+  static constexpr double gap = 6;
+
+  // Takes ownership of `content`.
+  AnchoredMenuPanel(QWidget* content, AnchorSource anchor, std::function<void()> didShow = {},
+                    std::function<void()> didClose = {}, QObject* parent = nullptr);
+  ~AnchoredMenuPanel() override;
+
+  void show(bool focus);
+  void close();
+  bool isVisible() const;
+  // While this answers true (the content shows its own dialog), losing focus keeps the panel.
+  void setKeepOpenWhile(std::function<bool()> condition) { keepOpen_ = std::move(condition); }
+
+  QWidget* window() const;
+  double arrowX() const { return arrowX_; }
+  // The tray icon's rectangle in Qt's desktop coordinates (a small square around a click point).
+  std::optional<QRect> iconRect() const;
+
+  // Qt desktop coordinates <-> the placement rules' y-up coordinates.
+  static ScreenRect toPlacement(const QRectF& rect);
+  static QRectF fromPlacement(const ScreenRect& rect);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  bool present(bool focus);
+  bool position();
+  void measure();
+  void focusLost();
+  void watchScreens();
+  bool ownsWindow(QWidget* window) const;
+
+  StatusPanelWindow* window_;
+  QWidget* content_;
+  AnchorSource anchor_;
+  std::function<void()> didShow_;
+  std::function<void()> didClose_;
+  std::function<bool()> keepOpen_;
+  QTimer retry_;
+  int attemptsLeft_ = 0;
+  bool retryFocus_ = false;
+  bool filtering_ = false;
+  double arrowX_ = 180;
+  QSizeF contentSize_{360, 220};
+  std::optional<MenuBarAnchor> lastAnchor_;
+  std::unique_ptr<QAbstractNativeEventFilter> desktopSwitch_;
+};
+
+}  // namespace talvo

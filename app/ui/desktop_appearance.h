@@ -1,0 +1,31 @@
+#pragma once
+// What the desktop says about looks: whether it prefers a dark colour scheme and whether it has
+// animations turned off. Both are read through the desktop settings portal
+// (org.freedesktop.portal.Settings) when one runs, and follow its change signal; without a
+// portal the dark choice comes from the palette and animations count as on.
+#include <QDBusVariant>
+#include <QObject>
+#include <optional>
+
+namespace talvo {
+
+class DesktopAppearance : public QObject {
+  Q_OBJECT
+ public:
+  explicit DesktopAppearance(QObject* parent = nullptr);
+
+  bool prefersDark() const;
+  bool reduceMotion() const { return reduceMotion_; }
+
+ signals:
+  void changed();
+
+ private slots:
+  void settingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+
+ private:
+  std::optional<bool> portalDark_;
+  bool reduceMotion_ = false;
+};
+
+}  // namespace talvo

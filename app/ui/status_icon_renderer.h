@@ -1,0 +1,43 @@
+#pragma once
+// The tray icon's picture. Idle: the "talvo" logo, tinted for the tray's light or dark look.
+// Recording: up to seven level bars and a red dot, or only the dot when the desktop asks for
+// less motion or when drawing proved too slow (the shared StatusDrawingBudget). Images are
+// drawn at the screen's device-pixel ratio so they stay crisp.
+#include <QImage>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "core/status_drawing_budget.h"
+
+namespace talvo {
+
+struct TrayLook {
+  bool dark = true;            // the tray's background is dark: draw in white
+  bool reduceMotion = false;   // the desktop has animations off
+  double devicePixelRatio = 1.0;
+};
+
+class StatusIconRenderer {
+ public:
+  using Clock = std::function<double()>;  // monotonic seconds
+  static constexpr double idleSize = 19;
+
+  explicit StatusIconRenderer(QString logoName = QStringLiteral("talvo"), Clock clock = {});
+
+  // Null when the logo cannot be loaded (the shell shows a text title instead).
+  QImage image(bool recording, std::span<const float> values, const TrayLook& look);
+
+  const StatusDrawingBudget& budget() const { return *budget_; }
+
+ private:
+  QImage idleImage(const TrayLook& look);
+  QImage recordingImage(std::span<const float> values, const TrayLook& look);
+
+  QString logoName_;
+  Clock clock_;
+  std::shared_ptr<StatusDrawingBudget> budget_ = std::make_shared<StatusDrawingBudget>();
+};
+
+}  // namespace talvo

@@ -1,0 +1,26 @@
+#pragma once
+// Where the tray icon is on Linux. XEmbed trays report the icon's geometry; StatusNotifierItem
+// hosts (GNOME's AppIndicator extension, KDE Plasma, waybar) usually report none. Then the main
+// panel hangs from the point where the user just clicked the icon, and the reminder from the
+// edge of the screen that holds the panel bar.
+#include <QPoint>
+#include <QRect>
+#include <optional>
+
+#include "core/menu_bar_anchor.h"
+
+class QScreen;
+class QSystemTrayIcon;
+
+namespace talvo::TrayAnchor {
+
+// The icon's own rectangle when the tray reports a plausible one (in a bar at the top or the
+// bottom of its screen).
+std::optional<MenuBarAnchor> fromGeometry(const QRect& iconGeometry);
+std::optional<MenuBarAnchor> fromIcon(const QSystemTrayIcon& icon);
+// The point of the click that opened the panel, on the screen holding it.
+std::optional<MenuBarAnchor> fromClick(QPoint globalPosition);
+// The bar edge of `preferred`, else of the screen under the mouse, else of the primary screen.
+std::optional<MenuBarAnchor> reminderFallback(QScreen* preferred);
+
+}  // namespace talvo::TrayAnchor

@@ -1,0 +1,102 @@
+#include "app/ui/x11_window_states.h"
+
+#include <xcb/xcb.h>
+
+#include <QGuiApplication>
+#include <QWidget>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace talvo::X11WindowStates {
+namespace {
+
+xcb_connection_t* connection() {
+  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+  xcb_intern_atom_reply_t* reply =
+      xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+  if (!reply) return XCB_ATOM_NONE;
+  const xcb_atom_t result = reply->atom;
+  std::free(reply);
+  return result;
+}
+
+}  // namespace
+
+void markAsPanel(QWidget* window) {
+  xcb_connection_t* c = connection();
+  if (!c || !window) return;
+  const auto id = static_cast<xcb_window_t>(window->winId());
+  std::vector<xcb_atom_t> states;
+  for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_ABOVE",
+                           "_NET_WM_STATE_STICKY"}) {
+    if (xcb_atom_t a = atom(c, name); a != XCB_ATOM_NONE) states.push_back(a);
+  }
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+                      static_cast<uint32_t>(states.size()), states.data());
+  const uint32_t allDesktops = 0xFFFFFFFF;
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
+                      &allDesktops);
+  xcb_flush(c);
+}
+
+bool compositing() {
+  xcb_connection_t* c = connection();
+  if (!c) return true;
+  xcb_get_selection_owner_reply_t* reply =
+      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "_NET_WM_CM_S0")), nullptr);
+  if (!reply) return false;
+  const bool owned = reply->owner != XCB_NONE;
+  std::free(reply);
+  return owned;
+}
+
+namespace {
+
+class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
+ public:
+  DesktopSwitchWatcher(xcb_connection_t* c, std::function<void()> changed)
+      : root_(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root),
+        currentDesktop_(atom(c, "_NET_CURRENT_DESKTOP")),
+        changed_(std::move(changed)) {
+    // Qt already listens to the root window's property changes; make sure of it anyway.
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root_), nullptr);
+    if (attributes) {
+      const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+      std::free(attributes);
+      xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
+      xcb_flush(c);
+    }
+    qApp->installNativeEventFilter(this);
+  }
+  ~DesktopSwitchWatcher() override { qApp->removeNativeEventFilter(this); }
+
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t") return false;
+    auto* event = static_cast<xcb_generic_event_t*>(message);
+    if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return false;
+    auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
+    if (property->window == root_ && property->atom == currentDesktop_ && currentDesktop_ != XCB_ATOM_NONE) changed_();
+    return false;
+  }
+
+ private:
+  xcb_window_t root_;
+  xcb_atom_t currentDesktop_;
+  std::function<void()> changed_;
+};
+
+}  // namespace
+
+std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed) {
+  xcb_connection_t* c = connection();
+  if (!c) return nullptr;
+  return std::make_unique<DesktopSwitchWatcher>(c, std::move(changed));
+}
+
+}  // namespace talvo::X11WindowStates

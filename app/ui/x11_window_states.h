@@ -1,0 +1,22 @@
+#pragma once
+// X11 window properties Qt has no API for. A panel must stay out of the taskbar and the window
+// switcher and show on every virtual desktop; and without a compositing manager a translucent
+// window would show black corners, so the panel asks whether one runs.
+#include <QAbstractNativeEventFilter>
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+namespace talvo::X11WindowStates {
+
+// Sets _NET_WM_STATE (skip taskbar, skip pager, above, sticky) and _NET_WM_DESKTOP = all on the
+// widget's native window. Call while the window is not mapped; does nothing off X11.
+void markAsPanel(QWidget* window);
+// True when a compositing manager owns _NET_WM_CM_S0, or when not on X11 (Wayland composites).
+bool compositing();
+// Calls `changed` whenever the user switches to another virtual desktop (_NET_CURRENT_DESKTOP of
+// the root window changes). The returned object stops watching when destroyed. Null off X11.
+std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed);
+
+}  // namespace talvo::X11WindowStates

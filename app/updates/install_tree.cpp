@@ -1,0 +1,195 @@
+#include "app/updates/install_tree.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QProcess>
+
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "app/updates/update_error.h"
+#include "core/posix_file.h"
+
+namespace talvo {
+namespace {
+
+[[noreturn]] void refuse(const std::string& why) {
+  throw UpdateError(UpdateError::Domain::updater, UpdateError::installFailed, "update not installed: " + why);
+}
+
+std::string parentOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// The path's components; "." and empty ones dropped. Absolute paths and ".." are refused.
+std::vector<std::string> components(const char* pathname) {
+  if (pathname == nullptr || *pathname == '\0') refuse("entry without a name");
+  std::string path = pathname;
+  if (path[0] == '/') refuse("absolute path " + path);
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    auto end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") refuse("path leaving the tree " + path);
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = end + 1;
+  }
+  return parts;
+}
+
+// Opens (creating when missing) the directory `name` inside `parent`, never through a link.
+UniqueFd openDirectory(int parent, const std::string& name) {
+  if (mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) throwFileError(FileErrorKind::unknownWrite);
+  UniqueFd fd(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) refuse("a non-directory where a directory belongs: " + name);
+  return fd;
+}
+
+struct ArchiveReader {
+  archive* handle = archive_read_new();
+  ~ArchiveReader() { archive_read_free(handle); }
+};
+
+}  // namespace
+
+InstallTree::InstallTree(std::string root, std::uint64_t sizeCap) : root_(std::move(root)), sizeCap_(sizeCap) {
+  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+  if (root_.empty() || root_[0] != '/' || root_ == "/") throw std::invalid_argument("install root must be absolute");
+}
+
+void InstallTree::install(int archiveFd, const std::string& version) const {
+  std::string staging = unpack(archiveFd);
+  try {
+    check(staging, version);
+    exchange(staging);
+  } catch (...) {
+    removeTree(staging);
+    throw;
+  }
+}
+
+std::string InstallTree::unpack(int archiveFd) const {
+  const std::string parent = parentOf(root_);
+  posix_file::makeDirectories(parent);
+  std::string staging = parent + "/." + nameOf(root_) + "-staging-XXXXXX";
+  if (mkdtemp(staging.data()) == nullptr) throwFileError(FileErrorKind::unknownWrite);
+  try {
+    UniqueFd top(open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!top) throwFileError(FileErrorKind::unknownWrite);
+    ArchiveReader reader;
+    archive_read_support_filter_gzip(reader.handle);
+    archive_read_support_format_tar(reader.handle);
+    if (archive_read_open_fd(reader.handle, archiveFd, 64 * 1024) != ARCHIVE_OK)
+      refuse(std::string("unreadable archive: ") + archive_error_string(reader.handle));
+    std::uint64_t total = 0;
+    std::uint64_t entries = 0;
+    std::vector<char> buffer(64 * 1024);
+    archive_entry* entry = nullptr;
+    int status;
+    while ((status = archive_read_next_header(reader.handle, &entry)) == ARCHIVE_OK) {
+      if (++entries > maximumEntries) refuse("too many entries");
+      auto parts = components(archive_entry_pathname(entry));
+      const auto type = archive_entry_filetype(entry);
+      if (archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr ||
+          (type != AE_IFREG && type != AE_IFDIR))
+        refuse(std::string("entry that is not a file or directory: ") + archive_entry_pathname(entry));
+      if (parts.empty()) continue;  // the tree's own "./"
+      // Walk down from the staging directory, creating what is missing, one descriptor a step.
+      UniqueFd directory(dup(top.get()));
+      for (std::size_t i = 0; i + 1 < parts.size(); ++i) directory = openDirectory(directory.get(), parts[i]);
+      // Permission bits only (no set-id, no sticky bit, nothing for others to write).
+      const mode_t mode = archive_entry_perm(entry) & 0755;
+      if (type == AE_IFDIR) {
+        auto made = openDirectory(directory.get(), parts.back());
+        if (fchmod(made.get(), mode | 0700) != 0) throwFileError(FileErrorKind::unknownWrite);
+        continue;
+      }
+      if (archive_entry_size_is_set(entry) &&
+          static_cast<std::uint64_t>(archive_entry_size(entry)) > sizeCap_ - std::min(total, sizeCap_))
+        refuse("larger than the size cap");
+      UniqueFd file(openat(directory.get(), parts.back().c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode | 0600));
+      if (!file) {
+        if (errno == EEXIST) refuse("entry listed twice: " + std::string(archive_entry_pathname(entry)));
+        throwFileError(FileErrorKind::unknownWrite);
+      }
+      for (;;) {
+        la_ssize_t read = archive_read_data(reader.handle, buffer.data(), buffer.size());
+        if (read < 0) refuse(std::string("damaged archive: ") + archive_error_string(reader.handle));
+        if (read == 0) break;
+        total += static_cast<std::uint64_t>(read);
+        if (total > sizeCap_) refuse("larger than the size cap");
+        posix_file::writeAll(file.get(), buffer.data(), static_cast<std::size_t>(read));
+      }
+    }
+    if (status != ARCHIVE_EOF) refuse(std::string("damaged archive: ") + archive_error_string(reader.handle));
+    // Everything on disk before the tree can take the install's place.
+    if (syncfs(top.get()) != 0) throwFileError(FileErrorKind::unknownWrite);
+    return staging;
+  } catch (...) {
+    removeTree(staging);
+    throw;
+  }
+}
+
+void InstallTree::check(const std::string& tree, const std::string& version) {
+  const std::string program = tree + "/bin/talvo";
+  struct stat info {};
+  if (lstat(program.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & S_IXUSR) == 0)
+    refuse("bin/talvo missing or not executable");
+  const std::string answered = versionOf(program);
+  if (answered != version) refuse("bin/talvo is version \"" + answered + "\", expected " + version);
+}
+
+void InstallTree::exchange(const std::string& staging) const {
+  UniqueFd parent(open(parentOf(root_).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!parent) throwFileError(FileErrorKind::unknownWrite);
+  const std::string stagingName = nameOf(staging);
+  const std::string rootName = nameOf(root_);
+  if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_EXCHANGE) == 0) {
+    posix_file::syncDirectory(parent.get());
+    removeTree(staging);  // now the previous tree
+    return;
+  }
+  if (errno != ENOENT) throwFileError(FileErrorKind::unknownWrite);
+  // First install: nothing to exchange with.
+  if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_NOREPLACE) != 0)
+    throwFileError(FileErrorKind::unknownWrite);
+  posix_file::syncDirectory(parent.get());
+}
+
+std::string InstallTree::versionOf(const std::string& program) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::SeparateChannels);
+  process.setStandardInputFile(QProcess::nullDevice());
+  process.setStandardErrorFile(QProcess::nullDevice());
+  process.start(QString::fromStdString(program), {QStringLiteral("--version")});
+  if (!process.waitForFinished(10000)) {
+    process.kill();
+    process.waitForFinished(1000);
+    return {};
+  }
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return {};
+  QByteArray output = process.read(256);
+  auto line = output.left(output.indexOf('\n') < 0 ? output.size() : output.indexOf('\n'));
+  return line.trimmed().toStdString();
+}
+
+void InstallTree::removeTree(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);  // removes links themselves, never their targets
+}
+
+}  // namespace talvo

@@ -1,0 +1,50 @@
+#pragma once
+// The installed program's tree (<user data>/TALVO/app) and its replacement. A release archive
+// is unpacked into a fresh staging directory beside the tree, the staged program is checked,
+// and the two directories trade places in one renameat2(RENAME_EXCHANGE): at every moment the
+// install path names either the whole old tree or the whole new one. The old tree is removed
+// only after the exchange succeeded; any failure before it removes the staging directory and
+// leaves the installed tree untouched.
+//
+// Unpacking trusts nothing in the archive: only regular files and directories, relative paths
+// without "..", no links of any kind, created exclusively below the staging directory through
+// descriptors opened with O_NOFOLLOW, modes reduced to rwx bits, and a cap on the total size and
+// the number of entries.
+#include <cstdint>
+#include <string>
+
+namespace talvo {
+
+class InstallTree {
+ public:
+  static constexpr std::uint64_t defaultSizeCap = 1ULL << 30;  // 1 GiB unpacked
+  static constexpr std::uint64_t maximumEntries = 20000;
+
+  // `root`: absolute path of the install tree; its parent must exist or be creatable.
+  explicit InstallTree(std::string root, std::uint64_t sizeCap = defaultSizeCap);
+
+  const std::string& root() const noexcept { return root_; }
+  std::string executable() const { return root_ + "/bin/talvo"; }
+
+  // Unpacks, checks that bin/talvo is executable and answers --version with `version`, and
+  // swaps the result in. Throws UpdateError(installFailed) for a refused archive or a failed
+  // check, FileError for file-system failures (a full disk among them).
+  void install(int archiveFd, const std::string& version) const;
+
+  // The steps of install(), separately for tests.
+  std::string unpack(int archiveFd) const;                        // returns the staging path
+  static void check(const std::string& tree, const std::string& version);
+  void exchange(const std::string& staging) const;
+
+  // The trimmed first line that `program --version` prints (at most 256 bytes, 10 seconds).
+  static std::string versionOf(const std::string& program);
+
+  // Removes a directory tree without following links (best effort).
+  static void removeTree(const std::string& path);
+
+ private:
+  std::string root_;
+  std::uint64_t sizeCap_;
+};
+
+}  // namespace talvo

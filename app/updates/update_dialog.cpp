@@ -1,0 +1,100 @@
+#include "app/updates/update_dialog.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace talvo {
+
+UpdateDialog::UpdateDialog(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::WindowStaysOnTopHint),
+      title_(new QLabel(this)),
+      detail_(new QLabel(this)),
+      progress_(new QProgressBar(this)),
+      install_(new QPushButton(QStringLiteral("Установить"), this)),
+      later_(new QPushButton(QStringLiteral("Позже"), this)) {
+  setObjectName(QStringLiteral("updateDialog"));
+  setWindowTitle(QStringLiteral("Обновление TALVO"));
+  setFixedWidth(320);
+  // The panels' palette: surface, text, muted, accent, canvas.
+  setStyleSheet(QStringLiteral(
+      "#updateDialog { background: rgb(21,29,41); }"
+      "QLabel { color: rgb(243,246,251); }"
+      "QLabel#detail { color: rgb(175,188,203); }"
+      "QPushButton { border-radius: 10px; height: 36px; padding: 0 14px; font-weight: 600; }"
+      "QPushButton#install { background: rgb(167,165,255); color: rgb(11,16,24); }"
+      "QPushButton#later { background: rgb(32,43,59); color: rgb(243,246,251); }"
+      "QProgressBar { background: rgb(32,43,59); border: none; border-radius: 3px; height: 6px; }"
+      "QProgressBar::chunk { background: rgb(167,165,255); border-radius: 3px; }"));
+  setAttribute(Qt::WA_StyledBackground);
+  QFont font = title_->font();
+  font.setPointSizeF(font.pointSizeF() * 1.1);
+  font.setWeight(QFont::DemiBold);
+  title_->setFont(font);
+  detail_->setObjectName(QStringLiteral("detail"));
+  detail_->setWordWrap(true);
+  install_->setObjectName(QStringLiteral("install"));
+  later_->setObjectName(QStringLiteral("later"));
+  progress_->setRange(0, 1000);
+  progress_->setTextVisible(false);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(later_);
+  buttons->addWidget(install_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(16, 16, 16, 16);
+  layout->setSpacing(10);
+  layout->addWidget(title_);
+  layout->addWidget(detail_);
+  layout->addWidget(progress_);
+  layout->addLayout(buttons);
+  connect(install_, &QPushButton::clicked, this, [this] { answer(true); });
+  connect(later_, &QPushButton::clicked, this, [this] { answer(false); });
+}
+
+void UpdateDialog::offer(const AppcastItem& item, std::function<void(bool)> decide) {
+  decide_ = std::move(decide);
+  title_->setText(QStringLiteral("Доступна версия %1").arg(QString::fromStdString(item.displayVersion)));
+  detail_->setText(QStringLiteral("TALVO загрузит обновление, проверит его подпись и перезапустится."));
+  progress_->hide();
+  install_->show();
+  later_->show();
+  adjustSize();
+  show();
+  raise();
+  activateWindow();
+}
+
+void UpdateDialog::showProgress(double fraction) {
+  detail_->setText(QStringLiteral("Загрузка обновления…"));
+  install_->hide();
+  later_->hide();
+  progress_->show();
+  progress_->setValue(static_cast<int>(fraction * 1000));
+}
+
+void UpdateDialog::dismiss() {
+  decide_ = nullptr;
+  hide();
+}
+
+void UpdateDialog::answer(bool install) {
+  auto decide = std::move(decide_);
+  decide_ = nullptr;
+  if (install) {
+    showProgress(0);
+  } else {
+    hide();
+  }
+  if (decide) decide(install);
+}
+
+// Closing the window before answering declines the offer.
+void UpdateDialog::closeEvent(QCloseEvent* event) {
+  if (decide_) answer(false);
+  event->accept();
+}
+
+}  // namespace talvo

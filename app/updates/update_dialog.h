@@ -1,0 +1,40 @@
+#pragma once
+// The small dark window of a user-started update: it offers the found version, then shows the
+// download's progress until the updater dismisses it. Same colours as the panels.
+#include <QWidget>
+
+#include <functional>
+
+#include "app/updates/update_user_driver.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace talvo {
+
+class UpdateDialog : public QWidget, public UpdateUserDriver {
+  Q_OBJECT
+
+ public:
+  explicit UpdateDialog(QWidget* parent = nullptr);
+
+  void offer(const AppcastItem& item, std::function<void(bool install)> decide) override;
+  void showProgress(double fraction) override;
+  void dismiss() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void answer(bool install);
+
+  QLabel* title_;
+  QLabel* detail_;
+  QProgressBar* progress_;
+  QPushButton* install_;
+  QPushButton* later_;
+  std::function<void(bool)> decide_;
+};
+
+}  // namespace talvo
