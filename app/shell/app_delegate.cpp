@@ -205,6 +205,7 @@ void AppDelegate::showTrayWhenAvailable() {
     item_->setContextMenu(menu_.get());
     connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
     delete old;
+    shownImage_.reset();
     updateStatus(model_->recording(), noLevels);
   }
   item_->show();
@@ -250,18 +251,25 @@ void AppDelegate::openFromMenu() {
 
 void AppDelegate::updateStatus(bool recording, std::span<const float> values) {
   if (!item_) return;
-  lastRecording_ = recording;
   TrayLook look;
   look.dark = appearance_ == nullptr || appearance_->prefersDark();
   look.reduceMotion = appearance_ != nullptr && appearance_->reduceMotion();
   look.devicePixelRatio = qApp->devicePixelRatio();
   QImage image = statusRenderer_ ? statusRenderer_->image(recording, recording ? values : noLevels, look) : QImage();
-  if (!image.isNull()) {
-    item_->setIcon(QIcon(QPixmap::fromImage(image)));
-  } else {
-    item_->setIcon(textIcon(recording ? QStringLiteral("REC") : QStringLiteral("TALVO"), recording));
+  // The meter asks ten times a second; a frame like the last one costs the tray a repaint for
+  // nothing.
+  const bool same = shownImage_ && !image.isNull() && image == *shownImage_;
+  if (!same) {
+    if (!image.isNull()) {
+      item_->setIcon(QIcon(QPixmap::fromImage(image)));
+      shownImage_ = image;
+    } else {
+      item_->setIcon(textIcon(recording ? QStringLiteral("REC") : QStringLiteral("TALVO"), recording));
+      shownImage_.reset();
+    }
   }
-  item_->setToolTip(recording ? QStringLiteral("TALVO — идёт запись") : QStringLiteral("TALVO"));
+  const QString tip = recording ? QStringLiteral("TALVO — идёт запись") : QStringLiteral("TALVO");
+  if (item_->toolTip() != tip) item_->setToolTip(tip);
 }
 
 bool AppDelegate::captureBusy() const {

@@ -9,6 +9,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <QSystemTrayIcon>
@@ -101,7 +102,7 @@ class AppDelegate : public QObject {
   QElapsedTimer placementWait_;
   QRect undockedGeometry_;
   std::optional<QPoint> lastClick_;  // where the icon was last clicked
-  bool lastRecording_ = false;
+  std::optional<QImage> shownImage_;  // what the icon shows now
   bool quitRequested_ = false;   // a stop for quitting is under way
   bool quitWhenIdle_ = false;    // quit once the capture is neither starting nor stopping
   bool finished_ = false;

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -313,6 +314,25 @@ TEST_F(TalvoEndToEnd, ASecondLaunchOpensTheFirstPanelAndExits) {
   Talvo second(home.path(), *service, log());
   EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
   expectDriver("wait-text", {"Начать запись"});
+}
+
+TEST_F(TalvoEndToEnd, ALockedRecordingsFolderShowsTheAlertAndExits) {
+  // Another holder of the lock that the bus does not know (e.g. an instance on another session).
+  fs::create_directories(recordings());
+  chmod(home.file("data").c_str(), 0700);
+  chmod(home.file("data/TALVO").c_str(), 0700);
+  chmod(recordings().c_str(), 0700);
+  const std::string lockPath = recordings() + "/.instance.lock";
+  int lock = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+  launch();
+  expectDriver("wait-text", {"TALVO уже работает или папка записей недоступна."});
+  expectDriver("wait-text", {"Второй экземпляр не будет менять её записи."});
+  screenshot("locked");
+  expectDriver("press", {"OK"});
+  EXPECT_EQ(program->waitExit(10s), 0);
+  close(lock);
 }
 
 TEST_F(TalvoEndToEnd, PairingThenARecordingReachesTheServiceAndIsProcessed) {
