@@ -305,13 +305,18 @@ void PulseCaptureSource::cancelLookup() {
   }
 }
 
+// The end of an info lookup (its list's end, or an error): the operation is done.
+void PulseCaptureSource::lookupEnded() {
+  if (pendingLookup_ != nullptr) {
+    pa_operation_unref(pendingLookup_);
+    pendingLookup_ = nullptr;
+  }
+}
+
 void PulseCaptureSource::sourceInfoCallback(pa_context*, const pa_source_info* info, int eol, void* self) {
   auto* me = static_cast<PulseCaptureSource*>(self);
   if (eol != 0 || info == nullptr) {
-    if (me->pendingLookup_ != nullptr) {
-      pa_operation_unref(me->pendingLookup_);
-      me->pendingLookup_ = nullptr;
-    }
+    me->lookupEnded();
     return;
   }
   if (info->monitor_of_sink != PA_INVALID_INDEX) {
@@ -349,10 +354,7 @@ void PulseCaptureSource::defaultsChanged(const std::string& sink, const std::str
 void PulseCaptureSource::sinkInfoCallback(pa_context*, const pa_sink_info* info, int eol, void* self) {
   auto* me = static_cast<PulseCaptureSource*>(self);
   if (eol != 0 || info == nullptr) {
-    if (me->pendingLookup_ != nullptr) {
-      pa_operation_unref(me->pendingLookup_);
-      me->pendingLookup_ = nullptr;
-    }
+    me->lookupEnded();
     return;
   }
   if (info->monitor_source_name != nullptr) {

@@ -53,6 +53,7 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   static void sourceInfoCallback(pa_context* context, const pa_source_info* info, int eol, void* self);
   static void movedCallback(pa_stream* stream, void* self);
   void cancelLookup();
+  void lookupEnded();
   void contextLost() override;
   void defaultsChanged(const std::string& sink, const std::string& source) override;
   void moveTo(const std::string& sourceName);
