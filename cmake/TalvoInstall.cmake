@@ -43,8 +43,8 @@ set(CPACK_SOURCE_IGNORE_FILES "/build" "/\\\\.git/")
 include(CPack)
 
 # scripts/install run twice on a fresh data home: a production build installed, then upgraded
-# in place (slow: it makes its own production build).
-if(TARGET talvo)
+# in place (slow: it makes its own production build, so only in the plain build's run).
+if(TARGET talvo AND TALVO_SANITIZE STREQUAL "")
   add_test(NAME install_script
            COMMAND ${CMAKE_SOURCE_DIR}/app/tests/install_script_test.sh ${CMAKE_BINARY_DIR}/install-script-production)
   set_tests_properties(install_script PROPERTIES LABELS install_script TIMEOUT 3600)

@@ -1,5 +1,6 @@
 #include "testing/temp_directory.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -29,6 +30,18 @@ TempDirectory::~TempDirectory() {
                                    std::filesystem::perm_options::add, ignored);
   }
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::set<std::string> namesIn(const std::string& path) {
+  std::set<std::string> names;
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) throw std::runtime_error("cannot list " + path);
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.insert(name);
+  }
+  ::closedir(dir);
+  return names;
 }
 
 std::string readWholeFile(const std::string& path) {

@@ -81,10 +81,10 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
           return std::make_tuple(std::shared_ptr<Client>(), recovered, state);
         }
         client->queueCloud = std::make_shared<QueueDesktopCloud>(client->cloud);
-        client->queue = std::make_shared<DesktopUploadQueue>(directory, *client->queueCloud, queueClock);
         try {
+          client->queue = std::make_shared<DesktopUploadQueue>(directory, *client->queueCloud, queueClock);
           client->queue->recover();
-        } catch (...) {
+        } catch (...) {  // without a usable recordings directory the account still works
           recovered = false;
         }
         state.owner = client->cloud->owner();
@@ -92,7 +92,7 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
         state.info = client->cloud->info();
         state.pending = client->cloud->pending();
         try {
-          state.summary = client->queue->summary();
+          if (client->queue) state.summary = client->queue->summary();
         } catch (...) {
         }
         return std::make_tuple(client, recovered, state);

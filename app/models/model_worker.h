@@ -71,7 +71,13 @@ void runOnWorker(QObject* context, Work work, Done done) {
         }
         return outcome;
       });
-  future.then(context, [done = std::move(done)](WorkerOutcome<Value> outcome) mutable { done(std::move(outcome)); });
+  // A continuation attached to a future that has already finished runs at once, inside this
+  // call; the queued hop makes `done` always come later, from the event loop.
+  future.then(context, [context, done = std::move(done)](WorkerOutcome<Value> outcome) mutable {
+    QMetaObject::invokeMethod(
+        context, [done = std::move(done), outcome = std::move(outcome)]() mutable { done(std::move(outcome)); },
+        Qt::QueuedConnection);
+  });
 }
 
 }  // namespace talvo

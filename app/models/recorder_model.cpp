@@ -46,7 +46,11 @@ void releaseOnWorker(std::shared_ptr<NativeAudioCapture> engine) {
 
 QString RecorderModel::recordingDirectory(bool preview) {
   if (preview) return QDir::tempPath() + "/TALVO-UI-Preview/Recordings";
-  return QString::fromStdString(recordingsDirectory());
+  // Without the trailing "/": the upload queue refuses such a path, since Linux follows a link
+  // named that way even with O_NOFOLLOW.
+  QString directory = QString::fromStdString(recordingsDirectory());
+  while (directory.size() > 1 && directory.endsWith(QLatin1Char('/'))) directory.chop(1);
+  return directory;
 }
 
 RecorderModel::RecorderModel(bool preview, QObject* parent) : RecorderModel(Setup{}, preview, parent) {}
@@ -55,14 +59,15 @@ RecorderModel::RecorderModel(Setup setup, bool preview, QObject* parent) : QObje
   if (!setup_.permission) setup_.permission = std::make_shared<GrantedMicrophonePermission>();
   if (!setup_.captureFactory) setup_.captureFactory = pulseCapture;
   directory_ = setup_.directory.value_or(recordingDirectory(preview));
-  cloud_ = new CloudModel(directory_, setup_.cloud, this);
-  folder_ = new LocalRecordingFolder(directory_, setup_.folder, preview, this);
+  // Before the cloud model: its queue opens the directory on a worker right away.
   if (!preview) {
     try {
       posix_file::makeDirectories(directory_.toStdString());
     } catch (const std::exception&) {  // the instance lock created it already; a failure shows at start
     }
   }
+  cloud_ = new CloudModel(directory_, setup_.cloud, this);
+  folder_ = new LocalRecordingFolder(directory_, setup_.folder, preview, this);
 }
 
 RecorderModel::~RecorderModel() { releaseOnWorker(std::move(capture_)); }

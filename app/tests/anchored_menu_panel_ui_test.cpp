@@ -254,5 +254,18 @@ TEST_F(AnchoredPanelTest, ScreenChangeClosesThePanel) {
   EXPECT_EQ(counts.closed, 1);
 }
 
+TEST_F(AnchoredPanelTest, SwitchingToAnotherDesktopClosesThePanel) {
+  auto panel = make([&] { return topIcon(); });
+  panel->show(true);
+  ASSERT_TRUE(panel->isVisible());
+  auto setDesktop = [](int n) {
+    return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("set_desktop"), QString::number(n)});
+  };
+  if (setDesktop(1) != 0) GTEST_SKIP() << "the window manager has no second desktop";
+  EXPECT_TRUE(waitUntil([&] { return !panel->isVisible(); }));
+  EXPECT_EQ(counts.closed, 1);
+  setDesktop(0);
+}
+
 }  // namespace
 }  // namespace talvo

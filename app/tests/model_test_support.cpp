@@ -51,6 +51,18 @@ CloudModel::Setup ModelServiceRig::setup(std::shared_ptr<DeviceVaultStore> store
 
 FakeAccount ModelServiceRig::account() { return FakeAccount{"1001", "Алиса", "alice", {{"plan", "unlimited"}}}; }
 
+QStringList& recordStates(RecorderModel& model) {
+  auto* states = new QStringList;  // lives as long as the model
+  QObject::connect(&model, &QObject::destroyed, [states] { delete states; });
+  auto note = [&model, states] {
+    *states << QString("%1%2%3").arg(int(model.starting())).arg(int(model.recording())).arg(int(model.stopping()));
+  };
+  QObject::connect(&model, &RecorderModel::startingChanged, note);
+  QObject::connect(&model, &RecorderModel::recordingChanged, note);
+  QObject::connect(&model, &RecorderModel::stoppingChanged, note);
+  return *states;
+}
+
 void linkThroughModel(CloudModel& model, ModelServiceRig& rig) {
   ASSERT_TRUE(waitUntil([&] { return !model.preparing(); }));
   model.connect();

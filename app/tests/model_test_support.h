@@ -8,7 +8,10 @@
 
 #include <QUrl>
 
+#include <QStringList>
+
 #include "app/models/cloud_model.h"
+#include "app/models/recorder_model.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
 #include "testing/temp_directory.h"
@@ -47,6 +50,10 @@ struct ModelServiceRig {
 
   static FakeAccount account();  // "1001", "Алиса", @alice, unlimited
 };
+
+// The recorder's flags at every change, as "<starting><recording><stopping>" ("110": starting
+// and recording both set).
+QStringList& recordStates(RecorderModel& model);
 
 // Drives a model through connect → approval → confirm until it is connected.
 void linkThroughModel(CloudModel& model, ModelServiceRig& rig);

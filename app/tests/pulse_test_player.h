@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -143,6 +144,32 @@ class PulseTestPlayer {
   pa_context* context_ = nullptr;
   std::vector<pa_stream*> streams_;
 };
+
+// The variable's value, or `fallback` when it is not set.
+inline std::string envOr(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : fallback;
+}
+
+inline bool soundServerReachable() {
+  try {
+    PulseTestPlayer probe;
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Skips the test without a sound server, or fails it where real components are required.
+#define REQUIRE_SOUND_SERVER()                                                          \
+  do {                                                                                  \
+    if (!::talvo::testing::soundServerReachable()) {                                    \
+      if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) {                    \
+        FAIL() << "no sound server reachable (run through scripts/with-desktop-env)";  \
+      }                                                                                 \
+      GTEST_SKIP() << "no sound server";                                                \
+    }                                                                                   \
+  } while (false)
 
 // Power of `frequency` in samples[first, first + count) (Goertzel).
 inline double tonePower(const std::vector<std::int16_t>& samples, std::size_t first, std::size_t count,

@@ -29,29 +29,7 @@ using testing::ModelServiceRig;
 using testing::PulseTestPlayer;
 using testing::waitUntil;
 
-std::string envOr(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : fallback;
-}
-
-bool soundServerReachable() {
-  try {
-    PulseTestPlayer probe;
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-#define REQUIRE_SOUND_SERVER()                                                          \
-  do {                                                                                  \
-    if (!soundServerReachable()) {                                                      \
-      if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) {                    \
-        FAIL() << "no sound server reachable (run through scripts/with-desktop-env)";  \
-      }                                                                                 \
-      GTEST_SKIP() << "no sound server";                                                \
-    }                                                                                   \
-  } while (false)
+using testing::envOr;
 
 RecorderModel::CaptureFactory onServer(const std::string& address) {
   return [address](NativeAudioCapture::MainThreadPoster post) {
@@ -94,13 +72,7 @@ TEST_F(RecorderModelSound, ARecordingGoesFromTheButtonToAFinishedTranscriptionJo
   testing::linkThroughModel(model->cloud(), rig);
   rig.runs.setJobDelay(std::chrono::milliseconds(0));
 
-  QStringList states;  // starting, recording, stopping at every change
-  auto note = [&] {
-    states << QString("%1%2%3").arg(int(model->starting())).arg(int(model->recording())).arg(int(model->stopping()));
-  };
-  QObject::connect(model.get(), &RecorderModel::startingChanged, note);
-  QObject::connect(model.get(), &RecorderModel::recordingChanged, note);
-  QObject::connect(model.get(), &RecorderModel::stoppingChanged, note);
+  const QStringList& states = testing::recordStates(*model);
   std::atomic<int> trayUpdates = 0;
   model->onStatusLevels = [&](const std::vector<float>&) { trayUpdates++; };
 

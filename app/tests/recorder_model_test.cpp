@@ -35,6 +35,7 @@ struct FakeEngines {
   std::vector<Made> made;
   std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
   std::exception_ptr startError;
+  std::atomic<std::uint64_t> freeSpace = std::uint64_t{1} << 40;
 
   RecorderModel::CaptureFactory factory() {
     return [this](NativeAudioCapture::MainThreadPoster post) {
@@ -44,7 +45,7 @@ struct FakeEngines {
       Made entry{computer.get(), microphone.get(), nullptr};
       auto engine = std::make_unique<NativeAudioCapture>(
           std::move(computer), std::move(microphone), clock,
-          [](const std::string&) { return std::optional<std::uint64_t>(std::uint64_t{1} << 40); }, std::move(post),
+          [this](const std::string&) { return std::optional<std::uint64_t>(freeSpace.load()); }, std::move(post),
           NativeAudioCapture::Options{false, 21600});
       entry.engine = engine.get();
       std::lock_guard lock(mutex);
@@ -112,13 +113,7 @@ class RecorderModelTest : public ::testing::Test {
 
 TEST_F(RecorderModelTest, ARecordingPassesThroughEveryStateAndIsHandedToTheQueue) {
   make();
-  QStringList states;  // starting, recording, stopping at every change
-  auto note = [&] {
-    states << QString("%1%2%3").arg(int(model->starting())).arg(int(model->recording())).arg(int(model->stopping()));
-  };
-  QObject::connect(model.get(), &RecorderModel::startingChanged, note);
-  QObject::connect(model.get(), &RecorderModel::recordingChanged, note);
-  QObject::connect(model.get(), &RecorderModel::stoppingChanged, note);
+  const QStringList& states = testing::recordStates(*model);
 
   model->start();
   model->start();  // a quick second press starts nothing more
@@ -178,6 +173,25 @@ TEST_F(RecorderModelTest, AnEngineThatFailsToStartShowsItsTextAndTheReservationI
   ASSERT_EQ(listing.items.size(), 1u);
   EXPECT_TRUE(listing.items.front().interrupted);
   EXPECT_NE(listing.items.front().state, "capturing");
+}
+
+TEST_F(RecorderModelTest, AFullDiskRefusesTheStartWithItsTextAndLosesNothing) {
+  make();
+  startRecording();
+  feed();
+  const auto earlier = model->saved();
+  bool done = false;
+  model->stop(std::nullopt, [&] { done = true; });
+  ASSERT_TRUE(waitUntil([&] { return done; }));
+  const std::string bytes = testing::readWholeFile(earlier->toStdString());
+
+  engines.freeSpace = 1 << 20;
+  model->start();
+  ASSERT_TRUE(waitUntil([&] { return !model->starting(); }));
+  EXPECT_FALSE(model->recording());
+  EXPECT_EQ(model->captureWarning(), "Недостаточно свободного места для записи.");
+  EXPECT_EQ(testing::readWholeFile(earlier->toStdString()), bytes);  // the earlier recording is untouched
+  EXPECT_EQ(record(idOf(earlier)).state, "recorded");
 }
 
 TEST_F(RecorderModelTest, AFailureWhileRecordingStopsItAsInterrupted) {

@@ -21,6 +21,7 @@
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/tray_anchor.h"
+#include "app/ui/tray_icon_revival.h"
 
 namespace talvo {
 namespace {
@@ -34,6 +35,7 @@ bool trayCreated = false;
 // icon when the tray says where it is, else at the click.
 struct TrayRig {
   QSystemTrayIcon icon;
+  TrayIconRevival revival{&icon};
   std::optional<QPoint> click;
   std::unique_ptr<AnchoredMenuPanel> panel;
   int activations = 0;
@@ -183,7 +185,7 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
     EXPECT_TRUE(waitUntil([&] { return !rig.panel->isVisible(); }, 3000)) << rig.activations << " activations";
 
     // The tray goes away while the panel is open and comes back: nothing breaks, and the icon
-    // is registered with the new watcher.
+    // is registered with the new watcher (TrayIconRevival makes sure of it).
     if (host.state() == QProcess::Running) {
       rig.panel->show(true);
       ASSERT_TRUE(rig.panel->isVisible());

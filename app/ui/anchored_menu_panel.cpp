@@ -1,5 +1,6 @@
 #include "app/ui/anchored_menu_panel.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -143,6 +144,9 @@ AnchoredMenuPanel::AnchoredMenuPanel(QWidget* content, AnchorSource anchor, std:
     if (present(retryFocus_) || --attemptsLeft_ <= 0) retry_.stop();
   });
   watchScreens();
+  desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] {
+    QTimer::singleShot(0, this, [this] { close(); });
+  });
 }
 
 AnchoredMenuPanel::~AnchoredMenuPanel() {

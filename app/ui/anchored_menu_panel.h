@@ -3,8 +3,8 @@
 // or a meeting reminder). It is a frameless top-level window kept out of the taskbar and the
 // window switcher, above other windows and on every desktop; it sizes itself to its content,
 // keeps its arrow under the icon, and closes on a click elsewhere in the program, on Escape, on
-// losing focus (unless its own dialog is open), when screens change and when the icon's anchor
-// disappears. A click on the tray icon itself is left to the icon's own action.
+// losing focus (unless its own dialog is open), when screens change, when the user switches to
+// another virtual desktop and when the icon's anchor disappears. A click on the tray icon itself is left to the icon's own action.
 //
 //   hidden --show(): anchor found--> visible --close()/closing rule--> hidden
 //      \--no anchor yet: retry 10 × 0.1 s--/
@@ -16,10 +16,12 @@
 #include <QRect>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "core/menu_bar_anchor.h"
 
+class QAbstractNativeEventFilter;
 class QWidget;
 
 namespace talvo {
@@ -78,6 +80,7 @@ class AnchoredMenuPanel : public QObject {
   double arrowX_ = 180;
   QSizeF contentSize_{360, 220};
   std::optional<MenuBarAnchor> lastAnchor_;
+  std::unique_ptr<QAbstractNativeEventFilter> desktopSwitch_;
 };
 
 }  // namespace talvo

@@ -55,4 +55,48 @@ bool compositing() {
   return owned;
 }
 
+namespace {
+
+class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
+ public:
+  DesktopSwitchWatcher(xcb_connection_t* c, std::function<void()> changed)
+      : root_(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root),
+        currentDesktop_(atom(c, "_NET_CURRENT_DESKTOP")),
+        changed_(std::move(changed)) {
+    // Qt already listens to the root window's property changes; make sure of it anyway.
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root_), nullptr);
+    if (attributes) {
+      const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
+      std::free(attributes);
+      xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
+      xcb_flush(c);
+    }
+    qApp->installNativeEventFilter(this);
+  }
+  ~DesktopSwitchWatcher() override { qApp->removeNativeEventFilter(this); }
+
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t") return false;
+    auto* event = static_cast<xcb_generic_event_t*>(message);
+    if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return false;
+    auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
+    if (property->window == root_ && property->atom == currentDesktop_ && currentDesktop_ != XCB_ATOM_NONE) changed_();
+    return false;
+  }
+
+ private:
+  xcb_window_t root_;
+  xcb_atom_t currentDesktop_;
+  std::function<void()> changed_;
+};
+
+}  // namespace
+
+std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed) {
+  xcb_connection_t* c = connection();
+  if (!c) return nullptr;
+  return std::make_unique<DesktopSwitchWatcher>(c, std::move(changed));
+}
+
 }  // namespace talvo::X11WindowStates

@@ -2,6 +2,10 @@
 // X11 window properties Qt has no API for. A panel must stay out of the taskbar and the window
 // switcher and show on every virtual desktop; and without a compositing manager a translucent
 // window would show black corners, so the panel asks whether one runs.
+#include <QAbstractNativeEventFilter>
+#include <functional>
+#include <memory>
+
 class QWidget;
 
 namespace talvo::X11WindowStates {
@@ -11,5 +15,8 @@ namespace talvo::X11WindowStates {
 void markAsPanel(QWidget* window);
 // True when a compositing manager owns _NET_WM_CM_S0, or when not on X11 (Wayland composites).
 bool compositing();
+// Calls `changed` whenever the user switches to another virtual desktop (_NET_CURRENT_DESKTOP of
+// the root window changes). The returned object stops watching when destroyed. Null off X11.
+std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed);
 
 }  // namespace talvo::X11WindowStates

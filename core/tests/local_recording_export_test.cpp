@@ -19,20 +19,11 @@ namespace talvo {
 namespace {
 
 using testing::fileErrorKindOf;
+using testing::namesIn;
 using testing::readWholeFile;
 using testing::TempDirectory;
 using testing::writeWholeFile;
 
-std::set<std::string> namesIn(const std::string& path) {
-  std::set<std::string> names;
-  DIR* dir = ::opendir(path.c_str());
-  while (dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.insert(name);
-  }
-  ::closedir(dir);
-  return names;
-}
 
 class LocalRecordingExportTest : public ::testing::Test {
  protected:

@@ -1,0 +1,58 @@
+// The install dialog: one answer per offer, closing it declines, progress replaces the buttons.
+#include "app/updates/update_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "app/tests/ui_test_support.h"
+
+namespace talvo {
+namespace {
+
+AppcastItem release() { return {"1.4.0", "1.4.0", "https://talvo.pro/desktop-downloads/x.tar.gz", 1, ""}; }
+
+TEST(UpdateDialog, InstallAnswersOnceAndShowsProgress) {
+  ui_test::app();
+  UpdateDialog dialog;
+  std::vector<bool> answers;
+  dialog.offer(release(), [&](bool install) { answers.push_back(install); });
+  ASSERT_TRUE(ui_test::waitUntil([&] { return dialog.isVisible(); }));
+  ui_test::saveScreenshot(&dialog, QStringLiteral("update_dialog_offer"));
+  auto* install = dialog.findChild<QPushButton*>(QStringLiteral("install"));
+  ASSERT_NE(install, nullptr);
+  install->click();
+  install->click();  // a second click (the button is gone by then) answers nothing more
+  EXPECT_EQ(answers, std::vector<bool>{true});
+  dialog.showProgress(0.42);
+  auto* progress = dialog.findChild<QProgressBar*>();
+  ASSERT_NE(progress, nullptr);
+  EXPECT_TRUE(progress->isVisible());
+  EXPECT_FALSE(install->isVisible());
+  EXPECT_EQ(progress->value(), 420);
+  ui_test::saveScreenshot(&dialog, QStringLiteral("update_dialog_progress"));
+  dialog.dismiss();
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(UpdateDialog, LaterOrClosingTheWindowDeclines) {
+  ui_test::app();
+  UpdateDialog dialog;
+  std::vector<bool> answers;
+  dialog.offer(release(), [&](bool install) { answers.push_back(install); });
+  dialog.findChild<QPushButton*>(QStringLiteral("later"))->click();
+  EXPECT_EQ(answers, std::vector<bool>{false});
+  EXPECT_FALSE(dialog.isVisible());
+  dialog.offer(release(), [&](bool install) { answers.push_back(install); });
+  dialog.close();
+  EXPECT_EQ(answers, (std::vector<bool>{false, false}));
+  // Dismissed by the updater (the cycle ended elsewhere): no answer is owed any more.
+  dialog.offer(release(), [&](bool install) { answers.push_back(install); });
+  dialog.dismiss();
+  dialog.close();
+  EXPECT_EQ(answers.size(), 2u);
+}
+
+}  // namespace
+}  // namespace talvo
