@@ -30,6 +30,7 @@
 #include "app/ui/meeting_reminder_panel.h"
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/tray_anchor.h"
+#include "app/ui/tray_icon_revival.h"
 #include "app/updates/release_updates.h"
 #include "core/native_product.h"
 
@@ -93,8 +94,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   QAction* quit = menu_->addAction(QStringLiteral("Выйти"));
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
-  item_->setContextMenu(menu_.get());
-  connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
+  wireItem();
   // 8. The icon follows the recording flag.
   statusSubscription_ = connect(model_, &RecorderModel::recordingChanged, this, [this] {
     updateStatus(model_->recording(), noLevels);
@@ -202,8 +202,7 @@ void AppDelegate::showTrayWhenAvailable() {
     // The tray protocol is chosen when the icon is made: make it again now that a tray exists.
     QSystemTrayIcon* old = item_;
     item_ = new QSystemTrayIcon(this);
-    item_->setContextMenu(menu_.get());
-    connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
+    wireItem();
     delete old;
     shownImage_.reset();
     updateStatus(model_->recording(), noLevels);
@@ -214,6 +213,13 @@ void AppDelegate::showTrayWhenAvailable() {
   // (StatusNotifierItem) get the panel at the bar's edge once the wait is over.
   placementWait_.start();
   openWhenPlaced();
+}
+
+void AppDelegate::wireItem() {
+  item_->setContextMenu(menu_.get());
+  connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
+  // A StatusNotifierItem tray that restarts must be told about the icon again.
+  new TrayIconRevival(item_, item_);
 }
 
 void AppDelegate::openWhenPlaced() {

@@ -72,6 +72,7 @@ class AppDelegate : public QObject {
  private:
   bool passGate();
   void showTrayWhenAvailable();
+  void wireItem();
   void openWhenPlaced();
   void activated(QSystemTrayIcon::ActivationReason reason);
   bool captureBusy() const;
