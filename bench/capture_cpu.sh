@@ -6,6 +6,9 @@
 # All three record the same sources at the same time while tones play into both. CPU is user +
 # system seconds of each process, scaled to one minute of recording; the server's own
 # resampling is not counted. talvo-capture's resident memory is sampled every 10 s.
+# The other recorders name the default output's monitor (PipeWire's server does not know
+# @DEFAULT_MONITOR@) and ask for 0.1 s fragments like talvo-capture (PipeWire otherwise hands
+# out 2 s blocks, which costs less and is not what a live recorder can use).
 #
 #   scripts/with-desktop-env bench/capture_cpu.sh [SECONDS] [BUILD_DIR]     (defaults: 60, build)
 set -euo pipefail
@@ -42,11 +45,13 @@ timed() {  # timed NAME COMMAND... : CPU seconds (user sys) and max RSS (KB) int
 
 mkdir -m 700 "$work/talvo"
 timed talvo "$capture" "$seconds" "$work/talvo" & talvo=$!
-timed ffmpeg ffmpeg -nostdin -hide_banner -loglevel error -f pulse -i @DEFAULT_MONITOR@ -f pulse -i @DEFAULT_SOURCE@ \
+monitor=$(pactl info | sed -n 's/^Default Sink: //p').monitor
+timed ffmpeg ffmpeg -nostdin -hide_banner -loglevel error -f pulse -fragment_size 19200 -i "$monitor" \
+  -f pulse -fragment_size 19200 -i @DEFAULT_SOURCE@ \
   -filter_complex "amix=inputs=2:duration=shortest" -ar 16000 -ac 1 -c:a pcm_s16le -t "$seconds" -y "$work/ffmpeg.wav" & ffmpeg=$!
-timed parecord1 timeout -s INT "$seconds" parecord -d @DEFAULT_MONITOR@ --rate=16000 --channels=1 --format=s16le \
+timed parecord1 timeout -s INT "$seconds" parecord --latency-msec=100 -d "$monitor" --rate=16000 --channels=1 --format=s16le \
   --file-format=wav "$work/monitor.wav" & p1=$!
-timed parecord2 timeout -s INT "$seconds" parecord -d @DEFAULT_SOURCE@ --rate=16000 --channels=1 --format=s16le \
+timed parecord2 timeout -s INT "$seconds" parecord --latency-msec=100 -d @DEFAULT_SOURCE@ --rate=16000 --channels=1 --format=s16le \
   --file-format=wav "$work/microphone.wav" & p2=$!
 
 # talvo-capture's resident memory over the run
@@ -70,7 +75,7 @@ per_minute() { awk -v c="$1" -v s="$seconds" 'BEGIN{printf "%.3f", c * 60 / s}';
 talvo_cpu=$(cpu talvo)
 ffmpeg_cpu=$(cpu ffmpeg)
 parec_cpu=$(awk -v a="$(cpu parecord1)" -v b="$(cpu parecord2)" -v c="$(cpu sox)" 'BEGIN{printf "%.3f", a + b + c}')
-echo "recording: $seconds s; CPU seconds per minute of recording (user+sys); max RSS"
+echo "server: $(pactl info | sed -n 's/^Server Name: //p'); recording: $seconds s; CPU seconds per minute of recording (user+sys); max RSS"
 printf "  talvo-capture          %s  (%s s)  %s KB\n" "$(per_minute "$talvo_cpu")" "$talvo_cpu" "$(rss talvo)"
 printf "  ffmpeg amix            %s  (%s s)  %s KB\n" "$(per_minute "$ffmpeg_cpu")" "$ffmpeg_cpu" "$(rss ffmpeg)"
 printf "  2× parecord + sox -m   %s  (%s s)\n" "$(per_minute "$parec_cpu")" "$parec_cpu"

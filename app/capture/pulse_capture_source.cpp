@@ -20,6 +20,9 @@ constexpr std::size_t deliveryFrames = rate / 10;
 // A backlog read in one go is delivered in pieces of at most one second.
 constexpr std::size_t maximumDeliveryFrames = rate;
 constexpr double startTimeoutSeconds = 5;
+// How often the device latency is asked for (one server round trip each): often enough that
+// the average is not led by a few readings of a latency that moves in a sawtooth.
+constexpr double timingIntervalSeconds = 0.25;
 
 }  // namespace
 
@@ -135,6 +138,11 @@ void PulseCaptureSource::stop() noexcept {
 void PulseCaptureSource::release() {
   context_->removeListener(this);
   cancelLookup();
+  if (pendingTiming_ != nullptr) {
+    pa_operation_cancel(pendingTiming_);
+    pa_operation_unref(pendingTiming_);
+    pendingTiming_ = nullptr;
+  }
   if (stream_ != nullptr) {
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
@@ -197,6 +205,9 @@ void PulseCaptureSource::readCallback(pa_stream* stream, size_t, void* self) {
   if (me->segments_.empty()) {
     return;
   }
+  if (me->stamping_ == Stamping::blockDuration) {
+    me->requestTimingInfo(now);
+  }
   me->origin_ = latencyOrigin ? *latencyOrigin : me->arrivals_.update(now, me->framesRead_);
   for (const Segment& segment : me->segments_) {
     if (!me->pending_.empty() &&
@@ -220,14 +231,38 @@ void PulseCaptureSource::resetTiming() {
     deliverPending();
   }
   arrivals_.reset();
+  latency_.reset();
   framesRead_ = 0;
+}
+
+void PulseCaptureSource::requestTimingInfo(double now) {
+  if (pendingTiming_ != nullptr || now - lastTimingRequest_ < timingIntervalSeconds) {
+    return;
+  }
+  lastTimingRequest_ = now;
+  pendingTiming_ = pa_stream_update_timing_info(stream_, &PulseCaptureSource::timingInfoCallback, this);
+}
+
+void PulseCaptureSource::timingInfoCallback(pa_stream* stream, int success, void* self) {
+  auto* me = static_cast<PulseCaptureSource*>(self);
+  if (me->pendingTiming_ != nullptr) {
+    pa_operation_unref(me->pendingTiming_);
+    me->pendingTiming_ = nullptr;
+  }
+  const pa_timing_info* timing = success ? pa_stream_get_timing_info(stream) : nullptr;
+  if (timing != nullptr) {
+    // sink_usec is the monitored output's latency on a monitor, zero on a real input.
+    me->latency_.update(monotonicSeconds(), static_cast<double>(timing->source_usec) / 1e6,
+                        static_cast<double>(timing->sink_usec) / 1e6);
+  }
 }
 
 void PulseCaptureSource::deliverPending() {
   if (sampleRate_ == 0) {
     readFormat();  // data can come before start() has seen the stream ready
   }
-  const double stamp = origin_ + static_cast<double>(pendingFrame_) / rate;
+  const double correction = stamping_ == Stamping::blockDuration ? latency_.offset() : 0;
+  const double stamp = origin_ + static_cast<double>(pendingFrame_) / rate - correction;
   std::size_t offset = 0;
   while (offset < pending_.size() && sink_ != nullptr) {
     AudioBlock block;
@@ -270,13 +305,18 @@ void PulseCaptureSource::cancelLookup() {
   }
 }
 
+// The end of an info lookup (its list's end, or an error): the operation is done.
+void PulseCaptureSource::lookupEnded() {
+  if (pendingLookup_ != nullptr) {
+    pa_operation_unref(pendingLookup_);
+    pendingLookup_ = nullptr;
+  }
+}
+
 void PulseCaptureSource::sourceInfoCallback(pa_context*, const pa_source_info* info, int eol, void* self) {
   auto* me = static_cast<PulseCaptureSource*>(self);
   if (eol != 0 || info == nullptr) {
-    if (me->pendingLookup_ != nullptr) {
-      pa_operation_unref(me->pendingLookup_);
-      me->pendingLookup_ = nullptr;
-    }
+    me->lookupEnded();
     return;
   }
   if (info->monitor_of_sink != PA_INVALID_INDEX) {
@@ -314,10 +354,7 @@ void PulseCaptureSource::defaultsChanged(const std::string& sink, const std::str
 void PulseCaptureSource::sinkInfoCallback(pa_context*, const pa_sink_info* info, int eol, void* self) {
   auto* me = static_cast<PulseCaptureSource*>(self);
   if (eol != 0 || info == nullptr) {
-    if (me->pendingLookup_ != nullptr) {
-      pa_operation_unref(me->pendingLookup_);
-      me->pendingLookup_ = nullptr;
-    }
+    me->lookupEnded();
     return;
   }
   if (info->monitor_source_name != nullptr) {

@@ -3,8 +3,10 @@
 // computer plays) or the default input (the microphone). The server is asked for 32-bit float,
 // mono, 16 kHz, so it does the resampling. Blocks are stamped on CLOCK_MONOTONIC at the moment
 // their first frame was captured, from the read time minus the duration of what was read,
-// de-jittered (ArrivalOriginEstimator). Measured against the stream's reported latency, this aligned
-// the two sources better and without jumps (capture section of bench/README.md).
+// de-jittered (ArrivalOriginEstimator), then moved by the device's own latency as the server
+// reports it, averaged over seconds (LatencyCorrection). Measured against dating by each read's
+// reported latency, this aligned the two sources better and without jumps (capture section of
+// bench/README.md).
 //
 // The stream follows the user's default device: when the default output or input changes during
 // a recording it is moved there. A lost server or a killed stream is reported to the engine
@@ -19,6 +21,7 @@
 
 #include "app/capture/arrival_origin_estimator.h"
 #include "app/capture/audio_source.h"
+#include "app/capture/latency_correction.h"
 #include "app/capture/pulse_context.h"
 
 namespace talvo {
@@ -27,9 +30,10 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
  public:
   enum class Device { monitor, microphone };
   // How a block's first frame is dated: `blockDuration` (read time minus the length of what was
-  // read, lower envelope over 2 s) is what the program uses; `latency` (read time minus the
-  // server's reported latency) is kept for measuring the difference.
-  enum class Stamping { blockDuration, latency };
+  // read, lower envelope over 2 s, corrected by the averaged device latency) is what the program
+  // uses; `arrival` (the same without the correction) and `latency` (read time minus the
+  // server's reported latency at each read) are kept for measuring the difference.
+  enum class Stamping { blockDuration, latency, arrival };
 
   PulseCaptureSource(std::shared_ptr<PulseContext> context, Device device,
                      Stamping stamping = Stamping::blockDuration);
@@ -49,6 +53,7 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   static void sourceInfoCallback(pa_context* context, const pa_source_info* info, int eol, void* self);
   static void movedCallback(pa_stream* stream, void* self);
   void cancelLookup();
+  void lookupEnded();
   void contextLost() override;
   void defaultsChanged(const std::string& sink, const std::string& source) override;
   void moveTo(const std::string& sourceName);
@@ -58,6 +63,8 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
     std::size_t count;
   };
   static void timingCallback(pa_stream* stream, void* self);
+  static void timingInfoCallback(pa_stream* stream, int success, void* self);
+  void requestTimingInfo(double now);
   void deliverPending();
   void readFormat();
   void resetTiming();
@@ -70,6 +77,8 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   AudioSourceSink* sink_ = nullptr;
   pa_stream* stream_ = nullptr;
   pa_operation* pendingLookup_ = nullptr;
+  pa_operation* pendingTiming_ = nullptr;
+  double lastTimingRequest_ = 0;
   bool lostReported_ = false;
   std::vector<float> block_;
   std::vector<Segment> segments_;
@@ -81,6 +90,7 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   unsigned channels_ = 0;    // 1 when the server delivers what was asked, else 0
   double sampleRate_ = 0;  // capture time of stream position 0, as last estimated
   ArrivalOriginEstimator arrivals_;
+  LatencyCorrection latency_;
 };
 
 }  // namespace talvo

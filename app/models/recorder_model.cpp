@@ -46,7 +46,11 @@ void releaseOnWorker(std::shared_ptr<NativeAudioCapture> engine) {
 
 QString RecorderModel::recordingDirectory(bool preview) {
   if (preview) return QDir::tempPath() + "/TALVO-UI-Preview/Recordings";
-  return QString::fromStdString(recordingsDirectory());
+  // Without the trailing "/": the upload queue refuses such a path, since Linux follows a link
+  // named that way even with O_NOFOLLOW.
+  QString directory = QString::fromStdString(recordingsDirectory());
+  while (directory.size() > 1 && directory.endsWith(QLatin1Char('/'))) directory.chop(1);
+  return directory;
 }
 
 RecorderModel::RecorderModel(bool preview, QObject* parent) : RecorderModel(Setup{}, preview, parent) {}

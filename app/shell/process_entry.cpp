@@ -1,12 +1,41 @@
 #include "app/shell/process_entry.h"
 
 #include <QApplication>
+#include <cstdlib>
+
+#include "app/shell/app_delegate.h"
+#include "core/native_product.h"
 
 namespace talvo {
+namespace {
+
+// Wayland lets no client place its own windows, so panels could not hang under the tray icon.
+// On a Wayland session with an X server at hand (XWayland) the program runs on X11 instead,
+// unless the user chose a platform explicitly.
+void preferX11UnderWayland() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && *platform != '\0') return;
+  const char* session = std::getenv("XDG_SESSION_TYPE");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const char* x11 = std::getenv("DISPLAY");
+  const bool onWayland = (session != nullptr && std::string_view(session) == "wayland") ||
+                         (wayland != nullptr && *wayland != '\0');
+  if (onWayland && x11 != nullptr && *x11 != '\0') qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+}  // namespace
 
 int processEntry(int argc, char** argv) {
+  preferX11UnderWayland();
   QApplication application(argc, argv);
-  return 0;
+  QApplication::setApplicationName(QString::fromLatin1(NativeProduct::name));
+  QApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));
+  // No main window and no taskbar entry: the program lives in the tray and closing a panel
+  // must not end it.
+  QApplication::setQuitOnLastWindowClosed(false);
+  AppDelegate delegate;
+  if (!delegate.applicationDidFinishLaunching()) return 0;
+  return QApplication::exec();
 }
 
 }  // namespace talvo

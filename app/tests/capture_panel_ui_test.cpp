@@ -11,11 +11,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QPalette>
 #include <QProcess>
 #include <QPushButton>
 
 #include "app/tests/ui_test_support.h"
 #include "app/ui/anchored_menu_panel.h"
+#include "app/ui/panel_style.h"
 #include "app/ui/recording_wave.h"
 #include "app/ui/tray_anchor.h"
 
@@ -116,6 +118,34 @@ TEST_F(CapturePanelTest, PrimaryButtonFollowsTheCaptureState) {
   EXPECT_TRUE(button(QStringLiteral("Начать запись"))->isEnabled());
   EXPECT_FALSE(content->findChild<RecordingWave*>()->isVisibleTo(content));
   shot("idle-not-connected");
+  // As it shows on the screen without a compositing manager, over a white window: the panel is
+  // cut to the bubble, so its corners show the window behind instead of black.
+  const QRect onScreen = host->window()->geometry().adjusted(-12, -12, 12, 12);
+  QWidget backdrop(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+  backdrop.setAttribute(Qt::WA_ShowWithoutActivating);
+  QPalette white;
+  white.setColor(QPalette::Window, Qt::white);
+  backdrop.setPalette(white);
+  backdrop.setAutoFillBackground(true);
+  backdrop.setGeometry(onScreen);
+  host->close();
+  backdrop.show();
+  ASSERT_TRUE(waitUntil([&] { return backdrop.isVisible(); }));
+  settle(200);
+  host->show(true);
+  settle(300);
+  QScreen* display = QGuiApplication::primaryScreen();
+  display->grabWindow(0, onScreen.x(), onScreen.y(), onScreen.width(), onScreen.height())
+      .save(ui_test::screenshotDir() + QStringLiteral("/panel-on-screen.png"));
+  const QRect frame = host->window()->geometry();
+  const QImage corner = display->grabWindow(0, frame.x(), frame.bottom(), 1, 1).toImage();
+  EXPECT_EQ(corner.pixelColor(0, 0), QColor(Qt::white)) << "the bottom-left corner is not cut away";
+  const QImage inside = display->grabWindow(0, frame.center().x(), frame.bottom() - 4, 1, 1).toImage();
+  EXPECT_EQ(inside.pixelColor(0, 0), PanelStyle::surface);
+  const QImage beside = display->grabWindow(0, onScreen.x() + 2, onScreen.bottom() - 2, 1, 1).toImage();
+  EXPECT_EQ(beside.pixelColor(0, 0), QColor(Qt::white)) << "backdrop at " << backdrop.x() << "," << backdrop.y() << " "
+                                                         << backdrop.width() << "x" << backdrop.height();
+  backdrop.hide();
 
   auto s = idle();
   s.starting = true;

@@ -141,11 +141,16 @@ TEST(PulseCaptureSound, TonesFromTheComputerAndTheMicrophoneBothLandInTheRecordi
 // alignment error of the whole path. Both ways of dating blocks are measured and printed.
 TEST(PulseCaptureSound, ClicksPlayedTogetherLandTogether) {
   REQUIRE_SOUND_SERVER();
-  for (auto stamping : {PulseCaptureSource::Stamping::blockDuration, PulseCaptureSource::Stamping::latency}) {
-    const char* name = stamping == PulseCaptureSource::Stamping::latency ? "latency" : "block-duration";
+  using Stamping = PulseCaptureSource::Stamping;
+  for (auto stamping : {Stamping::blockDuration, Stamping::arrival, Stamping::latency}) {
+    const char* name = stamping == Stamping::latency   ? "latency"
+                       : stamping == Stamping::arrival ? "arrival only"
+                                                       : "arrival + latency correction";
     RealRecording recording(stamping);
     std::string wav = recording.engine->start(recording.directory.path(), makeRecordingId());
-    sleepSeconds(3.0);  // past the server's start-up settling (latency readings settle over ~2 s)
+    // Past the server's start-up settling (latency readings settle over ~2 s) and the averaging
+    // of the device latency.
+    sleepSeconds(5.0);
     {
       PulseTestPlayer player;
       const std::vector<double> at{0.2, 0.9, 1.6};

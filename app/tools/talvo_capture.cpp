@@ -7,8 +7,9 @@
 //
 // Ctrl-C (SIGINT) or SIGTERM ends the recording early, properly closed.
 //
-// TALVO_CAPTURE_STAMPING=latency dates blocks by the server's reported latency instead of
-// their arrival (for comparing the two).
+// TALVO_CAPTURE_STAMPING=latency dates blocks by the server's reported latency at each read,
+// TALVO_CAPTURE_STAMPING=arrival by their arrival without the averaged device-latency
+// correction (for comparing with the program's dating).
 #include <pthread.h>
 #include <signal.h>
 
@@ -59,10 +60,10 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  const char* stampingName = std::getenv("TALVO_CAPTURE_STAMPING");
-  const auto stamping = stampingName != nullptr && std::string(stampingName) == "latency"
-                            ? PulseCaptureSource::Stamping::latency
-                            : PulseCaptureSource::Stamping::blockDuration;
+  const std::string stampingName = std::getenv("TALVO_CAPTURE_STAMPING") ? std::getenv("TALVO_CAPTURE_STAMPING") : "";
+  const auto stamping = stampingName == "latency"   ? PulseCaptureSource::Stamping::latency
+                        : stampingName == "arrival" ? PulseCaptureSource::Stamping::arrival
+                                                    : PulseCaptureSource::Stamping::blockDuration;
   auto [computer, microphone] = PulseCaptureSource::makePair(stamping);
 
   // The tool's "main thread": callbacks run here, one at a time.

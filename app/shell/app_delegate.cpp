@@ -1,0 +1,335 @@
+#include "app/shell/app_delegate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QScreen>
+#include <QSessionManager>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <vector>
+
+#include "app/models/login_startup.h"
+#include "app/models/program_settings.h"
+#include "app/models/recorder_model.h"
+#include "app/reminders/meeting_reminders.h"
+#include "app/shell/instance_alert.h"
+#include "app/shell/instance_bus.h"
+#include "app/shell/quit_signals.h"
+#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/capture_panel.h"
+#include "app/ui/capture_panel_binding.h"
+#include "app/ui/desktop_appearance.h"
+#include "app/ui/meeting_reminder_panel.h"
+#include "app/ui/status_icon_renderer.h"
+#include "app/ui/tray_anchor.h"
+#include "app/updates/release_updates.h"
+#include "core/native_product.h"
+
+namespace talvo {
+namespace {
+
+const std::vector<float> noLevels(7, 0.0f);
+
+// What the tray shows when the renderer gives up: the word itself, red while recording.
+QIcon textIcon(const QString& text, bool recording) {
+  QPixmap pixmap(96, 48);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  QFont font = painter.font();
+  font.setBold(true);
+  font.setPixelSize(28);
+  painter.setFont(font);
+  painter.setPen(recording ? QColor(Qt::red) : QColor(Qt::white));
+  painter.drawText(pixmap.rect(), Qt::AlignCenter, text);
+  return QIcon(pixmap);
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
+  trayRetry_.setInterval(trayRetryMs);
+  connect(&trayRetry_, &QTimer::timeout, this, &AppDelegate::showTrayWhenAvailable);
+}
+
+AppDelegate::~AppDelegate() {
+  // Views go before the models they observe.
+  trayRetry_.stop();
+  reminderPanel_.reset();
+  panel_.reset();
+  binding_.reset();
+  menu_.reset();
+}
+
+bool AppDelegate::applicationDidFinishLaunching() {
+  // 1. The renderer comes first: everything after the gate may draw the icon.
+  statusRenderer_ = std::make_unique<StatusIconRenderer>();
+  // 2. The gate.
+  if (!passGate()) return false;
+  QPointer<AppDelegate> self(this);
+  // 3. The recorder (with its cloud model and local folder).
+  model_ = new RecorderModel(false, this);
+  // 4. Meeting reminders, keeping their quiet record beside the recordings folder.
+  defaults_ = programSettings();
+  reminders_ = new MeetingReminders(programDataDirectory(), *defaults_, false, nullptr, nullptr, this);
+  // 5. Login startup.
+  loginStartup_ = new LoginStartup(false, this);
+  // 6. The status item, drawn once.
+  appearance_ = new DesktopAppearance(this);
+  item_ = new QSystemTrayIcon(this);
+  updateStatus(false, noLevels);
+  // 7. Clicks: the left one toggles the panel; the right one pops the two-entry menu.
+  menu_ = std::make_unique<QMenu>();
+  QAction* open = menu_->addAction(QStringLiteral("Открыть TALVO"));
+  connect(open, &QAction::triggered, this, &AppDelegate::openFromMenu);
+  menu_->addSeparator();
+  QAction* quit = menu_->addAction(QStringLiteral("Выйти"));
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
+  item_->setContextMenu(menu_.get());
+  connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
+  // 8. The icon follows the recording flag.
+  statusSubscription_ = connect(model_, &RecorderModel::recordingChanged, this, [this] {
+    updateStatus(model_->recording(), noLevels);
+  });
+  updateStatus(model_->recording(), noLevels);
+  // 9. The live meter while recording.
+  model_->onStatusLevels = [self](const std::vector<float>& levels) {
+    if (self && self->model_ && self->model_->recording()) self->updateStatus(true, levels);
+  };
+  // 10. Updates, never while a capture is busy.
+  updates_ = new ReleaseUpdates(
+      false,
+      [self] {
+        if (!self || !self->model_) return true;
+        return self->model_->recording() || self->model_->starting() || self->model_->stopping();
+      },
+      this);
+  // 11. An update under way blocks recording.
+  model_->canStartRecording = [self] { return !self || !self->updates_ || !self->updates_->blocksRecording(); };
+  // 12. Check at once.
+  updates_->check();
+  // 13. The panel under the icon with the capture panel in it.
+  binding_ = std::make_unique<CapturePanelBinding>(
+      CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_});
+  auto* content = new CapturePanel(*binding_);
+  binding_->connectTo(content);
+  panel_ = std::make_unique<AnchoredMenuPanel>(
+      content,
+      [self]() -> std::optional<MenuBarAnchor> {
+        if (!self || !self->item_) return std::nullopt;
+        if (auto anchor = TrayAnchor::fromIcon(*self->item_)) return anchor;
+        // Trays that do not tell where the icon is: under the click, or at the bar's edge.
+        if (self->lastClick_) return TrayAnchor::fromClick(*self->lastClick_);
+        return TrayAnchor::reminderFallback(nullptr);
+      },
+      [self] {
+        if (self && self->model_ && !self->model_->panelVisible()) self->model_->setPanelVisible(true);
+      },
+      [self] {
+        if (self && self->model_) self->model_->setPanelVisible(false);
+      });
+  panel_->setKeepOpenWhile([content] { return content->dialogOpen(); });
+  // 14. Reminders start polling.
+  MeetingReminderPanel::Hooks hooks;
+  hooks.captureBusy = [self] { return !self || self->captureBusy(); };
+  hooks.anchor = [self]() -> std::optional<MenuBarAnchor> {
+    if (!self || !self->item_) return std::nullopt;
+    if (auto anchor = TrayAnchor::fromIcon(*self->item_)) return anchor;
+    QScreen* screen = self->panel_ && self->panel_->window() ? self->panel_->window()->screen() : nullptr;
+    return TrayAnchor::reminderFallback(screen);
+  };
+  hooks.closeMainPanel = [self] {
+    if (self && self->panel_) self->panel_->close();
+  };
+  hooks.openPanel = [self] {
+    if (self) self->openFromMenu();
+  };
+  hooks.startRecording = [self] {
+    if (self && self->model_) self->model_->start();
+  };
+  reminderPanel_ = std::make_unique<MeetingReminderPanel>(std::move(hooks));
+  reminders_->start([self] { return !self || self->captureBusy(); }, *reminderPanel_);
+  // 15. Reminders and updater hear of every change of the capture state.
+  for (auto changed : {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
+    captureSubscription_ = connect(model_, changed, this, &AppDelegate::captureStateChanged);
+  }
+  // Every way of quitting goes through the one decision.
+  connect(updates_, &ReleaseUpdates::quitRequested, this, [this] { requestQuit(QuitCause::user); });
+  quitSignals_ = new QuitSignals(this);
+  connect(quitSignals_, &QuitSignals::received, this, [this] { requestQuit(QuitCause::signal); });
+  connect(qApp, &QGuiApplication::commitDataRequest, this, &AppDelegate::commitData, Qt::DirectConnection);
+  if (bus_) connect(bus_, &InstanceBus::openRequested, this, &AppDelegate::openFromMenu);
+  connect(appearance_, &DesktopAppearance::changed, this, [this] {
+    if (!model_->recording()) updateStatus(false, noLevels);
+  });
+  // 16. The icon, and the panel open right after launch (once there is a tray to hang it from).
+  showTrayWhenAvailable();
+  return true;
+}
+
+bool AppDelegate::passGate() {
+  // Identity: the program runs under its own application id only.
+  if (QGuiApplication::desktopFileName() != QLatin1String(NativeProduct::bundleIdentifier)) return false;
+  // Another instance: it opens its panel; this one leaves without touching the recordings.
+  if (InstanceBus::openRunningInstance()) return false;
+  try {
+    instanceLock_.emplace(RecorderModel::recordingDirectory(false).toStdString());
+  } catch (const std::exception&) {
+    InstanceAlert::run();
+    return false;
+  }
+  bus_ = new InstanceBus(this);
+  bus_->publish();  // without a session bus the lock alone keeps a second instance out
+  return true;
+}
+
+void AppDelegate::showTrayWhenAvailable() {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!trayRetry_.isActive()) trayRetry_.start();
+    return;
+  }
+  const bool late = trayRetry_.isActive();
+  trayRetry_.stop();
+  if (late) {
+    // The tray protocol is chosen when the icon is made: make it again now that a tray exists.
+    QSystemTrayIcon* old = item_;
+    item_ = new QSystemTrayIcon(this);
+    item_->setContextMenu(menu_.get());
+    connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
+    delete old;
+    shownImage_.reset();
+    updateStatus(model_->recording(), noLevels);
+  }
+  item_->show();
+  undockedGeometry_ = item_->geometry();
+  // An XEmbed tray tells where the icon is a moment after it docks; hosts that never tell
+  // (StatusNotifierItem) get the panel at the bar's edge once the wait is over.
+  placementWait_.start();
+  openWhenPlaced();
+}
+
+void AppDelegate::openWhenPlaced() {
+  // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
+  // the tray to move it.
+  const bool placed = item_->geometry() != undockedGeometry_ && TrayAnchor::fromIcon(*item_);
+  if (placed || placementWait_.hasExpired(placementWaitMs)) {
+    toggle();
+    return;
+  }
+  QTimer::singleShot(20, this, &AppDelegate::openWhenPlaced);
+}
+
+void AppDelegate::activated(QSystemTrayIcon::ActivationReason reason) {
+  if (reason != QSystemTrayIcon::Trigger) return;
+  lastClick_ = QCursor::pos();
+  toggle();
+}
+
+void AppDelegate::toggle() {
+  if (!panel_) return;
+  if (!panel_->isVisible()) {
+    openFromMenu();
+  } else {
+    panel_->close();
+  }
+}
+
+void AppDelegate::openFromMenu() {
+  if (!panel_ || panel_->isVisible()) return;
+  if (loginStartup_) loginStartup_->refresh();
+  if (updates_) updates_->check();
+  panel_->show(true);
+}
+
+void AppDelegate::updateStatus(bool recording, std::span<const float> values) {
+  if (!item_) return;
+  TrayLook look;
+  look.dark = appearance_ == nullptr || appearance_->prefersDark();
+  look.reduceMotion = appearance_ != nullptr && appearance_->reduceMotion();
+  look.devicePixelRatio = qApp->devicePixelRatio();
+  QImage image = statusRenderer_ ? statusRenderer_->image(recording, recording ? values : noLevels, look) : QImage();
+  // The meter asks ten times a second; a frame like the last one costs the tray a repaint for
+  // nothing.
+  const bool same = shownImage_ && !image.isNull() && image == *shownImage_;
+  if (!same) {
+    if (!image.isNull()) {
+      item_->setIcon(QIcon(QPixmap::fromImage(image)));
+      shownImage_ = image;
+    } else {
+      item_->setIcon(textIcon(recording ? QStringLiteral("REC") : QStringLiteral("TALVO"), recording));
+      shownImage_.reset();
+    }
+  }
+  const QString tip = recording ? QStringLiteral("TALVO — идёт запись") : QStringLiteral("TALVO");
+  if (item_->toolTip() != tip) item_->setToolTip(tip);
+}
+
+bool AppDelegate::captureBusy() const {
+  if (!model_) return true;
+  if (model_->recording() || model_->starting() || model_->stopping()) return true;
+  if (model_->cloud().preparing()) return true;
+  if (updates_ && updates_->blocksRecording()) return true;
+  return QApplication::activeModalWidget() != nullptr;
+}
+
+void AppDelegate::captureStateChanged() {
+  if (reminders_) reminders_->captureChanged();
+  if (updates_) updates_->captureChanged();
+  if (quitWhenIdle_ && model_ && !model_->starting() && !model_->stopping()) {
+    quitWhenIdle_ = false;
+    // Decide after the model has finished announcing this change.
+    QTimer::singleShot(0, this, [this] { requestQuit(QuitCause::signal); });
+  }
+}
+
+void AppDelegate::requestQuit(QuitCause cause) {
+  if (finished_ || quitRequested_) return;  // already on the way out
+  if (!model_) return finishQuit();
+  if (model_->stopping()) {
+    // A user may be told no; a signal or a logout cannot, so it waits for the stop.
+    if (cause != QuitCause::user) quitWhenIdle_ = true;
+    return;
+  }
+  if (model_->starting()) {
+    // A recording about to begin would be cut off half-made: let it start, then stop it.
+    quitWhenIdle_ = true;
+    return;
+  }
+  if (model_->recording()) {
+    quitRequested_ = true;
+    QPointer<AppDelegate> self(this);
+    model_->stop(std::nullopt, [self] {
+      if (self) self->finishQuit();
+    });
+    return;
+  }
+  finishQuit();
+}
+
+void AppDelegate::finishQuit() {
+  if (finished_) return;
+  finished_ = true;
+  emit quitting();
+  QCoreApplication::quit();
+}
+
+void AppDelegate::commitData(QSessionManager&) {
+  // The session is ending: a recording is finished and handed on before this returns, since the
+  // session manager ends the process right after.
+  if (!model_ || !(model_->recording() || model_->starting() || model_->stopping())) return;
+  requestQuit(QuitCause::logout);
+  if (finished_) return;
+  QEventLoop wait;
+  connect(this, &AppDelegate::quitting, &wait, &QEventLoop::quit);
+  wait.exec();
+}
+
+}  // namespace talvo

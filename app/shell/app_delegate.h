@@ -1,0 +1,111 @@
+#pragma once
+// The running program: passes the start-up gate, builds every long-lived object in a fixed order
+// and wires them together, keeps the tray icon, and decides what quitting means.
+//
+// Quitting ("Выйти", SIGTERM, SIGINT, the session's logout, the updater's relaunch) always goes
+// through `requestQuit`: a running recording is stopped, finalised and handed to the queue first;
+// a quit asked for by the user while a stop is under way is refused, while a signal or a logout,
+// which cannot be refused, waits for the stop instead. No recording is lost by quitting.
+#include <QMetaObject>
+#include <QObject>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "core/native_instance_lock.h"
+
+class QAction;
+class QMenu;
+class QSettings;
+class QSessionManager;
+
+namespace talvo {
+
+class AnchoredMenuPanel;
+class CapturePanelBinding;
+class DesktopAppearance;
+class InstanceBus;
+class LoginStartup;
+class MeetingReminderPanel;
+class MeetingReminders;
+class QuitSignals;
+class RecorderModel;
+class ReleaseUpdates;
+class StatusIconRenderer;
+
+class AppDelegate : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class QuitCause { user, signal, logout };
+  static constexpr int trayRetryMs = 1000;
+  static constexpr int placementWaitMs = 1000;
+
+  explicit AppDelegate(QObject* parent = nullptr);
+  ~AppDelegate() override;
+
+  // The gate, then the assembly. False when the gate stopped the start: the process exits.
+  bool applicationDidFinishLaunching();
+
+  // The quit decision.
+  void requestQuit(QuitCause cause);
+
+  // The tray icon's left click; the menu's "Открыть TALVO" and a second launch open the panel.
+  void toggle();
+  void openFromMenu();
+  void updateStatus(bool recording, std::span<const float> values);
+
+  QSystemTrayIcon* item() const { return item_; }
+  AnchoredMenuPanel* panel() const { return panel_.get(); }
+  RecorderModel* model() const { return model_; }
+
+ signals:
+  // The quit decision let the program end (the event loop is told to exit).
+  void quitting();
+
+ private:
+  bool passGate();
+  void showTrayWhenAvailable();
+  void openWhenPlaced();
+  void activated(QSystemTrayIcon::ActivationReason reason);
+  bool captureBusy() const;
+  void captureStateChanged();
+  void finishQuit();
+  void commitData(QSessionManager& manager);
+
+  // In the order the program builds them.
+  QSystemTrayIcon* item_ = nullptr;
+  std::unique_ptr<AnchoredMenuPanel> panel_;
+  RecorderModel* model_ = nullptr;
+  QMetaObject::Connection statusSubscription_;
+  ReleaseUpdates* updates_ = nullptr;
+  std::unique_ptr<StatusIconRenderer> statusRenderer_;
+  QMetaObject::Connection captureSubscription_;
+  MeetingReminders* reminders_ = nullptr;
+  LoginStartup* loginStartup_ = nullptr;
+  std::optional<NativeInstanceLock> instanceLock_;
+
+  std::shared_ptr<QSettings> defaults_;
+  std::unique_ptr<CapturePanelBinding> binding_;
+  std::unique_ptr<MeetingReminderPanel> reminderPanel_;
+  std::unique_ptr<QMenu> menu_;
+  DesktopAppearance* appearance_ = nullptr;
+  InstanceBus* bus_ = nullptr;
+  QuitSignals* quitSignals_ = nullptr;
+  QTimer trayRetry_;
+  QElapsedTimer placementWait_;
+  QRect undockedGeometry_;
+  std::optional<QPoint> lastClick_;  // where the icon was last clicked
+  std::optional<QImage> shownImage_;  // what the icon shows now
+  bool quitRequested_ = false;   // a stop for quitting is under way
+  bool quitWhenIdle_ = false;    // quit once the capture is neither starting nor stopping
+  bool finished_ = false;
+};
+
+}  // namespace talvo

@@ -1,0 +1,34 @@
+#include "app/shell/instance_bus.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+
+#include "core/native_product.h"
+
+namespace talvo {
+
+InstanceBus::InstanceBus(QObject* parent) : QObject(parent) {}
+
+bool InstanceBus::openRunningInstance() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || bus.interface() == nullptr) return false;
+  const QString name = QString::fromLatin1(NativeProduct::bundleIdentifier);
+  if (!bus.interface()->isServiceRegistered(name).value()) return false;
+  QDBusMessage open = QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Open"));
+  // The name has an owner, so an instance runs even if it is too busy to answer now: a second
+  // one must not start either way.
+  bus.call(open, QDBus::Block, 5000);
+  return true;
+}
+
+bool InstanceBus::publish() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportScriptableSlots)) return false;
+  return bus.registerService(QString::fromLatin1(NativeProduct::bundleIdentifier));
+}
+
+void InstanceBus::Open() { emit openRequested(); }
+
+}  // namespace talvo

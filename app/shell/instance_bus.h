@@ -1,0 +1,33 @@
+#pragma once
+// The running program's name on the D-Bus session bus, "pro.talvo.recorder". A second launch
+// finds the first through it and asks it to open its panel, before touching any file of ours.
+// Without a session bus nothing is found and the lock in the recordings directory alone decides.
+#include <QObject>
+
+namespace talvo {
+
+class InstanceBus : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "pro.talvo.recorder")
+
+ public:
+  static constexpr const char* objectPath = "/pro/talvo/recorder";
+
+  explicit InstanceBus(QObject* parent = nullptr);
+
+  // True when another instance owns the name; it has then been asked to open its panel.
+  static bool openRunningInstance();
+
+  // Takes the name for this process and answers Open calls through `openRequested`. False when
+  // there is no session bus or the name is taken.
+  bool publish();
+
+ public slots:
+  // Called over the bus by a second launch.
+  Q_SCRIPTABLE void Open();
+
+ signals:
+  void openRequested();
+};
+
+}  // namespace talvo

@@ -1,0 +1,162 @@
+#!/usr/bin/python3
+# Drives the running program as a person would, for the end-to-end suite: finds controls by their
+# names through the accessibility bus (AT-SPI) and presses them, reads the texts on screen, and
+# clicks the tray icon with the pointer (xdotool). Needs the program's DISPLAY and session bus.
+#
+#   e2e_driver.py wait-app PID [TIMEOUT]          the program is on the accessibility bus
+#   e2e_driver.py press PID NAME [TIMEOUT]        press the enabled button named NAME
+#   e2e_driver.py wait-text PID TEXT [TIMEOUT]    some label or button shows TEXT (substring)
+#   e2e_driver.py gone-text PID TEXT [TIMEOUT]    no label or button shows TEXT any more
+#   e2e_driver.py texts PID                       every visible text, one per line
+#   e2e_driver.py windows PID                     the program's shown top-level windows
+#   e2e_driver.py xwindows PID                    the program's visible X windows: X Y W H
+#   e2e_driver.py tray PID                        the tray icon's rectangle: X Y W H
+#   e2e_driver.py click-tray PID left|right       click the middle of the tray icon
+# Exit status 0 = done, 1 = not found in time.
+import subprocess, sys, time
+
+import pyatspi
+from gi.repository import GLib
+
+pyatspi.setTimeout(3000, -1)
+
+
+def wait_for(what, fn, timeout):
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            result = fn()
+        except GLib.Error:  # an object vanished while the tree was walked
+            result = None
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"timed out after {timeout}s waiting for {what}")
+        time.sleep(0.05)
+
+
+def find_app(pid):
+    for app in pyatspi.Registry.getDesktop(0):
+        try:
+            if app is not None and app.get_process_id() == pid:
+                return app
+        except GLib.Error:
+            pass
+
+
+def showing(o):
+    return o.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def controls(app):
+    wanted = (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_LABEL, pyatspi.ROLE_CHECK_BOX,
+              pyatspi.ROLE_LINK)
+    return pyatspi.findAllDescendants(app, lambda o: o is not None and o.getRole() in wanted and showing(o))
+
+
+def texts(app):
+    out = []
+    for o in controls(app):
+        for text in (o.name, o.description):
+            if text:
+                out.append(text)
+    return out
+
+
+def enabled(o):
+    state = o.getState()
+    return state.contains(pyatspi.STATE_ENABLED) and state.contains(pyatspi.STATE_SENSITIVE)
+
+
+def press(o):
+    action = o.queryAction()
+    names = [action.getName(i) for i in range(action.nActions)]
+    for want in ("Press", "press", "click"):
+        if want in names:
+            try:
+                action.doAction(names.index(want))
+            except GLib.Error as error:  # a handler running a nested loop answers late
+                if "Did not receive a reply" not in str(error):
+                    raise
+            return True
+    raise RuntimeError(f"no press action among {names}")
+
+
+def xdotool(*args):
+    # A search that finds nothing exits 1: that is an empty answer here, not an error.
+    return subprocess.run(["xdotool", *args], capture_output=True, text=True).stdout
+
+
+def tray_rect(pid):
+    # The icon is the program's small window docked in the tray (XEmbed) at the top of the screen.
+    best = None
+    for window in xdotool("search", "--pid", str(pid)).split():
+        geometry = dict(line.strip().split("=", 1) for line in
+                        xdotool("getwindowgeometry", "--shell", window).splitlines() if "=" in line)
+        if not geometry:
+            continue
+        x, y, w, h = (int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        if 8 <= w <= 64 and 8 <= h <= 64 and y < 64:
+            best = (x, y, w, h)
+    return best
+
+
+def main(argv):
+    command, pid = argv[1], int(argv[2])
+    rest = argv[3:]
+    if command == "tray":
+        rect = wait_for("the tray icon", lambda: tray_rect(pid), float(rest[0]) if rest else 10)
+        print(*rect)
+        return 0
+    if command == "xwindows":
+        for window in xdotool("search", "--onlyvisible", "--pid", str(pid)).split():
+            geometry = dict(line.strip().split("=", 1) for line in
+                            xdotool("getwindowgeometry", "--shell", window).splitlines() if "=" in line)
+            if geometry:
+                print(*(geometry[k] for k in ("X", "Y", "WIDTH", "HEIGHT")))
+        return 0
+    if command == "click-tray":
+        x, y, w, h = wait_for("the tray icon", lambda: tray_rect(pid), 10)
+        xdotool("mousemove", str(x + w // 2), str(y + h // 2))
+        time.sleep(0.1)
+        xdotool("click", "1" if rest[0] == "left" else "3")
+        return 0
+    timeout = 15.0
+    app = wait_for(f"program {pid} on the accessibility bus", lambda: find_app(pid), timeout)
+    if command == "wait-app":
+        return 0
+    if command == "press":
+        name = rest[0]
+        timeout = float(rest[1]) if len(rest) > 1 else timeout
+        button = wait_for(f"enabled button {name!r}", lambda: next(
+            (o for o in controls(app) if o.getRole() in (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON)
+             and name in (o.name, o.description) and enabled(o)), None), timeout)
+        press(button)
+        return 0
+    if command in ("wait-text", "gone-text"):
+        text = rest[0]
+        timeout = float(rest[1]) if len(rest) > 1 else timeout
+        present = lambda: any(text in t for t in texts(app))
+        try:
+            wait_for(f"text {text!r}", present if command == "wait-text" else lambda: not present(), timeout)
+        except TimeoutError:
+            print("texts on screen:", texts(app), file=sys.stderr)
+            raise
+        return 0
+    if command == "texts":
+        print("\n".join(texts(app)))
+        return 0
+    if command == "windows":
+        for window in app:
+            if window is not None:
+                print(window.getRoleName(), repr(window.name), showing(window), window.childCount)
+        return 0
+    raise SystemExit(f"unknown command {command}")
+
+
+if __name__ == "__main__":
+    try:
+        sys.exit(main(sys.argv))
+    except TimeoutError as error:
+        print(error, file=sys.stderr)
+        sys.exit(1)

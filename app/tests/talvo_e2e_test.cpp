@@ -1,0 +1,471 @@
+// The whole program, end to end: the real `talvo` binary on the test display (Xvfb with a tray
+// and a window manager), the real sound server and keyring of scripts/with-desktop-env, and the
+// fake transcription service in this process. It is driven as a person would: the pointer
+// clicks the tray icon (xdotool), and the panels' buttons are found and pressed by their names
+// through the accessibility bus (e2e_driver.py), never by coordinates.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/tests/capture_fakes.h"
+#include "app/tests/pulse_test_player.h"
+#include "testing/fake_runs_service.h"
+#include "testing/fake_transcription_service.h"
+#include "testing/temp_directory.h"
+
+extern char** environ;
+
+namespace talvo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::PulseTestPlayer;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+std::string sourceFile(const std::string& relative) { return std::string(TALVO_SOURCE_DIR) + "/" + relative; }
+
+// Environment of this process with `overrides` applied.
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
+  std::map<std::string, std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text = *entry;
+    auto equals = text.find('=');
+    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  for (const auto& [name, value] : overrides) merged[name] = value;
+  std::vector<std::string> result;
+  for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
+  return result;
+}
+
+pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment, int outFd = -1,
+            const std::string& logFile = {}) {
+  std::vector<char*> argv;
+  for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (outFd >= 0) posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  if (!logFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 2, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (outFd < 0) posix_spawn_file_actions_adddup2(&actions, 2, 1);
+  }
+  pid_t pid = -1;
+  int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) throw std::runtime_error("cannot start " + arguments[0]);
+  return pid;
+}
+
+// Runs a helper to its end and collects its output.
+Outcome run(const std::vector<std::string>& arguments, const std::vector<std::string>& environment) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) throw std::runtime_error("pipe");
+  pid_t pid = spawn(arguments, environment, pipeEnds[1]);
+  close(pipeEnds[1]);
+  Outcome outcome;
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0) outcome.out.append(buffer, static_cast<std::size_t>(got));
+  close(pipeEnds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+// One run of the program with private data and settings folders.
+class Talvo {
+ public:
+  Talvo(const std::string& home, const testing::FakeTranscriptionService& service, const std::string& log)
+      : environment_(environmentWith({{"XDG_DATA_HOME", home + "/data"},
+                                      {"XDG_CONFIG_HOME", home + "/config"},
+                                      {"TALVO_SERVICE_ORIGIN", service.origin()},
+                                      {"TALVO_CA_FILE", service.caFile()},
+                                      {"TALVO_TELEGRAM_HOST", service.telegramHost()},
+                                      {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                                      {"QT_QPA_PLATFORM", "xcb"}})) {
+    pid_ = spawn({TALVO_BINARY}, environment_, -1, log);
+  }
+  ~Talvo() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  pid_t pid() const { return pid_; }
+  const std::vector<std::string>& environment() const { return environment_; }
+
+  // The exit status once the process has ended within `timeout`; none while it still runs.
+  std::optional<int> waitExit(std::chrono::milliseconds timeout) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return std::nullopt;
+  }
+
+ private:
+  std::vector<std::string> environment_;
+  pid_t pid_ = -1;
+};
+
+bool desktopPresent() {
+  for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "PULSE_SERVER"}) {
+    if (std::getenv(name) == nullptr) return false;
+  }
+  return true;
+}
+
+class TalvoEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!desktopPresent()) {
+      if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) FAIL() << "no test desktop";
+      GTEST_SKIP() << "needs scripts/with-desktop-env";
+    }
+    fs::create_directories(screenshots());
+    testing::FakeTranscriptionService::Options options;
+    options.directory = home.file("service");
+    service = std::make_unique<testing::FakeTranscriptionService>(options);
+    fs::create_directories(home.file("runs"));
+    runs = std::make_unique<testing::FakeRunsService>(home.file("runs"));
+    runs->setJobDelay(500ms);
+    runs->install(*service);
+    service->start();
+  }
+
+  void TearDown() override {
+    program.reset();
+    if (HasFailure()) {
+      // Keep the program's output beside the screenshots for a look afterwards.
+      std::error_code ignored;
+      fs::copy_file(log(), screenshots() + "/" + testName() + ".log", fs::copy_options::overwrite_existing, ignored);
+    }
+  }
+
+  static std::string screenshots() { return std::string(TALVO_BINARY_DIR) + "/screenshots"; }
+  static std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+  std::string log() const { return home.file("talvo.log"); }
+
+  Talvo& launch() {
+    program = std::make_unique<Talvo>(home.path(), *service, log());
+    return *program;
+  }
+
+  Outcome driver(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"/usr/bin/python3", sourceFile("app/tests/e2e_driver.py")});
+    return run(arguments, environmentWith({}));
+  }
+  // Helper shorthand: the driver command for the running program must succeed.
+  void expectDriver(const std::string& command, const std::vector<std::string>& more = {}) {
+    std::vector<std::string> arguments{command, std::to_string(program->pid())};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    Outcome outcome = driver(arguments);
+    ASSERT_EQ(outcome.status, 0) << command << " " << (more.empty() ? "" : more[0]) << "\n" << outcome.out;
+  }
+  bool driverSucceeds(const std::string& command, const std::vector<std::string>& more) {
+    std::vector<std::string> arguments{command, std::to_string(program->pid())};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return driver(arguments).status == 0;
+  }
+
+  void screenshot(const std::string& name) {
+    run({"import", "-window", "root", screenshots() + "/e2e-" + name + ".png"}, environmentWith({}));
+  }
+
+  // A digest of the tray icon's pixels right now.
+  std::size_t trayPixels() {
+    Outcome rect = driver({"tray", std::to_string(program->pid())});
+    if (rect.status != 0) return 0;
+    int x = 0, y = 0, w = 0, h = 0;
+    std::sscanf(rect.out.c_str(), "%d %d %d %d", &x, &y, &w, &h);
+    std::string crop = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y);
+    return std::hash<std::string>{}(run({"import", "-window", "root", "-crop", crop, "rgb:-"}, environmentWith({})).out);
+  }
+
+  void key(const std::string& name) {
+    run({"xdotool", "key", name}, environmentWith({}));
+    std::this_thread::sleep_for(100ms);
+  }
+
+  std::string recordings() const { return home.file("data/TALVO/Recordings"); }
+
+  std::vector<std::string> files(const std::string& suffix) const {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(recordings(), error)) {
+      std::string name = entry.path().filename().string();
+      if (name.size() > suffix.size() && name.ends_with(suffix) && name.find('.') == name.size() - suffix.size()) {
+        found.push_back(entry.path().string());
+      }
+    }
+    return found;
+  }
+
+  // Tones into the computer's output and the microphone for as long as the test needs them.
+  void playTones(double seconds) {
+    player = std::make_unique<PulseTestPlayer>();
+    player->prepare(std::getenv("TALVO_TEST_SPEAKERS_SINK") ? std::getenv("TALVO_TEST_SPEAKERS_SINK") : "speakers",
+                    PulseTestPlayer::tone(440, seconds, 0.3f));
+    player->prepare(std::getenv("TALVO_TEST_MIC_FEED_SINK") ? std::getenv("TALVO_TEST_MIC_FEED_SINK") : "micfeed",
+                    PulseTestPlayer::tone(1000, seconds, 0.3f));
+    player->play();
+  }
+
+  // The one finished recording: a complete WAV whose header agrees with its length, and its
+  // queue record.
+  void expectFinishedRecording(const std::string& state) {
+    std::vector<std::string> waves = files(".wav");
+    ASSERT_EQ(waves.size(), 1u);
+    testing::WaveContents wave = testing::readWave(waves[0]);
+    EXPECT_EQ(wave.headerDataBytes, wave.samples.size() * 2) << "the WAV was not finalised";
+    EXPECT_GT(wave.samples.size(), 16000u);
+    nlohmann::json record = nlohmann::json::parse(testing::readWholeFile(waves[0].substr(0, waves[0].size() - 4) +
+                                                                          ".upload.json"));
+    EXPECT_EQ(record.at("state"), state);
+  }
+
+  testing::TempDirectory home;
+  std::unique_ptr<testing::FakeTranscriptionService> service;
+  std::unique_ptr<testing::FakeRunsService> runs;
+  std::unique_ptr<Talvo> program;
+  std::unique_ptr<PulseTestPlayer> player;
+};
+
+TEST_F(TalvoEndToEnd, LaunchShowsTheIconAndThePanelAndTheIconTogglesIt) {
+  launch();
+  expectDriver("tray");
+  expectDriver("wait-text", {"Начать запись"});
+  screenshot("launch");
+  expectDriver("click-tray", {"left"});
+  expectDriver("gone-text", {"Начать запись"});
+  expectDriver("click-tray", {"left"});
+  expectDriver("wait-text", {"Начать запись"});
+  screenshot("reopened");
+
+  // The context menu is a popup, which Qt keeps off the accessibility bus: it is read from the
+  // screen and driven with the keyboard, as a person would.
+  const std::string before = driver({"xwindows", std::to_string(program->pid())}).out;
+  expectDriver("click-tray", {"right"});
+  std::string after;
+  for (int i = 0; i < 100 && (after = driver({"xwindows", std::to_string(program->pid())}).out) == before; ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_NE(after, before) << "no menu appeared";
+  screenshot("menu");
+  key("Down");
+  key("Return");  // "Открыть TALVO" with the panel already open: nothing changes
+  expectDriver("wait-text", {"Начать запись"});
+
+  // "Выйти" while idle ends the program at once.
+  expectDriver("click-tray", {"right"});
+  std::this_thread::sleep_for(500ms);
+  key("Down");
+  key("Down");  // past the separator
+  key("Return");
+  EXPECT_EQ(program->waitExit(10s), 0);
+}
+
+TEST_F(TalvoEndToEnd, SigtermWhileIdleEndsAtOnce) {
+  launch();
+  expectDriver("wait-text", {"Начать запись"});
+  kill(program->pid(), SIGTERM);
+  EXPECT_EQ(program->waitExit(10s), 0);
+}
+
+TEST_F(TalvoEndToEnd, ASecondLaunchOpensTheFirstPanelAndExits) {
+  launch();
+  expectDriver("wait-text", {"Начать запись"});
+  expectDriver("click-tray", {"left"});
+  expectDriver("gone-text", {"Начать запись"});
+
+  Talvo second(home.path(), *service, log());
+  EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
+  expectDriver("wait-text", {"Начать запись"});
+}
+
+TEST_F(TalvoEndToEnd, ALockedRecordingsFolderShowsTheAlertAndExits) {
+  // Another holder of the lock that the bus does not know (e.g. an instance on another session).
+  fs::create_directories(recordings());
+  chmod(home.file("data").c_str(), 0700);
+  chmod(home.file("data/TALVO").c_str(), 0700);
+  chmod(recordings().c_str(), 0700);
+  const std::string lockPath = recordings() + "/.instance.lock";
+  int lock = open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
+  launch();
+  expectDriver("wait-text", {"TALVO уже работает или папка записей недоступна."});
+  expectDriver("wait-text", {"Второй экземпляр не будет менять её записи."});
+  screenshot("locked");
+  expectDriver("press", {"OK"});
+  EXPECT_EQ(program->waitExit(10s), 0);
+  close(lock);
+}
+
+TEST_F(TalvoEndToEnd, PairingThenARecordingReachesTheServiceAndIsProcessed) {
+  launch();
+  expectDriver("press", {"Подключить Telegram"});
+  std::string code;
+  for (int i = 0; i < 200 && code.empty(); ++i) {
+    for (const auto& pairing : service->pairings()) {
+      if (pairing.state == "pending") code = pairing.code;
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_FALSE(code.empty()) << "no pairing was requested";
+  expectDriver("wait-text", {code});
+  ASSERT_TRUE(service->approvePairing(code, {"1001", "Анна Тестова", "anna"}));
+  expectDriver("press", {"Это мой аккаунт — подключить", "20"});
+  // Connected: the account's plan is shown and the offer to connect is gone.
+  expectDriver("wait-text", {"Безлимит"});
+  expectDriver("gone-text", {"Подключить Telegram"});
+  screenshot("paired");
+
+  playTones(30);
+  const std::size_t idle = trayPixels();
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  expectDriver("click-tray", {"left"});  // the icon shows the recording with the panel closed too
+  std::this_thread::sleep_for(3s);
+  EXPECT_NE(trayPixels(), idle) << "the tray icon does not show the recording";
+  screenshot("recording");
+  expectDriver("click-tray", {"left"});
+  expectDriver("press", {"Остановить запись"});
+  expectDriver("wait-text", {"Начать запись", "30"});
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(trayPixels(), idle) << "the tray icon still shows a recording";
+
+  std::vector<std::string> waves = files(".wav");
+  ASSERT_EQ(waves.size(), 1u);
+  testing::WaveContents wave = testing::readWave(waves[0]);
+  ASSERT_GT(wave.samples.size(), 32000u);
+  const std::size_t first = 16000, count = wave.samples.size() - first;
+  const double quiet = testing::tonePower(wave.samples, first, count, 700);
+  EXPECT_GT(testing::tonePower(wave.samples, first, count, 440), 100 * quiet) << "the computer's tone is missing";
+  EXPECT_GT(testing::tonePower(wave.samples, first, count, 1000), 100 * quiet) << "the microphone's tone is missing";
+
+  const std::string id = fs::path(waves[0]).stem().string();
+  const std::string record = recordings() + "/" + id + ".upload.json";
+  std::string state;
+  for (int i = 0; i < 600 && state != "done"; ++i) {
+    std::this_thread::sleep_for(100ms);
+    try {
+      state = nlohmann::json::parse(testing::readWholeFile(record)).at("state");
+    } catch (const std::exception&) {
+    }
+  }
+  EXPECT_EQ(state, "done");
+  EXPECT_EQ(runs->storedFile(id), testing::readWholeFile(waves[0])) << "the service holds other bytes";
+}
+
+TEST_F(TalvoEndToEnd, QuittingFromTheMenuWhileRecordingFinishesTheRecordingFirst) {
+  launch();
+  playTones(20);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  std::this_thread::sleep_for(2s);
+  expectDriver("click-tray", {"right"});
+  std::this_thread::sleep_for(500ms);
+  key("Down");
+  key("Down");
+  key("Return");  // "Выйти"
+  ASSERT_EQ(program->waitExit(30s), 0);
+  expectFinishedRecording("recorded");
+}
+
+TEST_F(TalvoEndToEnd, SigtermWhileRecordingFinishesTheRecordingFirst) {
+  launch();
+  playTones(20);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  std::this_thread::sleep_for(2s);
+  kill(program->pid(), SIGTERM);
+  ASSERT_EQ(program->waitExit(30s), 0);
+  expectFinishedRecording("recorded");
+}
+
+// A program named like a meeting application recording from the microphone.
+class FakeMeetingApp {
+ public:
+  FakeMeetingApp(const testing::TempDirectory& directory, const std::string& name) {
+    const std::string copy = directory.file(name);
+    fs::copy_file("/usr/bin/parecord", copy, fs::copy_options::overwrite_existing);
+    chmod(copy.c_str(), 0700);
+    const char* mic = std::getenv("TALVO_TEST_MIC_SOURCE");
+    // Named otherwise, pacat must be told to record.
+    pid_ = spawn({copy, "--record", "--raw", std::string("--device=") + (mic ? mic : "virtmic"), "/dev/null"},
+                 environmentWith({}), -1, directory.file(name + ".log"));
+  }
+  ~FakeMeetingApp() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+TEST_F(TalvoEndToEnd, AMeetingAppOnTheMicrophoneBringsTheReminderWhichStartsRecording) {
+  launch();
+  expectDriver("wait-text", {"Начать запись"});
+  expectDriver("click-tray", {"left"});
+  expectDriver("gone-text", {"Начать запись"});
+  {
+    FakeMeetingApp zoom(home, "zoom");
+    expectDriver("wait-text", {"Похоже, начался созвон в Zoom.", "25"});
+    screenshot("reminder");
+    expectDriver("press", {"Начать запись"});
+    expectDriver("wait-text", {"Остановить запись", "15"});
+    expectDriver("press", {"Остановить запись"});
+    expectDriver("wait-text", {"Начать запись", "30"});
+  }
+  ASSERT_EQ(files(".wav").size(), 1u);
+}
+
+TEST_F(TalvoEndToEnd, NoReminderWhileARecordingRuns) {
+  launch();
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  FakeMeetingApp zoom(home, "zoom");
+  std::this_thread::sleep_for(14s);
+  Outcome texts = driver({"texts", std::to_string(program->pid())});
+  EXPECT_EQ(texts.out.find("Похоже, начался созвон"), std::string::npos) << texts.out;
+  expectDriver("press", {"Остановить запись"});
+  expectDriver("wait-text", {"Начать запись", "30"});
+}
+
+}  // namespace
+}  // namespace talvo

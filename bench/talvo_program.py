@@ -1,0 +1,165 @@
+#!/usr/bin/python3
+# The whole program on the test display, measured from outside (/proc), side by side in one run:
+#   start-up   spawn -> tray icon docked and the panel window shown (median of N launches)
+#   idle       60 s with the panel closed: CPU % of one core, wake-ups per second (voluntary
+#              context switches of all threads), resident memory
+#   recording  60 s with the panel closed and 60 s with it open, tones playing into both sources:
+#              the program's CPU next to talvo-capture recording the same sources at the same time
+#
+#   scripts/with-desktop-env bench/talvo_program.py [--build build] [--launches 10] [--seconds 60]
+# Needs the talvo, talvo-capture and talvo-dev-service targets built.
+import argparse, os, signal, statistics, subprocess, sys, tempfile, time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DRIVER = os.path.join(ROOT, "app", "tests", "e2e_driver.py")
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK  # utime + stime
+
+
+def switches(pid):
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        for line in open(f"/proc/{pid}/task/{task}/status"):
+            if line.startswith("voluntary_ctxt_switches"):
+                total += int(line.split()[1])
+    return total
+
+
+def rss_mib(pid):
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("VmRSS"):
+            return int(line.split()[1]) / 1024
+
+
+def windows(pid):
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)], capture_output=True, text=True).stdout
+    sizes = []
+    for window in out.split():
+        geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout
+        values = dict(line.split("=", 1) for line in geo.splitlines() if "=" in line)
+        if values:
+            sizes.append((int(values["WIDTH"]), int(values["HEIGHT"]), int(values["Y"])))
+    return sizes
+
+
+def driver(*args):
+    return subprocess.run(["/usr/bin/python3", DRIVER, *args], capture_output=True, text=True).returncode == 0
+
+
+class Program:
+    def __init__(self, build, env):
+        self.process = subprocess.Popen([os.path.join(build, "app", "talvo")], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.pid = self.process.pid
+
+    def quit(self):
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(60)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+def startup(build, env, launches):
+    times = []
+    for _ in range(launches):
+        start = time.monotonic()
+        program = Program(build, env)
+        while time.monotonic() - start < 20:
+            sizes = windows(program.pid)
+            icon = [w <= 64 and h <= 64 and y < 64 for w, h, y in sizes]
+            tray, panel = any(icon), not all(icon)
+            if tray and panel:
+                times.append((time.monotonic() - start) * 1000)
+                break
+            time.sleep(0.005)
+        program.quit()
+    return times
+
+
+def measure(pids, seconds):
+    cpu0 = {p: cpu_seconds(p) for p in pids}
+    sw0 = {p: switches(p) for p in pids}
+    time.sleep(seconds)
+    return ({p: (cpu_seconds(p) - cpu0[p]) / seconds * 100 for p in pids},
+            {p: (switches(p) - sw0[p]) / seconds for p in pids})
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default=os.path.join(ROOT, "build"))
+    parser.add_argument("--launches", type=int, default=10)
+    parser.add_argument("--seconds", type=int, default=60)
+    args = parser.parse_args()
+    work = tempfile.mkdtemp(prefix="talvo-bench-")
+    service = subprocess.Popen([os.path.join(args.build, "testing", "tools", "talvo-dev-service"), "--port", "0",
+                                "--dir", os.path.join(work, "service")], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, text=True)
+    origin = ca = None
+    for line in service.stdout:
+        if line.startswith("origin: "):
+            origin = line.split(": ", 1)[1].strip()
+        if line.startswith("ca-file: "):
+            ca = line.split(": ", 1)[1].strip()
+            break
+    env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"), XDG_CONFIG_HOME=os.path.join(work, "config"),
+               TALVO_SERVICE_ORIGIN=origin, TALVO_CA_FILE=ca, TALVO_TELEGRAM_HOST="t.me",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+    players = []
+    try:
+        times = startup(args.build, env, args.launches)
+        print(f"start-up to tray icon + panel shown: median {statistics.median(times):.0f} ms "
+              f"(min {min(times):.0f}, max {max(times):.0f}, n={len(times)})")
+
+        program = Program(args.build, env)
+        if not driver("wait-text", str(program.pid), "Начать запись", "20"):
+            sys.exit("the panel did not open")
+        driver("click-tray", str(program.pid), "left")
+        time.sleep(3)
+        cpu, wake = measure([program.pid], args.seconds)
+        print(f"idle, panel closed, {args.seconds} s: CPU {cpu[program.pid]:.3f} % of one core, "
+              f"{wake[program.pid]:.1f} wake-ups/s, RSS {rss_mib(program.pid):.1f} MiB")
+
+        for sink, freq in ((os.environ.get("TALVO_TEST_SPEAKERS_SINK", "speakers"), 440),
+                           (os.environ.get("TALVO_TEST_MIC_FEED_SINK", "micfeed"), 1000)):
+            tone = os.path.join(work, f"{freq}.wav")
+            subprocess.run(["sox", "-q", "-n", "-r", "48000", "-c", "2", "-b", "16", tone, "synth",
+                            str(3 * args.seconds + 30), "sine", str(freq), "gain", "-6"], check=True)
+            players.append(subprocess.Popen(["paplay", "-d", sink, tone]))
+        driver("click-tray", str(program.pid), "left")
+        if not driver("press", str(program.pid), "Начать запись"):
+            sys.exit("could not start recording")
+        driver("wait-text", str(program.pid), "Остановить запись", "20")
+        os.makedirs(os.path.join(work, "capture"), mode=0o700)
+        capture = subprocess.Popen([os.path.join(args.build, "app", "tools", "talvo-capture"),
+                                    str(2 * args.seconds + 20), os.path.join(work, "capture")],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(3)
+        cpu, wake = measure([program.pid, capture.pid], args.seconds)
+        print(f"recording, panel open, {args.seconds} s: talvo {cpu[program.pid]:.2f} %, "
+              f"talvo-capture {cpu[capture.pid]:.2f} %, ratio {cpu[program.pid] / cpu[capture.pid]:.2f}, "
+              f"RSS {rss_mib(program.pid):.1f} MiB")
+        driver("click-tray", str(program.pid), "left")
+        time.sleep(2)
+        cpu, wake = measure([program.pid, capture.pid], args.seconds)
+        print(f"recording, panel closed, {args.seconds} s: talvo {cpu[program.pid]:.2f} %, "
+              f"talvo-capture {cpu[capture.pid]:.2f} %, ratio {cpu[program.pid] / cpu[capture.pid]:.2f}, "
+              f"{wake[program.pid]:.0f} wake-ups/s")
+        capture.send_signal(signal.SIGINT)
+        program.quit()
+        capture.wait(60)
+    finally:
+        for player in players:
+            player.kill()
+        service.stdin.write("quit\n")
+        service.stdin.flush()
+        service.wait(10)
+
+
+if __name__ == "__main__":
+    main()
