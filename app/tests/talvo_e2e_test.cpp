@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -314,6 +315,60 @@ TEST_F(TalvoEndToEnd, ASecondLaunchOpensTheFirstPanelAndExits) {
   Talvo second(home.path(), *service, log());
   EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
   expectDriver("wait-text", {"Начать запись"});
+}
+
+// A process of the test's own, ended by PID.
+class Child {
+ public:
+  Child(const std::vector<std::string>& arguments, const std::vector<std::string>& environment, const std::string& log)
+      : pid_(spawn(arguments, environment, -1, log)) {}
+  ~Child() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_;
+};
+
+TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
+  // A display of its own with no tray yet, as at login before the desktop's panel is up.
+  int number = 150 + getpid() % 100;
+  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
+  const std::string display = ":" + std::to_string(number);
+  Child xvfb({"Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, environmentWith({}),
+             home.file("xvfb.log"));
+  for (int i = 0; i < 200 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  std::vector<std::string> environment = environmentWith({{"DISPLAY", display}});
+  // The program, the driver and the screenshot all use this display.
+  const std::string original = std::getenv("DISPLAY");
+  setenv("DISPLAY", display.c_str(), 1);
+  struct Restore {
+    std::string display;
+    ~Restore() { setenv("DISPLAY", display.c_str(), 1); }
+  } restore{original};
+  launch();
+  std::this_thread::sleep_for(3s);
+  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "the program gave up without a tray";
+  EXPECT_TRUE(driver({"xwindows", std::to_string(program->pid())}).out.empty()) << "a panel opened with no tray";
+
+  Child trayer({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
+                "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "true",
+                "--alpha", "0", "--tint", "0x335577"},
+               environment, home.file("trayer.log"));
+  expectDriver("tray", {"15"});
+  std::string windows;
+  for (int i = 0; i < 100; ++i) {
+    windows = driver({"xwindows", std::to_string(program->pid())}).out;
+    if (std::count(windows.begin(), windows.end(), '\n') >= 2) break;  // the icon and the panel
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_GE(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
+  screenshot("late-tray");
+  kill(program->pid(), SIGTERM);
+  EXPECT_EQ(program->waitExit(10s), 0);
 }
 
 TEST_F(TalvoEndToEnd, ALockedRecordingsFolderShowsTheAlertAndExits) {
