@@ -35,6 +35,11 @@ ModelServiceRig::ModelServiceRig() {
   service.start();
 }
 
+ModelServiceRig::~ModelServiceRig() {
+  service.stop();
+  runs.waitIdle();
+}
+
 CloudModel::Setup ModelServiceRig::setup(std::shared_ptr<DeviceVaultStore> store, int tickMilliseconds) const {
   CloudModel::Setup setup;
   setup.store = [store] { return store; };

@@ -44,6 +44,8 @@ struct ModelServiceRig {
   OpenedUrls opened;
 
   ModelServiceRig();  // starts the service
+  // Stops the service before the runs it serves go: a model's worker may still be talking to it.
+  ~ModelServiceRig();
 
   // The cloud model's setup against this service on `store`, with a fast tick.
   CloudModel::Setup setup(std::shared_ptr<DeviceVaultStore> store, int tickMilliseconds = 50) const;
