@@ -53,7 +53,7 @@ void MeetingReminders::start(std::function<bool()> captureBusy, MeetingReminderP
   captureBusy_ = std::move(captureBusy);
   prompt_ = &presenter;
   timer_ = new QTimer(this);
-  timer_->setInterval(pollIntervalMs);
+  timer_->setInterval(pollInterval_);
   // A coarse timer lets the system batch this wake-up with others (±5 %, within the 0.4 s allowed).
   timer_->setTimerType(Qt::CoarseTimer);
   connect(timer_, &QTimer::timeout, this, &MeetingReminders::poll);

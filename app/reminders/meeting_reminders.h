@@ -62,6 +62,8 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
 
   // One poll now (the timer calls this; tests call it directly).
   void poll();
+  // Tests that step polls by hand keep the timer out of the way (before start()).
+  void setPollInterval(int milliseconds) { pollInterval_ = milliseconds; }
 
   // The engine, for inspection (none in preview).
   const MeetingReminderEngine* engine() const noexcept { return engine_.get(); }
@@ -83,6 +85,7 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
   QThreadPool metadataQueue_;
   QTimer* timer_ = nullptr;
   bool polling_ = false;
+  int pollInterval_ = pollIntervalMs;
   std::shared_ptr<AudioInputProcessSource> source_;
   std::unique_ptr<ReminderClock> clock_;
   std::unique_ptr<ReminderQuietFile> store_;
