@@ -105,7 +105,7 @@ def main(argv):
     command, pid = argv[1], int(argv[2])
     rest = argv[3:]
     if command == "tray":
-        rect = wait_for("the tray icon", lambda: tray_rect(pid), float(rest[0]) if rest else 10)
+        rect = wait_for("the tray icon", lambda: tray_rect(pid), float(rest[0]) if rest else 30)
         print(*rect)
         return 0
     if command == "xwindows":
@@ -116,12 +116,12 @@ def main(argv):
                 print(*(geometry[k] for k in ("X", "Y", "WIDTH", "HEIGHT")))
         return 0
     if command == "click-tray":
-        x, y, w, h = wait_for("the tray icon", lambda: tray_rect(pid), 10)
+        x, y, w, h = wait_for("the tray icon", lambda: tray_rect(pid), 30)
         xdotool("mousemove", str(x + w // 2), str(y + h // 2))
         time.sleep(0.1)
         xdotool("click", "1" if rest[0] == "left" else "3")
         return 0
-    timeout = 15.0
+    timeout = 30.0  # generous: a loaded machine may take long to start the first program
     app = wait_for(f"program {pid} on the accessibility bus", lambda: find_app(pid), timeout)
     if command == "wait-app":
         return 0
