@@ -73,7 +73,11 @@ void MeetingReminders::poll() {
                       }
                     })
       .then(this, [this](std::optional<std::vector<AudioInputProcess>> processes) {
-        sampled(std::move(processes));
+        // A continuation attached to a future that has already finished runs at once, inside
+        // poll(); the queued hop makes the sample always arrive later, from the event loop.
+        QMetaObject::invokeMethod(
+            this, [this, processes = std::move(processes)]() mutable { sampled(std::move(processes)); },
+            Qt::QueuedConnection);
       });
 }
 

@@ -36,7 +36,13 @@ void runWorker(QObject* context, QFuture<void>& running, int code, Work work, Do
            }
          });
   running = QFuture<void>(future);
-  future.then(context, [done = std::move(done)](Outcome<Result> outcome) mutable { done(std::move(outcome)); });
+  // A continuation attached to a future that has already finished runs at once, inside this
+  // call; the queued hop makes `done` always come later, from the event loop.
+  future.then(context, [context, done = std::move(done)](Outcome<Result> outcome) mutable {
+    QMetaObject::invokeMethod(
+        context, [done = std::move(done), outcome = std::move(outcome)]() mutable { done(std::move(outcome)); },
+        Qt::QueuedConnection);
+  });
 }
 
 std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
