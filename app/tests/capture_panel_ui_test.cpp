@@ -14,6 +14,7 @@
 #include <QPalette>
 #include <QProcess>
 #include <QPushButton>
+#include <QStackedWidget>
 
 #include "app/tests/ui_test_support.h"
 #include "app/ui/anchored_menu_panel.h"
@@ -270,6 +271,16 @@ TEST_F(CapturePanelTest, AccountAreaInItsThreeStates) {
   s.queueLabel = QStringLiteral("В очереди: 2 записи");
   set(s);
   EXPECT_FALSE(content->accountExpanded());
+  // The panel is as tall as what the main page shows, not as the taller settings page it hides.
+  auto* pages = content->findChild<QStackedWidget*>();
+  ASSERT_TRUE(pages);
+  s.loginFailure = QStringLiteral("Не удалось записать файл автозапуска.");
+  s.loginNeedsApproval = true;
+  set(s);
+  EXPECT_LT(pages->minimumSizeHint().height(), pages->widget(1)->sizeHint().height());
+  s.loginFailure.reset();
+  s.loginNeedsApproval = false;
+  set(s);
   EXPECT_FALSE(button(QStringLiteral("Отключить этот компьютер")));
   ASSERT_TRUE(button(QStringLiteral("Тариф: Старт · 120 мин")));
   shot("connected-queue");

@@ -183,6 +183,7 @@ void CapturePanel::build() {
   pages_->addWidget(buildSettingsPage());
   column->addSpacing(12);
   column->addWidget(pages_);
+  showPage(0);
 
   sheet_ = new ConfirmationSheet(this);
 
@@ -458,18 +459,21 @@ void CapturePanel::applySettings(const CapturePanelState& s) {
   }
 }
 
+void CapturePanel::showPage(int index) {
+  pages_->setCurrentIndex(index);
+  // The stack takes the height of the page it shows, not of the taller one it hides.
+  for (int i = 0; i < pages_->count(); ++i) {
+    pages_->widget(i)->setSizePolicy(QSizePolicy::Preferred, i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+  }
+  pages_->adjustSize();
+  adjustSize();
+}
+
 void CapturePanel::setSettings(bool on) {
   settings_ = on;
   reveal(mainHeader_, !on);
   reveal(settingsHeader_, on);
-  pages_->setCurrentIndex(on ? 1 : 0);
-  // The stack takes the height of the page it shows.
-  for (int i = 0; i < pages_->count(); ++i) {
-    pages_->widget(i)->setSizePolicy(QSizePolicy::Preferred, i == pages_->currentIndex() ? QSizePolicy::Preferred
-                                                                                           : QSizePolicy::Ignored);
-  }
-  pages_->adjustSize();
-  adjustSize();
+  showPage(on ? 1 : 0);
   (on ? static_cast<QWidget*>(backButton_) : static_cast<QWidget*>(settingsButton_))->setFocus();
 }
 

@@ -54,6 +54,7 @@ class CapturePanel : public QWidget {
   void applyMain(const CapturePanelState& s);
   void applySettings(const CapturePanelState& s);
   void setSettings(bool on);
+  void showPage(int index);
   void telegramPressed();
   void footerPressed();
   void primaryPressed();
