@@ -34,9 +34,20 @@ struct ErrorHolder {
 // (nothing was ever stored) holds no item of ours either.
 void requireNothingLocked(const std::string& service, const char* account) {
   ErrorHolder failure;
-  SecretCollection* collection =
-      secret_collection_for_alias_sync(nullptr, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &failure.error);
-  if (failure.error != nullptr) storageFailure();
+  // The collection lookup needs the service object itself: given none, libsecret 0.20 trips its
+  // own guard and answers "no collection" without an error, so a locked keyring went unnoticed.
+  SecretService* secretService = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &failure.error);
+  if (secretService == nullptr || failure.error != nullptr) {
+    if (secretService != nullptr) g_object_unref(secretService);
+    storageFailure();
+  }
+  SecretCollection* collection = secret_collection_for_alias_sync(
+      secretService, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &failure.error);
+  g_object_unref(secretService);
+  if (failure.error != nullptr) {
+    if (collection != nullptr) g_object_unref(collection);
+    storageFailure();
+  }
   if (collection != nullptr) {
     bool locked = secret_collection_get_locked(collection);
     g_object_unref(collection);
