@@ -115,7 +115,9 @@ void CloudModel::started(std::shared_ptr<Client> client, bool recovered, const S
   } else {
     cloud_ = client->cloud;
     queueCloud_ = client->queueCloud;
-    queue_ = client->queue;
+    // The queue talks to the service through `queueCloud` by reference: every holder of the
+    // queue (a worker still running while the model goes away) keeps the whole client alive.
+    if (client->queue) queue_ = std::shared_ptr<DesktopUploadQueue>(client, client->queue.get());
     if (!recovered) setLocalWarning(QString(recoveryFailedText));
     applyState(state);
   }
