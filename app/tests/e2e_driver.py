@@ -141,6 +141,10 @@ def main(argv):
             wait_for(f"text {text!r}", present if command == "wait-text" else lambda: not present(), timeout)
         except TimeoutError:
             print("texts on screen:", texts(app), file=sys.stderr)
+            for window in app:
+                if window is not None:
+                    print("window:", window.getRoleName(), repr(window.name), "showing" if showing(window) else
+                          "hidden", file=sys.stderr)
             raise
         return 0
     if command == "texts":

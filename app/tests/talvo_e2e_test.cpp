@@ -15,8 +15,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -110,6 +112,8 @@ class Talvo {
                                       {"TALVO_CA_FILE", service.caFile()},
                                       {"TALVO_TELEGRAM_HOST", service.telegramHost()},
                                       {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                                      // A failed test's log then says why a panel closed.
+                                      {"QT_LOGGING_RULES", "talvo.panel.debug=true"},
                                       {"QT_QPA_PLATFORM", "xcb"}})) {
     pid_ = spawn({TALVO_BINARY}, environment_, -1, log);
   }
@@ -173,6 +177,15 @@ class TalvoEndToEnd : public ::testing::Test {
       // Keep the program's output beside the screenshots for a look afterwards.
       std::error_code ignored;
       fs::copy_file(log(), screenshots() + "/" + testName() + ".log", fs::copy_options::overwrite_existing, ignored);
+      // And its end in the test's output, which is all a CI run keeps.
+      std::ifstream in(log());
+      std::deque<std::string> tail;
+      for (std::string line; std::getline(in, line);) {
+        tail.push_back(line);
+        if (tail.size() > 40) tail.pop_front();
+      }
+      std::cout << "--- end of the program's log ---\n";
+      for (const auto& line : tail) std::cout << line << "\n";
     }
   }
 

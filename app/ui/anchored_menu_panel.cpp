@@ -5,6 +5,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -19,6 +20,9 @@
 #include "core/menu_bar_panel_placement.h"
 
 namespace talvo {
+
+// Why a panel closed, for a look at a log (QT_LOGGING_RULES="talvo.panel.debug=true").
+Q_LOGGING_CATEGORY(panelLog, "talvo.panel", QtInfoMsg)
 
 // The window itself: draws the bubble behind the content and reports focus loss.
 class StatusPanelWindow : public QWidget {
@@ -144,9 +148,7 @@ AnchoredMenuPanel::AnchoredMenuPanel(QWidget* content, AnchorSource anchor, std:
     if (present(retryFocus_) || --attemptsLeft_ <= 0) retry_.stop();
   });
   watchScreens();
-  desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] {
-    QTimer::singleShot(0, this, [this] { close(); });
-  });
+  desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] { closeSoon("the desktop was switched"); });
 }
 
 AnchoredMenuPanel::~AnchoredMenuPanel() {
@@ -204,14 +206,14 @@ void AnchoredMenuPanel::measure() {
 bool AnchoredMenuPanel::position() {
   lastAnchor_ = anchor_();
   if (!lastAnchor_) {
-    close();
+    closeFor("the tray icon is gone");
     return false;
   }
   const ScreenRect frame = MenuBarPanelPlacement::frame(
       lastAnchor_->rect, ScreenSize{contentSize_.width(), contentSize_.height()}, lastAnchor_->visibleFrame, gap,
       lastAnchor_->opening);
   if (!frame.isFinite()) {
-    close();
+    closeFor("no place on the screen");
     return false;
   }
   const double arrow = MenuBarPanelPlacement::arrowX(lastAnchor_->rect, frame);
@@ -230,6 +232,15 @@ void AnchoredMenuPanel::close() {
     filtering_ = false;
   }
   if (wasVisible && didClose_) didClose_();
+}
+
+void AnchoredMenuPanel::closeFor(const char* reason) {
+  if (window_->isVisible()) qCDebug(panelLog) << "panel closes:" << reason;
+  close();
+}
+
+void AnchoredMenuPanel::closeSoon(const char* reason) {
+  QTimer::singleShot(0, this, [this, reason] { closeFor(reason); });
 }
 
 std::optional<QRect> AnchoredMenuPanel::iconRect() const {
@@ -257,12 +268,12 @@ void AnchoredMenuPanel::focusLost() {
     if (QApplication::activeModalWidget()) return;
     if (QWidget* active = QApplication::activeWindow(); active && ownsWindow(active)) return;
     if (auto icon = iconRect(); icon && icon->contains(QCursor::pos())) return;  // the icon's action decides
-    close();
+    closeFor("another window took the focus");
   });
 }
 
 void AnchoredMenuPanel::watchScreens() {
-  auto closeSoon = [this] { QTimer::singleShot(0, this, [this] { close(); }); };
+  auto closeSoon = [this] { this->closeSoon("the screens changed"); };
   auto watch = [this, closeSoon](QScreen* screen) {
     connect(screen, &QScreen::geometryChanged, this, closeSoon);
     connect(screen, &QScreen::availableGeometryChanged, this, closeSoon);
@@ -295,7 +306,7 @@ bool AnchoredMenuPanel::eventFilter(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     auto* widget = qobject_cast<QWidget*>(watched);
     if (key->key() == Qt::Key_Escape && widget && widget->window() == window_) {
-      close();
+      closeFor("Escape");
       return true;
     }
     return false;
@@ -308,7 +319,7 @@ bool AnchoredMenuPanel::eventFilter(QObject* watched, QEvent* event) {
   QWidget* target = widget->window();
   if (ownsWindow(target)) return false;
   if (QWidget* modal = QApplication::activeModalWidget(); modal && target == modal) return false;
-  QTimer::singleShot(0, this, [this] { close(); });
+  closeSoon("a click outside it");
   return false;
 }
 

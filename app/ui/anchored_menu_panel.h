@@ -64,6 +64,8 @@ class AnchoredMenuPanel : public QObject {
   bool position();
   void measure();
   void focusLost();
+  void closeFor(const char* reason);
+  void closeSoon(const char* reason);
   void watchScreens();
   bool ownsWindow(QWidget* window) const;
 

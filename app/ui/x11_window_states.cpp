@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace talvo::X11WindowStates {
@@ -60,9 +61,11 @@ namespace {
 class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
  public:
   DesktopSwitchWatcher(xcb_connection_t* c, std::function<void()> changed)
-      : root_(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root),
+      : connection_(c),
+        root_(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root),
         currentDesktop_(atom(c, "_NET_CURRENT_DESKTOP")),
         changed_(std::move(changed)) {
+    desktop_ = readDesktop();
     // Qt already listens to the root window's property changes; make sure of it anyway.
     xcb_get_window_attributes_reply_t* attributes =
         xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root_), nullptr);
@@ -81,11 +84,35 @@ class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
     auto* event = static_cast<xcb_generic_event_t*>(message);
     if ((event->response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return false;
     auto* property = reinterpret_cast<xcb_property_notify_event_t*>(event);
-    if (property->window == root_ && property->atom == currentDesktop_ && currentDesktop_ != XCB_ATOM_NONE) changed_();
+    if (property->window != root_ || property->atom != currentDesktop_ || currentDesktop_ == XCB_ATOM_NONE) {
+      return false;
+    }
+    // Window managers also rewrite the property with the same number (openbox does on its own
+    // restarts and reconfigurations); only a real switch counts.
+    const std::optional<uint32_t> desktop = readDesktop();
+    if (desktop != desktop_) {
+      desktop_ = desktop;
+      changed_();
+    }
     return false;
   }
 
  private:
+  std::optional<uint32_t> readDesktop() const {
+    if (currentDesktop_ == XCB_ATOM_NONE) return std::nullopt;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, root_, currentDesktop_, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+    if (!reply) return std::nullopt;
+    std::optional<uint32_t> desktop;
+    if (reply->format == 32 && xcb_get_property_value_length(reply) >= 4) {
+      desktop = *static_cast<const uint32_t*>(xcb_get_property_value(reply));
+    }
+    std::free(reply);
+    return desktop;
+  }
+
+  xcb_connection_t* connection_;
+  std::optional<uint32_t> desktop_;
   xcb_window_t root_;
   xcb_atom_t currentDesktop_;
   std::function<void()> changed_;
