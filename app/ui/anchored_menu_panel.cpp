@@ -273,18 +273,18 @@ void AnchoredMenuPanel::focusLost() {
 }
 
 void AnchoredMenuPanel::watchScreens() {
-  auto closeSoon = [this] { this->closeSoon("the screens changed"); };
-  auto watch = [this, closeSoon](QScreen* screen) {
-    connect(screen, &QScreen::geometryChanged, this, closeSoon);
-    connect(screen, &QScreen::availableGeometryChanged, this, closeSoon);
+  auto screensChanged = [this] { closeSoon("the screens changed"); };
+  auto watch = [this, screensChanged](QScreen* screen) {
+    connect(screen, &QScreen::geometryChanged, this, screensChanged);
+    connect(screen, &QScreen::availableGeometryChanged, this, screensChanged);
   };
   for (QScreen* screen : QGuiApplication::screens()) watch(screen);
-  connect(qApp, &QGuiApplication::screenAdded, this, [watch, closeSoon](QScreen* screen) {
+  connect(qApp, &QGuiApplication::screenAdded, this, [watch, screensChanged](QScreen* screen) {
     watch(screen);
-    closeSoon();
+    screensChanged();
   });
-  connect(qApp, &QGuiApplication::screenRemoved, this, closeSoon);
-  connect(qApp, &QGuiApplication::primaryScreenChanged, this, closeSoon);
+  connect(qApp, &QGuiApplication::screenRemoved, this, screensChanged);
+  connect(qApp, &QGuiApplication::primaryScreenChanged, this, screensChanged);
 }
 
 bool AnchoredMenuPanel::eventFilter(QObject* watched, QEvent* event) {

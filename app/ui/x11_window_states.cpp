@@ -87,8 +87,8 @@ class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
     if (property->window != root_ || property->atom != currentDesktop_ || currentDesktop_ == XCB_ATOM_NONE) {
       return false;
     }
-    // Window managers also rewrite the property with the same number (openbox does on its own
-    // restarts and reconfigurations); only a real switch counts.
+    // Any write of the property notifies, also one that writes the same number again; only a
+    // real switch counts.
     const std::optional<uint32_t> desktop = readDesktop();
     if (desktop != desktop_) {
       desktop_ = desktop;
