@@ -258,7 +258,7 @@ void AppDelegate::openFromMenu() {
 void AppDelegate::updateStatus(bool recording, std::span<const float> values) {
   if (!item_) return;
   TrayLook look;
-  look.dark = appearance_ == nullptr || appearance_->prefersDark();
+  look.dark = appearance_ == nullptr || appearance_->trayBarIsDark();
   look.reduceMotion = appearance_ != nullptr && appearance_->reduceMotion();
   look.devicePixelRatio = qApp->devicePixelRatio();
   QImage image = statusRenderer_ ? statusRenderer_->image(recording, recording ? values : noLevels, look) : QImage();

@@ -208,6 +208,39 @@ TEST_F(AnchoredPanelTest, FocusLossClosesExceptWhileItsDialogIsOpen) {
   other.waitForFinished();
 }
 
+// A press in another program that takes no focus (a desktop's panel bar, the empty desktop)
+// closes the panel too, also one shown without focus, as the reminder is.
+TEST_F(AnchoredPanelTest, AClickThatTakesNoFocusClosesItUnlessOnTheIconOrWhileItsDialogIsOpen) {
+  bool dialogOpen = false;
+  auto panel = make([&] { return topIcon(); });
+  panel->setKeepOpenWhile([&] { return dialogOpen; });
+  auto clickAt = [](QPoint at) {
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()),
+                                                  QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
+  };
+  const QPoint desktop(40, screen.bottom() - 40);  // nothing but the root window there
+  panel->show(false);
+  ASSERT_TRUE(panel->isVisible());
+  settle(200);
+
+  clickAt(panel->iconRect()->center());
+  settle(400);
+  EXPECT_TRUE(panel->isVisible()) << "a press on the icon is the icon's to answer";
+  dialogOpen = true;
+  clickAt(desktop);
+  settle(400);
+  EXPECT_TRUE(panel->isVisible()) << "closed while its dialog was open";
+  dialogOpen = false;
+  clickAt(desktop);
+  EXPECT_TRUE(waitUntil([&] { return !panel->isVisible(); }, 3000));
+  EXPECT_EQ(counts.closed, 1);
+
+  // Closed, it no longer listens: a later click changes nothing.
+  clickAt(desktop);
+  settle(200);
+  EXPECT_EQ(counts.closed, 1);
+}
+
 TEST_F(AnchoredPanelTest, StaysOutOfTheTaskbarOnEveryDesktop) {
   auto panel = make([&] { return topIcon(); });
   panel->show(false);

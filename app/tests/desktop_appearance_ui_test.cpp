@@ -71,6 +71,16 @@ TEST(DesktopAppearance, ReadsColourSchemeAndAnimationsFromThePortalAndFollowsCha
   bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
 }
 
+TEST(DesktopAppearance, TheTrayBarIsDarkOnGnomeShellInEitherSchemeElsewhereByTheScheme) {
+  for (const char* shell : {"GNOME", "ubuntu:GNOME", "pop:GNOME", "Unity"}) {
+    EXPECT_TRUE(DesktopAppearance::trayBarIsDark(QString::fromLatin1(shell), false)) << shell;
+  }
+  for (const char* themed : {"", "KDE", "XFCE", "GNOME-Classic:GNOME", "GNOME-Flashback:GNOME", "X-Cinnamon"}) {
+    EXPECT_FALSE(DesktopAppearance::trayBarIsDark(QString::fromLatin1(themed), false)) << themed;
+    EXPECT_TRUE(DesktopAppearance::trayBarIsDark(QString::fromLatin1(themed), true)) << themed;
+  }
+}
+
 }  // namespace
 }  // namespace talvo
 

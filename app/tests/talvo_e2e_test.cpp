@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
@@ -22,6 +23,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -390,6 +392,103 @@ TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
   }
   EXPECT_GE(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
   screenshot("late-tray");
+  kill(program->pid(), SIGTERM);
+  EXPECT_EQ(program->waitExit(10s), 0);
+}
+
+// The program's visible windows as x, y, width, height.
+std::vector<std::array<int, 4>> rectangles(const std::string& listing) {
+  std::vector<std::array<int, 4>> found;
+  std::istringstream in(listing);
+  for (std::array<int, 4> r{}; in >> r[0] >> r[1] >> r[2] >> r[3];) found.push_back(r);
+  return found;
+}
+
+TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
+  // GNOME's AppIndicator extension, KDE Plasma and waybar host icons this way and never say
+  // where the icon is: the program places its panel by the click. A bar at the bottom, icons at
+  // its right end; the host brings its own watcher, so the program picks this tray.
+  Child host({"gtk-sni-tray-standalone", "--watcher", "--bottom", "--end", "--size", "30"}, environmentWith({}),
+             home.file("sni-host.log"));
+  auto watcherUp = [] {
+    return run({"dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                "org.freedesktop.DBus.NameHasOwner", "string:org.kde.StatusNotifierWatcher"},
+               environmentWith({}))
+               .out.find("boolean true") != std::string::npos;
+  };
+  for (int i = 0; i < 150 && !watcherUp(); ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(watcherUp()) << "the host never took the watcher's name";
+  // As on GNOME, whose top bar is dark in either colour scheme: the logo is drawn light.
+  setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
+  launch();
+  unsetenv("XDG_CURRENT_DESKTOP");
+  // With nowhere to hang it yet, the panel opens at the bar's edge right after launch.
+  expectDriver("wait-text", {"Начать запись"});
+  screenshot("sni-launch");
+
+  // The host's bar: the icon is the last one at its right end.
+  auto iconPoint = [&]() -> std::optional<std::pair<int, int>> {
+    std::istringstream windows(run({"xdotool", "search", "--onlyvisible", "--class", "gtk-sni-tray"}, environmentWith({})).out);
+    std::string window, last;
+    while (windows >> window) last = window;
+    if (last.empty()) return std::nullopt;
+    std::map<std::string, int> g;
+    std::istringstream shell(run({"xdotool", "getwindowgeometry", "--shell", last}, environmentWith({})).out);
+    for (std::string line; std::getline(shell, line);) {
+      auto equals = line.find('=');
+      if (equals != std::string::npos) g[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
+    }
+    if (g["WIDTH"] <= 0) return std::nullopt;
+    return std::pair{g["X"] + g["WIDTH"] - 15, g["Y"] + g["HEIGHT"] / 2};
+  };
+  auto clickAt = [&](std::pair<int, int> point) {
+    std::this_thread::sleep_until(lastLeftClick_ + 600ms);
+    lastLeftClick_ = std::chrono::steady_clock::now();
+    run({"xdotool", "mousemove", std::to_string(point.first), std::to_string(point.second), "click", "1"},
+        environmentWith({}));
+  };
+  std::optional<std::pair<int, int>> point;
+  for (int i = 0; i < 100 && !(point = iconPoint()); ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(point) << "no visible window of the host";
+
+  // A click on the bar's empty left end is outside the panel: the panel closes. Then a click on
+  // the icon opens it under the click. The host lays its icons out a while after the
+  // registration, so on a loaded machine the click on the icon is repeated until the host passes
+  // it on.
+  clickAt({10, point->second});
+  expectDriver("gone-text", {"Начать запись"});
+  bool opened = false;
+  for (int attempt = 0; attempt < 5 && !opened; ++attempt) {
+    point = iconPoint().value_or(*point);
+    clickAt(*point);
+    opened = driverSucceeds("wait-text", {"Начать запись", "3"});
+  }
+  ASSERT_TRUE(opened) << "no activation from the host";
+  std::vector<std::array<int, 4>> panels;
+  for (int i = 0; i < 20; ++i) {
+    // The window manager may take a moment to honour the position.
+    panels = rectangles(driver({"xwindows", std::to_string(program->pid())}).out);
+    if (panels.size() == 1 && panels[0][0] <= point->first && point->first <= panels[0][0] + panels[0][2]) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(panels.size(), 1u) << "the panel and nothing else";
+  const auto [x, y, w, h] = panels[0];
+  EXPECT_LE(x, point->first) << "the arrow points at the click";
+  EXPECT_GE(x + w, point->first);
+  EXPECT_LT(y + h, point->second) << "a bottom bar: the panel opens upward, above the bar";
+  EXPECT_GT(y, 0);
+  screenshot("sni-panel");
+  // The host shows the light logo on its dark bar.
+  const std::string crop = "30x30+" + std::to_string(point->first - 15) + "+" + std::to_string(point->second - 15);
+  const std::string brightest =
+      run({"import", "-window", "root", "-crop", crop, "-format", "%[fx:int(255*maxima.intensity)]", "info:"},
+          environmentWith({}))
+          .out;
+  EXPECT_GT(std::atoi(brightest.c_str()), 160) << "no light icon on the bar: " << brightest;
+
+  // The icon's own click closes it again.
+  clickAt(*point);
+  expectDriver("gone-text", {"Начать запись"});
   kill(program->pid(), SIGTERM);
   EXPECT_EQ(program->waitExit(10s), 0);
 }

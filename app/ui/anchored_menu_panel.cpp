@@ -193,6 +193,7 @@ bool AnchoredMenuPanel::present(bool focus) {
     qApp->installEventFilter(this);
     filtering_ = true;
   }
+  if (!pressesElsewhere_) pressesElsewhere_ = X11WindowStates::watchPointerPresses([this] { pressedAnywhere(); });
   if (!wasVisible && didShow_) didShow_();
   return true;
 }
@@ -231,6 +232,7 @@ void AnchoredMenuPanel::close() {
     qApp->removeEventFilter(this);
     filtering_ = false;
   }
+  pressesElsewhere_.reset();
   if (wasVisible && didClose_) didClose_();
 }
 
@@ -270,6 +272,18 @@ void AnchoredMenuPanel::focusLost() {
     if (auto icon = iconRect(); icon && icon->contains(QCursor::pos())) return;  // the icon's action decides
     closeFor("another window took the focus");
   });
+}
+
+void AnchoredMenuPanel::pressedAnywhere() {
+  // A desktop's panel bar or an empty desktop takes no focus when clicked, so focus loss alone
+  // misses those clicks. The raw press carries no position: it is judged where the pointer is.
+  if (!window_->isVisible()) return;
+  const QPoint at = QCursor::pos();
+  if (QApplication::widgetAt(at)) return;  // the program's own windows: the event filter judges those
+  if (auto icon = iconRect(); icon && icon->contains(at)) return;  // the icon's action decides
+  if (keepOpen_ && keepOpen_()) return;  // its own dialog is open
+  if (QApplication::activeModalWidget()) return;
+  closeSoon("a click in another program");
 }
 
 void AnchoredMenuPanel::watchScreens() {

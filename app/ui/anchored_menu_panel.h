@@ -64,6 +64,7 @@ class AnchoredMenuPanel : public QObject {
   bool position();
   void measure();
   void focusLost();
+  void pressedAnywhere();
   void closeFor(const char* reason);
   void closeSoon(const char* reason);
   void watchScreens();
@@ -83,6 +84,8 @@ class AnchoredMenuPanel : public QObject {
   QSizeF contentSize_{360, 220};
   std::optional<MenuBarAnchor> lastAnchor_;
   std::unique_ptr<QAbstractNativeEventFilter> desktopSwitch_;
+  // While the panel shows: presses in other programs' windows, which may not take the focus.
+  std::unique_ptr<QObject> pressesElsewhere_;
 };
 
 }  // namespace talvo

@@ -60,6 +60,19 @@ bool DesktopAppearance::prefersDark() const {
   return palette.color(QPalette::Window).lightness() < palette.color(QPalette::WindowText).lightness();
 }
 
+bool DesktopAppearance::trayBarIsDark() const {
+  return trayBarIsDark(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), prefersDark());
+}
+
+bool DesktopAppearance::trayBarIsDark(const QString& currentDesktop, bool prefersDark) {
+  const QStringList names = currentDesktop.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+  const bool shell = names.contains(QStringLiteral("GNOME"), Qt::CaseInsensitive) ||
+                     names.contains(QStringLiteral("Unity"), Qt::CaseInsensitive);
+  const bool lightPanel = names.contains(QStringLiteral("GNOME-Classic"), Qt::CaseInsensitive) ||
+                          names.contains(QStringLiteral("GNOME-Flashback"), Qt::CaseInsensitive);
+  return (shell && !lightPanel) || prefersDark;
+}
+
 void DesktopAppearance::settingChanged(const QString& group, const QString& key, const QDBusVariant& value) {
   const QVariant v = unwrap(value.variant());
   if (group == QStringLiteral("org.freedesktop.appearance") && key == QStringLiteral("color-scheme")) {

@@ -15,6 +15,12 @@ class DesktopAppearance : public QObject {
   explicit DesktopAppearance(QObject* parent = nullptr);
 
   bool prefersDark() const;
+  // Whether the bar holding the tray icon is dark, so the idle logo is drawn light on it. GNOME
+  // Shell draws its top bar dark in either colour scheme (not in its Classic mode, and not
+  // GNOME Flashback's panel); other desktops draw their bar in the scheme the user chose.
+  bool trayBarIsDark() const;
+  // The same from XDG_CURRENT_DESKTOP (a colon-separated list of names) and the scheme.
+  static bool trayBarIsDark(const QString& currentDesktop, bool prefersDark);
   bool reduceMotion() const { return reduceMotion_; }
 
  signals:

@@ -1,8 +1,10 @@
 #include "app/ui/x11_window_states.h"
 
 #include <xcb/xcb.h>
+#include <xcb/xinput.h>
 
 #include <QGuiApplication>
+#include <QSocketNotifier>
 #include <QWidget>
 #include <cstdlib>
 #include <cstring>
@@ -118,7 +120,81 @@ class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
   std::function<void()> changed_;
 };
 
+// XInput 2 raw button events, selected on the root window, reach every client that asked for
+// them whatever window was clicked and whoever grabs the pointer (XI 2.1 and later), and take
+// nothing from the window clicked. They come on a connection of their own, so the selection
+// cannot disturb the one Qt makes on its connection.
+class PointerPressWatcher : public QObject {
+ public:
+  PointerPressWatcher(xcb_connection_t* c, uint8_t opcode, std::function<void()> pressed)
+      : connection_(c), opcode_(opcode), pressed_(std::move(pressed)),
+        notifier_(xcb_get_file_descriptor(c), QSocketNotifier::Read) {
+    connect(&notifier_, &QSocketNotifier::activated, this, &PointerPressWatcher::drain);
+    drain();
+  }
+  ~PointerPressWatcher() override { xcb_disconnect(connection_); }
+
+  // Null when the X server lacks XInput 2.2.
+  static std::unique_ptr<PointerPressWatcher> open(std::function<void()> pressed) {
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+      xcb_disconnect(c);
+      return nullptr;
+    }
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_input_id);
+    xcb_input_xi_query_version_reply_t* version =
+        extension && extension->present ? xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr)
+                                        : nullptr;
+    const bool usable = version && (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2));
+    std::free(version);
+    if (!usable) {
+      xcb_disconnect(c);
+      return nullptr;
+    }
+    struct {
+      xcb_input_event_mask_t head;
+      uint32_t bits;
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_generic_error_t* error = xcb_request_check(c, xcb_input_xi_select_events_checked(c, root, 1, &mask.head));
+    if (error) {
+      std::free(error);
+      xcb_disconnect(c);
+      return nullptr;
+    }
+    return std::make_unique<PointerPressWatcher>(c, extension->major_opcode, std::move(pressed));
+  }
+
+ private:
+  void drain() {
+    bool pressed = false;
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+      if ((event->response_type & ~0x80) == XCB_GE_GENERIC) {
+        auto* generic = reinterpret_cast<xcb_ge_generic_event_t*>(event);
+        if (generic->extension == opcode_ && generic->event_type == XCB_INPUT_RAW_BUTTON_PRESS) {
+          // Left and right only: the middle button pastes, the wheel scrolls (4 to 7).
+          const uint32_t button = reinterpret_cast<xcb_input_raw_button_press_event_t*>(event)->detail;
+          pressed = pressed || button == 1 || button == 3;
+        }
+      }
+      std::free(event);
+    }
+    if (xcb_connection_has_error(connection_)) notifier_.setEnabled(false);  // the server went away
+    if (pressed) pressed_();
+  }
+
+  xcb_connection_t* connection_;
+  uint8_t opcode_;
+  std::function<void()> pressed_;
+  QSocketNotifier notifier_;
+};
+
 }  // namespace
+
+std::unique_ptr<QObject> watchPointerPresses(std::function<void()> pressed) {
+  if (!connection()) return nullptr;  // not on X11
+  return PointerPressWatcher::open(std::move(pressed));
+}
 
 std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed) {
   xcb_connection_t* c = connection();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QObject;
 class QWidget;
 
 namespace talvo::X11WindowStates {
@@ -18,5 +19,10 @@ bool compositing();
 // Calls `changed` whenever the user switches to another virtual desktop (_NET_CURRENT_DESKTOP of
 // the root window changes). The returned object stops watching when destroyed. Null off X11.
 std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed);
+// Calls `pressed` whenever the left or right mouse button goes down anywhere on the screen, in any
+// program's window: also on a desktop's panel bar, which never takes the focus. The press itself
+// still goes to the window clicked. Stops when the returned object is destroyed. Null off X11 or
+// without XInput 2.2.
+std::unique_ptr<QObject> watchPointerPresses(std::function<void()> pressed);
 
 }  // namespace talvo::X11WindowStates
