@@ -132,7 +132,10 @@ class PointerPressWatcher : public QObject {
     connect(&notifier_, &QSocketNotifier::activated, this, &PointerPressWatcher::drain);
     drain();
   }
-  ~PointerPressWatcher() override { xcb_disconnect(connection_); }
+  ~PointerPressWatcher() override {
+    notifier_.setEnabled(false);  // before its descriptor closes
+    xcb_disconnect(connection_);
+  }
 
   // Null when the X server lacks XInput 2.2.
   static std::unique_ptr<PointerPressWatcher> open(std::function<void()> pressed) {
