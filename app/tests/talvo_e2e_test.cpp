@@ -356,33 +356,51 @@ class Child {
   pid_t pid_;
 };
 
-TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
-  // A display of its own with no tray yet, as at login before the desktop's panel is up.
-  int number = 150 + getpid() % 100;
-  while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
-  const std::string display = ":" + std::to_string(number);
-  Child xvfb({"Xvfb", display, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, environmentWith({}),
-             home.file("xvfb.log"));
-  for (int i = 0; i < 200 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i) {
-    std::this_thread::sleep_for(50ms);
+// A display of the test's own, made the one this process and its children use until the
+// object goes; for trays that come and go without disturbing the shared test display.
+class PrivateDisplay {
+ public:
+  explicit PrivateDisplay(const std::string& log) : original_(std::getenv("DISPLAY")) {
+    int number = 150 + getpid() % 100;
+    while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
+    name_ = ":" + std::to_string(number);
+    xvfb_ = std::make_unique<Child>(
+        std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
+        environmentWith({}), log);
+    for (int i = 0; i < 200 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i) {
+      std::this_thread::sleep_for(50ms);
+    }
+    setenv("DISPLAY", name_.c_str(), 1);
   }
-  std::vector<std::string> environment = environmentWith({{"DISPLAY", display}});
-  // The program, the driver and the screenshot all use this display.
-  const std::string original = std::getenv("DISPLAY");
-  setenv("DISPLAY", display.c_str(), 1);
-  struct Restore {
-    std::string display;
-    ~Restore() { setenv("DISPLAY", display.c_str(), 1); }
-  } restore{original};
+  ~PrivateDisplay() {
+    setenv("DISPLAY", original_.c_str(), 1);
+    xvfb_.reset();
+  }
+
+ private:
+  std::string original_;
+  std::string name_;
+  std::unique_ptr<Child> xvfb_;
+};
+
+// An XEmbed tray at the top right of the current display, as the shared test display has.
+std::unique_ptr<Child> startTrayer(const std::string& log) {
+  return std::make_unique<Child>(
+      std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
+                               "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent",
+                               "true", "--alpha", "0", "--tint", "0x335577"},
+      environmentWith({}), log);
+}
+
+TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
+  // No tray yet, as at login before the desktop's panel is up.
+  PrivateDisplay display(home.file("xvfb.log"));
   launch();
   std::this_thread::sleep_for(3s);
   EXPECT_FALSE(program->waitExit(10ms).has_value()) << "the program gave up without a tray";
   EXPECT_TRUE(driver({"xwindows", std::to_string(program->pid())}).out.empty()) << "a panel opened with no tray";
 
-  Child trayer({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
-                "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent", "true",
-                "--alpha", "0", "--tint", "0x335577"},
-               environment, home.file("trayer.log"));
+  auto trayer = startTrayer(home.file("trayer.log"));
   expectDriver("tray", {"15"});
   std::string windows;
   for (int i = 0; i < 100; ++i) {
@@ -392,6 +410,29 @@ TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
   }
   EXPECT_GE(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
   screenshot("late-tray");
+
+  // The tray goes away with the panel open (the desktop's panel restarts) and comes back: the
+  // program lives on, and the icon docks in the new tray and opens the panel again.
+  trayer.reset();
+  std::this_thread::sleep_for(1s);
+  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "the program ended with its tray";
+  trayer = startTrayer(home.file("trayer-again.log"));
+  expectDriver("tray", {"15"});
+  std::string icon = driver({"tray", std::to_string(program->pid())}).out;
+  const auto panelOpen = [&] {
+    const std::string listing = driver({"xwindows", std::to_string(program->pid())}).out;
+    return std::count(listing.begin(), listing.end(), '\n') >= 2;
+  };
+  if (panelOpen()) {
+    clickTray("left");
+    for (int i = 0; i < 50 && panelOpen(); ++i) std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_FALSE(panelOpen()) << "the icon in the new tray does not close the panel";
+  clickTray("left");
+  bool opened = false;
+  for (int i = 0; i < 50 && !(opened = panelOpen()); ++i) std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(opened) << "the icon in the new tray (" << icon << ") does not open the panel";
+  screenshot("tray-again");
   kill(program->pid(), SIGTERM);
   EXPECT_EQ(program->waitExit(10s), 0);
 }
