@@ -12,6 +12,8 @@
 #   e2e_driver.py xwindows PID                    the program's visible X windows: X Y W H
 #   e2e_driver.py tray PID                        the tray icon's rectangle: X Y W H
 #   e2e_driver.py click-tray PID left|right       click the middle of the tray icon
+#   e2e_driver.py sni-icon PID                    where the last icon of a StatusNotifierItem host's
+#                                                 bar (gtk-sni-tray-standalone --end) is: X Y
 # Exit status 0 = done, 1 = not found in time.
 import subprocess, sys, time
 
@@ -87,18 +89,28 @@ def xdotool(*args):
     return subprocess.run(["xdotool", *args], capture_output=True, text=True).stdout
 
 
+def geometry(window):
+    # X Y W H of an X window, or None when it is gone.
+    shell = dict(line.strip().split("=", 1) for line in
+                 xdotool("getwindowgeometry", "--shell", window).splitlines() if "=" in line)
+    return tuple(int(shell[k]) for k in ("X", "Y", "WIDTH", "HEIGHT")) if shell else None
+
+
 def tray_rect(pid):
     # The icon is the program's small window docked in the tray (XEmbed) at the top of the screen.
     best = None
     for window in xdotool("search", "--pid", str(pid)).split():
-        geometry = dict(line.strip().split("=", 1) for line in
-                        xdotool("getwindowgeometry", "--shell", window).splitlines() if "=" in line)
-        if not geometry:
-            continue
-        x, y, w, h = (int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-        if 8 <= w <= 64 and 8 <= h <= 64 and y < 64:
-            best = (x, y, w, h)
+        rect = geometry(window)
+        if rect and 8 <= rect[2] <= 64 and 8 <= rect[3] <= 64 and rect[1] < 64:
+            best = rect
     return best
+
+
+def sni_icon():
+    # The host draws the icons itself, at its bar's right end; ours is the last one there.
+    windows = xdotool("search", "--onlyvisible", "--class", "gtk-sni-tray").split()
+    rect = geometry(windows[-1]) if windows else None
+    return (rect[0] + rect[2] - 15, rect[1] + rect[3] // 2) if rect and rect[2] > 0 else None
 
 
 def main(argv):
@@ -110,10 +122,12 @@ def main(argv):
         return 0
     if command == "xwindows":
         for window in xdotool("search", "--onlyvisible", "--pid", str(pid)).split():
-            geometry = dict(line.strip().split("=", 1) for line in
-                            xdotool("getwindowgeometry", "--shell", window).splitlines() if "=" in line)
-            if geometry:
-                print(*(geometry[k] for k in ("X", "Y", "WIDTH", "HEIGHT")))
+            rect = geometry(window)
+            if rect:
+                print(*rect)
+        return 0
+    if command == "sni-icon":
+        print(*wait_for("the StatusNotifierItem host's bar", sni_icon, 10))
         return 0
     if command == "click-tray":
         x, y, w, h = wait_for("the tray icon", lambda: tray_rect(pid), 30)

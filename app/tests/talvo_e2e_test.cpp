@@ -214,11 +214,12 @@ class TalvoEndToEnd : public ::testing::Test {
   // A click on the tray icon, as a person makes it: two left clicks closer together than the
   // double-click interval are one double click, which the icon answers with one action only.
   void clickTray(const std::string& button) {
-    if (button == "left") {
-      std::this_thread::sleep_until(lastLeftClick_ + 600ms);
-      lastLeftClick_ = std::chrono::steady_clock::now();
-    }
+    if (button == "left") spaceLeftClick();
     expectDriver("click-tray", {button});
+  }
+  void spaceLeftClick() {
+    std::this_thread::sleep_until(lastLeftClick_ + 600ms);
+    lastLeftClick_ = std::chrono::steady_clock::now();
   }
   std::chrono::steady_clock::time_point lastLeftClick_;
   bool driverSucceeds(const std::string& command, const std::vector<std::string>& more) {
@@ -467,29 +468,18 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   expectDriver("wait-text", {"Начать запись"});
   screenshot("sni-launch");
 
-  // The host's bar: the icon is the last one at its right end.
   auto iconPoint = [&]() -> std::optional<std::pair<int, int>> {
-    std::istringstream windows(run({"xdotool", "search", "--onlyvisible", "--class", "gtk-sni-tray"}, environmentWith({})).out);
-    std::string window, last;
-    while (windows >> window) last = window;
-    if (last.empty()) return std::nullopt;
-    std::map<std::string, int> g;
-    std::istringstream shell(run({"xdotool", "getwindowgeometry", "--shell", last}, environmentWith({})).out);
-    for (std::string line; std::getline(shell, line);) {
-      auto equals = line.find('=');
-      if (equals != std::string::npos) g[line.substr(0, equals)] = std::atoi(line.c_str() + equals + 1);
-    }
-    if (g["WIDTH"] <= 0) return std::nullopt;
-    return std::pair{g["X"] + g["WIDTH"] - 15, g["Y"] + g["HEIGHT"] / 2};
+    Outcome found = driver({"sni-icon", std::to_string(program->pid())});
+    std::pair<int, int> at;
+    if (found.status != 0 || std::sscanf(found.out.c_str(), "%d %d", &at.first, &at.second) != 2) return std::nullopt;
+    return at;
   };
   auto clickAt = [&](std::pair<int, int> point) {
-    std::this_thread::sleep_until(lastLeftClick_ + 600ms);
-    lastLeftClick_ = std::chrono::steady_clock::now();
+    spaceLeftClick();
     run({"xdotool", "mousemove", std::to_string(point.first), std::to_string(point.second), "click", "1"},
         environmentWith({}));
   };
-  std::optional<std::pair<int, int>> point;
-  for (int i = 0; i < 100 && !(point = iconPoint()); ++i) std::this_thread::sleep_for(100ms);
+  std::optional<std::pair<int, int>> point = iconPoint();
   ASSERT_TRUE(point) << "no visible window of the host";
 
   // A click on the bar's empty left end is outside the panel: the panel closes. Then a click on
