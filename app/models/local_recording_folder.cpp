@@ -19,6 +19,7 @@ LocalRecordingFolder::LocalRecordingFolder(QString original, Setup setup, bool p
   if (!setup_.settings) setup_.settings = programSettings();
   if (!setup_.chooser) setup_.chooser = std::make_shared<DialogFolderChooser>();
   if (!setup_.openUrl) setup_.openUrl = desktopUrlOpener();
+  if (!setup_.copy) setup_.copy = &LocalRecordingExport::copy;
   if (preview) {
     directory_ = QDir::homePath() + "/Documents/ТАЛВО";
     return;
@@ -61,8 +62,8 @@ void LocalRecordingFolder::publish(const QString& file, const QString& destinati
   }
   runOnWorker(
       this,
-      [source = file.toStdString(), directory = destination.toStdString()] {
-        return LocalRecordingExport::copy(source, directory);
+      [copy = setup_.copy, source = file.toStdString(), directory = destination.toStdString()] {
+        return copy(source, directory);
       },
       [this, done = std::move(done)](WorkerOutcome<std::string> outcome) {
         if (outcome.ok()) {

@@ -213,6 +213,7 @@ void RecorderModel::stopped(const std::optional<QString>& id, const std::optiona
     if (completion) completion();
   };
   auto publish = [this, file, finished] {
+    emit handedToQueue();
     if (!file || !destination_) {
       finished();
       return;

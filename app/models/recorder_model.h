@@ -93,6 +93,9 @@ class RecorderModel : public QObject {
   void stoppingChanged();
   void captureWarningChanged();
   void levelsChanged();
+  // A stopped recording is final and in the queue; only the copy into the user's folder may
+  // still run.
+  void handedToQueue();
 
  private:
   void continueStart(bool granted);

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
@@ -11,18 +10,18 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
-#include <QSessionManager>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <vector>
 
 #include "app/models/login_startup.h"
+#include "app/models/model_worker.h"
 #include "app/models/program_settings.h"
 #include "app/models/recorder_model.h"
 #include "app/reminders/meeting_reminders.h"
 #include "app/shell/instance_alert.h"
 #include "app/shell/instance_bus.h"
-#include "app/shell/quit_signals.h"
+#include "app/shell/quit_controller.h"
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/capture_panel.h"
 #include "app/ui/capture_panel_binding.h"
@@ -67,6 +66,13 @@ AppDelegate::~AppDelegate() {
   panel_.reset();
   binding_.reset();
   menu_.reset();
+  // The models, and the blocking calls they left on their workers, end while the
+  // single-instance lock is still held, so a new instance never works beside this one's last
+  // writes. The wait is bounded: a folder that hangs must not keep the program up.
+  const QObjectList owned = children();
+  qDeleteAll(owned);
+  modelWorkers()->waitForDone(teardownWaitMs);
+  instanceLock_.reset();
 }
 
 bool AppDelegate::applicationDidFinishLaunching() {
@@ -118,7 +124,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   updates_->check();
   // 13. The panel under the icon with the capture panel in it.
   binding_ = std::make_unique<CapturePanelBinding>(
-      CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_});
+      CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_, reminders_});
   auto* content = new CapturePanel(*binding_);
   binding_->connectTo(content);
   panel_ = std::make_unique<AnchoredMenuPanel>(
@@ -162,10 +168,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
     captureSubscription_ = connect(model_, changed, this, &AppDelegate::captureStateChanged);
   }
   // Every way of quitting goes through the one decision.
-  connect(updates_, &ReleaseUpdates::quitRequested, this, [this] { requestQuit(QuitCause::user); });
-  quitSignals_ = new QuitSignals(this);
-  connect(quitSignals_, &QuitSignals::received, this, [this] { requestQuit(QuitCause::signal); });
-  connect(qApp, &QGuiApplication::commitDataRequest, this, &AppDelegate::commitData, Qt::DirectConnection);
+  quit_ = new QuitController(*model_, {}, this);
+  connect(quit_, &QuitController::quitting, this, &AppDelegate::quitting);
+  connect(updates_, &ReleaseUpdates::quitRequested, this, [this] { requestQuit(QuitCause::updateRelaunch); });
   if (bus_) connect(bus_, &InstanceBus::openRequested, this, &AppDelegate::openFromMenu);
   connect(appearance_, &DesktopAppearance::changed, this, [this] {
     if (!model_->recording()) updateStatus(false, noLevels);
@@ -227,7 +232,8 @@ void AppDelegate::openWhenPlaced() {
   // the tray to move it.
   const bool placed = item_->geometry() != undockedGeometry_ && TrayAnchor::fromIcon(*item_);
   if (placed || placementWait_.hasExpired(placementWaitMs)) {
-    toggle();
+    // Opens, never toggles: a second launch or an early click may have opened it already.
+    openFromMenu();
     return;
   }
   QTimer::singleShot(20, this, &AppDelegate::openWhenPlaced);
@@ -283,59 +289,22 @@ bool AppDelegate::captureBusy() const {
   if (model_->recording() || model_->starting() || model_->stopping()) return true;
   if (model_->cloud().preparing()) return true;
   if (updates_ && updates_->blocksRecording()) return true;
+  if (panel_ && panel_->hasAttachedSheet()) return true;  // the panel's own dialog is open
   return QApplication::activeModalWidget() != nullptr;
 }
 
 void AppDelegate::captureStateChanged() {
   if (reminders_) reminders_->captureChanged();
   if (updates_) updates_->captureChanged();
-  if (quitWhenIdle_ && model_ && !model_->starting() && !model_->stopping()) {
-    quitWhenIdle_ = false;
-    // Decide after the model has finished announcing this change.
-    QTimer::singleShot(0, this, [this] { requestQuit(QuitCause::signal); });
-  }
 }
 
 void AppDelegate::requestQuit(QuitCause cause) {
-  if (finished_ || quitRequested_) return;  // already on the way out
-  if (!model_) return finishQuit();
-  if (model_->stopping()) {
-    // A user may be told no; a signal or a logout cannot, so it waits for the stop.
-    if (cause != QuitCause::user) quitWhenIdle_ = true;
-    return;
+  if (quit_) {
+    quit_->request(cause);
+  } else {
+    emit quitting();  // nothing built yet: nothing to finish
+    QCoreApplication::quit();
   }
-  if (model_->starting()) {
-    // A recording about to begin would be cut off half-made: let it start, then stop it.
-    quitWhenIdle_ = true;
-    return;
-  }
-  if (model_->recording()) {
-    quitRequested_ = true;
-    QPointer<AppDelegate> self(this);
-    model_->stop(std::nullopt, [self] {
-      if (self) self->finishQuit();
-    });
-    return;
-  }
-  finishQuit();
-}
-
-void AppDelegate::finishQuit() {
-  if (finished_) return;
-  finished_ = true;
-  emit quitting();
-  QCoreApplication::quit();
-}
-
-void AppDelegate::commitData(QSessionManager&) {
-  // The session is ending: a recording is finished and handed on before this returns, since the
-  // session manager ends the process right after.
-  if (!model_ || !(model_->recording() || model_->starting() || model_->stopping())) return;
-  requestQuit(QuitCause::logout);
-  if (finished_) return;
-  QEventLoop wait;
-  connect(this, &AppDelegate::quitting, &wait, &QEventLoop::quit);
-  wait.exec();
 }
 
 }  // namespace talvo

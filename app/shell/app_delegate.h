@@ -19,11 +19,11 @@
 #include <span>
 
 #include "core/native_instance_lock.h"
+#include "core/quit_decision.h"
 
 class QAction;
 class QMenu;
 class QSettings;
-class QSessionManager;
 
 namespace talvo {
 
@@ -34,7 +34,7 @@ class InstanceBus;
 class LoginStartup;
 class MeetingReminderPanel;
 class MeetingReminders;
-class QuitSignals;
+class QuitController;
 class RecorderModel;
 class ReleaseUpdates;
 class StatusIconRenderer;
@@ -43,9 +43,10 @@ class AppDelegate : public QObject {
   Q_OBJECT
 
  public:
-  enum class QuitCause { user, signal, logout };
+  using QuitCause = QuitDecision::Cause;
   static constexpr int trayRetryMs = 1000;
   static constexpr int placementWaitMs = 1000;
+  static constexpr int teardownWaitMs = 5000;  // for the models' blocking calls at exit
 
   explicit AppDelegate(QObject* parent = nullptr);
   ~AppDelegate() override;
@@ -77,8 +78,6 @@ class AppDelegate : public QObject {
   void activated(QSystemTrayIcon::ActivationReason reason);
   bool captureBusy() const;
   void captureStateChanged();
-  void finishQuit();
-  void commitData(QSessionManager& manager);
 
   // In the order the program builds them.
   QSystemTrayIcon* item_ = nullptr;
@@ -98,15 +97,12 @@ class AppDelegate : public QObject {
   std::unique_ptr<QMenu> menu_;
   DesktopAppearance* appearance_ = nullptr;
   InstanceBus* bus_ = nullptr;
-  QuitSignals* quitSignals_ = nullptr;
+  QuitController* quit_ = nullptr;
   QTimer trayRetry_;
   QElapsedTimer placementWait_;
   QRect undockedGeometry_;
   std::optional<QPoint> lastClick_;  // where the icon was last clicked
   std::optional<QImage> shownImage_;  // what the icon shows now
-  bool quitRequested_ = false;   // a stop for quitting is under way
-  bool quitWhenIdle_ = false;    // quit once the capture is neither starting nor stopping
-  bool finished_ = false;
 };
 
 }  // namespace talvo

@@ -36,11 +36,13 @@ QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);  // the terminal or the session went away
 }
 
 QuitSignals::~QuitSignals() {
   signal(SIGTERM, SIG_DFL);
   signal(SIGINT, SIG_DFL);
+  signal(SIGHUP, SIG_DFL);
   delete notifier_;
   close(pipeEnds[0]);
   close(pipeEnds[1]);

@@ -1,5 +1,5 @@
 #pragma once
-// SIGTERM and SIGINT turned into a Qt signal on the main thread, so they go through the same
+// SIGTERM, SIGINT and SIGHUP turned into a Qt signal on the main thread, so they go through the same
 // quit decision as "Выйти" instead of killing a recording half-written. The handler only writes
 // to a pipe; everything else happens in the event loop.
 #include <QObject>

@@ -479,3 +479,128 @@ TEST_F(CapturePanelTest, ControlsAreListedOnTheAccessibilityBus) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// The confirmation dialog behaves as a sheet attached to the panel: it keeps the keyboard to
+// itself and Escape cancels it before it could close the panel.
+TEST_F(CapturePanelTest, TheDialogKeepsEscapeAndTabToItself) {
+  auto s = idle();
+  s.connected = true;
+  s.accountLabel = QStringLiteral("Иван Иванов · 1234567890");
+  s.unlinked = 1;
+  set(s);
+  button(QStringLiteral("Открыть Telegram"))->click();
+  host->window()->activateWindow();
+  ASSERT_TRUE(waitUntil([&] { return host->window()->isActiveWindow(); }));
+  button(QStringLiteral("Отключить этот компьютер"))->click();
+  ASSERT_TRUE(content->dialogOpen());
+  EXPECT_TRUE(host->hasAttachedSheet());
+  QStringList visited;
+  for (int i = 0; i < 5; ++i) {
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_TRUE(focused);
+    visited << (qobject_cast<QAbstractButton*>(focused) ? qobject_cast<QAbstractButton*>(focused)->text() : QString());
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(focused, &tab);
+  }
+  visited.removeDuplicates();
+  visited.sort();
+  EXPECT_EQ(visited, (QStringList{QStringLiteral("Отключить"), QStringLiteral("Отмена")}));
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(QApplication::focusWidget(), &escape);
+  settle(50);
+  EXPECT_FALSE(content->dialogOpen());
+  EXPECT_FALSE(host->hasAttachedSheet());
+  EXPECT_TRUE(host->isVisible()) << "Escape closed the panel under the dialog";
+  EXPECT_TRUE(models.commands().empty() || models.commands().back() != A::disconnect);
+
+  // The account stays readable in the send button, however long its label.
+  button(QStringLiteral("Отправить записи без аккаунта (1)"))->click();
+  QAbstractButton* send = nullptr;
+  for (auto* b : content->findChildren<QPushButton*>()) {
+    if (b->text().startsWith(QStringLiteral("Отправить в")) && b->isVisibleTo(content)) send = b;
+  }
+  ASSERT_TRUE(send);
+  EXPECT_TRUE(send->text().replace(QLatin1Char('\n'), QLatin1Char(' ')).contains(s.accountLabel)) << send->text().toStdString();
+  for (const QString& line : send->text().split(QLatin1Char('\n'))) {
+    EXPECT_LE(send->fontMetrics().horizontalAdvance(line), send->contentsRect().width() - 16) << line.toStdString();
+  }
+  shot("dialog-upload-long-account");
+}
+
+TEST_F(CapturePanelTest, ReminderNoticesAccentTextAndQuietFocus) {
+  // The panel opens with no control looking hovered or focused.
+  host->window()->activateWindow();
+  ASSERT_TRUE(waitUntil([&] { return host->window()->isActiveWindow(); }));
+  settle(50);
+  for (auto* b : content->findChildren<QAbstractButton*>()) {
+    EXPECT_FALSE(b->property("keyboardFocus").toBool()) << b->text().toStdString();
+  }
+  // The reminders' status line shows only when reminders are not working as usual.
+  auto s = idle();
+  s.reminderNotice = QStringLiteral("Метаданные аудиопроцессов недоступны. Ручная запись работает отдельно.");
+  set(s);
+  EXPECT_EQ(shownNotices().back(), *s.reminderNotice);
+  auto* notice = [&]() -> QLabel* {
+    for (auto* l : content->findChildren<QLabel*>()) {
+      if (l->text() == *s.reminderNotice) return l;
+    }
+    return nullptr;
+  }();
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->palette().color(QPalette::WindowText), PanelStyle::muted);
+  // Text without a colour of its own takes the panel's accent.
+  EXPECT_EQ(content->findChild<QLabel*>(QStringLiteral("elapsed"))->palette().color(QPalette::WindowText),
+            PanelStyle::accent);
+  s.cloudPreparing = true;  // the library button is disabled: its icon is the accent at half opacity
+  set(s);
+  for (auto* b : content->findChildren<QAbstractButton*>()) {
+    EXPECT_FALSE(b->property("keyboardFocus").toBool()) << "focus moved on from a disabled control looks keyboard-driven";
+  }
+  shot("reminder-notice");
+  auto* library = button(QStringLiteral("Библиотека"));
+  const QImage disabled = library->icon().pixmap(QSize(18, 18), 2.0, QIcon::Disabled).toImage();
+  int strongest = 0;
+  QColor colour;
+  for (int y = 0; y < disabled.height(); ++y) {
+    for (int x = 0; x < disabled.width(); ++x) {
+      const QColor c = disabled.pixelColor(x, y);
+      if (c.alpha() > strongest) strongest = c.alpha(), colour = c;
+    }
+  }
+  EXPECT_NEAR(strongest, 128, 4);
+  colour.setAlpha(255);
+  EXPECT_EQ(colour.rgb(), PanelStyle::accent.rgb());
+
+  // A mouse click shows no focus highlight; Tab does.
+  auto* telegram = button(QStringLiteral("Открыть Telegram"));
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(15, 15), telegram->mapToGlobal(QPointF(15, 15)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(telegram, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(15, 15), telegram->mapToGlobal(QPointF(15, 15)),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(telegram, &release);
+  EXPECT_FALSE(telegram->property("keyboardFocus").toBool());
+  shot("opened-quiet-focus");
+  QWidget* focused = QApplication::focusWidget();
+  ASSERT_TRUE(focused);
+  QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+  QApplication::sendEvent(focused, &tab);
+  ASSERT_TRUE(QApplication::focusWidget());
+  EXPECT_TRUE(QApplication::focusWidget()->property("keyboardFocus").toBool());
+  shot("tab-focus");
+
+  // The login checkbox shows the model's value after a click, whatever the click did.
+  button(QStringLiteral("Настройки"))->click();
+  auto* autostart = qobject_cast<QCheckBox*>(button(QStringLiteral("Запускать при входе в систему")));
+  ASSERT_TRUE(autostart);
+  autostart->click();
+  settle(30);
+  EXPECT_FALSE(autostart->isChecked()) << "the checkbox shows a value the model does not have";
+  EXPECT_EQ(models.commands().back(), A::enableLogin);
+}
+
+}  // namespace
+}  // namespace talvo

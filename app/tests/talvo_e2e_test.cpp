@@ -438,6 +438,30 @@ TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
   EXPECT_EQ(program->waitExit(10s), 0);
 }
 
+TEST_F(TalvoEndToEnd, APanelOpenedBeforeTheTrayAppearsStaysOpenWhenItDoes) {
+  // At login a second launch (or the autostart entry twice) opens the panel before the
+  // desktop's tray is up; the tray's arrival must not close it again.
+  PrivateDisplay display(home.file("xvfb.log"));
+  launch();
+  std::this_thread::sleep_for(1s);
+  Talvo second(home.path(), *service, log());
+  EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
+  auto windows = [&] {
+    const std::string listing = driver({"xwindows", std::to_string(program->pid())}).out;
+    return std::count(listing.begin(), listing.end(), '\n');
+  };
+  for (int i = 0; i < 50 && windows() < 1; ++i) std::this_thread::sleep_for(100ms);
+  ASSERT_GE(windows(), 1) << "the second launch did not open the panel";
+
+  auto trayer = startTrayer(home.file("trayer.log"));
+  expectDriver("tray", {"15"});
+  std::this_thread::sleep_for(2s);  // past the program's wait for the icon's place
+  EXPECT_GE(windows(), 2) << "the panel closed when the tray appeared";
+  screenshot("panel-before-tray");
+  kill(program->pid(), SIGTERM);
+  EXPECT_EQ(program->waitExit(10s), 0);
+}
+
 // The program's visible windows as x, y, width, height.
 std::vector<std::array<int, 4>> rectangles(const std::string& listing) {
   std::vector<std::array<int, 4>> found;

@@ -319,7 +319,7 @@ bool AnchoredMenuPanel::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     auto* widget = qobject_cast<QWidget*>(watched);
-    if (key->key() == Qt::Key_Escape && widget && widget->window() == window_) {
+    if (key->key() == Qt::Key_Escape && widget && widget->window() == window_ && !hasAttachedSheet()) {
       closeFor("Escape");
       return true;
     }

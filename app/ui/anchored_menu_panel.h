@@ -46,6 +46,9 @@ class AnchoredMenuPanel : public QObject {
   bool isVisible() const;
   // While this answers true (the content shows its own dialog), losing focus keeps the panel.
   void setKeepOpenWhile(std::function<bool()> condition) { keepOpen_ = std::move(condition); }
+  // The content shows a dialog of its own (an attached sheet): the panel stays, and Escape is
+  // the dialog's.
+  bool hasAttachedSheet() const { return keepOpen_ && keepOpen_(); }
 
   QWidget* window() const;
   double arrowX() const { return arrowX_; }

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "app/ui/confirmation_sheet.h"
+#include "app/ui/keyboard_focus_marker.h"
 #include "app/ui/panel_style.h"
 #include "app/ui/primary_recording_button.h"
 #include "app/ui/recording_wave.h"
@@ -80,19 +81,24 @@ QString panelStyleSheet() {
   return QStringLiteral(
              "QWidget{color:%1;}"
              "QWidget#separator{background:%3;}"
+             // The style's own focus rectangle would show after every click: keyboard focus is
+             // drawn by the [keyboardFocus] rules instead.
+             "QPushButton,QToolButton,QCheckBox{outline:none;}"
              "QLabel[role=\"notice\"]{color:%2;}"
              "QLabel[role=\"muted\"]{color:%2;}"
              "QToolButton{border:none;border-radius:8px;background:transparent;}"
-             "QToolButton:hover,QToolButton:focus{background:%3;}"
+             "QToolButton:hover,QToolButton[keyboardFocus=\"true\"]{background:%3;}"
              "QToolButton:disabled{background:transparent;}"
              "QPushButton[kind=\"outline\"]{color:%4;border:1px solid %4;border-radius:10px;background:transparent;"
              "min-height:34px;padding:0 12px;font-size:13px;}"
-             "QPushButton[kind=\"outline\"]:focus,QPushButton[kind=\"plain\"]:focus,QPushButton[kind=\"row\"]:focus"
+             "QPushButton[kind=\"outline\"][keyboardFocus=\"true\"],QPushButton[kind=\"plain\"][keyboardFocus=\"true\"],"
+             "QPushButton[kind=\"row\"][keyboardFocus=\"true\"]"
              "{background:%3;}"
              "QPushButton[kind=\"outline\"]:disabled{color:%5;border-color:%5;}"
              "QPushButton[kind=\"filled\"]{color:%6;background:%4;border:none;border-radius:10px;min-height:36px;"
              "padding:0 12px;font-size:13px;font-weight:600;}"
              "QPushButton[kind=\"filled\"]:disabled{background:%5;}"
+             "QPushButton[kind=\"filled\"][keyboardFocus=\"true\"]{border:2px solid %7;}"
              "QPushButton[kind=\"plain\"]{color:%4;border:none;background:transparent;text-align:left;"
              "padding:2px 0;font-size:13px;}"
              "QPushButton[kind=\"small\"]{color:%2;border:none;background:transparent;text-align:left;"
@@ -101,11 +107,14 @@ QString panelStyleSheet() {
              "QPushButton[kind=\"row\"]{color:%4;border:none;border-radius:8px;background:transparent;"
              "text-align:left;padding:0 4px;}"
              "QPushButton[kind=\"row\"]:disabled{color:%5;}"
-             "QCheckBox{color:%1;font-size:13px;spacing:8px;}"
+             "QCheckBox{font-size:13px;spacing:8px;}"
              "QCheckBox::indicator{width:16px;height:16px;border:1px solid %4;border-radius:4px;background:transparent;}"
              "QCheckBox::indicator:checked{background:%4;}"
+             "QCheckBox[keyboardFocus=\"true\"]{background:%3;border-radius:6px;}"
              "QCheckBox:disabled{color:%5;}QCheckBox::indicator:disabled{border-color:%5;}")
-      .arg(css(text), css(muted), css(raised), css(accent), css(accent, 0.5), css(canvas));
+      .arg(css(accent), css(muted), css(raised), css(accent), css(accent, 0.5), css(canvas), css(text));
+  // %1 default text (the accent, as the panel's foreground), %2 muted, %3 raised, %4 accent,
+  // %5 disabled accent, %6 text on the accent, %7 primary text (the keyboard ring).
 }
 
 }  // namespace
@@ -116,6 +125,7 @@ CapturePanel::CapturePanel(CapturePanelModels& models, QWidget* parent) : QWidge
   setFixedWidth(panelWidth);
   setStyleSheet(panelStyleSheet());
   build();
+  KeyboardFocusMarker::watch(this);
   apply(models_.state());
   stale_ = false;
 }
@@ -226,7 +236,7 @@ QWidget* CapturePanel::buildMainPage() {
   column->addWidget(primary_);
   connect(primary_, &QPushButton::clicked, this, &CapturePanel::primaryPressed);
 
-  for (int i = 0; i < 9; ++i) {
+  for (int i = 0; i < 10; ++i) {
     notices_.push_back(notice());
     column->addWidget(notices_.back());
   }
@@ -334,8 +344,10 @@ QWidget* CapturePanel::buildSettingsPage() {
   connect(openOriginal_, &QPushButton::clicked, this, [this] { models_.perform(CapturePanelAction::openOriginalFolder); });
   connect(chooseFolder_, &QPushButton::clicked, this, [this] { models_.perform(CapturePanelAction::chooseFolder); });
   connect(openFolder_, &QPushButton::clicked, this, [this] { models_.perform(CapturePanelAction::openFolder); });
-  // Only the user's own toggles reach the model; the model's value is shown back by apply().
+  // Only the user's own toggles reach the model, and the box shows the model's value, not the
+  // click's: a refused or failed change must not look done.
   connect(autostart_, &QCheckBox::clicked, this, [this](bool on) {
+    autostart_->setChecked(state_.loginEnabled);
     models_.perform(on ? CapturePanelAction::enableLogin : CapturePanelAction::disableLogin);
   });
   connect(approve_, &QPushButton::clicked, this, [this] {
@@ -391,7 +403,7 @@ void CapturePanel::applyMain(const CapturePanelState& s) {
   primary_->setIconName(s.recording && !s.stopping && !s.starting ? QStringLiteral("stop") : QString());
   enable(primary_, !(s.starting || s.stopping || s.cloudPreparing || (!s.recording && s.updateBlocksRecording)));
 
-  const std::optional<QString> texts[9] = {
+  const std::optional<QString> texts[10] = {
       s.updateBlocksRecording ? std::optional<QString>(QStringLiteral("Обновление TALVO…")) : std::nullopt,
       s.updateFailure,
       s.captureWarning,
@@ -401,8 +413,9 @@ void CapturePanel::applyMain(const CapturePanelState& s) {
       s.localWarning,
       s.cloudMessage,
       s.queueLabel,
+      s.reminderNotice,
   };
-  for (int i = 0; i < 9; ++i) putOptional(notices_[static_cast<std::size_t>(i)], texts[i]);
+  for (int i = 0; i < 10; ++i) putOptional(notices_[static_cast<std::size_t>(i)], texts[i]);
 
   reveal(account_, accountExpanded_ || !s.connected);
   // Connected.

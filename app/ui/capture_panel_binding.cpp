@@ -7,6 +7,7 @@
 #include "app/models/local_recording_folder.h"
 #include "app/models/login_startup.h"
 #include "app/models/recorder_model.h"
+#include "app/reminders/meeting_reminders.h"
 #include "app/ui/capture_panel.h"
 #include "app/updates/release_updates.h"
 
@@ -38,6 +39,7 @@ void CapturePanelBinding::connectTo(CapturePanel* panel) {
                       &ReleaseUpdates::failureChanged}) {
     QObject::connect(&m_.updates, signal, panel, refresh);
   }
+  if (m_.reminders) QObject::connect(m_.reminders, &MeetingReminders::detectorMessageChanged, panel, refresh);
 }
 
 CapturePanelState CapturePanelBinding::state() const {
@@ -79,6 +81,9 @@ CapturePanelState CapturePanelBinding::state() const {
   s.updateBlocksRecording = m_.updates.blocksRecording();
   s.updateAvailable = m_.updates.available();
   s.updateFailure = m_.updates.failure();
+  if (m_.reminders && m_.reminders->detectorMessage() != MeetingReminders::readyMessage) {
+    s.reminderNotice = m_.reminders->detectorMessage();  // reminders fail or pause: say so
+  }
   return s;
 }
 

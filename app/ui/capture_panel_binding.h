@@ -1,6 +1,6 @@
 #pragma once
 // The capture panel's models: the recorder, the cloud model, the recordings folder, login
-// startup and the update controller. Reads the panel's state from them, runs each control as
+// startup, the update controller and the meeting reminders. Reads the panel's state from them, runs each control as
 // the one model operation behind it, and refreshes the panel on any of their changes.
 #include "app/ui/capture_panel_models.h"
 
@@ -10,6 +10,7 @@ class CapturePanel;
 class CloudModel;
 class LocalRecordingFolder;
 class LoginStartup;
+class MeetingReminders;
 class RecorderModel;
 class ReleaseUpdates;
 
@@ -21,6 +22,7 @@ class CapturePanelBinding : public CapturePanelModels {
     LocalRecordingFolder& folder;
     LoginStartup& loginStartup;
     ReleaseUpdates& updates;
+    MeetingReminders* reminders = nullptr;
   };
 
   explicit CapturePanelBinding(Models models) : m_(models) {}

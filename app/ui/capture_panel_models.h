@@ -46,6 +46,8 @@ struct CapturePanelState {
   bool updateBlocksRecording = false;
   std::optional<QString> updateAvailable;
   std::optional<QString> updateFailure;
+  // Reminders: their status line when it is not the everyday one.
+  std::optional<QString> reminderNotice;
 
   bool captureBusy() const { return recording || starting || stopping; }
   bool operator==(const CapturePanelState&) const = default;

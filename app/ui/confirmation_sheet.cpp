@@ -1,6 +1,8 @@
 #include "app/ui/confirmation_sheet.h"
 
 #include <QEvent>
+#include <QKeyEvent>
+#include <QApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -47,22 +49,62 @@ void ConfirmationSheet::present(const QString& title, const QString& message, co
                                 std::function<void()> onAction) {
   title_->setText(title);
   message_->setText(message);
-  action_->setText(action);
   onAction_ = std::move(onAction);
   setGeometry(parentWidget()->rect());
   raise();
   show();
+  action_->ensurePolished();  // the style sheet's font decides what fits
+  action_->setText(fitted(action));
   action_->setFocus();
 }
 
 void ConfirmationSheet::dismiss() {
   onAction_ = {};
+  const bool hadFocus = isAncestorOf(QApplication::focusWidget());
   hide();
+  if (hadFocus && parentWidget()) parentWidget()->setFocus();
 }
 
 bool ConfirmationSheet::eventFilter(QObject* watched, QEvent* event) {
   if (watched == parentWidget() && event->type() == QEvent::Resize) setGeometry(parentWidget()->rect());
   return false;
+}
+
+QString ConfirmationSheet::fitted(const QString& text) const {
+  // The button's width inside the sheet's margins, less its padding.
+  const int width = parentWidget()->width() - 2 * 28 - 2 * 12 - 8;
+  const QFontMetrics metrics = action_->fontMetrics();
+  if (metrics.horizontalAdvance(text) <= width) return text;
+  // Word by word onto as many lines as it takes (an account name must stay readable); a single
+  // word wider than the button is shortened in the middle.
+  QStringList lines;
+  QString line;
+  for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+    if (line.isEmpty() || metrics.horizontalAdvance(longer) <= width) {
+      line = longer;
+    } else {
+      lines << line;
+      line = word;
+    }
+  }
+  lines << line;
+  for (QString& l : lines) l = metrics.elidedText(l, Qt::ElideMiddle, width);
+  return lines.join(QLatin1Char('\n'));
+}
+
+void ConfirmationSheet::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    dismiss();  // cancels the dialog, not the panel under it
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+bool ConfirmationSheet::focusNextPrevChild(bool) {
+  // Tab stays inside the dialog: its two buttons take turns.
+  (action_->hasFocus() ? cancel_ : action_)->setFocus(Qt::TabFocusReason);
+  return true;
 }
 
 void ConfirmationSheet::paintEvent(QPaintEvent*) {

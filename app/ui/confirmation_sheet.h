@@ -18,6 +18,8 @@ class ConfirmationSheet : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -26,6 +28,7 @@ class ConfirmationSheet : public QWidget {
   QPushButton* action_;
   QPushButton* cancel_;
   std::function<void()> onAction_;
+  QString fitted(const QString& text) const;
 };
 
 }  // namespace talvo

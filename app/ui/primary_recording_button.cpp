@@ -36,7 +36,7 @@ void PrimaryRecordingButton::paintEvent(QPaintEvent*) {
   painter.setOpacity(painter.opacity() * (isDown() ? 0.78 : 1.0));
   painter.fillPath(shape, PanelStyle::accent);
   painter.restore();
-  if (hasFocus()) {  // keyboard users see where they are
+  if (hasFocus() && property("keyboardFocus").toBool()) {  // keyboard users see where they are
     painter.setPen(QPen(PanelStyle::text, 2));
     painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), radius - 1, radius - 1);
   }

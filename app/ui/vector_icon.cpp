@@ -60,6 +60,10 @@ QIcon VectorIcon::icon(const QString& name, double size, const QColor& color) {
   for (double ratio : {1.0, 2.0}) {
     const QImage drawn = image(name, size, color, ratio);
     if (!drawn.isNull()) icon.addPixmap(QPixmap::fromImage(drawn));
+    QColor half = color;
+    half.setAlphaF(color.alphaF() * 0.5);
+    const QImage faded = image(name, size, half, ratio);
+    if (!faded.isNull()) icon.addPixmap(QPixmap::fromImage(faded), QIcon::Disabled);
   }
   return icon;
 }

@@ -1,0 +1,81 @@
+#include "app/shell/quit_controller.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+
+#include "app/models/recorder_model.h"
+#include "app/shell/quit_signals.h"
+
+namespace talvo {
+
+QuitController::QuitController(RecorderModel& model, Setup setup, QObject* parent)
+    : QObject(parent), model_(model), setup_(std::move(setup)) {
+  if (!setup_.exit) setup_.exit = [] { QCoreApplication::quit(); };
+  for (auto changed : {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
+    connect(&model_, changed, this, &QuitController::captureChanged);
+  }
+  connect(&model_, &RecorderModel::handedToQueue, this, [this] { act(decision_.recordingFinal()); });
+  copyWait_.setSingleShot(true);
+  copyWait_.setInterval(setup_.copyWaitMs);
+  connect(&copyWait_, &QTimer::timeout, this, [this] { act(decision_.copyWaitOver()); });
+  if (setup_.catchSignals) {
+    signals_ = new QuitSignals(this);
+    connect(signals_, &QuitSignals::received, this, [this] { request(Cause::signal); });
+  }
+  // The session manager's Die arrives as a Quit event to the application. A session save
+  // (commitDataRequest) is no reason to end: it comes for checkpoints too, and Qt does not say
+  // which kind it is.
+  QCoreApplication::instance()->installEventFilter(this);
+}
+
+bool QuitController::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::Quit || watched != QCoreApplication::instance() || exiting_) return false;
+  request(Cause::logout);
+  return true;  // the decision ends the program when the recording is safe
+}
+
+void QuitController::request(Cause cause) { act(decision_.request(cause, capture())); }
+
+QuitDecision::Capture QuitController::capture() const {
+  if (model_.stopping()) return QuitDecision::Capture::stopping;
+  if (model_.starting()) return QuitDecision::Capture::starting;
+  if (model_.recording()) return QuitDecision::Capture::recording;
+  return QuitDecision::Capture::idle;
+}
+
+void QuitController::captureChanged() {
+  if (decision_.phase() != QuitDecision::Phase::waiting) return;
+  // Decide after the model has finished announcing this change.
+  QTimer::singleShot(0, this, [this] { act(decision_.captureChanged(capture())); });
+}
+
+void QuitController::act(QuitDecision::Action action) {
+  switch (action) {
+    case QuitDecision::Action::stopThenQuit: {
+      QPointer<QuitController> self(this);
+      model_.stop(std::nullopt, [self] {
+        if (self) self->act(self->decision_.stopFinished());
+      });
+      return;
+    }
+    case QuitDecision::Action::startCopyWait:
+      copyWait_.start();
+      return;
+    case QuitDecision::Action::quitNow:
+      copyWait_.stop();
+      // From here a further signal ends the process the usual way, should the exit hang.
+      delete signals_;
+      signals_ = nullptr;
+      emit quitting();
+      exiting_ = true;
+      setup_.exit();
+      return;
+    case QuitDecision::Action::none:
+    case QuitDecision::Action::refuse:
+    case QuitDecision::Action::wait:
+      return;
+  }
+}
+
+}  // namespace talvo
