@@ -1,0 +1,40 @@
+// The assembled program in the test process, on private data and settings folders.
+#include "app/shell/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <cstdlib>
+
+#include "app/models/recorder_model.h"
+#include "app/tests/ui_test_support.h"
+#include "core/native_instance_lock.h"
+#include "core/native_product.h"
+#include "testing/temp_directory.h"
+
+namespace talvo {
+namespace {
+
+TEST(AppDelegate, HoldsTheInstanceLockUntilItsModelsAreGone) {
+  testing::TempDirectory home;
+  setenv("XDG_DATA_HOME", home.file("data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
+  setenv("TALVO_SERVICE_ORIGIN", "https://127.0.0.1:9", 1);  // never reached: nothing is paired
+  ui_test::app();
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));
+  auto delegate = std::make_unique<AppDelegate>();
+  ASSERT_TRUE(delegate->applicationDidFinishLaunching());
+  const std::string recordings = RecorderModel::recordingDirectory().toStdString();
+  bool checked = false;
+  QObject::connect(delegate->model(), &QObject::destroyed, [&] {
+    // A second instance taking the lock now would work beside this one's last writes.
+    EXPECT_THROW(NativeInstanceLock{recordings}, std::exception);
+    checked = true;
+  });
+  delegate.reset();
+  EXPECT_TRUE(checked);
+  EXPECT_NO_THROW(NativeInstanceLock{recordings});
+}
+
+}  // namespace
+}  // namespace talvo
