@@ -26,17 +26,22 @@ if(TARGET talvo)
   set_target_properties(talvo PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
   install(TARGETS talvo RUNTIME DESTINATION bin)
   # The desktop's base every Linux desktop has, left out of lib/: the C and C++ runtimes, X11 and
-  # xcb, xkbcommon, fontconfig and freetype, GL, D-Bus, GLib, libpulse and libsecret. What these
-  # need is theirs to bring, so they are left out before their own dependencies are looked at.
+  # xcb (with ICE/SM), xkbcommon, fontconfig and freetype, GL, D-Bus, GLib, libpulse, libsecret;
+  # GnuTLS, which every desktop's networking carries under the same name (libgnutls.so.30) since
+  # 2014; and the libraries this base itself needs, so present wherever it is (zlib, libpng,
+  # brotli, bzip2, zstd, lz4, xz, libffi, libbsd/libmd, libuuid, expat, PCRE2-8, libgcrypt,
+  # libsystemd, libcap). What the base needs is its own to bring, so it is left out before its
+  # dependencies are looked at.
   set(TALVO_DESKTOP_BASE
       "^ld-linux" "^linux-vdso" "^lib(c|m|dl|rt|pthread|resolv|util|anl)\\.so"
       "^libstdc\\+\\+\\.so" "^libgcc_s\\.so"
-      "^libX[A-Za-z0-9_-]*\\.so" "^libxcb" "^libxkbcommon"
+      "^libX[A-Za-z0-9_-]*\\.so" "^libxcb" "^libxkbcommon" "^lib(ICE|SM)\\.so"
       "^libfontconfig\\.so" "^libfreetype\\.so"
       "^lib(GL|EGL|GLX|OpenGL|GLdispatch)\\.so"
       "^libdbus-1\\.so"
       "^lib(glib|gobject|gio|gmodule|gthread)-2\\.0\\.so"
-      "^libpulse" "^libsecret-1\\.so")
+      "^libpulse" "^libsecret-1\\.so" "^libgnutls\\.so\\.30"
+      "^lib(z|png16|brotli[a-z]*|bz2|zstd|lz4|lzma|ffi|bsd|md|uuid|expat|pcre2-8|gcrypt|gpg-error|systemd|cap)\\.so")
   set(TALVO_QT_PLUGINS platforms/libqxcb.so xcbglintegrations/libqxcb-glx-integration.so
       platforminputcontexts/libcomposeplatforminputcontextplugin.so
       imageformats/libqsvg.so iconengines/libqsvgicon.so)
@@ -50,9 +55,9 @@ if(TARGET talvo)
   install(FILES ${CMAKE_SOURCE_DIR}/cmake/qt.conf DESTINATION bin)
   find_program(TALVO_PATCHELF patchelf)
   install(CODE "
-    set(TALVO_DESKTOP_BASE \"${TALVO_DESKTOP_BASE}\")
-    set(TALVO_QT_PLUGINS \"${TALVO_QT_PLUGINS}\")
-    set(TALVO_PATCHELF \"${TALVO_PATCHELF}\")
+    set(TALVO_DESKTOP_BASE [=[${TALVO_DESKTOP_BASE}]=])
+    set(TALVO_QT_PLUGINS [=[${TALVO_QT_PLUGINS}]=])
+    set(TALVO_PATCHELF [=[${TALVO_PATCHELF}]=])
     include(\"${CMAKE_SOURCE_DIR}/cmake/TalvoBundle.cmake\")")
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/app/share/pro.talvo.recorder.desktop DESTINATION share/applications)
@@ -60,6 +65,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/app/icons/talvo.svg DESTINATION share/icons/hi
         RENAME pro.talvo.recorder.svg)
 
 set(CPACK_GENERATOR TGZ)
+# No debugging symbols in what users download.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME TALVO)
 set(CPACK_PACKAGE_VENDOR TALVO)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
