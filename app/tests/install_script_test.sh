@@ -33,6 +33,11 @@ touch "$root/from-the-first-install"
 "$repo/scripts/install" --build-dir "$build"
 check_installed
 [ ! -e "$root/from-the-first-install" ] || fail "second run merged into the old tree instead of replacing it"
+# What users download stays small.
+archive=$(ls "$build"/packages/TALVO-*.tar.gz)
+size=$(stat -c %s "$archive")
+echo "release archive: $size bytes"
+[ "$size" -le $((30 * 1024 * 1024)) ] || fail "release archive larger than 30 MiB: $size bytes"
 "$root/bin/talvo" --uninstall
 [ ! -e "$root" ] && [ ! -e "$entry" ] || fail "--uninstall left the tree or the menu entry"
 echo "install script: installed, upgraded in place and uninstalled"
