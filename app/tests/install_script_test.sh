@@ -20,8 +20,10 @@ check_installed() {
   desktop-file-validate "$entry" || fail "menu entry does not validate"
   grep -qxF "Exec=\"$root/bin/talvo\"" "$entry" || fail "menu entry does not start the installed program"
   [ -f "$XDG_DATA_HOME/icons/hicolor/scalable/apps/pro.talvo.recorder.svg" ] || fail "no icon"
+  local linked
+  linked=$(ldd "$root/bin/talvo")
   for library in libQt6Core libQt6Widgets libcurl libarchive; do
-    ldd "$root/bin/talvo" | grep -q "$library.*=> $root/lib/" || fail "$library not taken from the tree"
+    grep -qF " => $root/bin/../lib/$library." <<<"$linked" || fail "$library not taken from the tree"
   done
   [ -f "$root/plugins/platforms/libqxcb.so" ] || fail "no xcb platform plugin"
   [ "$(ls -A "$XDG_DATA_HOME/TALVO")" = "app" ] || fail "left-overs beside the tree: $(ls -A "$XDG_DATA_HOME/TALVO")"

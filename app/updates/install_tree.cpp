@@ -198,7 +198,10 @@ std::string InstallTree::versionOf(const std::string& program) {
 
 void InstallTree::removeLeftovers(const std::string& root) {
   const std::string normal = lexicallyNormal(root);
-  const std::string staging = "." + nameOf(normal) + "-staging-";
+  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + string.
+  std::string staging = ".";
+  staging += nameOf(normal);
+  staging += "-staging-";
   std::error_code error;
   for (std::filesystem::directory_iterator entries(parentOf(normal), error), end; !error && entries != end;
        entries.increment(error)) {
