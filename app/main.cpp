@@ -1,14 +1,51 @@
 // The `talvo` program. Everything lives in talvo_app; this file only answers --version (before
-// anything else is touched: no display, no sound server, no files) and hands over.
+// anything else is touched: no display, no sound server, no files), --install and --uninstall,
+// and hands over.
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
+#include <string>
+
+#include <QCoreApplication>
 
 #include "app/shell/process_entry.h"
+#include "app/updates/self_install.h"
+
+namespace {
+
+// --install and --uninstall: no display needed, so a plain core application.
+int selfInstall(int argc, char** argv, bool install) {
+  QCoreApplication application(argc, argv);
+  talvo::SelfInstall::Places places;
+  try {
+    places = talvo::SelfInstall::current();
+  } catch (const std::exception& error) {
+    std::cerr << "talvo: " << error.what() << "\n";
+    return 1;
+  }
+  if (!install) return talvo::SelfInstall::uninstall(places, std::cout, std::cerr);
+  // The tree this program runs from: <tree>/bin/talvo.
+  char program[PATH_MAX];
+  if (realpath("/proc/self/exe", program) == nullptr) {
+    std::cerr << "talvo: cannot find the running program\n";
+    return 1;
+  }
+  std::string tree = program;
+  tree = tree.substr(0, tree.find_last_of('/'));
+  tree = tree.substr(0, tree.find_last_of('/'));
+  return talvo::SelfInstall::install(tree, TALVO_VERSION, places, std::cout, std::cerr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("%s\n", TALVO_VERSION);
     return 0;
   }
+  if (argc == 2 && (std::strcmp(argv[1], "--install") == 0 || std::strcmp(argv[1], "--uninstall") == 0))
+    return selfInstall(argc, argv, std::strcmp(argv[1], "--install") == 0);
   return talvo::processEntry(argc, argv);
 }

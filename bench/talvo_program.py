@@ -51,8 +51,8 @@ def driver(*args):
 
 
 class Program:
-    def __init__(self, build, env):
-        self.process = subprocess.Popen([os.path.join(build, "app", "talvo")], env=env,
+    def __init__(self, build, env, path=None):
+        self.process = subprocess.Popen([path or os.path.join(build, "app", "talvo")], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.pid = self.process.pid
 
@@ -65,11 +65,11 @@ class Program:
             self.process.wait()
 
 
-def startup(build, env, launches):
+def startup(build, env, launches, path=None):
     times = []
     for _ in range(launches):
         start = time.monotonic()
-        program = Program(build, env)
+        program = Program(build, env, path)
         while time.monotonic() - start < 20:
             sizes = windows(program.pid)
             icon = [w <= 64 and h <= 64 and y < 64 for w, h, y in sizes]
@@ -95,6 +95,9 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--launches", type=int, default=10)
     parser.add_argument("--seconds", type=int, default=60)
+    # The release tree (bundled libraries, e.g. an unpacked archive) beside the build's program,
+    # launches interleaved; then nothing else is measured.
+    parser.add_argument("--release-tree")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="talvo-bench-")
     service = subprocess.Popen([os.path.join(args.build, "testing", "tools", "talvo-dev-service"), "--port", "0",
@@ -112,6 +115,15 @@ def main():
                QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
     players = []
     try:
+        if args.release_tree:
+            system, bundled = [], []
+            for _ in range(args.launches):
+                system += startup(args.build, env, 1)
+                bundled += startup(args.build, env, 1, os.path.join(args.release_tree, "bin", "talvo"))
+            for name, times in (("system libraries", system), ("release tree", bundled)):
+                print(f"{name}: start-up to tray icon + panel shown: median {statistics.median(times):.0f} ms "
+                      f"(min {min(times):.0f}, max {max(times):.0f}, n={len(times)})")
+            return
         times = startup(args.build, env, args.launches)
         print(f"start-up to tray icon + panel shown: median {statistics.median(times):.0f} ms "
               f"(min {min(times):.0f}, max {max(times):.0f}, n={len(times)})")

@@ -1,10 +1,15 @@
-# The installed form of the program: one relocatable tree
-#   bin/talvo
+# The installed form of the program: one relocatable, self-contained tree
+#   bin/talvo, bin/qt.conf
+#   lib/        every library the program needs beyond a desktop's base (below)
+#   plugins/    the Qt plugins it loads: xcb platform, its GLX integration and compose input,
+#               SVG image format and icon engine
 #   share/applications/pro.talvo.recorder.desktop
 #   share/icons/hicolor/scalable/apps/pro.talvo.recorder.svg
 # laid out by `cmake --install`, and the release archive TALVO-<version>-linux-<arch>.tar.gz of
-# that tree made by `cpack` (into <build>/packages/). scripts/install and the updater install it
-# the same way (app/updates/install_tree.h).
+# that tree made by `cpack` (into <build>/packages/). `talvo --install` and the updater install
+# it the same way (app/updates/install_tree.h). Libraries are found through RUNPATH alone
+# ($ORIGIN/../lib for the program, $ORIGIN for lib/, $ORIGIN/../../lib for plugins), plugins
+# through qt.conf; no LD_LIBRARY_PATH, no wrapper.
 
 # Base64 of the Ed25519 public key that signs release archives. A value that does not decode to
 # exactly 32 bytes leaves the updater inert.
@@ -18,20 +23,50 @@ endif()
 # `install` and `package` need only what they install, not every test and tool.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 if(TARGET talvo)
+  set_target_properties(talvo PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
   install(TARGETS talvo RUNTIME DESTINATION bin)
+  # The desktop's base every Linux desktop has, left out of lib/: the C and C++ runtimes, X11 and
+  # xcb (with ICE/SM), xkbcommon, fontconfig and freetype, GL, D-Bus, GLib, libpulse, libsecret;
+  # GnuTLS, which every desktop's networking carries under the same name (libgnutls.so.30) since
+  # 2014; and the libraries this base itself needs, so present wherever it is (zlib, libpng,
+  # brotli, bzip2, zstd, lz4, xz, libffi, libbsd/libmd, libuuid, expat, PCRE2-8, libgcrypt,
+  # libsystemd, libcap). What the base needs is its own to bring, so it is left out before its
+  # dependencies are looked at.
+  set(TALVO_DESKTOP_BASE
+      "^ld-linux" "^linux-vdso" "^lib(c|m|dl|rt|pthread|resolv|util|anl)\\.so"
+      "^libstdc\\+\\+\\.so" "^libgcc_s\\.so"
+      "^libX[A-Za-z0-9_-]*\\.so" "^libxcb" "^libxkbcommon" "^lib(ICE|SM)\\.so"
+      "^libfontconfig\\.so" "^libfreetype\\.so"
+      "^lib(GL|EGL|GLX|OpenGL|GLdispatch)\\.so"
+      "^libdbus-1\\.so"
+      "^lib(glib|gobject|gio|gmodule|gthread)-2\\.0\\.so"
+      "^libpulse" "^libsecret-1\\.so" "^libgnutls\\.so\\.30"
+      "^lib(z|png16|brotli[a-z]*|bz2|zstd|lz4|lzma|ffi|bsd|md|uuid|expat|pcre2-8|gcrypt|gpg-error|systemd|cap)\\.so")
+  set(TALVO_QT_PLUGINS platforms/libqxcb.so xcbglintegrations/libqxcb-glx-integration.so
+      platforminputcontexts/libcomposeplatforminputcontextplugin.so
+      imageformats/libqsvg.so iconengines/libqsvgicon.so)
+  # Qt's own plugin folder, as Qt6Core's package names it.
+  set(qt_plugins "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}")
+  foreach(plugin ${TALVO_QT_PLUGINS})
+    set(source "${qt_plugins}/${plugin}")
+    get_filename_component(directory ${plugin} DIRECTORY)
+    install(FILES ${source} DESTINATION plugins/${directory})
+  endforeach()
+  install(FILES ${CMAKE_SOURCE_DIR}/cmake/qt.conf DESTINATION bin)
+  find_program(TALVO_PATCHELF patchelf)
+  install(CODE "
+    set(TALVO_DESKTOP_BASE [=[${TALVO_DESKTOP_BASE}]=])
+    set(TALVO_QT_PLUGINS [=[${TALVO_QT_PLUGINS}]=])
+    set(TALVO_PATCHELF [=[${TALVO_PATCHELF}]=])
+    include(\"${CMAKE_SOURCE_DIR}/cmake/TalvoBundle.cmake\")")
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/app/share/pro.talvo.recorder.desktop DESTINATION share/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/app/icons/talvo.svg DESTINATION share/icons/hicolor/scalable/apps
         RENAME pro.talvo.recorder.svg)
 
-# The architecture names of the release archives: x86_64, aarch64…
-string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" TALVO_ARCHITECTURE)
-if(TALVO_ARCHITECTURE STREQUAL "amd64")
-  set(TALVO_ARCHITECTURE x86_64)
-elseif(TALVO_ARCHITECTURE STREQUAL "arm64")
-  set(TALVO_ARCHITECTURE aarch64)
-endif()
 set(CPACK_GENERATOR TGZ)
+# No debugging symbols in what users download.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME TALVO)
 set(CPACK_PACKAGE_VENDOR TALVO)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

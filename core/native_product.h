@@ -10,11 +10,18 @@ inline constexpr const char* name = "TALVO";
 // The application id: the D-Bus name of a running instance and the desktop entry's name.
 inline constexpr const char* bundleIdentifier = "pro.talvo.recorder";
 inline constexpr const char* dataDirectoryName = "TALVO";
+// This build's processor architecture as release archives and the update feed name it.
+inline constexpr const char* architecture = TALVO_ARCHITECTURE;
 // Secret Service attribute "service" of the device credentials.
 inline constexpr const char* keychainService = "pro.talvo.recorder.device.v1";
 }  // namespace NativeProduct
 
-// $XDG_DATA_HOME (an absolute path), else $HOME/.local/share. Throws std::runtime_error when
+// `path` with repeated slashes, "." components and a trailing slash removed: the spelling the
+// kernel gives a real path, so paths compare as strings. ".." is kept (undoing it lexically could
+// step out of a link), and a relative path stays relative.
+std::string lexicallyNormal(const std::string& path);
+
+// $XDG_DATA_HOME (an absolute path), else $HOME/.local/share, lexically normal. Throws std::runtime_error when
 // neither gives an absolute path: without it the program has nowhere to keep recordings.
 std::string userDataDirectory();
 

@@ -42,15 +42,26 @@ std::optional<std::string> firstWord(std::string_view exec) {
   return std::nullopt;
 }
 
-}  // namespace
-
-std::string AutostartEntry::render(const std::string& program) {
-  // "\\" in a value is the format's own escape for a backslash: the Exec word is escaped twice.
+// "\\" in a value is the format's own escape for a backslash: the Exec word is escaped twice.
+std::string escapedTwice(const std::string& program) {
   std::string exec;
   for (char c : quoted(program)) {
     if (c == '\\') exec += '\\';
     exec += c;
   }
+  return exec;
+}
+
+}  // namespace
+
+std::optional<std::string> AutostartEntry::execValue(const std::string& program) {
+  for (unsigned char c : program)
+    if (c == '%' || c < 0x20 || c == 0x7f) return std::nullopt;
+  return escapedTwice(program);
+}
+
+std::string AutostartEntry::render(const std::string& program) {
+  const std::string exec = escapedTwice(program);
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=TALVO\n"

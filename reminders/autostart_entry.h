@@ -18,6 +18,9 @@ struct AutostartEntry {
 
   // Our entry for `program`.
   static std::string render(const std::string& program);
+  // The Exec value that starts `program` (quoted, escaped for the Exec rules and for a string
+  // value). A path with "%" or a control character has no safe spelling: none.
+  static std::optional<std::string> execValue(const std::string& program);
   // An entry that hides a system-wide entry of the same name.
   static std::string hiding();
   // The [Desktop Entry] group of `text`; none when the text is not a desktop entry (no such

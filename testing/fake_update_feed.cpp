@@ -141,12 +141,13 @@ void FakeUpdateFeed::install(FakeTranscriptionService& service) {
   });
 }
 
-void FakeUpdateFeed::publish(const std::string& version, std::string archive, Tamper tamper) {
+void FakeUpdateFeed::publish(const std::string& version, std::string archive, Tamper tamper,
+                             const std::string& architecture) {
   if (tamper == Tamper::escapingTree) {
     archive = makeArchive({{"bin/talvo", "#!/bin/sh\necho " + version + "\n", 0755}, {"../escaped", "outside\n"}});
   }
   std::lock_guard lock(mutex_);
-  Release release{version, std::move(archive), "", tamper};
+  Release release{version, std::move(archive), "", tamper, architecture};
   release.sha256 = sha256Hex(release.archive);
   releases_.push_back(std::move(release));
 }
@@ -159,12 +160,15 @@ void FakeUpdateFeed::setFeedDocument(std::string document) {
 std::string FakeUpdateFeed::archiveUrl(const std::string& version) const {
   std::lock_guard lock(mutex_);
   for (const auto& release : releases_) {
-    if (release.version != version) continue;
-    std::string origin = service_->origin();
-    if (release.tamper == Tamper::otherAddress) origin = "https://localhost:" + std::to_string(service_->port());
-    return origin + "/desktop-downloads/" + release.sha256 + ".tar.gz";
+    if (release.version == version) return urlOf(release);
   }
   return {};
+}
+
+std::string FakeUpdateFeed::urlOf(const Release& release) const {
+  std::string origin = service_->origin();
+  if (release.tamper == Tamper::otherAddress) origin = "https://localhost:" + std::to_string(service_->port());
+  return origin + "/desktop-downloads/" + release.sha256 + ".tar.gz";
 }
 
 int FakeUpdateFeed::downloads() const {
@@ -184,12 +188,14 @@ std::optional<std::string> FakeUpdateFeed::command(const std::string& line) {
       {"other-address", Tamper::otherAddress},
       {"truncated", Tamper::truncated},
       {"escaping-tree", Tamper::escapingTree},
+      {"other-version", Tamper::otherVersion},
   };
   auto tamper = tampers.find(how);
   std::ifstream in(file, std::ios::binary);
   std::string archive((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (version.empty() || archive.empty() || tamper == tampers.end())
-    return "usage: publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]\n";
+    return "usage: publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree|"
+           "other-version]\n";
   publish(version, std::move(archive), tamper->second);
   return "published " + version + " at " + archiveUrl(version) + "\n";
 }
@@ -203,16 +209,17 @@ std::string FakeUpdateFeed::feed() const {
   }
   std::string items;
   for (const auto& release : releases) {
-    // Releases are signed over the archive's SHA-256 digest.
-    std::string signed_ = release.archive;
-    if (release.tamper == Tamper::badSignature) signed_.back() ^= 0x01;
-    signed_ = sha256(signed_);
+    std::string digest = release.sha256;
+    if (release.tamper == Tamper::badSignature) digest = sha256Hex(release.archive + "x");
+    const std::string version = release.tamper == Tamper::otherVersion ? "0.0.1" : release.version;
+    const std::string message = "TALVO release archive v1\n" + version + "\n" + release.architecture + "\n" + digest;
     std::size_t length = release.archive.size() + (release.tamper == Tamper::wrongLength ? 7 : 0);
     items += "<item><title>TALVO " + release.version + "</title>"
              "<sparkle:version>" + release.version + "</sparkle:version>"
              "<sparkle:shortVersionString>" + release.version + "</sparkle:shortVersionString>"
-             "<enclosure url=\"" + archiveUrl(release.version) + "\" length=\"" + std::to_string(length) +
-             "\" type=\"application/gzip\" sparkle:edSignature=\"" + sign(signed_) + "\"/></item>";
+             "<enclosure url=\"" + urlOf(release) + "\" length=\"" + std::to_string(length) +
+             "\" type=\"application/gzip\" sparkle:architecture=\"" + release.architecture +
+             "\" sparkle:edSignature=\"" + sign(message) + "\"/></item>";
   }
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
          "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"

@@ -1,8 +1,9 @@
 #pragma once
 // The update side of the fake transcription service: the release feed at
 // /desktop-updates/linux.xml and the release archives at /desktop-downloads/<sha256>.tar.gz,
-// signed (over each archive's SHA-256 digest) with an Ed25519 key made when the object is created (its public half is what a test
-// build trusts). Each published release may be tampered with in one of the ways the updater must
+// signed with an Ed25519 key made when the object is created (its public half is what a test
+// build trusts). The signed message is the one a release is signed with (see the README):
+// "TALVO release archive v1\n<version>\n<architecture>\n<sha256 hex>". Each published release may be tampered with in one of the ways the updater must
 // refuse.
 #include <cstdint>
 #include <mutex>
@@ -24,6 +25,7 @@ class FakeUpdateFeed {
     otherAddress,   // the enclosure names the archive on another host (localhost)
     truncated,      // the download declares the whole length and stops half-way
     escapingTree,   // a correctly signed archive with an entry "../escaped"
+    otherVersion,   // the signature of the same archive released as another version
   };
 
   // One file of a release archive; directories are implied by the paths. A file with a
@@ -54,8 +56,10 @@ class FakeUpdateFeed {
   // Serves the feed and archives from `service` (before its start()).
   void install(FakeTranscriptionService& service);
 
-  // Offers `archive` as release `version` in the feed, tampered with as asked.
-  void publish(const std::string& version, std::string archive, Tamper tamper = Tamper::none);
+  // Offers `archive` as release `version` for `architecture` (this build's by default),
+  // tampered with as asked.
+  void publish(const std::string& version, std::string archive, Tamper tamper = Tamper::none,
+               const std::string& architecture = TALVO_ARCHITECTURE);
   // Serves `document` as the feed instead of the generated one (empty: generate again).
   void setFeedDocument(std::string document);
   // Address of the archive of `version` as written in the feed.
@@ -64,7 +68,7 @@ class FakeUpdateFeed {
   int downloads() const;
 
   // A developer's command line, for talvo-dev-service:
-  //   publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree]
+  //   publish VERSION FILE [bad-signature|wrong-length|other-address|truncated|escaping-tree|other-version]
   // The reply to print, or none when the line is not for the update feed.
   std::optional<std::string> command(const std::string& line);
 
@@ -74,8 +78,10 @@ class FakeUpdateFeed {
     std::string archive;
     std::string sha256;
     Tamper tamper = Tamper::none;
+    std::string architecture;
   };
   std::string feed() const;
+  std::string urlOf(const Release& release) const;
 
   void* key_ = nullptr;  // EVP_PKEY
   FakeTranscriptionService* service_ = nullptr;

@@ -12,11 +12,11 @@ const std::string signature = std::string(86, 'A') + "==";  // Base64 of 64 byte
 const std::string hash(64, 'a');
 
 std::string item(const std::string& version, const std::string& extra = "",
-                 const std::string& enclosure = "") {
+                 const std::string& enclosure = "", const std::string& architecture = "x86_64") {
   return "<item><title>r</title><sparkle:version>" + version + "</sparkle:version>" + extra +
          (enclosure.empty() ? "<enclosure url=\"https://talvo.pro/desktop-downloads/" + hash +
-                                  ".tar.gz\" length=\"1000\" type=\"application/gzip\" sparkle:edSignature=\"" +
-                                  signature + "\"/>"
+                                  ".tar.gz\" length=\"1000\" type=\"application/gzip\" sparkle:architecture=\"" +
+                                  architecture + "\" sparkle:edSignature=\"" + signature + "\"/>"
                             : enclosure) +
          "</item>";
 }
@@ -47,12 +47,31 @@ TEST(AppcastFeed, ReadsItemsAndPicksTheNewestNewerOne) {
   EXPECT_EQ(items[1].length, 1000u);
   EXPECT_EQ(items[1].signature, signature);
   // Numeric comparison: 1.10.0 is newer than 1.9.9.
-  EXPECT_EQ(AppcastFeed::newest(items, "1.2.0")->version, "1.10.0");
-  EXPECT_FALSE(AppcastFeed::newest(items, "1.10.0"));
-  EXPECT_FALSE(AppcastFeed::newest(items, "2.0.0"));
-  EXPECT_FALSE(AppcastFeed::newest(items, "not a version"));
+  EXPECT_EQ(AppcastFeed::newest(items, "1.2.0", "x86_64")->version, "1.10.0");
+  EXPECT_FALSE(AppcastFeed::newest(items, "1.10.0", "x86_64"));
+  EXPECT_FALSE(AppcastFeed::newest(items, "2.0.0", "x86_64"));
+  EXPECT_FALSE(AppcastFeed::newest(items, "not a version", "x86_64"));
   EXPECT_TRUE(AppcastFeed::parse(feed("")).empty());
 }
+
+TEST(AppcastFeed, OffersOnlyTheRunningArchitecturesRelease) {
+  // One version for two architectures is two valid items; a newer one for another
+  // architecture is never offered.
+  auto items = AppcastFeed::parse(feed(item("1.1.0", "", "", "x86_64") + item("1.1.0", "", "", "aarch64") +
+                                       item("1.2.0", "", "", "aarch64")));
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[1].architecture, "aarch64");
+  EXPECT_EQ(AppcastFeed::newest(items, "1.0.0", "x86_64")->version, "1.1.0");
+  EXPECT_EQ(AppcastFeed::newest(items, "1.0.0", "aarch64")->version, "1.2.0");
+  EXPECT_FALSE(AppcastFeed::newest(items, "1.0.0", "riscv64"));
+  expectRefused(feed(item("1.1.0", "", "", "x86_64") + item("1.1.0", "", "", "x86_64")), "same version twice");
+  for (const char* name : {"", "X86_64", "x86-64", "x86_64 "})
+    expectRefused(feed(item("1.1.0", "", "", name)), name);
+  expectRefused(feed(item("1.1.0", "", "<enclosure url=\"https://talvo.pro/desktop-downloads/" + hash +
+                                           ".tar.gz\" length=\"5\" sparkle:edSignature=\"" + signature + "\"/>")),
+                "no architecture");
+}
+
 
 TEST(AppcastFeed, RefusesMalformedFeedsAsAWhole) {
   const std::string good = item("1.2.0");
@@ -71,7 +90,8 @@ TEST(AppcastFeed, RefusesMalformedFeedsAsAWhole) {
     expectRefused(feed(item(version)), version);
   expectRefused(feed(item("1.2.0", "<sparkle:shortVersionString>1.2 beta</sparkle:shortVersionString>")),
                 "display version");
-  const std::string url = "url=\"https://talvo.pro/desktop-downloads/" + hash + ".tar.gz\"";
+  const std::string url =
+      "url=\"https://talvo.pro/desktop-downloads/" + hash + ".tar.gz\" sparkle:architecture=\"x86_64\"";
   expectRefused(feed(item("1.2.0", "", "<enclosure " + url + " sparkle:edSignature=\"" + signature + "\"/>")),
                 "no length");
   for (const char* length : {"", "-1", "01", "12x", "99999999999999999999"})

@@ -141,3 +141,31 @@ TEST_F(InstallTreeTest, FullDiskDuringUnpackLeavesTheInstalledTreeIntact) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+TEST_F(InstallTreeTest, LeftoversGoBeforeTheNextUnpackAndAForeignWritableFolderIsRefused) {
+  installA();
+  fs::create_directories(parent_ + "/.app-staging-k2Lx9q/bin");
+  testing::writeWholeFile(parent_ + "/.talvo-download-Ab12Cd", "partial");
+  expectRefused("not an archive", "1.1.0", "damaged archive");  // unpack clears leftovers first
+  // A data folder others may write to could have a tree slipped in: nothing is installed there.
+  fs::permissions(parent_, fs::perms::others_write | fs::perms::group_write, fs::perm_options::add);
+  expectRefused(FakeUpdateFeed::programArchive("1.1.0", log_), "1.1.0", "folder writable by others");
+  fs::permissions(parent_, fs::perms::others_write | fs::perms::group_write, fs::perm_options::remove);
+}
+
+TEST_F(InstallTreeTest, AFailedDirectorySyncAfterTheExchangeIsNoFailedInstall) {
+  installA();
+  InstallTree tree(root_ + "/");  // the same tree, spelled with a trailing slash
+  tree.setDirectorySync([](int) { throwFileError(FileErrorKind::unknownWrite); });
+  tree.install(archiveFile(FakeUpdateFeed::programArchive("1.1.0", log_)).get(), "1.1.0");
+  EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(parent_)) names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"app"});  // the previous tree is gone too
+}
+
+}  // namespace
+}  // namespace talvo

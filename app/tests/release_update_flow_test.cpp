@@ -30,13 +30,21 @@ struct AnsweringDriver : UpdateUserDriver {
   bool accept = true;
   int offers = 0;
   std::vector<double> progress;
-  void offer(const AppcastItem&, std::function<void(bool)> decide) override {
+  std::vector<std::string> refusals;
+  std::function<void()> cancel;
+  std::function<void()> onProgress;  // runs at the first progress report
+  void offer(const AppcastItem&, std::function<void(bool)> decide, std::function<void()> cancelDownload) override {
     ++offers;
+    cancel = std::move(cancelDownload);
     // Answers later, from the event loop, as a click would.
     QMetaObject::invokeMethod(qApp, [decide, accept = accept] { decide(accept); }, Qt::QueuedConnection);
   }
-  void showProgress(double fraction) override { progress.push_back(fraction); }
+  void showProgress(double fraction) override {
+    progress.push_back(fraction);
+    if (auto run = std::exchange(onProgress, nullptr)) run();
+  }
   void dismiss() override {}
+  void showRefusal(const std::string& text) override { refusals.push_back(text); }
 };
 
 // The id of a process that has already exited: the relaunch waits for nothing.
@@ -73,6 +81,7 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
     configuration.currentVersion = "1.0.0";
     configuration.installRoot = root_;
     configuration.executable = root_ + "/bin/talvo";
+    configuration.relaunchShell = relaunchShell_;
     ReleaseUpdates::Environment environment;
     environment.configuration = configuration;
     environment.makeUpdater = [this, configuration](ReleaseUpdates& delegate) {
@@ -127,6 +136,7 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
   testing::FakeTranscriptionService service_;
   FakeUpdateFeed feed_;
   AnsweringDriver* driver_ = nullptr;
+  std::string relaunchShell_ = "/bin/sh";
   bool busy_ = false;
   double clock_ = 1e6;
   int quits_ = 0;
@@ -135,7 +145,15 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
 TEST_F(ReleaseUpdateFlowTest, UpdatesVerifiesExchangesAndRelaunchesIntoTheNewVersion) {
   feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
   feed_.publish("0.9.0", FakeUpdateFeed::programArchive("0.9.0", log_));
+  // Another architecture's newer release and its copy of 1.1.0 are not for this program.
+  feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_), FakeUpdateFeed::Tamper::none, "otherarch");
+  feed_.publish("1.5.0", FakeUpdateFeed::programArchive("1.5.0", log_), FakeUpdateFeed::Tamper::none, "otherarch");
+  // An update interrupted earlier left a staging tree and a previous tree: gone at start.
+  fs::create_directories(home_.file("data/TALVO/.app-staging-abc123/bin"));
+  fs::create_directories(home_.file("data/TALVO/.app-staging-old/lib"));
   auto updates = make();
+  EXPECT_FALSE(fs::exists(home_.file("data/TALVO/.app-staging-abc123")));
+  EXPECT_FALSE(fs::exists(home_.file("data/TALVO/.app-staging-old")));
   checkAndOpen(*updates);
   EXPECT_FALSE(updates->lastCycleError()) << updates->lastCycleError()->what();
   EXPECT_FALSE(updates->failure());
@@ -189,6 +207,8 @@ TEST_F(ReleaseUpdateFlowTest, EveryTamperedReleaseIsRefusedAndAStaysInstalled) {
       {FakeUpdateFeed::Tamper::otherAddress, UpdateError::Domain::updates, UpdateError::archiveRefused, false},
       {FakeUpdateFeed::Tamper::truncated, UpdateError::Domain::updater, UpdateError::downloadFailed, true},
       {FakeUpdateFeed::Tamper::escapingTree, UpdateError::Domain::updater, UpdateError::installFailed, true},
+      // A genuine signature, but of this archive released as another version.
+      {FakeUpdateFeed::Tamper::otherVersion, UpdateError::Domain::updater, UpdateError::archiveInvalid, true},
   };
   for (const auto& each : cases) {
     SCOPED_TRACE(static_cast<int>(each.tamper));
@@ -250,6 +270,62 @@ TEST_F(ReleaseUpdateFlowTest, BadFeedsFailQuietlyInBackgroundAndVisiblyForTheUse
   EXPECT_FALSE(updates->failure());
   EXPECT_FALSE(updates->blocksRecording());
   EXPECT_EQ(feed_.downloads(), 0);
+  expectOnlyA();
+}
+
+TEST_F(ReleaseUpdateFlowTest, CancellingTheDownloadEndsTheCycleAndFreesRecordingAtOnce) {
+  feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
+  auto updates = make();
+  updates->check();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  bool freedAtOnce = false;
+  driver_->onProgress = [&] {
+    driver_->cancel();
+    freedAtOnce = !updates->blocksRecording() && idle(*updates);
+  };
+  updates->open();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  EXPECT_TRUE(freedAtOnce);
+  ASSERT_TRUE(updates->lastCycleError());
+  EXPECT_TRUE(updates->lastCycleError()->benign());
+  EXPECT_FALSE(updates->failure());
+  EXPECT_FALSE(updates->progress());
+  EXPECT_EQ(quits_, 0);
+  // The download's result, arriving after the cancel, installs nothing.
+  QCoreApplication::processEvents();
+  expectOnlyA();
+  // And the next attempt runs normally, once the cancelled worker has stopped.
+  ASSERT_TRUE(testing::waitUntil([&] {
+    updates->open();
+    return !idle(*updates);
+  }));
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  EXPECT_FALSE(updates->lastCycleError());
+  EXPECT_EQ(quits_, 1);
+}
+
+TEST_F(ReleaseUpdateFlowTest, ARelaunchThatCannotStartKeepsTheProgramRunningWithTheFailureShown) {
+  feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
+  relaunchShell_ = home_.file("no-such-shell");
+  auto updates = make();
+  checkAndOpen(*updates);
+  EXPECT_EQ(quits_, 0);
+  EXPECT_EQ(updates->failure(), QString("Обновление не установлено. Попробуйте ещё раз."));
+  EXPECT_FALSE(updates->blocksRecording());
+  EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");  // starts next time
+}
+
+TEST_F(ReleaseUpdateFlowTest, RefusalsReachTheUserWhoStartedTheCheck) {
+  feed_.publish("1.1.0", FakeUpdateFeed::programArchive("1.1.0", log_));
+  auto updates = make();
+  updates->check();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  // By the time the user asks, the newest release sits at an unexpected address.
+  feed_.publish("1.2.0", FakeUpdateFeed::programArchive("1.2.0", log_), FakeUpdateFeed::Tamper::otherAddress);
+  updates->open();
+  ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
+  EXPECT_EQ(driver_->refusals, std::vector<std::string>{"Не удалось проверить адрес обновления TALVO."});
+  EXPECT_TRUE(updates->failure());
   expectOnlyA();
 }
 

@@ -34,7 +34,7 @@ UpdaterConfiguration validConfiguration() {
 }
 
 AppcastItem item(std::string version = "1.1.0") {
-  return {version, version, "https://talvo.pro/desktop-downloads/" + std::string(64, 'a') + ".tar.gz", 1000, ""};
+  return {version, version, "https://talvo.pro/desktop-downloads/" + std::string(64, 'a') + ".tar.gz", 1000, "", "x86_64"};
 }
 
 class ReleaseUpdatesTest : public ::testing::Test {
@@ -91,6 +91,10 @@ TEST_F(ReleaseUpdatesTest, MisconfiguredBuildsAndPreviewsNeverStartTheUpdater) {
   EXPECT_FALSE(preview->active());
   EXPECT_EQ(updater_, nullptr);
   EXPECT_TRUE(make()->active());
+  // The install root spelled with "//", "." and a trailing "/" is still where the program runs.
+  auto spelled = validConfiguration();
+  spelled.installRoot = "/home/user//.local/share/./TALVO/app/";
+  EXPECT_TRUE(make(spelled)->active());
 }
 
 TEST_F(ReleaseUpdatesTest, QuietCheckWhileRecordingDoesNothingAndRunsRightAfter) {

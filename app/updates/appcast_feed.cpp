@@ -1,5 +1,6 @@
 #include "app/updates/appcast_feed.h"
 
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 #include <charconv>
@@ -33,7 +34,7 @@ QString elementText(QXmlStreamReader& reader) {
 }
 
 AppcastItem readItem(QXmlStreamReader& reader) {
-  std::optional<QString> version, displayVersion, url, length, signature;
+  std::optional<QString> version, displayVersion, url, length, signature, architecture;
   bool enclosure = false;
   const QString sparkle = QString::fromUtf8(sparkleNamespace.data(), sparkleNamespace.size());
   while (reader.readNextStartElement()) {
@@ -52,12 +53,14 @@ AppcastItem readItem(QXmlStreamReader& reader) {
       if (attributes.hasAttribute("url")) url = attributes.value("url").toString();
       if (attributes.hasAttribute("length")) length = attributes.value("length").toString();
       if (attributes.hasAttribute(sparkle, "edSignature")) signature = attributes.value(sparkle, "edSignature").toString();
+      if (attributes.hasAttribute(sparkle, "architecture"))
+        architecture = attributes.value(sparkle, "architecture").toString();
       reader.skipCurrentElement();
     } else {
       reader.skipCurrentElement();  // title, pubDate, release notes…
     }
   }
-  if (!version || !url || !length || !signature) refuse("item without version or enclosure");
+  if (!version || !url || !length || !signature || !architecture) refuse("item without version or enclosure");
   AppcastItem item;
   item.version = version->toStdString();
   item.displayVersion = displayVersion ? displayVersion->toStdString() : item.version;
@@ -66,6 +69,9 @@ AppcastItem readItem(QXmlStreamReader& reader) {
   item.url = url->toStdString();
   item.length = parseLength(*length);
   item.signature = signature->toStdString();
+  item.architecture = architecture->toStdString();
+  static const QRegularExpression architectureName(QStringLiteral("^[a-z0-9_]{1,32}$"));
+  if (!architectureName.match(*architecture).hasMatch()) refuse("architecture " + item.architecture);
   auto decoded = decodeBase64(item.signature);
   if (!decoded || decoded->size() != 64) refuse("signature");
   return item;
@@ -99,7 +105,8 @@ std::vector<AppcastItem> parse(std::string_view document) {
         continue;
       }
       auto item = readItem(reader);
-      if (!versions.insert(item.version).second) refuse("version " + item.version + " listed twice");
+      if (!versions.insert(item.version + "/" + item.architecture).second)
+        refuse("version " + item.version + " listed twice for " + item.architecture);
       items.push_back(std::move(item));
     }
   }
@@ -110,12 +117,14 @@ std::vector<AppcastItem> parse(std::string_view document) {
   return items;
 }
 
-std::optional<AppcastItem> newest(const std::vector<AppcastItem>& items, std::string_view currentVersion) {
+std::optional<AppcastItem> newest(const std::vector<AppcastItem>& items, std::string_view currentVersion,
+                                  std::string_view architecture) {
   auto current = DesktopRelease::versionParts(currentVersion);
   if (!current) return std::nullopt;
   std::optional<AppcastItem> best;
   std::array<int, 3> bestParts = *current;
   for (const auto& item : items) {
+    if (item.architecture != architecture) continue;
     auto parts = DesktopRelease::versionParts(item.version);
     if (parts && *parts > bestParts) {
       bestParts = *parts;

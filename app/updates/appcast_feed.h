@@ -6,13 +6,15 @@
 //       <sparkle:version>1.2.0</sparkle:version>
 //       <sparkle:shortVersionString>1.2.0</sparkle:shortVersionString>
 //       <enclosure url="https://…/desktop-downloads/<sha256>.tar.gz" length="123"
+//                  sparkle:architecture="x86_64"
 //                  sparkle:edSignature="<Base64 of 64 bytes>" type="application/gzip"/>
 //     </item></channel>
 //   </rss>
 //
 // The feed decides what replaces the program, so it is read strictly: a document that is not
 // well-formed XML, declares a DTD, is larger than maximumBytes, or has any item with a missing
-// or malformed field or a repeated version is refused as a whole.
+// or malformed field or a version listed twice for one architecture is refused as a whole.
+// One version for several architectures is one item per architecture.
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -28,7 +30,8 @@ inline constexpr std::string_view sparkleNamespace = "http://www.andymatuschak.o
 // Every item of the feed; throws UpdateError (feedInvalid) for a feed refused as above.
 std::vector<AppcastItem> parse(std::string_view document);
 
-// The newest item strictly newer than `currentVersion`, if any.
-std::optional<AppcastItem> newest(const std::vector<AppcastItem>& items, std::string_view currentVersion);
+// The newest item for `architecture` strictly newer than `currentVersion`, if any.
+std::optional<AppcastItem> newest(const std::vector<AppcastItem>& items, std::string_view currentVersion,
+                                  std::string_view architecture);
 
 }  // namespace talvo::AppcastFeed

@@ -11,6 +11,7 @@ struct AppcastItem {
   std::string url;             // enclosure url, exactly as written in the feed
   std::uint64_t length = 0;    // enclosure length in bytes
   std::string signature;       // sparkle:edSignature, Base64 of 64 bytes
+  std::string architecture;    // enclosure sparkle:architecture: x86_64, aarch64…
 
   bool operator==(const AppcastItem&) const = default;
 };

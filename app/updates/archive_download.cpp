@@ -42,6 +42,10 @@ struct DigestContext {
 
 }  // namespace
 
+std::string signedMessage(const AppcastItem& item, std::string_view sha256Hex) {
+  return std::string(signatureContext) + "\n" + item.version + "\n" + item.architecture + "\n" + std::string(sha256Hex);
+}
+
 bool signatureValid(std::string_view message, std::string_view signature, const PublicKey& key) {
   auto bytes = decodeBase64(signature);
   if (!bytes || bytes->size() != 64) return false;
@@ -101,8 +105,7 @@ UniqueFd fetch(DesktopHTTPTransport& transport, const AppcastItem& item, const P
   unsigned int digestLength = 0;
   EVP_DigestFinal_ex(hash.context, digest, &digestLength);
   if (lowerHex(digest, digestLength) != expectedHash) invalid("hash");
-  if (!signatureValid(std::string_view(reinterpret_cast<const char*>(digest), digestLength), item.signature, key))
-    invalid("signature");
+  if (!signatureValid(signedMessage(item, expectedHash), item.signature, key)) invalid("signature");
   if (lseek(file.get(), 0, SEEK_SET) != 0) throwFileError(FileErrorKind::unknownRead);
   return file;
 }

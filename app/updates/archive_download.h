@@ -5,10 +5,13 @@
 //   - its size equals the feed's length (a longer body is cut off the moment it passes it),
 //   - its SHA-256 equals the hash in its own address (/desktop-downloads/<sha256>.tar.gz),
 //   - its Ed25519 signature from the feed verifies against the build's public key.
-// The signature is made over the archive's SHA-256 digest (the 32 raw bytes), not over the whole
-// archive: Ed25519 over a message needs the whole message at once, and an archive of hundreds of
-// megabytes is never held in memory. The digest is the one just computed while streaming and
-// already matched against the address, so one pass over the bytes proves both.
+// The signature is made over a short message that names what is signed (signedMessage below):
+// a fixed context line, the release's version and architecture, and the archive's SHA-256 in
+// hexadecimal. So a signature cannot be replayed for another version or architecture, nor taken
+// from something else the key signs. It covers the digest, not the whole archive: Ed25519 over a
+// message needs the whole message at once, and an archive is never held in memory. The digest is
+// the one just computed while streaming and already matched against the address, so one pass over
+// the bytes proves both.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -32,8 +35,12 @@ UniqueFd fetch(DesktopHTTPTransport& transport, const AppcastItem& item, const P
                const std::string& directory, const std::function<void(double)>& progress = {},
                std::shared_ptr<CancellationFlag> cancellation = {});
 
-// Verifies an Ed25519 `signature` (Base64 of 64 bytes) of `message` with `key`; the message of
-// an archive's signature is its raw SHA-256 digest.
+inline constexpr std::string_view signatureContext = "TALVO release archive v1";
+
+// "<context>\n<version>\n<architecture>\n<sha256 in lower-case hex>" (no final newline).
+std::string signedMessage(const AppcastItem& item, std::string_view sha256Hex);
+
+// Verifies an Ed25519 `signature` (Base64 of 64 bytes) of `message` with `key`.
 bool signatureValid(std::string_view message, std::string_view signature, const PublicKey& key);
 
 }  // namespace talvo::ArchiveDownload

@@ -56,7 +56,10 @@ FeedUpdater::FeedUpdater(ReleaseUpdates& delegate, UpdaterConfiguration configur
       configuration_(std::move(configuration)),
       transport_(std::move(transport)),
       driver_(std::move(driver)),
-      relaunchAfterPid_(relaunchAfterPid > 0 ? relaunchAfterPid : static_cast<int>(getpid())) {}
+      relaunchAfterPid_(relaunchAfterPid > 0 ? relaunchAfterPid : static_cast<int>(getpid())) {
+  // What an interrupted update left behind goes at start, before anything else can use it.
+  if (!configuration_.installRoot.empty()) InstallTree::removeLeftovers(configuration_.installRoot);
+}
 
 FeedUpdater::~FeedUpdater() {
   // A worker still downloading stops within a fraction of a second; its result is dropped.
@@ -69,8 +72,9 @@ void FeedUpdater::checkForUpdatesInBackground() { begin(false); }
 void FeedUpdater::checkForUpdates() { begin(true); }
 
 void FeedUpdater::begin(bool userInitiated) {
-  if (running_) return;
+  if (!canCheckForUpdates()) return;
   running_ = true;
+  const auto cycle = ++cycle_;
   userInitiated_ = userInitiated;
   cancellation_ = std::make_shared<CancellationFlag>();
   try {
@@ -83,14 +87,16 @@ void FeedUpdater::begin(bool userInitiated) {
   request.cancellation = cancellation_;
   runWorker(
       this, worker_, UpdateError::feedInvalid,
-      [transport = transport_, request, current = configuration_.currentVersion] {
+      [transport = transport_, request, current = configuration_.currentVersion,
+       architecture = configuration_.architecture] {
         auto exchange = transport->send(request);
         if (exchange.response.status != 200)
           throw UpdateError(UpdateError::Domain::updater, UpdateError::feedInvalid,
                             "update feed answered " + std::to_string(exchange.response.status));
-        return AppcastFeed::newest(AppcastFeed::parse(exchange.body), current);
+        return AppcastFeed::newest(AppcastFeed::parse(exchange.body), current, architecture);
       },
-      [this](Outcome<std::optional<AppcastItem>> outcome) {
+      [this, cycle](Outcome<std::optional<AppcastItem>> outcome) {
+        if (cycle != cycle_ || !running_) return;
         if (auto* error = std::get_if<UpdateError>(&outcome)) return finish(*error);
         auto& item = std::get<0>(outcome);
         if (!item) {
@@ -109,29 +115,43 @@ void FeedUpdater::found(const AppcastItem& item) {
   }
   delegate_.didFindValidUpdate(item);
   if (!userInitiated_) return finish(std::nullopt);
-  driver_->offer(item, [this, item](bool accepted) {
-    if (!running_) return;
-    if (!accepted)
-      return finish(UpdateError(UpdateError::Domain::updater, UpdateError::installationCancelled, "cancelled"));
-    install(item);
-  });
+  const auto cycle = cycle_;
+  driver_->offer(
+      item,
+      [this, item, cycle](bool accepted) {
+        if (cycle != cycle_ || !running_) return;
+        if (!accepted)
+          return finish(UpdateError(UpdateError::Domain::updater, UpdateError::installationCancelled, "cancelled"));
+        install(item);
+      },
+      [this, cycle] {
+        if (cycle == cycle_ && running_ && downloading_) cancelDownload();
+      });
+}
+
+// The worker stops at its next network read; its result, whenever it comes, is dropped.
+void FeedUpdater::cancelDownload() {
+  cancellation_->cancel();
+  finish(UpdateError(UpdateError::Domain::updater, UpdateError::installationCancelled, "download cancelled"));
 }
 
 void FeedUpdater::install(const AppcastItem& item) {
   auto key = configuration_.publicKeyBytes();
   if (!key) return finish(UpdateError(UpdateError::Domain::updater, UpdateError::archiveInvalid, "no public key"));
   // Progress crosses to the main thread in steps of 0.1 %, not once per network read.
-  auto report = [this, last = -1](double fraction) mutable {
+  const auto cycle = cycle_;
+  auto report = [this, cycle, last = -1](double fraction) mutable {
     int step = static_cast<int>(fraction * 1000);
     if (step == last) return;
     last = step;
-    QMetaObject::invokeMethod(this, [this, fraction] {
-      if (!running_) return;
+    QMetaObject::invokeMethod(this, [this, cycle, fraction] {
+      if (cycle != cycle_ || !downloading_) return;
       delegate_.downloadProgress(fraction);
       driver_->showProgress(fraction);
     }, Qt::QueuedConnection);
   };
   const std::string directory = parentOf(InstallTree(configuration_.installRoot).root());
+  downloading_ = true;
   runWorker(
       this, worker_, UpdateError::downloadFailed,
       [transport = transport_, item, key = *key, directory, report, cancellation = cancellation_]() mutable {
@@ -139,7 +159,9 @@ void FeedUpdater::install(const AppcastItem& item) {
         return std::make_shared<UniqueFd>(
             ArchiveDownload::fetch(*transport, item, key, directory, report, cancellation));
       },
-      [this, item](Outcome<std::shared_ptr<UniqueFd>> outcome) {
+      [this, item, cycle](Outcome<std::shared_ptr<UniqueFd>> outcome) {
+        if (cycle != cycle_ || !running_) return;
+        downloading_ = false;
         if (auto* error = std::get_if<UpdateError>(&outcome)) return finish(*error);
         delegate_.downloadProgress(std::nullopt);
         driver_->dismiss();
@@ -150,7 +172,8 @@ void FeedUpdater::install(const AppcastItem& item) {
               InstallTree(root).install(archive->get(), item.version);
               return true;
             },
-            [this, item](Outcome<bool> installed) {
+            [this, item, cycle](Outcome<bool> installed) {
+              if (cycle != cycle_ || !running_) return;
               if (auto* error = std::get_if<UpdateError>(&installed)) return finish(*error);
               this->installed(item);
             });
@@ -158,25 +181,37 @@ void FeedUpdater::install(const AppcastItem& item) {
 }
 
 void FeedUpdater::installed(const AppcastItem& item) {
-  bool postponed = delegate_.shouldPostponeRelaunch(item, [this] { relaunch(); });
-  if (!postponed && delegate_.shouldRelaunchApplication()) relaunch();
+  bool postponed = delegate_.shouldPostponeRelaunch(item, [this] {
+    if (!relaunch()) delegate_.relaunchFailed();
+  });
+  if (!postponed && delegate_.shouldRelaunchApplication() && !relaunch())
+    return finish(UpdateError(UpdateError::Domain::updater, UpdateError::installFailed, "relaunch helper did not start"));
   finish(std::nullopt);
 }
 
 // The new program must not meet this one still holding the single-instance lock, so a small
 // waiter starts it once this process has exited; then the program quits the normal way.
-void FeedUpdater::relaunch() {
+// If the waiter cannot start, the program keeps running (the new tree starts next time).
+bool FeedUpdater::relaunch() {
   const QString program = QString::fromStdString(InstallTree(configuration_.installRoot).executable());
-  QProcess::startDetached(QStringLiteral("/bin/sh"),
-                          {QStringLiteral("-c"),
-                           QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; exec \"$2\""),
-                           QStringLiteral("talvo-relaunch"), QString::number(relaunchAfterPid_), program});
+  if (!QProcess::startDetached(QString::fromStdString(configuration_.relaunchShell),
+                               {QStringLiteral("-c"),
+                                QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; exec \"$2\""),
+                                QStringLiteral("talvo-relaunch"), QString::number(relaunchAfterPid_), program}))
+    return false;
   delegate_.requestQuit();
+  return true;
 }
 
 void FeedUpdater::finish(std::optional<UpdateError> error) {
   running_ = false;
-  driver_->dismiss();
+  downloading_ = false;
+  // Our own refusals (busy recorder, unexpected address) are worth reading for a user who asked.
+  if (userInitiated_ && error && error->domain() == UpdateError::Domain::updates) {
+    driver_->showRefusal(error->what());
+  } else {
+    driver_->dismiss();
+  }
   delegate_.didFinishUpdateCycle(error);
 }
 

@@ -10,6 +10,7 @@
 //            quiet: cycle ends     │ user: offer ── declined ─ cycle ends (cancelled)
 //                                  │ accepted
 //                download + verify ─ will install ─ unpack, check, exchange
+//                (cancellable: ends as cancelled)
 //                                  │
 //            postpone relaunch? ── yes: the relaunch is kept by the delegate; cycle ends
 //                                  │ no
@@ -17,6 +18,7 @@
 #include <QFuture>
 #include <QObject>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -42,7 +44,8 @@ class FeedUpdater : public QObject, public ReleaseUpdater {
               int relaunchAfterPid = 0);
   ~FeedUpdater() override;
 
-  bool canCheckForUpdates() const override { return !running_; }
+  // Also waits for the worker of a cancelled cycle, which stops within a fraction of a second.
+  bool canCheckForUpdates() const override { return !running_ && worker_.isFinished(); }
   void checkForUpdatesInBackground() override;
   void checkForUpdates() override;
 
@@ -51,7 +54,9 @@ class FeedUpdater : public QObject, public ReleaseUpdater {
   void found(const AppcastItem& item);
   void install(const AppcastItem& item);
   void installed(const AppcastItem& item);
-  void relaunch();
+  void cancelDownload();
+  // Starts the waiter that runs the new program; false when it could not be started.
+  bool relaunch();
   void finish(std::optional<UpdateError> error);
 
   ReleaseUpdates& delegate_;
@@ -63,6 +68,9 @@ class FeedUpdater : public QObject, public ReleaseUpdater {
   QFuture<void> worker_;  // the running worker, if any
   bool running_ = false;
   bool userInitiated_ = false;
+  bool downloading_ = false;
+  // Counts cycles: a worker's result that arrives after its cycle ended (cancelled) is dropped.
+  std::uint64_t cycle_ = 0;
 };
 
 }  // namespace talvo

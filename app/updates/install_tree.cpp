@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/updates/update_error.h"
+#include "core/native_product.h"
 #include "core/posix_file.h"
 
 namespace talvo {
@@ -64,8 +65,8 @@ struct ArchiveReader {
 
 }  // namespace
 
-InstallTree::InstallTree(std::string root, std::uint64_t sizeCap) : root_(std::move(root)), sizeCap_(sizeCap) {
-  while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+InstallTree::InstallTree(std::string root, std::uint64_t sizeCap)
+    : root_(lexicallyNormal(root)), sizeCap_(sizeCap), syncDirectory_(posix_file::syncDirectory) {
   if (root_.empty() || root_[0] != '/' || root_ == "/") throw std::invalid_argument("install root must be absolute");
 }
 
@@ -83,6 +84,10 @@ void InstallTree::install(int archiveFd, const std::string& version) const {
 std::string InstallTree::unpack(int archiveFd) const {
   const std::string parent = parentOf(root_);
   posix_file::makeDirectories(parent);
+  struct stat folder {};
+  if (lstat(parent.c_str(), &folder) != 0 || !posix_file::isPrivateDirectory(folder))
+    refuse(parent + " is not the user's own folder, or others may write to it");
+  removeLeftovers(root_);
   std::string staging = parent + "/." + nameOf(root_) + "-staging-XXXXXX";
   if (mkdtemp(staging.data()) == nullptr) throwFileError(FileErrorKind::unknownWrite);
   try {
@@ -158,16 +163,20 @@ void InstallTree::exchange(const std::string& staging) const {
   if (!parent) throwFileError(FileErrorKind::unknownWrite);
   const std::string stagingName = nameOf(staging);
   const std::string rootName = nameOf(root_);
-  if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_EXCHANGE) == 0) {
-    posix_file::syncDirectory(parent.get());
-    removeTree(staging);  // now the previous tree
-    return;
+  bool exchanged = renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_EXCHANGE) == 0;
+  if (!exchanged) {
+    if (errno != ENOENT) throwFileError(FileErrorKind::unknownWrite);
+    // First install: nothing to exchange with.
+    if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_NOREPLACE) != 0)
+      throwFileError(FileErrorKind::unknownWrite);
   }
-  if (errno != ENOENT) throwFileError(FileErrorKind::unknownWrite);
-  // First install: nothing to exchange with.
-  if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_NOREPLACE) != 0)
-    throwFileError(FileErrorKind::unknownWrite);
-  posix_file::syncDirectory(parent.get());
+  // The new tree is live now. A sync that fails only leaves the rename less durable; the
+  // kernel still writes it back, so this is no reason to call the update failed.
+  try {
+    syncDirectory_(parent.get());
+  } catch (const std::exception&) {
+  }
+  if (exchanged) removeTree(staging);  // now the previous tree
 }
 
 std::string InstallTree::versionOf(const std::string& program) {
@@ -185,6 +194,20 @@ std::string InstallTree::versionOf(const std::string& program) {
   QByteArray output = process.read(256);
   auto line = output.left(output.indexOf('\n') < 0 ? output.size() : output.indexOf('\n'));
   return line.trimmed().toStdString();
+}
+
+void InstallTree::removeLeftovers(const std::string& root) {
+  const std::string normal = lexicallyNormal(root);
+  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + string.
+  std::string staging = ".";
+  staging += nameOf(normal);
+  staging += "-staging-";
+  std::error_code error;
+  for (std::filesystem::directory_iterator entries(parentOf(normal), error), end; !error && entries != end;
+       entries.increment(error)) {
+    const std::string name = entries->path().filename().string();
+    if (name.starts_with(staging) || name.starts_with(".talvo-download-")) removeTree(entries->path().string());
+  }
 }
 
 void InstallTree::removeTree(const std::string& path) {

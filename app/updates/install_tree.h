@@ -6,11 +6,18 @@
 // only after the exchange succeeded; any failure before it removes the staging directory and
 // leaves the installed tree untouched.
 //
+// Staging happens in the TALVO data folder, which must be the user's own and writable by nobody
+// else: whoever may write there could swap a tree of their own in. Leftovers of an interrupted
+// update (staging trees, a previous tree whose removal was cut short) are removed before the next
+// unpack and at start. Once the exchange succeeded the new tree is live whatever follows: a
+// failed directory sync after it is not a failed install.
+//
 // Unpacking trusts nothing in the archive: only regular files and directories, relative paths
 // without "..", no links of any kind, created exclusively below the staging directory through
 // descriptors opened with O_NOFOLLOW, modes reduced to rwx bits, and a cap on the total size and
 // the number of entries.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace talvo {
@@ -41,10 +48,16 @@ class InstallTree {
 
   // Removes a directory tree without following links (best effort).
   static void removeTree(const std::string& path);
+  // Removes the staging trees and download files an interrupted update left beside `root`.
+  static void removeLeftovers(const std::string& root);
+
+  // Tests make the directory sync after the exchange fail.
+  void setDirectorySync(std::function<void(int)> sync) { syncDirectory_ = std::move(sync); }
 
  private:
   std::string root_;
   std::uint64_t sizeCap_;
+  std::function<void(int)> syncDirectory_;
 };
 
 }  // namespace talvo

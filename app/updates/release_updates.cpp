@@ -127,6 +127,13 @@ void ReleaseUpdates::didFinishUpdateCycle(const std::optional<UpdateError>& erro
   republish();
 }
 
+void ReleaseUpdates::relaunchFailed() {
+  failure_ = QString::fromUtf8(failedUpdateText);
+  emit failureChanged();
+  lifecycle_.failed();
+  republish();
+}
+
 void ReleaseUpdates::downloadProgress(std::optional<double> fraction) {
   if (fraction == progress_) return;
   progress_ = fraction;

@@ -86,6 +86,8 @@ class ReleaseUpdates : public QObject {
   void didFinishUpdateCycle(const std::optional<UpdateError>& error);
   // Download progress reported by the updater (none when the download is over).
   void downloadProgress(std::optional<double> fraction);
+  // A kept relaunch could not start the new program: the failure shows and recording is free.
+  void relaunchFailed();
   // The new version has been started: quit (emits quitRequested).
   void requestQuit() { emit quitRequested(); }
 

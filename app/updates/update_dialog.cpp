@@ -15,7 +15,8 @@ UpdateDialog::UpdateDialog(QWidget* parent)
       detail_(new QLabel(this)),
       progress_(new QProgressBar(this)),
       install_(new QPushButton(QStringLiteral("Установить"), this)),
-      later_(new QPushButton(QStringLiteral("Позже"), this)) {
+      later_(new QPushButton(QStringLiteral("Позже"), this)),
+      cancel_(new QPushButton(QStringLiteral("Отмена"), this)) {
   setObjectName(QStringLiteral("updateDialog"));
   setWindowTitle(QStringLiteral("Обновление TALVO"));
   setFixedWidth(320);
@@ -26,7 +27,7 @@ UpdateDialog::UpdateDialog(QWidget* parent)
       "QLabel#detail { color: rgb(175,188,203); }"
       "QPushButton { border-radius: 10px; height: 36px; padding: 0 14px; font-weight: 600; }"
       "QPushButton#install { background: rgb(167,165,255); color: rgb(11,16,24); }"
-      "QPushButton#later { background: rgb(32,43,59); color: rgb(243,246,251); }"
+      "QPushButton#later, QPushButton#cancel { background: rgb(32,43,59); color: rgb(243,246,251); }"
       "QProgressBar { background: rgb(32,43,59); border: none; border-radius: 3px; height: 6px; }"
       "QProgressBar::chunk { background: rgb(167,165,255); border-radius: 3px; }"));
   setAttribute(Qt::WA_StyledBackground);
@@ -38,11 +39,14 @@ UpdateDialog::UpdateDialog(QWidget* parent)
   detail_->setWordWrap(true);
   install_->setObjectName(QStringLiteral("install"));
   later_->setObjectName(QStringLiteral("later"));
+  cancel_->setObjectName(QStringLiteral("cancel"));
+  cancel_->hide();
   progress_->setRange(0, 1000);
   progress_->setTextVisible(false);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(later_);
   buttons->addWidget(install_);
+  buttons->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(16, 16, 16, 16);
   layout->setSpacing(10);
@@ -51,14 +55,24 @@ UpdateDialog::UpdateDialog(QWidget* parent)
   layout->addWidget(progress_);
   layout->addLayout(buttons);
   connect(install_, &QPushButton::clicked, this, [this] { answer(true); });
-  connect(later_, &QPushButton::clicked, this, [this] { answer(false); });
+  connect(later_, &QPushButton::clicked, this, [this] {
+    if (decide_) {
+      answer(false);
+    } else {
+      hide();  // the refusal's "Закрыть"
+    }
+  });
+  connect(cancel_, &QPushButton::clicked, this, &UpdateDialog::cancelDownload);
 }
 
-void UpdateDialog::offer(const AppcastItem& item, std::function<void(bool)> decide) {
+void UpdateDialog::offer(const AppcastItem& item, std::function<void(bool)> decide, std::function<void()> cancel) {
   decide_ = std::move(decide);
+  cancelDownload_ = std::move(cancel);
+  later_->setText(QStringLiteral("Позже"));
   title_->setText(QStringLiteral("Доступна версия %1").arg(QString::fromStdString(item.displayVersion)));
   detail_->setText(QStringLiteral("TALVO загрузит обновление, проверит его подпись и перезапустится."));
   progress_->hide();
+  cancel_->hide();
   install_->show();
   later_->show();
   adjustSize();
@@ -72,12 +86,36 @@ void UpdateDialog::showProgress(double fraction) {
   install_->hide();
   later_->hide();
   progress_->show();
+  cancel_->setVisible(static_cast<bool>(cancelDownload_));
   progress_->setValue(static_cast<int>(fraction * 1000));
 }
 
 void UpdateDialog::dismiss() {
   decide_ = nullptr;
+  cancelDownload_ = nullptr;
   hide();
+}
+
+void UpdateDialog::showRefusal(const std::string& text) {
+  decide_ = nullptr;
+  cancelDownload_ = nullptr;
+  title_->setText(QStringLiteral("Обновление TALVO"));
+  detail_->setText(QString::fromStdString(text));
+  progress_->hide();
+  install_->hide();
+  cancel_->hide();
+  later_->setText(QStringLiteral("Закрыть"));
+  later_->show();
+  adjustSize();
+  show();
+  raise();
+}
+
+void UpdateDialog::cancelDownload() {
+  auto cancel = std::move(cancelDownload_);
+  cancelDownload_ = nullptr;
+  hide();
+  if (cancel) cancel();
 }
 
 void UpdateDialog::answer(bool install) {
@@ -86,14 +124,16 @@ void UpdateDialog::answer(bool install) {
   if (install) {
     showProgress(0);
   } else {
+    cancelDownload_ = nullptr;
     hide();
   }
   if (decide) decide(install);
 }
 
-// Closing the window before answering declines the offer.
+// Closing the window before answering declines the offer; during the download it cancels.
 void UpdateDialog::closeEvent(QCloseEvent* event) {
   if (decide_) answer(false);
+  else if (cancelDownload_) cancelDownload();
   event->accept();
 }
 

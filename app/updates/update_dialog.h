@@ -1,6 +1,7 @@
 #pragma once
 // The small dark window of a user-started update: it offers the found version, then shows the
-// download's progress until the updater dismisses it. Same colours as the panels.
+// download's progress with "Отмена" until the updater dismisses it; or it shows why an update
+// was refused. Same colours as the panels.
 #include <QWidget>
 
 #include <functional>
@@ -19,22 +20,27 @@ class UpdateDialog : public QWidget, public UpdateUserDriver {
  public:
   explicit UpdateDialog(QWidget* parent = nullptr);
 
-  void offer(const AppcastItem& item, std::function<void(bool install)> decide) override;
+  void offer(const AppcastItem& item, std::function<void(bool install)> decide,
+             std::function<void()> cancel) override;
   void showProgress(double fraction) override;
   void dismiss() override;
+  void showRefusal(const std::string& text) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   void answer(bool install);
+  void cancelDownload();
 
   QLabel* title_;
   QLabel* detail_;
   QProgressBar* progress_;
   QPushButton* install_;
   QPushButton* later_;
+  QPushButton* cancel_;
   std::function<void(bool)> decide_;
+  std::function<void()> cancelDownload_;  // set while a download runs
 };
 
 }  // namespace talvo

@@ -42,8 +42,9 @@ bool UpdaterConfiguration::valid() const {
   if (feedUrl != service.origin + feedPath) return false;
   if (!publicKeyBytes()) return false;
   if (installRoot.empty() || installRoot[0] != '/') return false;
-  // realpath resolved every link, so equality means the installed copy runs itself.
-  return executable == installRoot + "/bin/talvo";
+  // realpath resolved every link and spells the path plainly, so after the same plain spelling
+  // of the install root, equality means the installed copy runs itself.
+  return executable == lexicallyNormal(installRoot) + "/bin/talvo";
 }
 
 }  // namespace talvo

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/native_product.h"
 #include "core/service_configuration.h"
 
 namespace talvo {
@@ -21,6 +22,8 @@ struct UpdaterConfiguration {
   std::string currentVersion;    // the running program's version
   std::string installRoot;       // the install tree: <user data>/TALVO/app
   std::string executable;        // real path of the running program
+  std::string architecture = NativeProduct::architecture;  // only this architecture's releases
+  std::string relaunchShell = "/bin/sh";                   // runs the waiter that relaunches
   ServiceConfiguration service;  // where archives may come from
 
   // This build and this process: TALVO_VERSION, the build's key, /proc/self/exe.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "reminders/login_startup_policy.h"
+#include "core/native_product.h"
 
 #include <stdlib.h>
 
@@ -73,6 +74,12 @@ TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/tmp/talvo", "/tmp/talvo", true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed + "/", installed + "/", true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/usr/bin/talvo", "/usr/bin/talvo", true));
+  // Spelled with "//", "." and a trailing "/": still the path the kernel reports.
+  ASSERT_EQ(::setenv("XDG_DATA_HOME", "/home/u//.local/./share/", 1), 0);
+  EXPECT_EQ(LoginStartupPolicy::installedPath(), installed);
+  EXPECT_TRUE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, true));
+  EXPECT_EQ(lexicallyNormal("/a/../b/."), "/a/../b");
+  EXPECT_EQ(lexicallyNormal("//"), "/");
   ASSERT_EQ(::setenv("XDG_DATA_HOME", "relative", 1), 0);
   ASSERT_EQ(::setenv("HOME", "", 1), 0);
   EXPECT_EQ(LoginStartupPolicy::installedPath(), "");

@@ -11,6 +11,8 @@
 //   quit
 // The same approval is available over HTTPS for scripts:
 //   curl --cacert CA -d '{"code":"ABCDEF12","ownerId":"1001"}' https://127.0.0.1:PORT/dev/approve
+// and so are the pairings (GET /dev/pairings: [{"code", "state"}…]) and the bytes an upload
+// stored (GET /dev/stored/<recording id>; 404 while nothing is stored).
 #include <httplib.h>
 #include <signal.h>
 #include <unistd.h>
@@ -111,6 +113,17 @@ int main(int argc, char** argv) {
   talvo::testing::FakeRunsService runs(options.directory + "/runs");
   runs.setJobDelay(std::chrono::seconds(5));
   runs.install(service);
+  service.addRoute("GET", "/dev/pairings", [&service](const httplib::Request&, httplib::Response& response) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& pairing : service.pairings()) list.push_back({{"code", pairing.code}, {"state", pairing.state}});
+    FakeTranscriptionService::reply(response, list);
+  });
+  service.addRoute("GET", R"(/dev/stored/([A-Za-z0-9_.-]+))", [&runs](const httplib::Request& request,
+                                                                     httplib::Response& response) {
+    std::string stored = runs.storedFile(request.matches[1].str());
+    if (stored.empty()) return FakeTranscriptionService::refuse(response, 404, "NOT_FOUND");
+    response.set_content(stored, "application/octet-stream");
+  });
   // The release feed and archives, signed with a key made now.
   talvo::testing::FakeUpdateFeed updates;
   updates.install(service);

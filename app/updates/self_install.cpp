@@ -1,0 +1,182 @@
+#include "app/updates/self_install.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+#include "app/updates/install_tree.h"
+#include "core/file_error.h"
+#include "core/native_instance_lock.h"
+#include "core/native_product.h"
+#include "core/posix_file.h"
+#include "core/unique_fd.h"
+#include "reminders/autostart_entry.h"
+
+namespace talvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* entryPath = "share/applications/pro.talvo.recorder.desktop";
+const char* iconPath = "share/icons/hicolor/scalable/apps/pro.talvo.recorder.svg";
+
+std::string readSmallFile(const std::string& path, std::size_t limit) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) throw std::runtime_error("нет файла " + path);
+  return posix_file::readBounded(fd.get(), limit);
+}
+
+struct ArchiveWriter {
+  archive* handle = archive_write_new();
+  ~ArchiveWriter() { archive_write_free(handle); }
+  void check(int status) const {
+    if (status < ARCHIVE_WARN) throw std::runtime_error(archive_error_string(handle));
+  }
+};
+
+// The tree as a tar archive in an anonymous memory file: what an update would download.
+// Only directories and regular files; anything else is refused as the unpacking would.
+UniqueFd packTree(const std::string& source) {
+  UniqueFd file(memfd_create("talvo-install", MFD_CLOEXEC));
+  if (!file) throwFileError(FileErrorKind::unknownWrite);
+  ArchiveWriter writer;
+  writer.check(archive_write_set_format_pax_restricted(writer.handle));
+  writer.check(archive_write_open_fd(writer.handle, file.get()));
+  std::vector<char> buffer(64 * 1024);
+  for (auto it = fs::recursive_directory_iterator(source); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string relative = fs::relative(it->path(), source).string();
+    struct stat info {};
+    if (lstat(it->path().c_str(), &info) != 0) throwFileError(FileErrorKind::unknownRead);
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+      throw std::runtime_error("в папке программы не файл и не папка: " + relative);
+    std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(), archive_entry_free);
+    archive_entry_set_pathname(entry.get(), relative.c_str());
+    archive_entry_set_filetype(entry.get(), S_ISDIR(info.st_mode) ? AE_IFDIR : AE_IFREG);
+    archive_entry_set_perm(entry.get(), info.st_mode & 0755);
+    archive_entry_set_size(entry.get(), S_ISREG(info.st_mode) ? info.st_size : 0);
+    writer.check(archive_write_header(writer.handle, entry.get()));
+    if (!S_ISREG(info.st_mode)) continue;
+    UniqueFd in(open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!in) throwFileError(FileErrorKind::unknownRead);
+    for (off_t done = 0; done < info.st_size;) {
+      const auto read = posix_file::readFully(in.get(), buffer.data(), buffer.size());
+      if (read == 0) throw std::runtime_error("файл изменился во время установки: " + relative);
+      if (archive_write_data(writer.handle, buffer.data(), read) < 0)
+        throw std::runtime_error(archive_error_string(writer.handle));
+      done += static_cast<off_t>(read);
+    }
+  }
+  writer.check(archive_write_close(writer.handle));
+  if (lseek(file.get(), 0, SEEK_SET) != 0) throwFileError(FileErrorKind::unknownRead);
+  return file;
+}
+
+void publish(const std::string& directory, const std::string& name, const std::string& contents) {
+  posix_file::makeDirectories(directory);
+  posix_file::replaceFile(directory + "/" + name, contents, 0644);
+}
+
+std::string absoluteOr(const char* variable, const std::string& fallback) {
+  const char* value = std::getenv(variable);
+  if (value != nullptr && value[0] == '/') return lexicallyNormal(value);
+  return fallback;
+}
+
+}  // namespace
+
+SelfInstall::Places SelfInstall::current() {
+  Places places;
+  places.dataHome = userDataDirectory();
+  const char* home = std::getenv("HOME");
+  places.configHome = absoluteOr("XDG_CONFIG_HOME", home != nullptr && home[0] == '/'
+                                                        ? lexicallyNormal(std::string(home) + "/.config")
+                                                        : std::string());
+  if (places.configHome.empty()) throw std::runtime_error("Не найдена домашняя папка пользователя.");
+  return places;
+}
+
+std::optional<std::string> SelfInstall::menuEntry(const std::string& treeEntry, const std::string& program) {
+  auto exec = AutostartEntry::execValue(program);
+  if (!exec) return std::nullopt;
+  std::string tryExec;  // a plain string value: only the backslash is escaped
+  for (char c : program) {
+    if (c == '\\') tryExec += '\\';
+    tryExec += c;
+  }
+  std::istringstream lines(treeEntry);
+  std::string line, out;
+  bool hasExec = false;
+  while (std::getline(lines, line)) {
+    if (line.starts_with("Exec=")) {
+      line = "Exec=" + *exec;
+      hasExec = true;
+    } else if (line.starts_with("TryExec=")) {
+      line = "TryExec=" + tryExec;
+    }
+    out += line + "\n";
+  }
+  if (!hasExec) return std::nullopt;
+  return out;
+}
+
+int SelfInstall::install(const std::string& source, const std::string& version, const Places& places,
+                         std::ostream& out, std::ostream& err) {
+  const std::string root = places.dataHome + "/" + NativeProduct::dataDirectoryName + "/app";
+  try {
+    // Everything that could refuse is settled before the first write.
+    const std::string treeEntry = readSmallFile(source + "/" + entryPath, 64 * 1024);
+    const std::string icon = readSmallFile(source + "/" + iconPath, 1024 * 1024);
+    auto entry = menuEntry(treeEntry, root + "/bin/talvo");
+    if (!entry) {
+      err << "talvo: путь " << root << " нельзя записать в пункт меню (символ % или управляющий символ)\n";
+      return 1;
+    }
+    auto archive = packTree(source);
+    InstallTree(root).install(archive.get(), version);
+    publish(places.dataHome + "/applications", desktopEntryName, *entry);
+    publish(places.dataHome + "/icons/hicolor/scalable/apps", iconName, icon);
+  } catch (const std::exception& error) {
+    err << "talvo: TALVO не установлен: " << error.what() << "\n";
+    return 1;
+  }
+  out << "TALVO " << version << " установлен в " << root << "\n";
+  return 0;
+}
+
+int SelfInstall::uninstall(const Places& places, std::ostream& out, std::ostream& err) {
+  const std::string folder = places.dataHome + "/" + NativeProduct::dataDirectoryName;
+  const std::string recordings = folder + "/Recordings/";
+  // Held until the end: no instance starts from the tree while it goes.
+  std::optional<NativeInstanceLock> lock;
+  if (fs::exists(recordings)) {
+    try {
+      lock.emplace(recordings);
+    } catch (const FileError&) {
+      err << "talvo: TALVO запущен. Завершите его и повторите удаление.\n";
+      return 1;
+    }
+  }
+  const std::string root = folder + "/app";
+  InstallTree::removeTree(root);
+  InstallTree::removeLeftovers(root);
+  std::error_code ignored;
+  fs::remove(places.dataHome + "/applications/" + desktopEntryName, ignored);
+  fs::remove(places.dataHome + "/icons/hicolor/scalable/apps/" + iconName, ignored);
+  fs::remove(places.configHome + "/autostart/" + desktopEntryName, ignored);
+  if (fs::exists(root)) {
+    err << "talvo: не удалось удалить " << root << "\n";
+    return 1;
+  }
+  out << "TALVO удалён. Записи остались в " << recordings << "\n";
+  return 0;
+}
+
+}  // namespace talvo
