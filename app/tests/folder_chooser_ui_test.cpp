@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "app/tests/ui_test_support.h"
+#include "testing/temp_directory.h"
 
 namespace talvo {
 namespace {
@@ -31,8 +32,10 @@ TEST(DialogFolderChooser, TheAcceptButtonSaysWhatThePromptSays) {
     ui_test::saveScreenshot(dialog, QStringLiteral("folder_chooser"));
     dialog->reject();
   });
+  testing::TempDirectory start;
   DialogFolderChooser chooser;
-  EXPECT_EQ(chooser.choose("Выбрать", "Куда сохранять локальные записи ТАЛВО", QDir::tempPath()), std::nullopt);
+  EXPECT_EQ(chooser.choose("Выбрать", "Куда сохранять локальные записи ТАЛВО", QString::fromStdString(start.path())),
+            std::nullopt);
   EXPECT_EQ(accept.toStdString(), "Выбрать");
   EXPECT_EQ(button.toStdString(), "Выбрать");
 }
