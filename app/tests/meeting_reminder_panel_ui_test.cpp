@@ -97,7 +97,7 @@ TEST_F(ReminderTest, RecordOpensTheMainPanelAndStartsOnlyWhenCaptureIsFree) {
 TEST_F(ReminderTest, DroppedWhileBusyOrWithoutAnchorAndDismissedAfterItsTime) {
   MeetingReminderPanel reminder(shell.hooks(), std::chrono::milliseconds(300));
   // A coarse timer may fire 5 % (1.5 s of 30) late.
-  const auto* dismissal = reminder.findChild<QTimer*>();
+  const auto* dismissal = reminder.findChild<QTimer*>(QStringLiteral("dismissal"));
   ASSERT_NE(dismissal, nullptr);
   EXPECT_EQ(dismissal->timerType(), Qt::PreciseTimer);
   shell.busy = true;

@@ -9,6 +9,7 @@ namespace talvo {
 MeetingReminderPanel::MeetingReminderPanel(Hooks hooks, std::chrono::milliseconds dismissAfter, QObject* parent)
     : QObject(parent), hooks_(std::move(hooks)) {
   dismissal_.setParent(this);
+  dismissal_.setObjectName(QStringLiteral("dismissal"));
   dismissal_.setSingleShot(true);
   // A coarse timer may fire 5 % late: a second and a half on 30 s.
   dismissal_.setTimerType(Qt::PreciseTimer);
