@@ -73,17 +73,19 @@ json PendingPair::toJson() const {
 
 CloudRights CloudRights::fromJson(const json& value) {
   object(value, "rights");
-  return CloudRights{requiredString(value, "plan"), optionalInteger(value, "remainingSeconds"),
+  CloudRights rights{requiredString(value, "plan"), optionalInteger(value, "remainingSeconds"),
                      optionalNumber(value, "paidUntil")};
+  if (rights.paidUntil && !representable(*rights.paidUntil)) rights.paidUntil.reset();
+  return rights;
 }
 
 json CloudRights::toJson() const {
   json out = {{"plan", plan}};
   if (remainingSeconds) out["remainingSeconds"] = *remainingSeconds;
-  if (paidUntil) {
-    // A whole number of milliseconds is written as an integer, as the service sends it.
-    double whole = static_cast<double>(static_cast<std::int64_t>(*paidUntil));
-    if (whole == *paidUntil && std::abs(*paidUntil) < 9.0e15)
+  if (paidUntil && representable(*paidUntil)) {
+    // A whole number of milliseconds is written as an integer, as the service sends it (the
+    // range check comes first: converting a larger double to an integer is undefined).
+    if (std::trunc(*paidUntil) == *paidUntil)
       out["paidUntil"] = static_cast<std::int64_t>(*paidUntil);
     else
       out["paidUntil"] = *paidUntil;

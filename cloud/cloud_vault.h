@@ -69,7 +69,14 @@ struct PendingPair {
 struct CloudRights {
   std::string plan;
   std::optional<std::int64_t> remainingSeconds;
-  std::optional<double> paidUntil;  // milliseconds since 1970
+  std::optional<double> paidUntil;  // milliseconds since 1970; absent outside ±maximumPaidUntil
+
+  // The range of a date in the service's JSON (±100,000,000 days around 1970); a value outside
+  // it is no date and reads as absent.
+  static constexpr double maximumPaidUntil = 8.64e15;
+  static bool representable(double milliseconds) noexcept {
+    return milliseconds >= -maximumPaidUntil && milliseconds <= maximumPaidUntil;
+  }
 
   bool operator==(const CloudRights&) const = default;
   static CloudRights fromJson(const nlohmann::json& json);

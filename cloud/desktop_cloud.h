@@ -85,6 +85,9 @@ class DesktopCloud {
   void confirmAccount(const std::string& ownerId);
   void settlePair();
   void resetPair();
+  // Resets the pending pairing only while it is still `operationId` (a poll that found its own
+  // pairing expired must not drop one begun meanwhile); false when another one stands.
+  bool resetPair(const std::string& operationId);
 
   // Account.
   CloudInfo refreshInfo();

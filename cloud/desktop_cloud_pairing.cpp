@@ -204,6 +204,16 @@ void DesktopCloud::resetPair() {
   resetPairHeld();
 }
 
+bool DesktopCloud::resetPair(const std::string& operationId) {
+  std::lock_guard write(writeMutex_);
+  {
+    std::lock_guard lock(mutex_);
+    if (!vault_.pair || vault_.pair->operationId != operationId) return false;
+  }
+  resetPairHeld();
+  return true;
+}
+
 void DesktopCloud::resetPairHeld() {
   std::unique_lock lock(mutex_);
   if (vault_.login) throw CloudFailure("ALREADY_CONNECTED", 409);

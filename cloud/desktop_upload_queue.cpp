@@ -61,13 +61,18 @@ QueueDirectory::Listing DesktopUploadQueue::items() {
 }
 
 std::string DesktopUploadQueue::prepare() {
+  const std::string id = makeRecordingId();
+  reserve(id, now_());
+  return id;
+}
+
+void DesktopUploadQueue::reserve(const std::string& id, WallTime startedAt) {
   DesktopQueueItem item;
-  item.id = makeRecordingId();
+  item.id = id;
   item.ownerId = cloud_.connectedOwner();
-  item.startedAt = formatInternetDateTime(now_());
+  item.startedAt = formatInternetDateTime(startedAt);
   item.state = queue_state::capturing;
   save(item, true);
-  return item.id;
 }
 
 void DesktopUploadQueue::finish(const std::string& id, bool interrupted) {

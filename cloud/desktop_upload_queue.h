@@ -49,6 +49,8 @@ class DesktopUploadQueue {
 
   // A new "capturing" record owned by the connected account (if any); returns its id.
   std::string prepare();
+  // The same for a recording that began before the queue was there, under its own id.
+  void reserve(const std::string& id, WallTime startedAt);
   // Fingerprints `<id>.wav` and marks the record "recorded" ("attention" if that fails).
   void finish(const std::string& id, bool interrupted);
   // Completes records left "capturing" by a crash.

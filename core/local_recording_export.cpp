@@ -1,11 +1,15 @@
 #include "core/local_recording_export.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "core/file_error.h"
@@ -49,6 +53,109 @@ bool sameVersion(const struct stat& before, const struct stat& after) {
          before.st_mtim.tv_nsec == after.st_mtim.tv_nsec;
 }
 
+constexpr std::string_view temporaryPrefix = ".talvo-";
+constexpr std::size_t idLength = 36;
+
+// ".talvo-<random id>-<final name>", so a leftover names the claim it may have left (the final
+// name alone: older copies); none for a name that is not one of our temporaries.
+std::optional<std::string> claimOfTemporary(std::string_view name) {
+  if (!name.starts_with(temporaryPrefix)) return std::nullopt;
+  name.remove_prefix(temporaryPrefix.size());
+  if (name.size() < idLength || !isRecordingId(name.substr(0, idLength))) return std::nullopt;
+  name.remove_prefix(idLength);
+  if (name.empty()) return std::string();
+  if (name.front() != '-' || !isRecordingFileName(std::string(name.substr(1)))) return std::nullopt;
+  return std::string(name.substr(1));
+}
+
+bool isOwnedRegularFile(const struct stat& info) { return S_ISREG(info.st_mode) && info.st_uid == ::getuid(); }
+
+// Link and rename flags that a file system does not offer fail with one of these.
+bool unsupported(int error) {
+  return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == EMLINK;
+}
+
+[[noreturn]] void publishFailed(int error) {
+  if (error == EEXIST) throw FileError(FileErrorKind::alreadyExists, error);
+  throw FileError(error == ENOSPC || error == EDQUOT ? FileErrorKind::outOfSpace : FileErrorKind::unknownWrite, error);
+}
+
+// Gives the finished temporary its final name without ever replacing a file there.
+void publish(int dirfd, TemporaryName& temporary, const std::string& name) {
+  if (::linkat(dirfd, temporary.name().c_str(), dirfd, name.c_str(), 0) == 0) {
+    if (::unlinkat(dirfd, temporary.name().c_str(), 0) != 0) throwFileError(FileErrorKind::unknownWrite);
+    temporary.release();
+    return;
+  }
+  if (!unsupported(errno)) publishFailed(errno);
+  if (::renameat2(dirfd, temporary.name().c_str(), dirfd, name.c_str(), RENAME_NOREPLACE) == 0) {
+    temporary.release();
+    return;
+  }
+  if (!unsupported(errno)) publishFailed(errno);
+
+  // Neither: claim the name with an empty file of our own, then rename over that claim only.
+  UniqueFd claim(::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!claim.valid()) publishFailed(errno);
+  struct stat claimed {};
+  const bool known = ::fstat(claim.get(), &claimed) == 0;
+  claim.reset();
+  const auto stillOurs = [&] {
+    struct stat now {};
+    return ::fstatat(dirfd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == claimed.st_dev &&
+           now.st_ino == claimed.st_ino && now.st_size == 0;
+  };
+  int error = 0;
+  if (!known) {
+    error = errno;
+    ::unlinkat(dirfd, name.c_str(), 0);  // created just now, by us
+  } else if (!stillOurs()) {
+    error = EEXIST;  // another program took the name meanwhile
+  } else if (::renameat(dirfd, temporary.name().c_str(), dirfd, name.c_str()) != 0) {
+    error = errno;
+    if (stillOurs()) ::unlinkat(dirfd, name.c_str(), 0);
+  } else {
+    temporary.release();
+    return;
+  }
+  publishFailed(error);
+}
+
+// The destination directory, opened and checked.
+UniqueFd openDestination(const std::string& directory) {
+  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir.valid()) throwFileError(FileErrorKind::noPermissionWrite);
+  struct stat info {};
+  if (::fstat(dir.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionWrite);
+  if (info.st_uid != ::getuid() || (info.st_mode & 0002) != 0) throw FileError(FileErrorKind::noPermissionWrite);
+  return dir;
+}
+
+void removeLeftoversAt(int dirfd) noexcept {
+  const int listed = ::dup(dirfd);
+  if (listed < 0) return;
+  DIR* stream = ::fdopendir(listed);
+  if (stream == nullptr) {
+    ::close(listed);
+    return;
+  }
+  ::rewinddir(stream);
+  std::vector<std::pair<std::string, std::string>> leftovers;  // temporary, claim it names
+  while (const dirent* entry = ::readdir(stream)) {
+    if (auto claim = claimOfTemporary(entry->d_name)) leftovers.emplace_back(entry->d_name, std::move(*claim));
+  }
+  ::closedir(stream);
+  for (const auto& [temporary, claim] : leftovers) {
+    struct stat info {};
+    if (::fstatat(dirfd, temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !isOwnedRegularFile(info)) continue;
+    // An empty file under the name it was to get is the claim a crash left between claim and rename.
+    if (!claim.empty() && ::fstatat(dirfd, claim.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        isOwnedRegularFile(info) && info.st_size == 0)
+      ::unlinkat(dirfd, claim.c_str(), 0);
+    ::unlinkat(dirfd, temporary.c_str(), 0);
+  }
+}
+
 }  // namespace
 
 std::string copy(const std::string& source, const std::string& directory) {
@@ -63,14 +170,11 @@ std::string copy(const std::string& source, const std::string& directory) {
   if (!posix_file::isOwnedSingleLinkFile(before) || before.st_size < minimumSize || before.st_size > maximumSize)
     throw FileError(FileErrorKind::noPermissionRead);
 
-  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!dir.valid()) throwFileError(FileErrorKind::noPermissionWrite);
-  struct stat dirInfo {};
-  if (::fstat(dir.get(), &dirInfo) != 0) throwFileError(FileErrorKind::noPermissionWrite);
-  if (dirInfo.st_uid != ::getuid() || (dirInfo.st_mode & 0002) != 0) throw FileError(FileErrorKind::noPermissionWrite);
+  UniqueFd dir = openDestination(directory);
+  removeLeftoversAt(dir.get());
 
   // A hidden name, so a file manager never shows a half-written copy.
-  TemporaryName temporary(dir.get(), ".talvo-" + makeRecordingId());
+  TemporaryName temporary(dir.get(), std::string(temporaryPrefix) + makeRecordingId() + "-" + name);
   UniqueFd output(::openat(dir.get(), temporary.name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                            0600));
   if (!output.valid()) {
@@ -96,16 +200,20 @@ std::string copy(const std::string& source, const std::string& directory) {
     throw FileError(FileErrorKind::corruptFile);
 
   posix_file::syncFile(output.get());
-  if (::linkat(dir.get(), temporary.name().c_str(), dir.get(), name.c_str(), 0) != 0) {
-    if (errno == EEXIST) throwFileError(FileErrorKind::alreadyExists);
-    throwFileError(FileErrorKind::unknownWrite);
-  }
-  if (::unlinkat(dir.get(), temporary.name().c_str(), 0) != 0) throwFileError(FileErrorKind::unknownWrite);
-  if (::fsync(dir.get()) != 0) throwFileError(FileErrorKind::unknownWrite);
+  output.reset();
+  publish(dir.get(), temporary, name);
+  posix_file::syncDirectory(dir.get());
 
   std::string result = directory;
   if (result.empty() || result.back() != '/') result += '/';
   return result + name;
+}
+
+void checkDestination(const std::string& directory) { openDestination(directory); }
+
+void removeLeftovers(const std::string& directory) noexcept {
+  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (dir.valid()) removeLeftoversAt(dir.get());
 }
 
 }  // namespace talvo::LocalRecordingExport

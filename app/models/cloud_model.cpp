@@ -112,6 +112,7 @@ CloudModel::~CloudModel() = default;
 void CloudModel::started(std::shared_ptr<Client> client, bool recovered, const State& state) {
   if (!client) {
     setMessage(QString(keyUnavailableText));
+    waiting_.clear();  // no queue: those recordings stay on the computer only
   } else {
     cloud_ = client->cloud;
     queueCloud_ = client->queueCloud;
@@ -123,12 +124,42 @@ void CloudModel::started(std::shared_ptr<Client> client, bool recovered, const S
   }
   preparing_ = false;
   emit preparingChanged();
+  reserveWaiting();
   if (cloud_ && !connected_ && state.pending) {
     setPairing(state.pending->code ? std::optional<QString>(text(*state.pending->code)) : std::nullopt,
                parsedUrl(state.pending->approvalUrl));
     polling_ = state.pending->approvalUrl.has_value();
   }
   synchronizeThen([this] { scheduleTick(); });
+}
+
+void CloudModel::reserveWhenReady(const QString& id) {
+  if (preparing_) waiting_.push_back(Waiting{id, std::chrono::system_clock::now(), std::nullopt});
+}
+
+void CloudModel::reserveWaiting() {
+  if (waiting_.empty()) return;
+  if (!queue_) {
+    waiting_.clear();
+    return;
+  }
+  std::vector<std::pair<std::string, WallTime>> recordings;
+  for (const Waiting& recording : waiting_) recordings.emplace_back(recording.id.toStdString(), recording.startedAt);
+  runOnWorker(
+      this,
+      [queue = queue_, keep = queueCloud_, recordings] {
+        for (const auto& [id, startedAt] : recordings) {
+          try {
+            queue->reserve(id, startedAt);
+          } catch (...) {  // its finish shows that the queue could not take it
+          }
+        }
+      },
+      [this](WorkerOutcome<std::monostate>) {
+        // Those that finished meanwhile are handed on now; the others finish the usual way.
+        for (const Waiting& recording : std::exchange(waiting_, {}))
+          if (recording.interrupted) finish(recording.id, *recording.interrupted);
+      });
 }
 
 // One turn of the loop: wait a tick, poll a pairing in progress, sync every tenth turn. The
@@ -156,6 +187,7 @@ void CloudModel::readState(std::function<void()> then) {
     if (then) then();
     return;
   }
+  const std::uint64_t read = ++stateReads_;
   runOnWorker(
       this,
       [cloud = cloud_, queue = queue_] {
@@ -171,8 +203,11 @@ void CloudModel::readState(std::function<void()> then) {
         }
         return state;
       },
-      [this, then = std::move(then)](WorkerOutcome<State> outcome) {
-        if (outcome.ok()) applyState(*outcome.value);
+      [this, read, then = std::move(then)](WorkerOutcome<State> outcome) {
+        if (outcome.ok() && read > stateApplied_) {  // a read begun earlier never overwrites a later one
+          stateApplied_ = read;
+          applyState(*outcome.value);
+        }
         if (then) then();
       });
 }
@@ -203,11 +238,16 @@ void CloudModel::synchronizeThen(std::function<void()> done) {
     return;
   }
   syncing_ = true;
+  const std::uint64_t account = accountChange_;
   runOnWorker(
       this, [queue = queue_, keep = queueCloud_] { return queue->sync(); },
-      [this, done = std::move(done)](WorkerOutcome<QueueSummary> outcome) {
-        if (outcome.ok()) setSummary(*outcome.value);
-        else setFreshRights(false), setMessage(text(outcome.description()));
+      [this, account, done = std::move(done)](WorkerOutcome<QueueSummary> outcome) {
+        if (outcome.ok()) {
+          setSummary(*outcome.value);
+        } else if (account == accountChange_) {  // else it failed because the user unlinked meanwhile
+          setFreshRights(false);
+          setMessage(text(outcome.description()));
+        }
         readState([this, ok = outcome.ok(), done] {
           if (ok) {
             setFreshRights(connected_);
@@ -229,18 +269,19 @@ void CloudModel::poll(std::function<void()> done) {
     std::optional<std::string> failure;
     bool expiredAndReset = false;
   };
+  const std::uint64_t attempt = pairingAttempt_;
   runOnWorker(
       this,
       [cloud = cloud_] {
         Answer answer;
+        const std::optional<PendingPair> polled = cloud->pending();
         try {
           answer.reply = cloud->pollPair();
         } catch (const CloudFailure& failure) {
           answer.failure = failure.what();
-          if (failure.code() == "PAIRING_EXPIRED") {
-            try {
-              cloud->resetPair();
-              answer.expiredAndReset = true;
+          if (failure.code() == "PAIRING_EXPIRED" && polled) {
+            try {  // only the pairing that was polled
+              answer.expiredAndReset = cloud->resetPair(polled->operationId);
             } catch (...) {  // the pairing view stays as it was
             }
           }
@@ -249,7 +290,11 @@ void CloudModel::poll(std::function<void()> done) {
         }
         return answer;
       },
-      [this, done = std::move(done)](WorkerOutcome<Answer> outcome) {
+      [this, attempt, done = std::move(done)](WorkerOutcome<Answer> outcome) {
+        if (attempt != pairingAttempt_) {  // the user started over meanwhile
+          done();
+          return;
+        }
         const Answer answer = outcome.value.value_or(Answer{});
         if (answer.failure) {
           setMessage(text(*answer.failure));
@@ -273,6 +318,7 @@ void CloudModel::clearPairingView() {
 
 void CloudModel::connect() {
   if (busy_ || !cloud_) return;
+  ++pairingAttempt_;
   setBusy(true);
   setMessage(std::nullopt);
   runOnWorker(
@@ -293,6 +339,8 @@ void CloudModel::connect() {
 
 void CloudModel::confirm() {
   if (busy_ || !cloud_ || !candidateOwner_) return;
+  ++pairingAttempt_;
+  ++accountChange_;
   setBusy(true);
   struct Answer {
     std::optional<std::string> failure;
@@ -338,6 +386,7 @@ void CloudModel::confirm() {
 
 void CloudModel::restartPair() {
   if (busy_ || !cloud_) return;
+  ++pairingAttempt_;
   setBusy(true);
   runOnWorker(
       this,
@@ -363,6 +412,8 @@ void CloudModel::restartPair() {
 
 void CloudModel::disconnect() {
   if (busy_ || !cloud_) return;
+  ++pairingAttempt_;
+  ++accountChange_;
   setBusy(true);
   runOnWorker(
       this, [cloud = cloud_] { cloud->disconnect(); },
@@ -442,6 +493,12 @@ void CloudModel::openTariff() {
 }
 
 void CloudModel::finish(const QString& id, bool interrupted, std::function<void()> done) {
+  for (Waiting& recording : waiting_) {
+    if (recording.id != id) continue;
+    recording.interrupted = interrupted;
+    if (done) done();
+    return;
+  }
   if (!queue_) {
     if (done) done();
     return;
@@ -490,7 +547,7 @@ QString CloudModel::tariffLabel(const std::optional<CloudInfo>& info) {
   if (!info || !info->rights) return "Тариф появится после подключения";
   const CloudRights& rights = *info->rights;
   if (rights.plan == "unlimited") {
-    if (!rights.paidUntil) return "Безлимит";
+    if (!rights.paidUntil || !CloudRights::representable(*rights.paidUntil)) return "Безлимит";
     const auto date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(*rights.paidUntil), QTimeZone::utc()).date();
     return "Безлимит · до " + QLocale().toString(date, QLocale::ShortFormat);
   }

@@ -10,8 +10,10 @@
 // kind of work single; the lifecycle tick is a QTimer, so ticks missed in a suspend do not
 // stack up.
 #include <functional>
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <QObject>
 #include <QString>
@@ -22,6 +24,7 @@
 #include "cloud/cloud_vault.h"
 #include "cloud/desktop_upload_queue.h"
 #include "cloud/device_vault_store.h"
+#include "core/internet_date_time.h"
 #include "core/service_configuration.h"
 
 namespace talvo {
@@ -104,8 +107,12 @@ class CloudModel : public QObject {
   void openBot();
   void openTariff();
 
+  // A recording that starts while the model is still preparing (the keyring has not answered):
+  // it gets its queue record once the queue is there.
+  void reserveWhenReady(const QString& id);
   // A finished recording (or a prepared one that failed to start) for the queue; `done` runs on
-  // the main thread once the queue took it over (or failed to).
+  // the main thread once the queue took it over (or failed to; at once for a recording that
+  // waits for the queue, which takes it over when it is there).
   void finish(const QString& id, bool interrupted, std::function<void()> done = {});
   void synchronize();
 
@@ -129,7 +136,13 @@ class CloudModel : public QObject {
  private:
   struct State;
   struct Client;
+  struct Waiting {
+    QString id;
+    WallTime startedAt;
+    std::optional<bool> interrupted;  // set once it finished
+  };
   void started(std::shared_ptr<Client> client, bool recovered, const State& state);
+  void reserveWaiting();
   void scheduleTick();
   void tick();
   void readState(std::function<void()> then = {});
@@ -165,6 +178,13 @@ class CloudModel : public QObject {
   bool polling_ = false;
   bool syncing_ = false;
   int tickCount_ = 0;
+  // Answers that come back after the user acted meanwhile belong to what was before: a poll of
+  // an earlier pairing attempt, a sync begun before the account changed, an earlier state read.
+  std::uint64_t pairingAttempt_ = 0;
+  std::uint64_t accountChange_ = 0;
+  std::uint64_t stateReads_ = 0;
+  std::uint64_t stateApplied_ = 0;
+  std::vector<Waiting> waiting_;  // recordings begun before the queue was there
   Setup setup_;
   ServiceConfiguration configuration_;
   std::shared_ptr<DesktopCloud> cloud_;

@@ -1,5 +1,6 @@
 #pragma once
-// Lets the user pick one directory (modal). Production: QFileDialog::getExistingDirectory.
+// Lets the user pick one directory (modal). Production: the desktop's directory dialog, whose
+// accept button reads `prompt`.
 #include <optional>
 
 #include <QString>

@@ -28,6 +28,10 @@ LocalRecordingFolder::LocalRecordingFolder(QString original, Setup setup, bool p
   const QVariant stored = setup_.settings->value(settingsKey);
   const QString path = stored.typeId() == QMetaType::QString ? stored.toString() : QString();
   directory_ = path.startsWith('/') ? path : original_;
+  // A copy cut short by a crash left its hidden temporary there; the folder may be a slow mount.
+  runOnWorker(
+      this, [directory = directory_.toStdString()] { LocalRecordingExport::removeLeftovers(directory); },
+      [](WorkerOutcome<std::monostate>) {});
 }
 
 void LocalRecordingFolder::choose() {
@@ -35,8 +39,16 @@ void LocalRecordingFolder::choose() {
   if (!chosen) return;
   const QFileInfo info(*chosen);
   const QString resolved = info.canonicalFilePath();  // symbolic links resolved, "." and ".." gone
-  if (resolved.isEmpty() || !QFileInfo(resolved).isDir() ||
-      ::access(QFile::encodeName(resolved).constData(), W_OK) != 0) {
+  bool usable = !resolved.isEmpty() && QFileInfo(resolved).isDir() &&
+                ::access(QFile::encodeName(resolved).constData(), W_OK) == 0;
+  if (usable) {
+    try {  // a folder every copy would refuse is refused now, not after the next recording
+      LocalRecordingExport::checkDestination(QFile::encodeName(resolved).toStdString());
+    } catch (const std::exception&) {
+      usable = false;
+    }
+  }
+  if (!usable) {
     setFailure(QString(chooseFailedText));
     return;
   }

@@ -36,6 +36,21 @@ bool present(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+// The autostart folder, opened once per use so reading and writing see the same directory.
+// Dotfile managers often make it a symbolic link: a link of the user's own to a directory of the
+// user is followed, for reading and writing alike; any other link or directory is refused.
+UniqueFd openAutostartDirectory(const std::string& path) {
+  struct stat entry {};
+  if (::lstat(path.c_str(), &entry) != 0) throwFileError(FileErrorKind::noSuchFile);
+  if (S_ISLNK(entry.st_mode) && entry.st_uid != ::getuid()) throw FileError(FileErrorKind::noPermissionWrite);
+  UniqueFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) throwFileError(FileErrorKind::noSuchFile);
+  struct stat info {};
+  if (::fstat(dir.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
+  if (info.st_uid != ::getuid()) throw FileError(FileErrorKind::noPermissionWrite);
+  return dir;
+}
+
 }  // namespace
 
 LoginStartup::Setup LoginStartup::productionSetup() {
@@ -75,16 +90,13 @@ LoginStartup::LoginStartup(Setup setup, bool preview, QObject* parent)
   refresh();
 }
 
-std::string LoginStartup::entryPath() const { return setup_.autostartDirectory->toStdString() + "/" + entryName; }
-
 LoginStartupStatus LoginStartup::status() const {
   const std::string program = LoginStartupPolicy::installedPath();
   if (program.empty() || ::access(program.c_str(), X_OK) != 0) return LoginStartupStatus::notFound;
   // Read our entry without following a link, bounded; anything unreadable or foreign is not ours.
   std::optional<AutostartEntry> entry;
   try {
-    UniqueFd dir(::open(setup_.autostartDirectory->toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) return LoginStartupStatus::notRegistered;
+    const UniqueFd dir = openAutostartDirectory(setup_.autostartDirectory->toStdString());
     entry = AutostartEntry::parse(posix_file::readOwnedFileAt(dir.get(), entryName, AutostartEntry::sizeLimit));
   } catch (const std::exception&) {
     return LoginStartupStatus::notRegistered;
@@ -159,25 +171,31 @@ void LoginStartup::execute(LoginStartupCommand command) {
   }
 }
 
-void LoginStartup::registerEntry() {
+void LoginStartup::writeEntry(const std::string& contents) {
   const std::string directory = setup_.autostartDirectory->toStdString();
   posix_file::makeDirectories(directory);
-  posix_file::replaceFile(entryPath(), AutostartEntry::render(LoginStartupPolicy::installedPath()));
+  posix_file::replaceFileAt(openAutostartDirectory(directory).get(), entryName, contents);
 }
+
+void LoginStartup::registerEntry() { writeEntry(AutostartEntry::render(LoginStartupPolicy::installedPath())); }
 
 void LoginStartup::unregisterEntry() {
   // A system-wide entry of the same name would still start us: hide it with an entry of ours.
   for (const QString& dir : setup_.systemAutostartDirectories) {
     if (present(dir.toStdString() + "/" + entryName)) {
-      posix_file::makeDirectories(setup_.autostartDirectory->toStdString());
-      posix_file::replaceFile(entryPath(), AutostartEntry::hiding());
+      writeEntry(AutostartEntry::hiding());
       return;
     }
   }
-  const std::string path = entryPath();
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) throwFileError(FileErrorKind::unknownWrite);
-  UniqueFd dir(::open(setup_.autostartDirectory->toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.valid()) posix_file::syncDirectory(dir.get());
+  UniqueFd dir;
+  try {
+    dir = openAutostartDirectory(setup_.autostartDirectory->toStdString());
+  } catch (const FileError& error) {
+    if (error.kind() == FileErrorKind::noSuchFile) return;  // no folder, no entry
+    throw;
+  }
+  if (::unlinkat(dir.get(), entryName, 0) != 0 && errno != ENOENT) throwFileError(FileErrorKind::unknownWrite);
+  posix_file::syncDirectory(dir.get());
 }
 
 }  // namespace talvo

@@ -71,9 +71,9 @@ class LoginStartup : public QObject {
  private:
   void execute(LoginStartupCommand command);
   void saveState();
+  void writeEntry(const std::string& contents);
   void registerEntry();
   void unregisterEntry();
-  std::string entryPath() const;
 
   bool enabled_ = false;
   QString label_ = previewLabel;

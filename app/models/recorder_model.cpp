@@ -81,8 +81,9 @@ void RecorderModel::setPanelVisible(bool visible) {
 }
 
 void RecorderModel::start() {
-  if (recording_ || starting_ || stopping_ || cloud_->preparing() || (canStartRecording && !canStartRecording()))
-    return;
+  // The cloud model may still wait for the keyring: the recording does not, it joins the queue later.
+  if (recording_ || starting_ || stopping_ || (canStartRecording && !canStartRecording())) return;
+  startFailure_.reset();
   setStarting(true);
   setCaptureWarning(std::nullopt);
   destination_ = folder_->directory();
@@ -104,7 +105,9 @@ void RecorderModel::continueStart(bool granted) {
   }
   const auto queue = cloud_->queue();
   if (!queue) {
-    startEngine(QString::fromStdString(makeRecordingId()));
+    const QString id = QString::fromStdString(makeRecordingId());
+    cloud_->reserveWhenReady(id);  // when the cloud model is still preparing
+    startEngine(id);
     return;
   }
   runOnWorker(
@@ -138,7 +141,12 @@ void RecorderModel::startEngine(const QString& id) {
             self->acceptProgress(elapsed, computer, microphone, warning);
         };
         engine->onFailure = [self, generation](const std::string& text) {
-          if (self && self->generation_ == generation) self->stop(QString::fromStdString(text));
+          if (!self || self->generation_ != generation) return;
+          if (self->recording_) {
+            self->stop(QString::fromStdString(text));
+          } else if (!self->startFailure_) {  // the start has not come back yet: it applies it
+            self->startFailure_ = QString::fromStdString(text);
+          }
         };
         EngineStart started;
         started.engine = engine;
@@ -157,6 +165,7 @@ void RecorderModel::startEngine(const QString& id) {
           started.failure = outcome.description();  // building the engine failed
         }
         if (!started.wav) {
+          startFailure_.reset();
           releaseOnWorker(std::move(started.engine));
           generation_.reset();
           recordingID_.reset();
@@ -169,6 +178,7 @@ void RecorderModel::startEngine(const QString& id) {
         setRecording(true);
         setElapsed(0);
         setStarting(false);
+        if (auto failure = std::exchange(startFailure_, std::nullopt)) stop(failure);
       });
 }
 

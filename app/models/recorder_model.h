@@ -9,7 +9,8 @@
 // Lives on the main thread and never waits there: the permission answer, the id reservation,
 // the engine's start (sound-server round trips) and its stop sequence run elsewhere and come
 // back through continuations bound to this object. `generation` identifies the engine run, so
-// callbacks of a stopped engine change nothing.
+// callbacks of a stopped engine change nothing; a failure of the current run that arrives while
+// its start is still on the way is kept and applied when the start comes back.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -126,6 +127,8 @@ class RecorderModel : public QObject {
   // meanwhile never frees an engine under a running call.
   std::shared_ptr<NativeAudioCapture> capture_;
   std::optional<QUuid> generation_;
+  // A failure the engine reported before its start came back to this thread.
+  std::optional<QString> startFailure_;
   QString directory_;
   CloudModel* cloud_ = nullptr;
   LocalRecordingFolder* folder_ = nullptr;

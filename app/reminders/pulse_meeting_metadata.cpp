@@ -16,6 +16,7 @@ namespace talvo {
 namespace {
 
 struct Stream {
+  std::uint32_t client = PA_INVALID_INDEX;
   std::int32_t pid = 0;
   std::uint32_t source = PA_INVALID_INDEX;
   std::string binary;
@@ -63,6 +64,7 @@ void sourceOutputCallback(pa_context*, const pa_source_output_info* info, int eo
   }
   if (info->corked || info->client == PA_INVALID_INDEX) return;
   Stream stream;
+  stream.client = info->client;
   stream.pid = parsePid(property(info->proplist, PA_PROP_APPLICATION_PROCESS_ID));
   stream.source = info->source;
   stream.binary = property(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
@@ -121,16 +123,18 @@ std::vector<AudioInputProcess> PulseMeetingMetadata::snapshot() {
 
   const std::int32_t own = static_cast<std::int32_t>(getpid());
   std::vector<AudioInputProcess> processes;
-  std::map<std::int32_t, std::size_t> byPid;
+  // Per client of the server, not per reported process id: a sandboxed client reports the id
+  // inside its own namespace, so two Flatpak applications may both say 2.
+  std::map<std::uint32_t, std::size_t> byClient;
   for (const Stream& stream : listing.streams) {
     if (stream.pid == 0 || stream.pid == own || listing.monitors.contains(stream.source)) continue;
     if (stream.applicationId == NativeProduct::bundleIdentifier) continue;
-    auto [found, inserted] = byPid.emplace(stream.pid, processes.size());
+    auto [found, inserted] = byClient.emplace(stream.client, processes.size());
     if (inserted) {
       processes.push_back({stream.pid, stream.binary, stream.applicationId});
       continue;
     }
-    // Another stream of the same process: fill in what the first one lacked.
+    // Another stream of the same client: fill in what the first one lacked.
     AudioInputProcess& known = processes[found->second];
     if (known.binary.empty()) known.binary = stream.binary;
     if (known.applicationId.empty()) known.applicationId = stream.applicationId;

@@ -287,7 +287,6 @@ void AppDelegate::updateStatus(bool recording, std::span<const float> values) {
 bool AppDelegate::captureBusy() const {
   if (!model_) return true;
   if (model_->recording() || model_->starting() || model_->stopping()) return true;
-  if (model_->cloud().preparing()) return true;
   if (updates_ && updates_->blocksRecording()) return true;
   if (panel_ && panel_->hasAttachedSheet()) return true;  // the panel's own dialog is open
   return QApplication::activeModalWidget() != nullptr;

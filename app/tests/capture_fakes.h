@@ -57,6 +57,9 @@ class FakeSource final : public AudioSource {
     std::lock_guard lock(mutex_);
     stops += 1;
     sink_ = nullptr;
+    if (onStop) {
+      onStop();
+    }
   }
   // Delivers a block as the device would, on the calling thread. False once stopped.
   bool push(const std::vector<float>& samples, double hostSeconds, double rate = 16000, unsigned channels = 1) {
@@ -82,6 +85,7 @@ class FakeSource final : public AudioSource {
 
   std::exception_ptr startError;
   std::function<void()> onStart;  // runs inside start, after the sink is set (lock held)
+  std::function<void()> onStop;   // runs inside stop (lock held)
   int starts = 0;
   int stops = 0;
 

@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QSignalSpy>
 
+#include "app/models/model_worker.h"
 #include "app/tests/model_test_support.h"
 #include "cloud/cloud_failure.h"
 #include "cloud/memory_device_store.h"
@@ -49,6 +50,8 @@ TEST(CloudModelTexts, LabelsQueueAndTariff) {
   const QLocale saved;
   QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
   EXPECT_EQ(CloudModel::tariffLabel(infoWith("unlimited", 5, 1767225600000.0)), "Безлимит · до 01.01.2026");
+  for (const double outOfRange : {1e300, -1e300, 9.3e18, 8.65e15})  // no date: shown as without one
+    EXPECT_EQ(CloudModel::tariffLabel(infoWith("unlimited", std::nullopt, outOfRange)), "Безлимит") << outOfRange;
   QLocale::setDefault(saved);
 }
 
@@ -212,8 +215,59 @@ TEST_F(CloudModelService, ADestroyedModelReceivesNothing) {
   make();
   model->connect();
   model.reset();  // the request is on its way; its answer must not reach a dead model
-  EXPECT_TRUE(waitUntil([&] { return rig.service.requestCount("/api/desktop/pairings") == 1; }));
-  testing::waitUntil([] { return false; }, 300);
+  ASSERT_TRUE(waitUntil([&] { return rig.service.pairings().size() == 1; }));
+  modelWorkers()->waitForDone();
+  testing::waitUntil([] { return false; }, 100);  // whatever the worker posted has been delivered
+  EXPECT_TRUE(rig.opened.urls->empty()) << "the approval page was opened for a model that is gone";
+}
+
+// A poll on its way when the user starts over belongs to the abandoned pairing: whatever it
+// answers (the old pairing is void, or expired) leaves the new one and its polling alone.
+TEST_F(CloudModelService, AStalePollAnswerLeavesTheNextPairingAlone) {
+  make();
+  const std::string poll = "/api/desktop/pairings/poll";
+  for (const bool expired : {false, true}) {
+    model->connect();
+    ASSERT_TRUE(waitUntil([&] { return model->code().has_value() && !model->busy(); }));
+    const QString old = *model->code();
+    const int polls = rig.service.requestCount(poll);
+    rig.service.armFault(poll, {testing::FaultKind::slowBody, 200, "", "", "", 0, std::chrono::milliseconds(700)});
+    if (expired) {
+      ASSERT_TRUE(rig.service.expirePairing(old.toStdString()));
+    }
+    ASSERT_TRUE(waitUntil([&] { return rig.service.requestCount(poll) > polls; }));
+    model->restartPair();
+    ASSERT_TRUE(waitUntil([&] { return !model->busy() && !model->code().has_value(); }));
+    model->connect();
+    ASSERT_TRUE(waitUntil([&] { return model->code().has_value() && !model->busy(); }));
+    ASSERT_NE(*model->code(), old);
+    // The slow answer arrived once the loop polls again.
+    ASSERT_TRUE(waitUntil([&] { return rig.service.requestCount(poll) > polls + 1; }, 5000)) << "polling stopped";
+    EXPECT_EQ(model->message(), std::nullopt);
+    EXPECT_TRUE(model->code().has_value());
+    EXPECT_TRUE(model->polling());
+    if (!expired) {
+      model->restartPair();
+      ASSERT_TRUE(waitUntil([&] { return !model->busy() && !model->code().has_value(); }));
+    }
+  }
+  ASSERT_TRUE(rig.service.approvePairing(model->code()->toStdString(), ModelServiceRig::account()));
+  ASSERT_TRUE(waitUntil([&] { return model->candidateOwner().has_value(); }));
+}
+
+// A sync that was on its way while the user disconnected fails only because of that disconnect.
+TEST_F(CloudModelService, ASyncOverlappingADisconnectShowsNoFailure) {
+  link();
+  ASSERT_TRUE(waitUntil([&] { return !model->syncing(); }));
+  const std::string session = "/api/desktop/session";
+  const int reads = rig.service.requestCount(session);
+  rig.service.armFault(session, {testing::FaultKind::slowBody, 200, "", "", "", 0, std::chrono::milliseconds(700)});
+  model->synchronize();
+  ASSERT_TRUE(waitUntil([&] { return rig.service.requestCount(session) > reads; }));
+  model->disconnect();
+  ASSERT_TRUE(waitUntil([&] { return !model->busy() && !model->connected() && !model->syncing(); }));
+  EXPECT_EQ(model->message(), std::nullopt);
+  EXPECT_EQ(model->accountLabel(), CloudModel::notConnectedLabel);
 }
 
 }  // namespace

@@ -81,6 +81,25 @@ TEST_F(LocalRecordingFolderTest, ChoosingStoresTheResolvedFolderAndRefusesWhatCa
   }
 }
 
+TEST_F(LocalRecordingFolderTest, AFolderEveryCopyWouldRefuseIsRefusedWhenChosen) {
+  auto folder = make();
+  ASSERT_EQ(::chmod(chosen.path().c_str(), 0777), 0);  // others may write there
+  chooser->answer = QString::fromStdString(chosen.path());
+  folder->choose();
+  ASSERT_EQ(::chmod(chosen.path().c_str(), 0700), 0);
+  EXPECT_EQ(folder->failure(), QString(LocalRecordingFolder::chooseFailedText));
+  EXPECT_EQ(folder->directory(), QString::fromStdString(recordings.path()));
+  EXPECT_FALSE(settings->contains(LocalRecordingFolder::settingsKey));
+}
+
+TEST_F(LocalRecordingFolderTest, LeftoversOfACopyCutShortAreRemovedAtStart) {
+  const std::string leftover = chosen.file(".talvo-" + makeRecordingId());
+  testing::writeWholeFile(leftover, "half a copy");
+  settings->setValue(LocalRecordingFolder::settingsKey, QString::fromStdString(chosen.path()));
+  auto folder = make();
+  EXPECT_TRUE(testing::waitUntil([&] { return ::access(leftover.c_str(), F_OK) != 0; }));
+}
+
 TEST_F(LocalRecordingFolderTest, OpeningAMissingFolderSaysSo) {
   auto folder = make();
   folder->open();

@@ -171,6 +171,25 @@ TEST_F(LoginStartupTest, UnregisteringHidesASystemWideEntryAndFailuresAreShown) 
   EXPECT_TRUE(startup.enabled());
 }
 
+// Dotfile managers link ~/.config/autostart to a folder of their own; the user's link is followed
+// for reading and writing alike.
+TEST_F(LoginStartupTest, ALinkedAutostartFolderIsFollowed) {
+  TempDirectory dotfiles;
+  const std::string real = dotfiles.path() + "/autostart";
+  posix_file::makeDirectories(real);
+  ASSERT_EQ(::symlink(real.c_str(), (config.path() + "/autostart").c_str()), 0);
+  LoginStartup startup(setup(), false);
+  EXPECT_EQ(startup.failure(), std::nullopt);
+  EXPECT_TRUE(startup.enabled());
+  EXPECT_TRUE(AutostartEntry::parse(readWholeFile(real + "/pro.talvo.recorder.desktop")));
+  startup.setEnabled(false);
+  EXPECT_FALSE(startup.enabled());
+  EXPECT_FALSE(entryExists());
+  startup.setEnabled(true);
+  EXPECT_EQ(startup.failure(), std::nullopt);
+  EXPECT_TRUE(startup.enabled());
+}
+
 TEST_F(LoginStartupTest, PreviewReadsAndWritesNothing) {
   LoginStartup startup(setup(), true);
   EXPECT_TRUE(startup.eligible());

@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/tests/ui_test_support.h"
 #include "app/ui/meeting_reminder_view.h"
@@ -95,6 +96,10 @@ TEST_F(ReminderTest, RecordOpensTheMainPanelAndStartsOnlyWhenCaptureIsFree) {
 
 TEST_F(ReminderTest, DroppedWhileBusyOrWithoutAnchorAndDismissedAfterItsTime) {
   MeetingReminderPanel reminder(shell.hooks(), std::chrono::milliseconds(300));
+  // A coarse timer may fire 5 % (1.5 s of 30) late.
+  const auto* dismissal = reminder.findChild<QTimer*>(QStringLiteral("dismissal"));
+  ASSERT_NE(dismissal, nullptr);
+  EXPECT_EQ(dismissal->timerType(), Qt::PreciseTimer);
   shell.busy = true;
   reminder.show(MeetingApplication::zoom);
   EXPECT_EQ(reminder.panel(), nullptr);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -132,6 +133,20 @@ TEST_F(PulseMeetingMetadataSound, OnlyRunningMicrophoneStreamsOfOtherProcessesOn
   auto flatpakEntry = std::find_if(processes.begin(), processes.end(), [](auto& p) { return p.pid == 4002; });
   EXPECT_EQ(flatpakEntry->binary, "zoom.real");
   EXPECT_EQ(flatpakEntry->applicationId, "us.zoom.Zoom");
+}
+
+// Sandboxed clients report process ids of their own namespace, so two Flatpak applications may
+// both say 2: streams are merged per client of the server, not per reported id.
+TEST_F(PulseMeetingMetadataSound, SandboxedClientsReportingTheSameIdStaySeparate) {
+  PulseMeetingMetadata metadata(server->address());
+  FakeRecordingClient chrome(server->address(), "2", "chrome", "com.google.Chrome");
+  chrome.record("virtmic");
+  FakeRecordingClient zoom(server->address(), "2", "zoom", "us.zoom.Zoom");
+  zoom.record("virtmic");
+  zoom.record("virtmic");
+  std::multiset<std::string> ids;
+  for (const AudioInputProcess& process : metadata.snapshot()) ids.insert(process.applicationId);
+  EXPECT_EQ(ids, (std::multiset<std::string>{"com.google.Chrome", "us.zoom.Zoom"}));
 }
 
 TEST_F(PulseMeetingMetadataSound, AServerThatGoesAwayFailsTheWholeSample) {

@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSignalSpy>
 
 #include <sys/stat.h>
 
+#include <future>
 #include <thread>
 
 #include "app/capture/capture_failure.h"
@@ -36,12 +38,20 @@ struct FakeEngines {
   std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
   std::exception_ptr startError;
   std::atomic<std::uint64_t> freeSpace = std::uint64_t{1} << 40;
+  std::function<void(FakeSource& microphone)> onMake;  // on the worker, before the engine starts
+  std::optional<std::thread::id> stoppedOn;           // the thread that stopped a computer source
+
 
   RecorderModel::CaptureFactory factory() {
     return [this](NativeAudioCapture::MainThreadPoster post) {
       auto computer = std::make_unique<FakeSource>();
       auto microphone = std::make_unique<FakeSource>();
       microphone->startError = startError;
+      computer->onStop = [this] {
+        std::lock_guard lock(mutex);
+        stoppedOn = std::this_thread::get_id();
+      };
+      if (onMake) onMake(*microphone);
       Made entry{computer.get(), microphone.get(), nullptr};
       auto engine = std::make_unique<NativeAudioCapture>(
           std::move(computer), std::move(microphone), clock,
@@ -60,6 +70,10 @@ struct FakeEngines {
   Made last() {
     std::lock_guard lock(mutex);
     return made.back();
+  }
+  std::optional<std::thread::id> stopThread() {
+    std::lock_guard lock(mutex);
+    return stoppedOn;
   }
 };
 
@@ -270,8 +284,89 @@ TEST_F(RecorderModelTest, AChosenFolderGetsACopyAndAFailedCopyKeepsTheOriginal) 
 TEST_F(RecorderModelTest, ADestroyedModelIgnoresItsRunningEngine) {
   make();
   startRecording();
-  model.reset();  // the engine is stopped and released off the main thread
-  EXPECT_TRUE(waitUntil([] { return false; }, 200) == false);
+  feed();
+  const auto wav = model->saved();
+  engines.last().microphone->lose();  // its failure reaches the main thread after the model is gone
+  model.reset();
+  ASSERT_TRUE(waitUntil([&] { return engines.stopThread().has_value(); }));
+  EXPECT_NE(engines.stopThread(), std::this_thread::get_id());  // stopped off the main thread
+  ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(*wav + ".json"); }));
+  EXPECT_EQ(testing::readWave(wav->toStdString()).samples.size(), 16000u);  // finalised, nothing lost
+}
+
+// The engine starts on a worker; a source lost before its start reached the main thread must
+// still stop the recording.
+TEST_F(RecorderModelTest, AFailureDuringTheStartHandOffStopsTheRecording) {
+  make();
+  std::jthread loser;
+  engines.onMake = [&loser](FakeSource& microphone) {
+    // The main loop is held until long after the start finished and the source was lost.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); },
+        Qt::QueuedConnection);
+    microphone.onStart = [&loser, &microphone] {
+      loser = std::jthread([&microphone] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        microphone.lose();
+      });
+    };
+  };
+  model->start();
+  ASSERT_TRUE(waitUntil([&] { return model->saved().has_value() && !model->starting(); }));
+  ASSERT_TRUE(waitUntil([&] { return !model->recording() && !model->stopping(); }, 5000))
+      << "the lost source went unnoticed";
+  EXPECT_TRUE(model->captureWarning().has_value());
+  EXPECT_TRUE(record(idOf(model->saved())).interrupted);
+}
+
+// An unanswered keyring prompt holds the cloud model in `preparing`; recording works meanwhile
+// and each recording joins the queue once the vault answers.
+TEST_F(RecorderModelTest, RecordingWorksWhileTheVaultIsStillLoading) {
+  struct Gate {
+    std::promise<void> promise;
+    std::shared_future<void> future = promise.get_future().share();
+    bool opened = false;
+    void open() {
+      if (!std::exchange(opened, true)) promise.set_value();
+    }
+    ~Gate() { open(); }
+  } gate;
+  RecorderModel::Setup setup;
+  setup.directory = QString::fromStdString(rig.recordings.path());
+  setup.captureFactory = engines.factory();
+  setup.cloud = rig.setup(nullptr);
+  setup.cloud.store = [answered = gate.future]() -> std::shared_ptr<DeviceVaultStore> {
+    answered.wait();
+    return std::make_shared<MemoryDeviceStore>();
+  };
+  setup.folder.settings = settings;
+  model = std::make_unique<RecorderModel>(setup, false);
+
+  ASSERT_NO_FATAL_FAILURE(startRecording());
+  feed();
+  bool done = false;
+  model->stop(std::nullopt, [&] { done = true; });
+  ASSERT_TRUE(waitUntil([&] { return done; }));
+  const QString first = idOf(model->saved());
+  ASSERT_NO_FATAL_FAILURE(startRecording());  // still waiting for the keyring
+  EXPECT_TRUE(model->cloud().preparing());
+  gate.open();
+  ASSERT_TRUE(waitUntil([&] { return !model->cloud().preparing(); }));
+  feed();
+  done = false;
+  model->stop(std::nullopt, [&] { done = true; });
+  ASSERT_TRUE(waitUntil([&] { return done; }));
+  const QString second = idOf(model->saved());
+  for (const QString& id : {first, second}) {
+    ASSERT_TRUE(waitUntil([&] {
+      try {
+        return record(id).state == "recorded";
+      } catch (const std::exception&) {
+        return false;
+      }
+    })) << id.toStdString();
+    EXPECT_FALSE(record(id).interrupted);
+  }
 }
 
 }  // namespace

@@ -401,7 +401,8 @@ void CapturePanel::applyMain(const CapturePanelState& s) {
     put(primary_, QStringLiteral("Начать запись"));
   }
   primary_->setIconName(s.recording && !s.stopping && !s.starting ? QStringLiteral("stop") : QString());
-  enable(primary_, !(s.starting || s.stopping || s.cloudPreparing || (!s.recording && s.updateBlocksRecording)));
+  // Recording never waits for the keyring: a recording made meanwhile joins the queue later.
+  enable(primary_, !(s.starting || s.stopping || (!s.recording && s.updateBlocksRecording)));
 
   const std::optional<QString> texts[10] = {
       s.updateBlocksRecording ? std::optional<QString>(QStringLiteral("Обновление TALVO…")) : std::nullopt,

@@ -52,6 +52,16 @@ TEST(CloudVault, ReadingIsStrict) {
   }
 }
 
+TEST(CloudVault, APaidUntilOutsideTheRepresentableRangeIsAbsent) {
+  for (const char* paid : {"1e300", "-1e300", "9.3e18", "8.65e15"}) {
+    const auto json = nlohmann::json::parse(std::string(R"({"plan":"unlimited","paidUntil":)") + paid + "}");
+    EXPECT_EQ(CloudRights::fromJson(json).paidUntil, std::nullopt) << paid;
+  }
+  const auto last = nlohmann::json::parse(R"({"plan":"unlimited","paidUntil":8640000000000000})");
+  EXPECT_EQ(CloudRights::fromJson(last).paidUntil, 8.64e15);
+  EXPECT_FALSE((CloudRights{"unlimited", std::nullopt, 1e300}.toJson().contains("paidUntil")));
+}
+
 TEST(CloudReplies, LibraryLinkHasExactlyTwoStringMembers) {
   EXPECT_NO_THROW(LibraryLinkResponse::fromJson(nlohmann::json::parse(R"({"url":"u","expiresAt":"e"})")));
   for (const char* text : {R"({"url":"u"})", R"({"url":"u","expiresAt":"e","x":null})", R"({"url":1,"expiresAt":"e"})"}) {
