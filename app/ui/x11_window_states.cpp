@@ -60,6 +60,43 @@ bool compositing() {
 
 namespace {
 
+xcb_window_t systemTrayOwner(xcb_connection_t* c) {
+  // The program's windows live on the display's first screen, as Qt opens it.
+  xcb_get_selection_owner_reply_t* reply =
+      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "_NET_SYSTEM_TRAY_S0")), nullptr);
+  if (!reply) return XCB_NONE;
+  const xcb_window_t owner = reply->owner;
+  std::free(reply);
+  return owner;
+}
+
+}  // namespace
+
+bool systemTrayRuns() {
+  xcb_connection_t* c = connection();
+  return c && systemTrayOwner(c) != XCB_NONE;
+}
+
+std::optional<std::array<uint16_t, 3>> systemTrayForeground() {
+  xcb_connection_t* c = connection();
+  if (!c) return std::nullopt;
+  const xcb_window_t owner = systemTrayOwner(c);
+  if (owner == XCB_NONE) return std::nullopt;
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      c, xcb_get_property(c, 0, owner, atom(c, "_NET_SYSTEM_TRAY_COLORS"), XCB_ATOM_CARDINAL, 0, 12), nullptr);
+  if (!reply) return std::nullopt;
+  std::optional<std::array<uint16_t, 3>> result;
+  // Twelve cardinals: foreground, error, warning and success colours, each red, green, blue.
+  if (reply->format == 32 && xcb_get_property_value_length(reply) >= 12) {
+    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+    result = std::array<uint16_t, 3>{uint16_t(v[0]), uint16_t(v[1]), uint16_t(v[2])};
+  }
+  std::free(reply);
+  return result;
+}
+
+namespace {
+
 class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
  public:
   DesktopSwitchWatcher(xcb_connection_t* c, std::function<void()> changed)
