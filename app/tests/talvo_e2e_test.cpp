@@ -384,44 +384,79 @@ class PrivateDisplay {
   std::unique_ptr<Child> xvfb_;
 };
 
-// An XEmbed tray at the top right of the current display, as the shared test display has.
-std::unique_ptr<Child> startTrayer(const std::string& log) {
+// An XEmbed tray at the top right of the current display, as the shared test display has
+// (dark blue), or with a light tint.
+std::unique_ptr<Child> startTrayer(const std::string& log, const std::string& tint = "0x335577") {
   return std::make_unique<Child>(
       std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
                                "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent",
-                               "true", "--alpha", "0", "--tint", "0x335577"},
+                               "true", "--alpha", "0", "--tint", tint},
       environmentWith({}), log);
 }
 
-TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
-  // No tray yet, as at login before the desktop's panel is up.
+TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
+  // No tray, as on GNOME without extensions; a window manager to close windows with.
   PrivateDisplay display(home.file("xvfb.log"));
+  Child wm({"openbox", "--sm-disable"}, environmentWith({}), home.file("openbox.log"));
+  for (int i = 0; i < 100 && run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, environmentWith({})).out.find("window id") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
   launch();
-  std::this_thread::sleep_for(3s);
-  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "the program gave up without a tray";
-  EXPECT_TRUE(driver({"xwindows", std::to_string(program->pid())}).out.empty()) << "a panel opened with no tray";
+  const std::string pid = std::to_string(program->pid());
+  Outcome window = driver({"window", pid, "TALVO", "15"});
+  ASSERT_EQ(window.status, 0) << "no window without a tray";
+  EXPECT_NE(window.out.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << window.out;
+  expectDriver("wait-text", {"Начать запись"});
+  screenshot("no-tray-window");
 
+  // Recording goes on while the window is closed; launching again shows it.
+  playTones(60);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("window", {"TALVO — идёт запись"});
+  // Alt+F4: the window manager's close.
+  run({"xdotool", "windowfocus", "--sync", window.out.substr(0, window.out.find(' '))}, environmentWith({}));
+  run({"xdotool", "key", "alt+F4"}, environmentWith({}));
+  expectDriver("no-window", {"TALVO — идёт запись", "5"});
+  std::this_thread::sleep_for(500ms);
+  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "closing the window ended the program";
+  {
+    Talvo second(home.path(), *service, home.file("second.log"));
+    EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
+  }
+  expectDriver("window", {"TALVO — идёт запись", "5"});
+  expectDriver("wait-text", {"Остановить запись"});
+
+  // A tray appears: the window gives way to the icon, and the panel opens under it, the meter
+  // readable on the dark bar.
   auto trayer = startTrayer(home.file("trayer.log"));
   expectDriver("tray", {"15"});
-  std::string windows;
-  for (int i = 0; i < 100; ++i) {
-    windows = driver({"xwindows", std::to_string(program->pid())}).out;
-    if (std::count(windows.begin(), windows.end(), '\n') >= 2) break;  // the icon and the panel
-    std::this_thread::sleep_for(100ms);
-  }
-  EXPECT_GE(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
-  screenshot("late-tray");
+  expectDriver("no-window", {"TALVO — идёт запись", "5"});
+  expectDriver("wait-text", {"Остановить запись"});
+  screenshot("no-tray-then-tray");
+  auto iconContrast = [&]() -> double {
+    std::string rect = driver({"tray", pid}).out;
+    int x = 0, y = 0, w = 0, h = 0;
+    std::sscanf(rect.c_str(), "%d %d %d %d", &x, &y, &w, &h);
+    // The icon with the bar around it.
+    Outcome measured = driver({"contrast", pid, std::to_string(x - 4), std::to_string(y), std::to_string(w + 8),
+                               std::to_string(h)});
+    return std::atof(measured.out.c_str());
+  };
+  double ratio = 0;
+  for (int i = 0; i < 20 && (ratio = iconContrast()) < 3; ++i) std::this_thread::sleep_for(200ms);
+  EXPECT_GE(ratio, 3.0) << "the meter on the dark tray";
 
-  // The tray goes away with the panel open (the desktop's panel restarts) and comes back: the
-  // program lives on, and the icon docks in the new tray and opens the panel again.
+  // The tray restarts at once (the desktop's panel restarts), now light: the icon docks again,
+  // reads on the new bar, and toggles the panel.
   trayer.reset();
-  std::this_thread::sleep_for(1s);
-  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "the program ended with its tray";
-  trayer = startTrayer(home.file("trayer-again.log"));
+  std::this_thread::sleep_for(500ms);
+  trayer = startTrayer(home.file("trayer-again.log"), "0xdddddd");
   expectDriver("tray", {"15"});
-  std::string icon = driver({"tray", std::to_string(program->pid())}).out;
+  EXPECT_FALSE(driverSucceeds("window", {"TALVO", "0"})) << "a short absence of the tray brought the window";
+  for (int i = 0; i < 20 && (ratio = iconContrast()) < 3; ++i) std::this_thread::sleep_for(200ms);
+  EXPECT_GE(ratio, 3.0) << "the meter on the light tray";
   const auto panelOpen = [&] {
-    const std::string listing = driver({"xwindows", std::to_string(program->pid())}).out;
+    const std::string listing = driver({"xwindows", pid}).out;
     return std::count(listing.begin(), listing.end(), '\n') >= 2;
   };
   if (panelOpen()) {
@@ -432,10 +467,24 @@ TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
   clickTray("left");
   bool opened = false;
   for (int i = 0; i < 50 && !(opened = panelOpen()); ++i) std::this_thread::sleep_for(100ms);
-  EXPECT_TRUE(opened) << "the icon in the new tray (" << icon << ") does not open the panel";
-  screenshot("tray-again");
-  kill(program->pid(), SIGTERM);
-  EXPECT_EQ(program->waitExit(10s), 0);
+  EXPECT_TRUE(opened) << "the icon in the new tray does not open the panel";
+  screenshot("light-tray");
+
+  // The tray goes away for good: the window comes back, and `talvo --quit` while recording
+  // finishes the recording before the program ends.
+  trayer.reset();
+  expectDriver("window", {"TALVO — идёт запись", "10"});
+  screenshot("tray-gone-window");
+  std::this_thread::sleep_for(1500ms);
+  Outcome quit = run({TALVO_BINARY, "--quit"}, program->environment());
+  EXPECT_EQ(quit.status, 0);
+  EXPECT_EQ(quit.out, "");
+  EXPECT_EQ(program->waitExit(15s), 0);
+  expectFinishedRecording("recorded");
+  // With none running, `talvo --quit` says nothing.
+  quit = run({TALVO_BINARY, "--quit"}, program->environment());
+  EXPECT_EQ(quit.status, 0);
+  EXPECT_EQ(quit.out, "");
 }
 
 // The program's visible windows as x, y, width, height.
