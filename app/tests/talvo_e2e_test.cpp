@@ -569,6 +569,54 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   // The icon's own click closes it again.
   clickAt(*point);
   expectDriver("gone-text", {"Начать запись"});
+
+  // Under Wayland only the host knows where the click was: the position it passes to
+  // Activate(x, y) and ContextMenu(x, y) places the panel and the menu, wherever the pointer is.
+  run({"xdotool", "mousemove", "100", "100"}, environmentWith({}));
+  const std::string item = "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1";
+  auto call = [&](const std::string& method, int x, int y) {
+    run({"dbus-send", "--session", "--print-reply", item, "/StatusNotifierItem", "org.kde.StatusNotifierItem." + method,
+         "int32:" + std::to_string(x), "int32:" + std::to_string(y)},
+        environmentWith({}));
+  };
+  const int clickX = point->first - 60;
+  auto onlyPanel = [&] {
+    std::vector<std::array<int, 4>> shown;
+    for (int i = 0; i < 20 && (shown = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).size() != 1;
+         ++i) {
+      std::this_thread::sleep_for(100ms);
+    }
+    return shown.size() == 1 ? shown[0] : std::array<int, 4>{};
+  };
+  call("Activate", clickX, point->second);
+  expectDriver("wait-text", {"Начать запись"});
+  std::array<int, 4> panel = onlyPanel();
+  EXPECT_LE(panel[0], clickX);
+  EXPECT_GE(panel[0] + panel[2], clickX);
+  EXPECT_LT(panel[1] + panel[3], point->second);
+  screenshot("sni-activate");
+  call("Activate", clickX, point->second);
+  expectDriver("gone-text", {"Начать запись"});
+  // A point in the middle of the screen is no icon: the bar's edge stands in, 192 from the right.
+  call("Activate", 640, 400);
+  expectDriver("wait-text", {"Начать запись"});
+  panel = onlyPanel();
+  EXPECT_LE(panel[0], 1280 - 192);
+  EXPECT_GE(panel[0] + panel[2], 1280 - 192);
+  EXPECT_LT(panel[1] + panel[3], point->second);
+  call("Activate", 640, 400);
+  expectDriver("gone-text", {"Начать запись"});
+  call("ContextMenu", clickX, point->second);
+  std::vector<std::array<int, 4>> menus;
+  for (int i = 0; i < 30 && (menus = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).empty(); ++i) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(menus.size(), 1u) << "no menu";
+  EXPECT_LE(menus[0][0], clickX) << "the menu at the click, kept on the screen";
+  EXPECT_GE(menus[0][0] + menus[0][2], clickX);
+  EXPECT_LE(menus[0][1] + menus[0][3], point->second) << "above the bottom bar";
+  screenshot("sni-context-menu");
+  key("Escape");
   kill(program->pid(), SIGTERM);
   EXPECT_EQ(program->waitExit(10s), 0);
 }
