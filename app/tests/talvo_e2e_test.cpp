@@ -107,7 +107,9 @@ Outcome run(const std::vector<std::string>& arguments, const std::vector<std::st
 // One run of the program with private data and settings folders.
 class Talvo {
  public:
-  Talvo(const std::string& home, const testing::FakeTranscriptionService& service, const std::string& log)
+  // `platform` empty: the program picks the Qt platform itself, as on a user's desktop.
+  Talvo(const std::string& home, const testing::FakeTranscriptionService& service, const std::string& log,
+        const std::string& platform = "xcb")
       : environment_(environmentWith({{"XDG_DATA_HOME", home + "/data"},
                                       {"XDG_CONFIG_HOME", home + "/config"},
                                       {"TALVO_SERVICE_ORIGIN", service.origin()},
@@ -116,7 +118,7 @@ class Talvo {
                                       {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
                                       // A failed test's log then says why a panel closed.
                                       {"QT_LOGGING_RULES", "talvo.panel.debug=true"},
-                                      {"QT_QPA_PLATFORM", "xcb"}})) {
+                                      {"QT_QPA_PLATFORM", platform}})) {
     pid_ = spawn({TALVO_BINARY}, environment_, -1, log);
   }
   ~Talvo() {
@@ -485,6 +487,48 @@ TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
   quit = run({TALVO_BINARY, "--quit"}, program->environment());
   EXPECT_EQ(quit.status, 0);
   EXPECT_EQ(quit.out, "");
+}
+
+TEST_F(TalvoEndToEnd, OnAWaylandSessionTheProgramRunsOnXWaylandShowsItsWindowAndQuits) {
+  if (run({"sh", "-c", "command -v weston && command -v Xwayland"}, environmentWith({})).status != 0) {
+    GTEST_SKIP() << "needs weston and Xwayland (scripts/bootstrap)";
+  }
+  // Weston without a screen, with XWayland, as a Wayland session whose shell has no tray.
+  const std::string socket = "wayland-talvo-" + std::to_string(getpid());
+  const std::string westonLog = home.file("weston.log");
+  Child weston({"weston", "--backend=headless-backend.so", "--xwayland", "--socket=" + socket, "--width=1280",
+                "--height=800", "--idle-time=0", "--log=" + westonLog},
+               environmentWith({}), home.file("weston.out"));
+  std::string display;
+  for (int i = 0; i < 200 && display.empty(); ++i) {
+    std::ifstream in(westonLog);
+    for (std::string line; std::getline(in, line);) {
+      if (auto at = line.find("xserver listening on display "); at != std::string::npos) display = line.substr(at + 29);
+    }
+    if (display.empty()) std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_FALSE(display.empty()) << "weston started no XWayland";
+  const std::string original = std::getenv("DISPLAY");
+  setenv("DISPLAY", display.c_str(), 1);
+  setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+  setenv("XDG_SESSION_TYPE", "wayland", 1);
+  program = std::make_unique<Talvo>(home.path(), *service, log(), "");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("XDG_SESSION_TYPE");
+  const std::string pid = std::to_string(program->pid());
+  Outcome window = driver({"window", pid, "TALVO", "15"});
+  ASSERT_EQ(window.status, 0) << "no window on XWayland";
+  expectDriver("wait-text", {"Начать запись"});
+  run({"import", "-window", window.out.substr(0, window.out.find(' ')), screenshots() + "/e2e-weston-window.png"},
+      environmentWith({}));
+  playTones(30);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("window", {"TALVO — идёт запись"});
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(run({TALVO_BINARY, "--quit"}, program->environment()).status, 0);
+  EXPECT_EQ(program->waitExit(15s), 0);
+  setenv("DISPLAY", original.c_str(), 1);
+  expectFinishedRecording("recorded");
 }
 
 // The program's visible windows as x, y, width, height.
