@@ -24,9 +24,9 @@ namespace {
 const QString idleTip = QStringLiteral("TALVO");
 const QString recordingTip = QStringLiteral("TALVO — идёт запись");
 
-// What the tray shows when the renderer gives up: the word itself, in ink that reads on the bar
-// (red while recording, light on dark bars and deep on light ones).
-QImage textImage(bool recording, bool darkBar) {
+}  // namespace
+
+QImage TrayPresence::textImage(bool recording, bool darkBar) {
   QImage image(96, 48, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter painter(&image);
@@ -40,6 +40,8 @@ QImage textImage(bool recording, bool darkBar) {
   painter.drawText(image.rect(), Qt::AlignCenter, recording ? QStringLiteral("REC") : QStringLiteral("TALVO"));
   return image;
 }
+
+namespace {
 
 bool symbolicIconInstalled() {
   static const bool installed = QIcon::hasThemeIcon(QString::fromLatin1(TrayPresence::symbolicIconName));

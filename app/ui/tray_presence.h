@@ -56,6 +56,10 @@ class TrayPresence : public QObject {
   // The picture (null: the renderer gave up, show the word) and the tool tip / window title.
   void show(const QImage& image, bool recording);
 
+  // What the tray shows when the renderer gives up: the word itself ("REC" while recording), in
+  // ink that reads on the bar (red while recording, light on dark bars and deep on light ones).
+  static QImage textImage(bool recording, bool darkBar);
+
   std::optional<MenuBarAnchor> panelAnchor() const;
   std::optional<MenuBarAnchor> reminderAnchor(QScreen* preferred) const;
 
