@@ -117,7 +117,7 @@ class Talvo {
                                       {"TALVO_TELEGRAM_HOST", service.telegramHost()},
                                       {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
                                       // A failed test's log then says why a panel closed.
-                                      {"QT_LOGGING_RULES", "talvo.panel.debug=true"},
+                                      {"QT_LOGGING_RULES", "talvo.panel.debug=true\ntalvo.tray.debug=true"},
                                       {"QT_QPA_PLATFORM", platform}})) {
     pid_ = spawn({TALVO_BINARY}, environment_, -1, log);
   }

@@ -2,8 +2,12 @@
 
 #include <QAction>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -19,6 +23,10 @@
 #include "core/ink_contrast.h"
 
 namespace talvo {
+
+// What the program found about trays, for a look at a log (QT_LOGGING_RULES="talvo.tray.debug=true").
+Q_LOGGING_CATEGORY(trayLog, "talvo.tray", QtInfoMsg)
+
 namespace {
 
 const QString idleTip = QStringLiteral("TALVO");
@@ -51,9 +59,29 @@ bool symbolicIconInstalled() {
 }  // namespace
 
 TrayPresence::TrayPresence(AnchoredMenuPanel& panel, QMenu& menu, DesktopAppearance& appearance, QObject* parent)
-    : QObject(parent), panel_(panel), menu_(menu), appearance_(appearance) {
+    : QObject(parent),
+      panel_(panel),
+      menu_(menu),
+      appearance_(appearance),
+      watcherWatch_(new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                                            QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange,
+                                            this)) {
+  connect(watcherWatch_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+          [this](const QString&, const QString&, const QString& owner) {
+            watcherPresent_ = !owner.isEmpty();
+            poll();
+          });
   poll_.setInterval(pollMs);
   connect(&poll_, &QTimer::timeout, this, &TrayPresence::poll);
+  // A tray that restarts (maybe with another look) takes the icon again by itself: look at the
+  // new bar once it has, and at once for a tray where there was none.
+  trayStarts_ = X11WindowStates::watchTrayStarts([this] {
+    QTimer::singleShot(placementWaitMs, this, &TrayPresence::sampleBar);
+    poll();
+  });
+  // A new theme repaints the bar: look at it again once it has.
+  connect(&appearance_, &DesktopAppearance::changed, this,
+          [this] { QTimer::singleShot(500, this, &TrayPresence::sampleBar); });
 }
 
 TrayPresence::~TrayPresence() {
@@ -62,14 +90,21 @@ TrayPresence::~TrayPresence() {
 }
 
 void TrayPresence::start() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  watcherPresent_ = bus.isConnected() &&
+                    bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
   noTraySince_.start();
   poll();
   poll_.start();
 }
 
 TrayPresence::Host TrayPresence::detect() const {
-  if (StatusNotifierItem::hostAvailable()) return Host::statusNotifier;
-  if (X11WindowStates::systemTrayRuns()) return Host::xembed;
+  // A shell's watcher and its host go together: while the item is hosted, the watcher's presence
+  // (heard from the bus) is enough, and no call is made.
+  if (watcherPresent_ && (host_ == Host::statusNotifier || StatusNotifierItem::hostAvailable())) {
+    return Host::statusNotifier;
+  }
+  if (X11WindowStates::systemTray() != 0) return Host::xembed;
   return Host::window;
 }
 
@@ -77,20 +112,20 @@ void TrayPresence::poll() {
   const Host found = detect();
   if (found == Host::window) {
     if (host_ == Host::window) return;
+    poll_.setInterval(pollMs);
     // A shell that restarts leaves the bar empty for a moment: only a lasting absence counts.
     if (!noTraySince_.isValid()) noTraySince_.start();
     if (noTraySince_.elapsed() + pollMs / 2 >= graceMs) switchTo(Host::window);
     return;
   }
   noTraySince_.invalidate();
-  if (found != host_) {
-    switchTo(found);
-  } else if (host_ == Host::xembed) {
-    sampleBar();  // a theme change recolours the bar
-  }
+  if (found != host_) switchTo(found);
+
+  poll_.setInterval(host_ == Host::window ? pollMs : hostedPollMs);
 }
 
 void TrayPresence::switchTo(Host host) {
+  qCDebug(trayLog) << "host" << int(host_) << "->" << int(host);
   const bool windowShown = host_ == Host::window && panel_.isVisible();
   const bool first = host_ == Host::undecided;
   delete icon_;
@@ -195,6 +230,7 @@ void TrayPresence::sampleBar() {
     std::nth_element(luminances.begin(), luminances.begin() + luminances.size() / 2, luminances.end());
     dark = InkContrast::lightInkOn(luminances[luminances.size() / 2]);
   }
+  qCDebug(trayLog) << "bar sampled, dark:" << (dark ? *dark : -1);
   if (dark != barIsDark_) {
     barIsDark_ = dark;
     emit lookChanged();

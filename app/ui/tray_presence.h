@@ -1,7 +1,8 @@
 #pragma once
 // Where the program shows itself: an icon in whichever tray the desktop has, or, with none, the
 // capture panel in an ordinary window. Trays come and go (a shell restarts, a user adds or drops
-// a panel), so the choice is looked at again every second:
+// a panel), so the choice is looked at again every second (every two while a tray hosts the
+// icon; the StatusNotifierItem watcher's coming and going is heard at once):
 //
 //   XEmbed tray (trayer, Xfce, MATE, GNOME Flashback)  -> QSystemTrayIcon, anchored at its geometry
 //   StatusNotifierItem host (KDE, GNOME's extension)   -> our StatusNotifierItem, anchored at the
@@ -20,12 +21,14 @@
 #include <QRect>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <memory>
 #include <optional>
 
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/status_notifier_item.h"
 #include "core/menu_bar_anchor.h"
 
+class QAbstractNativeEventFilter;
 class QMenu;
 class QScreen;
 
@@ -38,7 +41,8 @@ class TrayPresence : public QObject {
   Q_OBJECT
  public:
   enum class Host { undecided, window, xembed, statusNotifier };
-  static constexpr int pollMs = 1000;
+  static constexpr int pollMs = 1000;       // while looking for a tray
+  static constexpr int hostedPollMs = 2000; // while one hosts the icon: only to notice it going
   static constexpr int graceMs = 2000;
   static constexpr int placementWaitMs = 1000;
   // The themed icon installed with the program, which hosts recolour for their bar.
@@ -90,6 +94,9 @@ class TrayPresence : public QObject {
   QPointer<QSystemTrayIcon> icon_;
   QPointer<StatusNotifierItem> sni_;
   QTimer poll_;
+  class QDBusServiceWatcher* watcherWatch_;
+  bool watcherPresent_ = false;  // org.kde.StatusNotifierWatcher has an owner
+  std::unique_ptr<QAbstractNativeEventFilter> trayStarts_;
   QElapsedTimer noTraySince_;
   QElapsedTimer placementWait_;
   QRect undockedGeometry_;
