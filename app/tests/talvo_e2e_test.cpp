@@ -609,6 +609,9 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
           environmentWith({}))
           .out;
   EXPECT_GT(std::atoi(brightest.c_str()), 160) << "no light icon on the bar: " << brightest;
+  const Outcome contrast = driver({"contrast", std::to_string(program->pid()), std::to_string(point->first - 15),
+                                   std::to_string(point->second - 15), "30", "30"});
+  EXPECT_GE(std::atof(contrast.out.c_str()), 3.0) << "the logo against the bar: " << contrast.out;
 
   // The icon's own click closes it again.
   clickAt(*point);
