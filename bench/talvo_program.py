@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # The whole program on the test display, measured from outside (/proc), side by side in one run:
-#   start-up   spawn -> tray icon docked and the panel window shown (median of N launches)
+#   start-up   spawn -> tray icon docked and the panel window shown (median of N launches), and
+#              beside it spawn -> the window "TALVO" shown on a display of its own with no tray
 #   idle       60 s with the panel closed: CPU % of one core, wake-ups per second (voluntary
 #              context switches of all threads), resident memory
 #   recording  60 s with the panel closed and 60 s with it open, tones playing into both sources:
@@ -82,6 +83,39 @@ def startup(build, env, launches, path=None):
     return times
 
 
+def startup_without_tray(build, env, launches):
+    # A display of its own with a window manager and no tray, as GNOME without extensions.
+    number = 170 + os.getpid() % 50
+    while os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        number += 1
+    xvfb = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    while not os.path.exists(f"/tmp/.X11-unix/X{number}"):
+        time.sleep(0.05)
+    env = dict(env, DISPLAY=f":{number}")
+    wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(1)
+    times = []
+    try:
+        for _ in range(launches):
+            start = time.monotonic()
+            program = Program(build, env)
+            while time.monotonic() - start < 20:
+                found = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(program.pid), "--name",
+                                        "^TALVO$"], capture_output=True, text=True, env=env).stdout.split()
+                if found:
+                    times.append((time.monotonic() - start) * 1000)
+                    break
+                time.sleep(0.005)
+            program.quit()
+    finally:
+        wm.terminate()
+        wm.wait()
+        xvfb.terminate()
+        xvfb.wait()
+    return times
+
+
 def measure(pids, seconds):
     cpu0 = {p: cpu_seconds(p) for p in pids}
     sw0 = {p: switches(p) for p in pids}
@@ -98,6 +132,7 @@ def main():
     # The release tree (bundled libraries, e.g. an unpacked archive) beside the build's program,
     # launches interleaved; then nothing else is measured.
     parser.add_argument("--release-tree")
+    parser.add_argument("--startup-only", action="store_true")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="talvo-bench-")
     service = subprocess.Popen([os.path.join(args.build, "testing", "tools", "talvo-dev-service"), "--port", "0",
@@ -127,6 +162,11 @@ def main():
         times = startup(args.build, env, args.launches)
         print(f"start-up to tray icon + panel shown: median {statistics.median(times):.0f} ms "
               f"(min {min(times):.0f}, max {max(times):.0f}, n={len(times)})")
+        times = startup_without_tray(args.build, env, args.launches)
+        print(f"start-up to the window shown, no tray: median {statistics.median(times):.0f} ms "
+              f"(min {min(times):.0f}, max {max(times):.0f}, n={len(times)})")
+        if args.startup_only:
+            return
 
         program = Program(args.build, env)
         if not driver("wait-text", str(program.pid), "Начать запись", "20"):

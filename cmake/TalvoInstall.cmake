@@ -63,6 +63,9 @@ endif()
 install(FILES ${CMAKE_SOURCE_DIR}/app/share/pro.talvo.recorder.desktop DESTINATION share/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/app/icons/talvo.svg DESTINATION share/icons/hicolor/scalable/apps
         RENAME pro.talvo.recorder.svg)
+# The one-colour logo doubles as the symbolic icon tray hosts recolour for their bar.
+install(FILES ${CMAKE_SOURCE_DIR}/app/icons/talvo.svg DESTINATION share/icons/hicolor/symbolic/apps
+        RENAME pro.talvo.recorder-symbolic.svg)
 
 set(CPACK_GENERATOR TGZ)
 # No debugging symbols in what users download.

@@ -35,4 +35,18 @@ MenuBarAnchor MenuBarAnchor::clickPoint(ScreenPoint point, const ScreenRect& scr
                        openingAt(point.y, screenFrame, visibleFrame)};
 }
 
+bool MenuBarAnchor::inBarStrip(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+  // Pixel rows and columns: the lower and left edges belong to the area above and right of them.
+  auto inside = [&](const ScreenRect& r) {
+    return point.x >= r.minX() && point.x < r.maxX() && point.y > r.minY() && point.y <= r.maxY();
+  };
+  return inside(screenFrame) && !inside(visibleFrame);
+}
+
+MenuBarAnchor MenuBarAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFrame,
+                                       const ScreenRect& visibleFrame) {
+  if (inBarStrip(point, screenFrame, visibleFrame)) return clickPoint(point, screenFrame, visibleFrame);
+  return barEdgeFallback(screenFrame, visibleFrame);
+}
+
 }  // namespace talvo

@@ -35,6 +35,14 @@ struct MenuBarAnchor {
   // The point where the user just clicked the icon stands in for the icon itself. The panel
   // opens away from the bar edge nearest to that point.
   static MenuBarAnchor clickPoint(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
+
+  // Whether a point lies in a bar strip: on the screen but outside its usable area.
+  static bool inBarStrip(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
+
+  // A click position a tray host reports: the click point when it lies in a bar strip, where
+  // icons are; anything else (a stale pointer position, a host that makes one up) would hang
+  // the panel in mid-screen, so the bar-edge fallback stands in.
+  static MenuBarAnchor hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
 };
 
 }  // namespace talvo

@@ -2,16 +2,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCursor>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QMenu>
-#include <QPainter>
-#include <QPixmap>
 #include <QPointer>
 #include <QScreen>
 #include <QSettings>
-#include <QSystemTrayIcon>
 #include <vector>
 
 #include "app/models/login_startup.h"
@@ -28,8 +23,7 @@
 #include "app/ui/desktop_appearance.h"
 #include "app/ui/meeting_reminder_panel.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_anchor.h"
-#include "app/ui/tray_icon_revival.h"
+#include "app/ui/tray_presence.h"
 #include "app/updates/release_updates.h"
 #include "core/native_product.h"
 
@@ -38,30 +32,14 @@ namespace {
 
 const std::vector<float> noLevels(7, 0.0f);
 
-// What the tray shows when the renderer gives up: the word itself, red while recording.
-QIcon textIcon(const QString& text, bool recording) {
-  QPixmap pixmap(96, 48);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  QFont font = painter.font();
-  font.setBold(true);
-  font.setPixelSize(28);
-  painter.setFont(font);
-  painter.setPen(recording ? QColor(Qt::red) : QColor(Qt::white));
-  painter.drawText(pixmap.rect(), Qt::AlignCenter, text);
-  return QIcon(pixmap);
-}
-
 }  // namespace
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
-  trayRetry_.setInterval(trayRetryMs);
-  connect(&trayRetry_, &QTimer::timeout, this, &AppDelegate::showTrayWhenAvailable);
-}
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {}
 
 AppDelegate::~AppDelegate() {
   // Views go before the models they observe.
-  trayRetry_.stop();
+  delete item_;
+  item_ = nullptr;
   reminderPanel_.reset();
   panel_.reset();
   binding_.reset();
@@ -88,11 +66,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
   reminders_ = new MeetingReminders(programDataDirectory(), *defaults_, false, nullptr, nullptr, this);
   // 5. Login startup.
   loginStartup_ = new LoginStartup(false, this);
-  // 6. The status item, drawn once.
+  // 6.-7. The status item's menu (the item itself needs the panel and comes with it). Clicks: the
+  // left one toggles the panel; the right one pops the two-entry menu.
   appearance_ = new DesktopAppearance(this);
-  item_ = new QSystemTrayIcon(this);
-  updateStatus(false, noLevels);
-  // 7. Clicks: the left one toggles the panel; the right one pops the two-entry menu.
   menu_ = std::make_unique<QMenu>();
   QAction* open = menu_->addAction(QStringLiteral("Открыть TALVO"));
   connect(open, &QAction::triggered, this, &AppDelegate::openFromMenu);
@@ -100,7 +76,6 @@ bool AppDelegate::applicationDidFinishLaunching() {
   QAction* quit = menu_->addAction(QStringLiteral("Выйти"));
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
-  wireItem();
   // 8. The icon follows the recording flag.
   statusSubscription_ = connect(model_, &RecorderModel::recordingChanged, this, [this] {
     updateStatus(model_->recording(), noLevels);
@@ -131,10 +106,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
       content,
       [self]() -> std::optional<MenuBarAnchor> {
         if (!self || !self->item_) return std::nullopt;
-        if (auto anchor = TrayAnchor::fromIcon(*self->item_)) return anchor;
-        // Trays that do not tell where the icon is: under the click, or at the bar's edge.
-        if (self->lastClick_) return TrayAnchor::fromClick(*self->lastClick_);
-        return TrayAnchor::reminderFallback(nullptr);
+        return self->item_->panelAnchor();
       },
       [self] {
         if (self && self->model_ && !self->model_->panelVisible()) self->model_->setPanelVisible(true);
@@ -143,14 +115,17 @@ bool AppDelegate::applicationDidFinishLaunching() {
         if (self && self->model_) self->model_->setPanelVisible(false);
       });
   panel_->setKeepOpenWhile([content] { return content->dialogOpen(); });
+  item_ = new TrayPresence(*panel_, *menu_, *appearance_);
+  connect(item_, &TrayPresence::clicked, this, &AppDelegate::toggle);
+  connect(item_, &TrayPresence::openPanel, this, &AppDelegate::openFromMenu);
+  updateStatus(model_->recording(), noLevels);
   // 14. Reminders start polling.
   MeetingReminderPanel::Hooks hooks;
   hooks.captureBusy = [self] { return !self || self->captureBusy(); };
   hooks.anchor = [self]() -> std::optional<MenuBarAnchor> {
     if (!self || !self->item_) return std::nullopt;
-    if (auto anchor = TrayAnchor::fromIcon(*self->item_)) return anchor;
     QScreen* screen = self->panel_ && self->panel_->window() ? self->panel_->window()->screen() : nullptr;
-    return TrayAnchor::reminderFallback(screen);
+    return self->item_->reminderAnchor(screen);
   };
   hooks.closeMainPanel = [self] {
     if (self && self->panel_) self->panel_->close();
@@ -172,11 +147,15 @@ bool AppDelegate::applicationDidFinishLaunching() {
   connect(quit_, &QuitController::quitting, this, &AppDelegate::quitting);
   connect(updates_, &ReleaseUpdates::quitRequested, this, [this] { requestQuit(QuitCause::updateRelaunch); });
   if (bus_) connect(bus_, &InstanceBus::openRequested, this, &AppDelegate::openFromMenu);
-  connect(appearance_, &DesktopAppearance::changed, this, [this] {
+  if (bus_) connect(bus_, &InstanceBus::quitRequested, this, [this] { requestQuit(QuitCause::user); });
+  auto redrawIdle = [this] {
     if (!model_->recording()) updateStatus(false, noLevels);
-  });
-  // 16. The icon, and the panel open right after launch (once there is a tray to hang it from).
-  showTrayWhenAvailable();
+  };
+  connect(appearance_, &DesktopAppearance::changed, this, redrawIdle);
+  connect(item_, &TrayPresence::lookChanged, this, redrawIdle);
+  // 16. The icon, and the panel open right after launch (once there is a tray to hang it from,
+  // or in its own window when none comes).
+  item_->start();
   return true;
 }
 
@@ -194,55 +173,6 @@ bool AppDelegate::passGate() {
   bus_ = new InstanceBus(this);
   bus_->publish();  // without a session bus the lock alone keeps a second instance out
   return true;
-}
-
-void AppDelegate::showTrayWhenAvailable() {
-  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-    if (!trayRetry_.isActive()) trayRetry_.start();
-    return;
-  }
-  const bool late = trayRetry_.isActive();
-  trayRetry_.stop();
-  if (late) {
-    // The tray protocol is chosen when the icon is made: make it again now that a tray exists.
-    QSystemTrayIcon* old = item_;
-    item_ = new QSystemTrayIcon(this);
-    wireItem();
-    delete old;
-    shownImage_.reset();
-    updateStatus(model_->recording(), noLevels);
-  }
-  item_->show();
-  undockedGeometry_ = item_->geometry();
-  // An XEmbed tray tells where the icon is a moment after it docks; hosts that never tell
-  // (StatusNotifierItem) get the panel at the bar's edge once the wait is over.
-  placementWait_.start();
-  openWhenPlaced();
-}
-
-void AppDelegate::wireItem() {
-  item_->setContextMenu(menu_.get());
-  connect(item_, &QSystemTrayIcon::activated, this, &AppDelegate::activated);
-  // A StatusNotifierItem tray that restarts must be told about the icon again.
-  new TrayIconRevival(item_, item_);
-}
-
-void AppDelegate::openWhenPlaced() {
-  // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
-  // the tray to move it.
-  const bool placed = item_->geometry() != undockedGeometry_ && TrayAnchor::fromIcon(*item_);
-  if (placed || placementWait_.hasExpired(placementWaitMs)) {
-    // Opens, never toggles: a second launch or an early click may have opened it already.
-    openFromMenu();
-    return;
-  }
-  QTimer::singleShot(20, this, &AppDelegate::openWhenPlaced);
-}
-
-void AppDelegate::activated(QSystemTrayIcon::ActivationReason reason) {
-  if (reason != QSystemTrayIcon::Trigger) return;
-  lastClick_ = QCursor::pos();
-  toggle();
 }
 
 void AppDelegate::toggle() {
@@ -263,25 +193,9 @@ void AppDelegate::openFromMenu() {
 
 void AppDelegate::updateStatus(bool recording, std::span<const float> values) {
   if (!item_) return;
-  TrayLook look;
-  look.dark = appearance_ == nullptr || appearance_->trayBarIsDark();
-  look.reduceMotion = appearance_ != nullptr && appearance_->reduceMotion();
-  look.devicePixelRatio = qApp->devicePixelRatio();
-  QImage image = statusRenderer_ ? statusRenderer_->image(recording, recording ? values : noLevels, look) : QImage();
-  // The meter asks ten times a second; a frame like the last one costs the tray a repaint for
-  // nothing.
-  const bool same = shownImage_ && !image.isNull() && image == *shownImage_;
-  if (!same) {
-    if (!image.isNull()) {
-      item_->setIcon(QIcon(QPixmap::fromImage(image)));
-      shownImage_ = image;
-    } else {
-      item_->setIcon(textIcon(recording ? QStringLiteral("REC") : QStringLiteral("TALVO"), recording));
-      shownImage_.reset();
-    }
-  }
-  const QString tip = recording ? QStringLiteral("TALVO — идёт запись") : QStringLiteral("TALVO");
-  if (item_->toolTip() != tip) item_->setToolTip(tip);
+  const QImage image =
+      statusRenderer_ ? statusRenderer_->image(recording, recording ? values : noLevels, item_->look()) : QImage();
+  item_->show(image, recording);
 }
 
 bool AppDelegate::captureBusy() const {

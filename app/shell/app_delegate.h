@@ -8,12 +8,6 @@
 // which cannot be refused, waits for the stop instead. No recording is lost by quitting.
 #include <QMetaObject>
 #include <QObject>
-#include <QElapsedTimer>
-#include <QImage>
-#include <QPoint>
-#include <QRect>
-#include <QSystemTrayIcon>
-#include <QTimer>
 #include <memory>
 #include <optional>
 #include <span>
@@ -38,14 +32,13 @@ class QuitController;
 class RecorderModel;
 class ReleaseUpdates;
 class StatusIconRenderer;
+class TrayPresence;
 
 class AppDelegate : public QObject {
   Q_OBJECT
 
  public:
   using QuitCause = QuitDecision::Cause;
-  static constexpr int trayRetryMs = 1000;
-  static constexpr int placementWaitMs = 1000;
   static constexpr int teardownWaitMs = 5000;  // for the models' blocking calls at exit
 
   explicit AppDelegate(QObject* parent = nullptr);
@@ -57,12 +50,13 @@ class AppDelegate : public QObject {
   // The quit decision.
   void requestQuit(QuitCause cause);
 
-  // The tray icon's left click; the menu's "Открыть TALVO" and a second launch open the panel.
+  // The tray icon's left click; the menu's "Открыть TALVO" and a second launch open the panel
+  // (or the window, without a tray).
   void toggle();
   void openFromMenu();
   void updateStatus(bool recording, std::span<const float> values);
 
-  QSystemTrayIcon* item() const { return item_; }
+  TrayPresence* item() const { return item_; }
   AnchoredMenuPanel* panel() const { return panel_.get(); }
   RecorderModel* model() const { return model_; }
 
@@ -72,15 +66,11 @@ class AppDelegate : public QObject {
 
  private:
   bool passGate();
-  void showTrayWhenAvailable();
-  void wireItem();
-  void openWhenPlaced();
-  void activated(QSystemTrayIcon::ActivationReason reason);
   bool captureBusy() const;
   void captureStateChanged();
 
   // In the order the program builds them.
-  QSystemTrayIcon* item_ = nullptr;
+  TrayPresence* item_ = nullptr;  // the tray icon, or the window when there is no tray
   std::unique_ptr<AnchoredMenuPanel> panel_;
   RecorderModel* model_ = nullptr;
   QMetaObject::Connection statusSubscription_;
@@ -98,11 +88,6 @@ class AppDelegate : public QObject {
   DesktopAppearance* appearance_ = nullptr;
   InstanceBus* bus_ = nullptr;
   QuitController* quit_ = nullptr;
-  QTimer trayRetry_;
-  QElapsedTimer placementWait_;
-  QRect undockedGeometry_;
-  std::optional<QPoint> lastClick_;  // where the icon was last clicked
-  std::optional<QImage> shownImage_;  // what the icon shows now
 };
 
 }  // namespace talvo

@@ -22,6 +22,16 @@ bool InstanceBus::openRunningInstance() {
   return true;
 }
 
+bool InstanceBus::quitRunningInstance() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || bus.interface() == nullptr) return false;
+  const QString name = QString::fromLatin1(NativeProduct::bundleIdentifier);
+  if (!bus.interface()->isServiceRegistered(name).value()) return false;
+  bus.call(QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Quit")),
+           QDBus::Block, 5000);
+  return true;
+}
+
 bool InstanceBus::publish() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return false;
@@ -30,5 +40,10 @@ bool InstanceBus::publish() {
 }
 
 void InstanceBus::Open() { emit openRequested(); }
+
+void InstanceBus::Quit() {
+  // Answer the caller first: the quit may wait for a recording to be finalised.
+  QMetaObject::invokeMethod(this, &InstanceBus::quitRequested, Qt::QueuedConnection);
+}
 
 }  // namespace talvo

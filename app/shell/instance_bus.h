@@ -18,6 +18,9 @@ class InstanceBus : public QObject {
   // True when another instance owns the name; it has then been asked to open its panel.
   static bool openRunningInstance();
 
+  // Asks a running instance to quit (`talvo --quit`). False when none runs.
+  static bool quitRunningInstance();
+
   // Takes the name for this process and answers Open calls through `openRequested`. False when
   // there is no session bus or the name is taken.
   bool publish();
@@ -25,9 +28,12 @@ class InstanceBus : public QObject {
  public slots:
   // Called over the bus by a second launch.
   Q_SCRIPTABLE void Open();
+  // Called over the bus by `talvo --quit`; the quit itself goes through the quit decision.
+  Q_SCRIPTABLE void Quit();
 
  signals:
   void openRequested();
+  void quitRequested();
 };
 
 }  // namespace talvo

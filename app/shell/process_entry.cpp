@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <string_view>
 
 #include "app/shell/app_delegate.h"
+#include "app/shell/instance_bus.h"
 #include "core/native_product.h"
 
 namespace talvo {
@@ -26,6 +28,13 @@ void preferX11UnderWayland() {
 }  // namespace
 
 int processEntry(int argc, char** argv) {
+  // `talvo --quit`: ask a running instance to quit (the menu entry's "Выйти" action); silent
+  // when none runs.
+  if (argc == 2 && std::string_view(argv[1]) == "--quit") {
+    QCoreApplication client(argc, argv);
+    InstanceBus::quitRunningInstance();
+    return 0;
+  }
   preferX11UnderWayland();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(NativeProduct::name));

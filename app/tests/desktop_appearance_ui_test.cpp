@@ -66,6 +66,9 @@ TEST(DesktopAppearance, ReadsColourSchemeAndAnimationsFromThePortalAndFollowsCha
   EXPECT_EQ(changes, 2);  // a value of the wrong type is ignored
   EXPECT_TRUE(appearance.prefersDark());
   EXPECT_FALSE(appearance.reduceMotion());
+  // The desktop-neutral switch (KDE, newer GNOME) asks for less motion too.
+  announce(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("reduced-motion"), 1u);
+  EXPECT_TRUE(ui_test::waitUntil([&] { return appearance.reduceMotion(); }));
 
   bus.unregisterService(service);
   bus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));

@@ -12,6 +12,11 @@
 #   e2e_driver.py xwindows PID                    the program's visible X windows: X Y W H
 #   e2e_driver.py tray PID                        the tray icon's rectangle: X Y W H
 #   e2e_driver.py click-tray PID left|right       click the middle of the tray icon
+#   e2e_driver.py window PID TITLE [TIMEOUT]      a visible window of the program titled TITLE:
+#                                                 its id and _NET_WM_WINDOW_TYPE
+#   e2e_driver.py no-window PID TITLE [TIMEOUT]   no visible window of the program is titled TITLE
+#   e2e_driver.py contrast PID X Y W H            contrast of the ink in that part of the screen
+#                                                 with its commonest colour (the bar)
 #   e2e_driver.py sni-icon PID                    where the last icon of a StatusNotifierItem host's
 #                                                 bar (gtk-sni-tray-standalone --end) is: X Y
 # Exit status 0 = done, 1 = not found in time.
@@ -113,6 +118,34 @@ def sni_icon():
     return (rect[0] + rect[2] - 15, rect[1] + rect[3] // 2) if rect and rect[2] > 0 else None
 
 
+def window_type(window):
+    return subprocess.run(["xprop", "-id", window, "_NET_WM_WINDOW_TYPE"], capture_output=True,
+                          text=True).stdout.split("=")[-1].strip()
+
+
+def titled(pid, title):
+    # Ordinary windows only: Qt names the tray icon's and the panels' windows after the program too.
+    return [w for w in xdotool("search", "--onlyvisible", "--pid", str(pid), "--name", f"^{title}$").split()
+            if window_type(w) == "_NET_WM_WINDOW_TYPE_NORMAL"]
+
+
+def luminance(r, g, b):
+    lin = [c / 255 / 12.92 if c / 255 <= 0.04045 else ((c / 255 + 0.055) / 1.055) ** 2.4 for c in (r, g, b)]
+    return 0.2126 * lin[0] + 0.7152 * lin[1] + 0.0722 * lin[2]
+
+
+def contrast(x, y, w, h):
+    raw = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}", "-depth", "8", "rgb:-"],
+                         capture_output=True).stdout
+    pixels = [tuple(raw[i:i + 3]) for i in range(0, len(raw) - 2, 3)]
+    bar = max(set(pixels), key=pixels.count)
+    lb = luminance(*bar)
+    ratio = lambda p: (max(luminance(*p), lb) + 0.05) / (min(luminance(*p), lb) + 0.05)
+    # The ink: the most contrasting colour that covers a few pixels (not a stray edge pixel).
+    inks = [p for p in set(pixels) if pixels.count(p) >= 4]
+    return max(ratio(p) for p in inks), bar
+
+
 def main(argv):
     command, pid = argv[1], int(argv[2])
     rest = argv[3:]
@@ -125,6 +158,19 @@ def main(argv):
             rect = geometry(window)
             if rect:
                 print(*rect)
+        return 0
+    if command in ("window", "no-window"):
+        title = rest[0]
+        timeout = float(rest[1]) if len(rest) > 1 else 30
+        if command == "no-window":
+            wait_for(f"no window {title!r}", lambda: not titled(pid, title), timeout)
+            return 0
+        window = wait_for(f"a window {title!r}", lambda: titled(pid, title), timeout)[0]
+        print(window, window_type(window))
+        return 0
+    if command == "contrast":
+        ratio, bar = contrast(*map(int, rest[:4]))
+        print(f"{ratio:.2f}", "bar", *bar)
         return 0
     if command == "sni-icon":
         print(*wait_for("the StatusNotifierItem host's bar", sni_icon, 10))

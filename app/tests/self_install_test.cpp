@@ -29,7 +29,8 @@ class SelfInstallTest : public ::testing::Test {
     testing::writeWholeFile(source_ + "/bin/talvo", "#!/bin/sh\necho 1.0.0\n");
     fs::permissions(source_ + "/bin/talvo", fs::perms::owner_all);
     testing::writeWholeFile(source_ + "/share/applications/pro.talvo.recorder.desktop",
-                            "[Desktop Entry]\nType=Application\nName=TALVO\nExec=talvo\nTryExec=talvo\n");
+                            "[Desktop Entry]\nType=Application\nName=TALVO\nExec=talvo\nTryExec=talvo\n"
+                            "Actions=quit;\n\n[Desktop Action quit]\nName=Выйти\nExec=talvo --quit\n");
     testing::writeWholeFile(source_ + "/share/icons/hicolor/scalable/apps/pro.talvo.recorder.svg", "<svg/>");
   }
 
@@ -53,6 +54,10 @@ TEST_F(SelfInstallTest, InstallsLikeAnUpdateThenUninstallKeepsRecordings) {
   auto entry = AutostartEntry::parse(testing::readWholeFile(entryFile));
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->program, root_ + "/bin/talvo");
+  // The quit action keeps its argument behind the installed path.
+  const std::string written = testing::readWholeFile(entryFile);
+  EXPECT_NE(written.find("\nExec=" + *AutostartEntry::execValue(root_ + "/bin/talvo") + " --quit\n"), std::string::npos)
+      << written;
   EXPECT_TRUE(fs::exists(places_.dataHome + "/icons/hicolor/scalable/apps/pro.talvo.recorder.svg"));
   // Installing again exchanges the tree.
   testing::writeWholeFile(root_ + "/stale", "");

@@ -107,7 +107,9 @@ Outcome run(const std::vector<std::string>& arguments, const std::vector<std::st
 // One run of the program with private data and settings folders.
 class Talvo {
  public:
-  Talvo(const std::string& home, const testing::FakeTranscriptionService& service, const std::string& log)
+  // `platform` empty: the program picks the Qt platform itself, as on a user's desktop.
+  Talvo(const std::string& home, const testing::FakeTranscriptionService& service, const std::string& log,
+        const std::string& platform = "xcb")
       : environment_(environmentWith({{"XDG_DATA_HOME", home + "/data"},
                                       {"XDG_CONFIG_HOME", home + "/config"},
                                       {"TALVO_SERVICE_ORIGIN", service.origin()},
@@ -115,8 +117,8 @@ class Talvo {
                                       {"TALVO_TELEGRAM_HOST", service.telegramHost()},
                                       {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
                                       // A failed test's log then says why a panel closed.
-                                      {"QT_LOGGING_RULES", "talvo.panel.debug=true"},
-                                      {"QT_QPA_PLATFORM", "xcb"}})) {
+                                      {"QT_LOGGING_RULES", "talvo.panel.debug=true\ntalvo.tray.debug=true"},
+                                      {"QT_QPA_PLATFORM", platform}})) {
     pid_ = spawn({TALVO_BINARY}, environment_, -1, log);
   }
   ~Talvo() {
@@ -384,44 +386,79 @@ class PrivateDisplay {
   std::unique_ptr<Child> xvfb_;
 };
 
-// An XEmbed tray at the top right of the current display, as the shared test display has.
-std::unique_ptr<Child> startTrayer(const std::string& log) {
+// An XEmbed tray at the top right of the current display, as the shared test display has
+// (dark blue), or with a light tint.
+std::unique_ptr<Child> startTrayer(const std::string& log, const std::string& tint = "0x335577") {
   return std::make_unique<Child>(
       std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
                                "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent",
-                               "true", "--alpha", "0", "--tint", "0x335577"},
+                               "true", "--alpha", "0", "--tint", tint},
       environmentWith({}), log);
 }
 
-TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
-  // No tray yet, as at login before the desktop's panel is up.
+TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
+  // No tray, as on GNOME without extensions; a window manager to close windows with.
   PrivateDisplay display(home.file("xvfb.log"));
+  Child wm({"openbox", "--sm-disable"}, environmentWith({}), home.file("openbox.log"));
+  for (int i = 0; i < 100 && run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, environmentWith({})).out.find("window id") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
   launch();
-  std::this_thread::sleep_for(3s);
-  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "the program gave up without a tray";
-  EXPECT_TRUE(driver({"xwindows", std::to_string(program->pid())}).out.empty()) << "a panel opened with no tray";
+  const std::string pid = std::to_string(program->pid());
+  Outcome window = driver({"window", pid, "TALVO", "15"});
+  ASSERT_EQ(window.status, 0) << "no window without a tray";
+  EXPECT_NE(window.out.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << window.out;
+  expectDriver("wait-text", {"Начать запись"});
+  screenshot("no-tray-window");
 
+  // Recording goes on while the window is closed; launching again shows it.
+  playTones(60);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("window", {"TALVO — идёт запись"});
+  // Alt+F4: the window manager's close.
+  run({"xdotool", "windowfocus", "--sync", window.out.substr(0, window.out.find(' '))}, environmentWith({}));
+  run({"xdotool", "key", "alt+F4"}, environmentWith({}));
+  expectDriver("no-window", {"TALVO — идёт запись", "5"});
+  std::this_thread::sleep_for(500ms);
+  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "closing the window ended the program";
+  {
+    Talvo second(home.path(), *service, home.file("second.log"));
+    EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
+  }
+  expectDriver("window", {"TALVO — идёт запись", "5"});
+  expectDriver("wait-text", {"Остановить запись"});
+
+  // A tray appears: the window gives way to the icon, and the panel opens under it, the meter
+  // readable on the dark bar.
   auto trayer = startTrayer(home.file("trayer.log"));
   expectDriver("tray", {"15"});
-  std::string windows;
-  for (int i = 0; i < 100; ++i) {
-    windows = driver({"xwindows", std::to_string(program->pid())}).out;
-    if (std::count(windows.begin(), windows.end(), '\n') >= 2) break;  // the icon and the panel
-    std::this_thread::sleep_for(100ms);
-  }
-  EXPECT_GE(std::count(windows.begin(), windows.end(), '\n'), 2) << windows;
-  screenshot("late-tray");
+  expectDriver("no-window", {"TALVO — идёт запись", "5"});
+  expectDriver("wait-text", {"Остановить запись"});
+  screenshot("no-tray-then-tray");
+  auto iconContrast = [&]() -> double {
+    std::string rect = driver({"tray", pid}).out;
+    int x = 0, y = 0, w = 0, h = 0;
+    std::sscanf(rect.c_str(), "%d %d %d %d", &x, &y, &w, &h);
+    // The icon with the bar around it.
+    Outcome measured = driver({"contrast", pid, std::to_string(x - 4), std::to_string(y), std::to_string(w + 8),
+                               std::to_string(h)});
+    return std::atof(measured.out.c_str());
+  };
+  double ratio = 0;
+  for (int i = 0; i < 20 && (ratio = iconContrast()) < 3; ++i) std::this_thread::sleep_for(200ms);
+  EXPECT_GE(ratio, 3.0) << "the meter on the dark tray";
 
-  // The tray goes away with the panel open (the desktop's panel restarts) and comes back: the
-  // program lives on, and the icon docks in the new tray and opens the panel again.
+  // The tray restarts at once (the desktop's panel restarts), now light: the icon docks again,
+  // reads on the new bar, and toggles the panel.
   trayer.reset();
-  std::this_thread::sleep_for(1s);
-  EXPECT_FALSE(program->waitExit(10ms).has_value()) << "the program ended with its tray";
-  trayer = startTrayer(home.file("trayer-again.log"));
+  std::this_thread::sleep_for(500ms);
+  trayer = startTrayer(home.file("trayer-again.log"), "0xdddddd");
   expectDriver("tray", {"15"});
-  std::string icon = driver({"tray", std::to_string(program->pid())}).out;
+  EXPECT_FALSE(driverSucceeds("window", {"TALVO", "0"})) << "a short absence of the tray brought the window";
+  for (int i = 0; i < 20 && (ratio = iconContrast()) < 3; ++i) std::this_thread::sleep_for(200ms);
+  EXPECT_GE(ratio, 3.0) << "the meter on the light tray";
   const auto panelOpen = [&] {
-    const std::string listing = driver({"xwindows", std::to_string(program->pid())}).out;
+    const std::string listing = driver({"xwindows", pid}).out;
     return std::count(listing.begin(), listing.end(), '\n') >= 2;
   };
   if (panelOpen()) {
@@ -432,10 +469,66 @@ TEST_F(TalvoEndToEnd, ATrayThatAppearsLaterGetsTheIconAndThePanel) {
   clickTray("left");
   bool opened = false;
   for (int i = 0; i < 50 && !(opened = panelOpen()); ++i) std::this_thread::sleep_for(100ms);
-  EXPECT_TRUE(opened) << "the icon in the new tray (" << icon << ") does not open the panel";
-  screenshot("tray-again");
-  kill(program->pid(), SIGTERM);
-  EXPECT_EQ(program->waitExit(10s), 0);
+  EXPECT_TRUE(opened) << "the icon in the new tray does not open the panel";
+  screenshot("light-tray");
+
+  // The tray goes away for good: the window comes back, and `talvo --quit` while recording
+  // finishes the recording before the program ends.
+  trayer.reset();
+  expectDriver("window", {"TALVO — идёт запись", "10"});
+  screenshot("tray-gone-window");
+  std::this_thread::sleep_for(1500ms);
+  Outcome quit = run({TALVO_BINARY, "--quit"}, program->environment());
+  EXPECT_EQ(quit.status, 0);
+  EXPECT_EQ(quit.out, "");
+  EXPECT_EQ(program->waitExit(15s), 0);
+  expectFinishedRecording("recorded");
+  // With none running, `talvo --quit` says nothing.
+  quit = run({TALVO_BINARY, "--quit"}, program->environment());
+  EXPECT_EQ(quit.status, 0);
+  EXPECT_EQ(quit.out, "");
+}
+
+TEST_F(TalvoEndToEnd, OnAWaylandSessionTheProgramRunsOnXWaylandShowsItsWindowAndQuits) {
+  if (run({"sh", "-c", "command -v weston && command -v Xwayland"}, environmentWith({})).status != 0) {
+    GTEST_SKIP() << "needs weston and Xwayland (scripts/bootstrap)";
+  }
+  // Weston without a screen, with XWayland, as a Wayland session whose shell has no tray.
+  const std::string socket = "wayland-talvo-" + std::to_string(getpid());
+  const std::string westonLog = home.file("weston.log");
+  Child weston({"weston", "--backend=headless-backend.so", "--xwayland", "--socket=" + socket, "--width=1280",
+                "--height=800", "--idle-time=0", "--log=" + westonLog},
+               environmentWith({}), home.file("weston.out"));
+  std::string display;
+  for (int i = 0; i < 200 && display.empty(); ++i) {
+    std::ifstream in(westonLog);
+    for (std::string line; std::getline(in, line);) {
+      if (auto at = line.find("xserver listening on display "); at != std::string::npos) display = line.substr(at + 29);
+    }
+    if (display.empty()) std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_FALSE(display.empty()) << "weston started no XWayland";
+  const std::string original = std::getenv("DISPLAY");
+  setenv("DISPLAY", display.c_str(), 1);
+  setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+  setenv("XDG_SESSION_TYPE", "wayland", 1);
+  program = std::make_unique<Talvo>(home.path(), *service, log(), "");
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("XDG_SESSION_TYPE");
+  const std::string pid = std::to_string(program->pid());
+  Outcome window = driver({"window", pid, "TALVO", "15"});
+  ASSERT_EQ(window.status, 0) << "no window on XWayland";
+  expectDriver("wait-text", {"Начать запись"});
+  run({"import", "-window", window.out.substr(0, window.out.find(' ')), screenshots() + "/e2e-weston-window.png"},
+      environmentWith({}));
+  playTones(30);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("window", {"TALVO — идёт запись"});
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(run({TALVO_BINARY, "--quit"}, program->environment()).status, 0);
+  EXPECT_EQ(program->waitExit(15s), 0);
+  setenv("DISPLAY", original.c_str(), 1);
+  expectFinishedRecording("recorded");
 }
 
 TEST_F(TalvoEndToEnd, APanelOpenedBeforeTheTrayAppearsStaysOpenWhenItDoes) {
@@ -540,10 +633,61 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
           environmentWith({}))
           .out;
   EXPECT_GT(std::atoi(brightest.c_str()), 160) << "no light icon on the bar: " << brightest;
+  const Outcome contrast = driver({"contrast", std::to_string(program->pid()), std::to_string(point->first - 15),
+                                   std::to_string(point->second - 15), "30", "30"});
+  EXPECT_GE(std::atof(contrast.out.c_str()), 3.0) << "the logo against the bar: " << contrast.out;
 
   // The icon's own click closes it again.
   clickAt(*point);
   expectDriver("gone-text", {"Начать запись"});
+
+  // Under Wayland only the host knows where the click was: the position it passes to
+  // Activate(x, y) and ContextMenu(x, y) places the panel and the menu, wherever the pointer is.
+  run({"xdotool", "mousemove", "100", "100"}, environmentWith({}));
+  const std::string item = "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1";
+  auto call = [&](const std::string& method, int x, int y) {
+    run({"dbus-send", "--session", "--print-reply", item, "/StatusNotifierItem", "org.kde.StatusNotifierItem." + method,
+         "int32:" + std::to_string(x), "int32:" + std::to_string(y)},
+        environmentWith({}));
+  };
+  const int clickX = point->first - 60;
+  auto onlyPanel = [&] {
+    std::vector<std::array<int, 4>> shown;
+    for (int i = 0; i < 20 && (shown = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).size() != 1;
+         ++i) {
+      std::this_thread::sleep_for(100ms);
+    }
+    return shown.size() == 1 ? shown[0] : std::array<int, 4>{};
+  };
+  call("Activate", clickX, point->second);
+  expectDriver("wait-text", {"Начать запись"});
+  std::array<int, 4> panel = onlyPanel();
+  EXPECT_LE(panel[0], clickX);
+  EXPECT_GE(panel[0] + panel[2], clickX);
+  EXPECT_LT(panel[1] + panel[3], point->second);
+  screenshot("sni-activate");
+  call("Activate", clickX, point->second);
+  expectDriver("gone-text", {"Начать запись"});
+  // A point in the middle of the screen is no icon: the bar's edge stands in, 192 from the right.
+  call("Activate", 640, 400);
+  expectDriver("wait-text", {"Начать запись"});
+  panel = onlyPanel();
+  EXPECT_LE(panel[0], 1280 - 192);
+  EXPECT_GE(panel[0] + panel[2], 1280 - 192);
+  EXPECT_LT(panel[1] + panel[3], point->second);
+  call("Activate", 640, 400);
+  expectDriver("gone-text", {"Начать запись"});
+  call("ContextMenu", clickX, point->second);
+  std::vector<std::array<int, 4>> menus;
+  for (int i = 0; i < 30 && (menus = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).empty(); ++i) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(menus.size(), 1u) << "no menu";
+  EXPECT_LE(menus[0][0], clickX) << "the menu at the click, kept on the screen";
+  EXPECT_GE(menus[0][0] + menus[0][2], clickX);
+  EXPECT_LE(menus[0][1] + menus[0][3], point->second) << "above the bottom bar";
+  screenshot("sni-context-menu");
+  key("Escape");
   kill(program->pid(), SIGTERM);
   EXPECT_EQ(program->waitExit(10s), 0);
 }

@@ -1,11 +1,12 @@
 // The tray icon and its panel on both kinds of tray a Linux desktop has: an XEmbed tray (trayer)
-// that reports the icon's geometry, and a StatusNotifierItem host (gtk-sni-tray-standalone with
-// its own watcher, as GNOME's AppIndicator extension, KDE Plasma and waybar work) that reports
-// none. In each the icon appears, and a real click on it opens the panel next to it; a second
-// click on the icon closes it through the icon's own action only.
+// that reports the icon's geometry (QSystemTrayIcon), and a StatusNotifierItem host
+// (gtk-sni-tray-standalone with its own watcher, as GNOME's AppIndicator extension, KDE Plasma and
+// waybar work) that reports none but passes the click's position (the program's own
+// StatusNotifierItem). In each the icon appears, and a real click on it opens the panel next to
+// it; a second click on the icon closes it through the icon's own action only.
 //
-// Qt picks the tray protocol once per process, so each test needs a process of its own (ctest
-// runs every test that way).
+// Qt picks QSystemTrayIcon's protocol once per process, so each test needs a process of its own
+// (ctest runs every test that way).
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
@@ -13,6 +14,7 @@
 #include <QDBusInterface>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QProcess>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -21,7 +23,7 @@
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/tray_anchor.h"
-#include "app/ui/tray_icon_revival.h"
+#include "app/ui/status_notifier_item.h"
 
 namespace talvo {
 namespace {
@@ -35,7 +37,6 @@ bool trayCreated = false;
 // icon when the tray says where it is, else at the click.
 struct TrayRig {
   QSystemTrayIcon icon;
-  TrayIconRevival revival{&icon};
   std::optional<QPoint> click;
   std::unique_ptr<AnchoredMenuPanel> panel;
   int activations = 0;
@@ -103,6 +104,38 @@ TEST(TrayProtocols, XEmbedTrayShowsTheIconAndAClickOpensThePanelUnderIt) {
   EXPECT_EQ(rig.activations, 2);
 }
 
+// The program's own item on a StatusNotifierItem host: the click's position comes with Activate.
+struct SniRig {
+  QMenu menu;
+  StatusNotifierItem item{&menu};
+  std::optional<QPoint> click;
+  std::unique_ptr<AnchoredMenuPanel> panel;
+  int activations = 0;
+
+  SniRig() {
+    menu.addAction(QStringLiteral("Открыть TALVO"));
+    StatusIconRenderer renderer;
+    item.setIcon(renderer.image(false, {}, TrayLook{true, false, 2.0}));
+    item.setToolTip(QStringLiteral("TALVO"));
+    auto* content = new QLabel(QStringLiteral("панель"));
+    content->setFixedSize(320, 200);
+    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<MenuBarAnchor> {
+      if (click) return TrayAnchor::fromClick(*click);
+      return TrayAnchor::reminderFallback(nullptr);
+    });
+    QObject::connect(&item, &StatusNotifierItem::activated, [this](QPoint at) {
+      ++activations;
+      if (panel->isVisible()) {
+        panel->close();
+      } else {
+        click = at;
+        panel->show(true);
+      }
+    });
+    item.publish();
+  }
+};
+
 TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
   ui_test::app();
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs the test display";
@@ -118,11 +151,11 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
     settle(500);
   }
   {
-    TrayRig rig;
+    SniRig rig;
     QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
                            QStringLiteral("org.kde.StatusNotifierWatcher"));
-    // Qt registers its item under a bus name carrying the process id.
-    // Watchers list an item by the bus name it registered with or by the unique name of the
+    // The item registers under a bus name carrying the process id; a registration the watcher
+    // refuses (it may own its name before it serves) is retried. Watchers list an item by the bus name it registered with or by the unique name of the
     // connection Qt opened for it: either way a name owned by this process.
     const uint pid = static_cast<uint>(QCoreApplication::applicationPid());
     ASSERT_TRUE(waitUntil([&] {
@@ -133,7 +166,6 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
       return false;
     }, 10000)) << "the icon never registered with the watcher: "
                << watcher.property("RegisteredStatusNotifierItems").toStringList().join(' ').toStdString();
-    EXPECT_FALSE(TrayAnchor::fromIcon(rig.icon)) << "this host reports no geometry";
 
     // Find the host's bar and click the icon at its right end. The host lays its icons out after
     // the registration; on a loaded machine that takes a while, so the click is repeated until the
@@ -185,7 +217,7 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
     EXPECT_TRUE(waitUntil([&] { return !rig.panel->isVisible(); }, 3000)) << rig.activations << " activations";
 
     // The tray goes away while the panel is open and comes back: nothing breaks, and the icon
-    // is registered with the new watcher (TrayIconRevival makes sure of it).
+    // registers with the new watcher.
     if (host.state() == QProcess::Running) {
       rig.panel->show(true);
       ASSERT_TRUE(rig.panel->isVisible());

@@ -1,6 +1,7 @@
 #include "app/ui/anchored_menu_panel.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -15,6 +16,7 @@
 #include <cmath>
 
 #include "app/ui/panel_style.h"
+#include "app/ui/vector_icon.h"
 #include "app/ui/x11_window_states.h"
 #include "core/menu_bar_bubble.h"
 #include "core/menu_bar_panel_placement.h"
@@ -131,10 +133,64 @@ class StatusPanelWindow : public QWidget {
   bool compositing_ = true;
 };
 
+// The ordinary window that holds the content when there is no tray: the panel's dark surface
+// without the bubble; its close button hides it.
+class ProgramWindow : public QWidget {
+ public:
+  static constexpr int margin = 8;  // from the usable area's edges, as the panel keeps
+
+  explicit ProgramWindow(std::function<void()> closed) : QWidget(nullptr, Qt::Window), closed_(std::move(closed)) {
+    setObjectName(QStringLiteral("programWindow"));
+    // The menu entry's icon when installed, else the logo itself.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("pro.talvo.recorder"), VectorIcon::icon(QStringLiteral("talvo"), 48, PanelStyle::accent)));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, PanelStyle::surface);
+    setPalette(palette);
+    setAutoFillBackground(true);
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSizeConstraint(QLayout::SetFixedSize);  // the window follows the content's size
+  }
+
+  QVBoxLayout* contentLayout() const { return layout_; }
+
+  // Top right of the primary screen's usable area; the frame's decorations count once known.
+  void placeTopRight() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QSize frame = frameGeometry().size().expandedTo(size());
+    move(area.right() + 1 - margin - frame.width(), area.top() + margin);
+  }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->accept();
+    closed_();
+  }
+
+  void showEvent(QShowEvent*) override {
+    // The window manager adds its frame on mapping: place again with the frame's real size.
+    QTimer::singleShot(50, this, [this] {
+      if (isVisible() && !placedWithFrame_ && frameGeometry().size() != size()) {
+        placedWithFrame_ = true;
+        placeTopRight();
+      }
+    });
+  }
+
+ private:
+  std::function<void()> closed_;
+  QVBoxLayout* layout_;
+  bool placedWithFrame_ = false;
+};
+
 AnchoredMenuPanel::AnchoredMenuPanel(QWidget* content, AnchorSource anchor, std::function<void()> didShow,
                                      std::function<void()> didClose, QObject* parent)
     : QObject(parent),
       window_(new StatusPanelWindow([this] { focusLost(); })),
+      programWindow_(new ProgramWindow([this] { close(); })),
       content_(content),
       anchor_(std::move(anchor)),
       didShow_(std::move(didShow)),
@@ -143,6 +199,8 @@ AnchoredMenuPanel::AnchoredMenuPanel(QWidget* content, AnchorSource anchor, std:
   // Layout changes of the content (posted to it or to the window holding it) re-measure the panel.
   content_->installEventFilter(this);
   window_->installEventFilter(this);
+  programWindow_->installEventFilter(this);
+  programWindow_->setWindowTitle(QStringLiteral("TALVO"));
   retry_.setInterval(showRetryMs);
   connect(&retry_, &QTimer::timeout, this, [this] {
     if (present(retryFocus_) || --attemptsLeft_ <= 0) retry_.stop();
@@ -155,10 +213,41 @@ AnchoredMenuPanel::~AnchoredMenuPanel() {
   retry_.stop();
   if (filtering_) qApp->removeEventFilter(this);
   delete window_;
+  delete programWindow_;
 }
 
-QWidget* AnchoredMenuPanel::window() const { return window_; }
-bool AnchoredMenuPanel::isVisible() const { return window_->isVisible(); }
+QWidget* AnchoredMenuPanel::window() const {
+  return windowed_ ? static_cast<QWidget*>(programWindow_) : static_cast<QWidget*>(window_);
+}
+bool AnchoredMenuPanel::isVisible() const { return window()->isVisible(); }
+
+void AnchoredMenuPanel::setWindowTitle(const QString& title) { programWindow_->setWindowTitle(title); }
+
+void AnchoredMenuPanel::setWindowed(bool windowed) {
+  if (windowed == windowed_) return;
+  close();
+  windowed_ = windowed;
+  if (windowed_) {
+    programWindow_->contentLayout()->addWidget(content_);
+  } else {
+    window_->contentLayout()->addWidget(content_);
+  }
+  content_->show();
+}
+
+void AnchoredMenuPanel::presentWindowed(bool focus) {
+  const bool wasVisible = programWindow_->isVisible();
+  measure();
+  if (!wasVisible) {
+    programWindow_->contentLayout()->activate();
+    programWindow_->placeTopRight();
+  }
+  programWindow_->setAttribute(Qt::WA_ShowWithoutActivating, !focus);
+  programWindow_->show();
+  programWindow_->raise();
+  if (focus) programWindow_->activateWindow();
+  if (!wasVisible && didShow_) didShow_();
+}
 
 ScreenRect AnchoredMenuPanel::toPlacement(const QRectF& r) {
   return ScreenRect{r.x(), -(r.y() + r.height()), r.width(), r.height()};
@@ -170,6 +259,7 @@ QRectF AnchoredMenuPanel::fromPlacement(const ScreenRect& r) {
 
 void AnchoredMenuPanel::show(bool focus) {
   retry_.stop();
+  if (windowed_) return presentWindowed(focus);
   if (present(focus)) return;
   retryFocus_ = focus;
   attemptsLeft_ = showAttempts;
@@ -200,7 +290,7 @@ bool AnchoredMenuPanel::present(bool focus) {
 
 void AnchoredMenuPanel::measure() {
   content_->adjustSize();
-  const QSize hint = window_->contentLayout()->sizeHint();
+  const QSize hint = (windowed_ ? programWindow_->contentLayout() : window_->contentLayout())->sizeHint();
   if (hint.width() > 0 && hint.height() > 10) contentSize_ = hint;
 }
 
@@ -226,8 +316,9 @@ bool AnchoredMenuPanel::position() {
 
 void AnchoredMenuPanel::close() {
   retry_.stop();
-  const bool wasVisible = window_->isVisible();
+  const bool wasVisible = isVisible();
   window_->hide();
+  programWindow_->hide();
   if (filtering_) {
     qApp->removeEventFilter(this);
     filtering_ = false;
@@ -242,7 +333,10 @@ void AnchoredMenuPanel::closeFor(const char* reason) {
 }
 
 void AnchoredMenuPanel::closeSoon(const char* reason) {
-  QTimer::singleShot(0, this, [this, reason] { closeFor(reason); });
+  // An ordinary window stays through desktop and screen changes, like any other.
+  QTimer::singleShot(0, this, [this, reason] {
+    if (!windowed_) closeFor(reason);
+  });
 }
 
 std::optional<QRect> AnchoredMenuPanel::iconRect() const {
@@ -302,20 +396,20 @@ void AnchoredMenuPanel::watchScreens() {
 }
 
 bool AnchoredMenuPanel::eventFilter(QObject* watched, QEvent* event) {
-  if ((watched == content_ || watched == window_) && event->type() == QEvent::LayoutRequest) {
-    {
-      QTimer::singleShot(0, this, [this] {
-        const QSizeF before = contentSize_;
-        measure();
-        if ((std::abs(before.width() - contentSize_.width()) > 0.5 ||
-             std::abs(before.height() - contentSize_.height()) > 0.5) &&
-            window_->isVisible()) {
-          position();
-        }
-      });
-    }
+  if ((watched == content_ || watched == window_ || watched == programWindow_) &&
+      event->type() == QEvent::LayoutRequest) {
+    QTimer::singleShot(0, this, [this] {
+      const QSizeF before = contentSize_;
+      measure();
+      if (std::abs(before.width() - contentSize_.width()) <= 0.5 &&
+          std::abs(before.height() - contentSize_.height()) <= 0.5) {
+        return;
+      }
+      if (!windowed_ && window_->isVisible()) position();
+    });
     return false;
   }
+  if (windowed_) return false;  // an ordinary window: none of the panel's closing rules
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     auto* widget = qobject_cast<QWidget*>(watched);

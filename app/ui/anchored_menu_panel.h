@@ -6,6 +6,10 @@
 // losing focus (unless its own dialog is open), when screens change, when the user switches to
 // another virtual desktop and when the icon's anchor disappears. A click on the tray icon itself is left to the icon's own action.
 //
+// Without a tray there is nothing to hang from: `setWindowed(true)` moves the content into an
+// ordinary window (title, decorations, taskbar entry, no arrow) at the top right of the primary
+// screen's usable area, which only its own close button or `close()` hides.
+//
 //   hidden --show(): anchor found--> visible --close()/closing rule--> hidden
 //      \--no anchor yet: retry 10 × 0.1 s--/
 //
@@ -26,6 +30,7 @@ class QWidget;
 
 namespace talvo {
 
+class ProgramWindow;
 class StatusPanelWindow;
 
 class AnchoredMenuPanel : public QObject {
@@ -50,7 +55,12 @@ class AnchoredMenuPanel : public QObject {
   // the dialog's.
   bool hasAttachedSheet() const { return keepOpen_ && keepOpen_(); }
 
+  // The window showing the content now: the bubble, or the ordinary window when windowed.
   QWidget* window() const;
+  void setWindowed(bool windowed);
+  bool windowed() const { return windowed_; }
+  // The ordinary window's title (also when it is not in use yet).
+  void setWindowTitle(const QString& title);
   double arrowX() const { return arrowX_; }
   // The tray icon's rectangle in Qt's desktop coordinates (a small square around a click point).
   std::optional<QRect> iconRect() const;
@@ -64,6 +74,7 @@ class AnchoredMenuPanel : public QObject {
 
  private:
   bool present(bool focus);
+  void presentWindowed(bool focus);
   bool position();
   void measure();
   void focusLost();
@@ -74,6 +85,8 @@ class AnchoredMenuPanel : public QObject {
   bool ownsWindow(QWidget* window) const;
 
   StatusPanelWindow* window_;
+  ProgramWindow* programWindow_;
+  bool windowed_ = false;
   QWidget* content_;
   AnchorSource anchor_;
   std::function<void()> didShow_;

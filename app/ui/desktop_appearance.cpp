@@ -41,6 +41,13 @@ std::optional<bool> darkFromScheme(const QVariant& value) {
   return scheme == 1;
 }
 
+std::optional<bool> reducedFromPortal(const QVariant& value) {
+  bool ok = false;
+  const uint setting = value.toUInt(&ok);
+  if (!ok || setting > 1) return std::nullopt;
+  return setting == 1;
+}
+
 }  // namespace
 
 DesktopAppearance::DesktopAppearance(QObject* parent) : QObject(parent) {
@@ -48,7 +55,11 @@ DesktopAppearance::DesktopAppearance(QObject* parent) : QObject(parent) {
     portalDark_ = darkFromScheme(*scheme);
   }
   if (auto animations = readSetting(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"))) {
-    if (animations->typeId() == QMetaType::Bool) reduceMotion_ = !animations->toBool();
+    if (animations->typeId() == QMetaType::Bool) gnomeReduce_ = !animations->toBool();
+  }
+  // The desktop-neutral setting (KDE, newer GNOME): 0 no preference, 1 reduce.
+  if (auto reduced = readSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("reduced-motion"))) {
+    portalReduce_ = reducedFromPortal(*reduced);
   }
   QDBusConnection::sessionBus().connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"),
                                         this, SLOT(settingChanged(QString, QString, QDBusVariant)));
@@ -78,9 +89,12 @@ void DesktopAppearance::settingChanged(const QString& group, const QString& key,
   if (group == QStringLiteral("org.freedesktop.appearance") && key == QStringLiteral("color-scheme")) {
     portalDark_ = darkFromScheme(v);
     emit changed();
+  } else if (group == QStringLiteral("org.freedesktop.appearance") && key == QStringLiteral("reduced-motion")) {
+    portalReduce_ = reducedFromPortal(v);
+    emit changed();
   } else if (group == QStringLiteral("org.gnome.desktop.interface") && key == QStringLiteral("enable-animations") &&
              v.typeId() == QMetaType::Bool) {
-    reduceMotion_ = !v.toBool();
+    gnomeReduce_ = !v.toBool();
     emit changed();
   }
 }

@@ -21,7 +21,9 @@ class DesktopAppearance : public QObject {
   bool trayBarIsDark() const;
   // The same from XDG_CURRENT_DESKTOP (a colon-separated list of names) and the scheme.
   static bool trayBarIsDark(const QString& currentDesktop, bool prefersDark);
-  bool reduceMotion() const { return reduceMotion_; }
+  // Animations off: the portal's org.freedesktop.appearance reduced-motion, or GNOME's
+  // enable-animations switched off.
+  bool reduceMotion() const { return portalReduce_.value_or(false) || gnomeReduce_; }
 
  signals:
   void changed();
@@ -31,7 +33,8 @@ class DesktopAppearance : public QObject {
 
  private:
   std::optional<bool> portalDark_;
-  bool reduceMotion_ = false;
+  std::optional<bool> portalReduce_;
+  bool gnomeReduce_ = false;
 };
 
 }  // namespace talvo

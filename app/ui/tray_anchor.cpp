@@ -28,8 +28,9 @@ std::optional<MenuBarAnchor> fromIcon(const QSystemTrayIcon& icon) {
 
 std::optional<MenuBarAnchor> fromClick(QPoint globalPosition) {
   QScreen* screen = QGuiApplication::screenAt(globalPosition);
+  if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
-  return MenuBarAnchor::clickPoint(ScreenPoint{double(globalPosition.x()), -double(globalPosition.y())},
+  return MenuBarAnchor::hostClick(ScreenPoint{double(globalPosition.x()), -double(globalPosition.y())},
                                    AnchoredMenuPanel::toPlacement(screen->geometry()),
                                    AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
 }

@@ -18,7 +18,8 @@ namespace talvo::TrayAnchor {
 // bottom of its screen).
 std::optional<MenuBarAnchor> fromGeometry(const QRect& iconGeometry);
 std::optional<MenuBarAnchor> fromIcon(const QSystemTrayIcon& icon);
-// The point of the click that opened the panel, on the screen holding it.
+// The point of the click that opened the panel, on the screen holding it, when it lies in a
+// bar strip; the bar-edge fallback otherwise.
 std::optional<MenuBarAnchor> fromClick(QPoint globalPosition);
 // The bar edge of `preferred`, else of the screen under the mouse, else of the primary screen.
 std::optional<MenuBarAnchor> reminderFallback(QScreen* preferred);

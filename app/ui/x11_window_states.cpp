@@ -60,6 +60,45 @@ bool compositing() {
 
 namespace {
 
+xcb_window_t systemTrayOwner(xcb_connection_t* c) {
+  // The program's windows live on the display's first screen, as Qt opens it. Asked every second:
+  // the atom is looked up once.
+  static const xcb_atom_t selection = atom(c, "_NET_SYSTEM_TRAY_S0");
+  xcb_get_selection_owner_reply_t* reply =
+      xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
+  if (!reply) return XCB_NONE;
+  const xcb_window_t owner = reply->owner;
+  std::free(reply);
+  return owner;
+}
+
+}  // namespace
+
+uint32_t systemTray() {
+  xcb_connection_t* c = connection();
+  return c ? systemTrayOwner(c) : XCB_NONE;
+}
+
+std::optional<std::array<uint16_t, 3>> systemTrayForeground() {
+  xcb_connection_t* c = connection();
+  if (!c) return std::nullopt;
+  const xcb_window_t owner = systemTrayOwner(c);
+  if (owner == XCB_NONE) return std::nullopt;
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      c, xcb_get_property(c, 0, owner, atom(c, "_NET_SYSTEM_TRAY_COLORS"), XCB_ATOM_CARDINAL, 0, 12), nullptr);
+  if (!reply) return std::nullopt;
+  std::optional<std::array<uint16_t, 3>> result;
+  // Twelve cardinals: foreground, error, warning and success colours, each red, green, blue.
+  if (reply->format == 32 && xcb_get_property_value_length(reply) >= 12) {
+    const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+    result = std::array<uint16_t, 3>{uint16_t(v[0]), uint16_t(v[1]), uint16_t(v[2])};
+  }
+  std::free(reply);
+  return result;
+}
+
+namespace {
+
 class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
  public:
   DesktopSwitchWatcher(xcb_connection_t* c, std::function<void()> changed)
@@ -118,6 +157,40 @@ class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
   xcb_window_t root_;
   xcb_atom_t currentDesktop_;
   std::function<void()> changed_;
+};
+
+// A tray that starts announces itself with a MANAGER client message on the root window (the
+// system tray protocol), which Qt's own tray code asks the root window for.
+class TrayManagerWatcher : public QAbstractNativeEventFilter {
+ public:
+  TrayManagerWatcher(xcb_connection_t* c, std::function<void()> started)
+      : manager_(atom(c, "MANAGER")), selection_(atom(c, "_NET_SYSTEM_TRAY_S0")), started_(std::move(started)) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_get_window_attributes_reply_t* attributes =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root), nullptr);
+    if (attributes) {
+      const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+      std::free(attributes);
+      xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+      xcb_flush(c);
+    }
+    qApp->installNativeEventFilter(this);
+  }
+  ~TrayManagerWatcher() override { qApp->removeNativeEventFilter(this); }
+
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t") return false;
+    auto* event = static_cast<xcb_generic_event_t*>(message);
+    if ((event->response_type & ~0x80) != XCB_CLIENT_MESSAGE) return false;
+    auto* client = reinterpret_cast<xcb_client_message_event_t*>(event);
+    if (client->type == manager_ && client->format == 32 && client->data.data32[1] == selection_) started_();
+    return false;
+  }
+
+ private:
+  xcb_atom_t manager_;
+  xcb_atom_t selection_;
+  std::function<void()> started_;
 };
 
 // XInput 2 raw button events, selected on the root window, reach every client that asked for
@@ -197,6 +270,12 @@ class PointerPressWatcher : public QObject {
 std::unique_ptr<QObject> watchPointerPresses(std::function<void()> pressed) {
   if (!connection()) return nullptr;  // not on X11
   return PointerPressWatcher::open(std::move(pressed));
+}
+
+std::unique_ptr<QAbstractNativeEventFilter> watchTrayStarts(std::function<void()> started) {
+  xcb_connection_t* c = connection();
+  if (!c) return nullptr;
+  return std::make_unique<TrayManagerWatcher>(c, std::move(started));
 }
 
 std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed) {

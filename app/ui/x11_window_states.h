@@ -4,7 +4,10 @@
 // window would show black corners, so the panel asks whether one runs.
 #include <QAbstractNativeEventFilter>
 #include <functional>
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 class QObject;
 class QWidget;
@@ -16,6 +19,15 @@ namespace talvo::X11WindowStates {
 void markAsPanel(QWidget* window);
 // True when a compositing manager owns _NET_WM_CM_S0, or when not on X11 (Wayland composites).
 bool compositing();
+// The window of the XEmbed system tray that owns _NET_SYSTEM_TRAY_S0 (a new tray has a new one);
+// 0 when none runs or off X11.
+uint32_t systemTray();
+// The foreground colour the tray asks icons to use (_NET_SYSTEM_TRAY_COLORS, set by GNOME
+// Flashback, Xfce and MATE trays), as 16-bit red, green, blue; nothing when it sets none.
+std::optional<std::array<uint16_t, 3>> systemTrayForeground();
+// Calls `started` whenever an XEmbed tray takes the tray selection (a tray starts or restarts).
+// Stops when the returned object is destroyed. Null off X11.
+std::unique_ptr<QAbstractNativeEventFilter> watchTrayStarts(std::function<void()> started);
 // Calls `changed` whenever the user switches to another virtual desktop (_NET_CURRENT_DESKTOP of
 // the root window changes). The returned object stops watching when destroyed. Null off X11.
 std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed);

@@ -27,6 +27,9 @@ namespace fs = std::filesystem;
 
 const char* entryPath = "share/applications/pro.talvo.recorder.desktop";
 const char* iconPath = "share/icons/hicolor/scalable/apps/pro.talvo.recorder.svg";
+// The one-colour logo that tray hosts recolour for their bar; older trees lack it.
+const char* symbolicIconPath = "share/icons/hicolor/symbolic/apps/pro.talvo.recorder-symbolic.svg";
+const char* symbolicIconName = "pro.talvo.recorder-symbolic.svg";
 
 std::string readSmallFile(const std::string& path, std::size_t limit) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -115,8 +118,12 @@ std::optional<std::string> SelfInstall::menuEntry(const std::string& treeEntry, 
   std::string line, out;
   bool hasExec = false;
   while (std::getline(lines, line)) {
-    if (line.starts_with("Exec=")) {
-      line = "Exec=" + *exec;
+    if (line.starts_with("Exec=talvo")) {
+      // The program's own name becomes its installed path; arguments (the "Выйти" action's
+      // --quit) stay as they are.
+      const std::string arguments = line.substr(std::string_view("Exec=talvo").size());
+      if (!arguments.empty() && arguments.front() != ' ') return std::nullopt;
+      line = "Exec=" + *exec + arguments;
       hasExec = true;
     } else if (line.starts_with("TryExec=")) {
       line = "TryExec=" + tryExec;
@@ -134,6 +141,9 @@ int SelfInstall::install(const std::string& source, const std::string& version, 
     // Everything that could refuse is settled before the first write.
     const std::string treeEntry = readSmallFile(source + "/" + entryPath, 64 * 1024);
     const std::string icon = readSmallFile(source + "/" + iconPath, 1024 * 1024);
+    std::optional<std::string> symbolicIcon;
+    if (fs::exists(source + "/" + symbolicIconPath))
+      symbolicIcon = readSmallFile(source + "/" + symbolicIconPath, 1024 * 1024);
     auto entry = menuEntry(treeEntry, root + "/bin/talvo");
     if (!entry) {
       err << "talvo: путь " << root << " нельзя записать в пункт меню (символ % или управляющий символ)\n";
@@ -143,6 +153,7 @@ int SelfInstall::install(const std::string& source, const std::string& version, 
     InstallTree(root).install(archive.get(), version);
     publish(places.dataHome + "/applications", desktopEntryName, *entry);
     publish(places.dataHome + "/icons/hicolor/scalable/apps", iconName, icon);
+    if (symbolicIcon) publish(places.dataHome + "/icons/hicolor/symbolic/apps", symbolicIconName, *symbolicIcon);
   } catch (const std::exception& error) {
     err << "talvo: TALVO не установлен: " << error.what() << "\n";
     return 1;
@@ -170,6 +181,7 @@ int SelfInstall::uninstall(const Places& places, std::ostream& out, std::ostream
   std::error_code ignored;
   fs::remove(places.dataHome + "/applications/" + desktopEntryName, ignored);
   fs::remove(places.dataHome + "/icons/hicolor/scalable/apps/" + iconName, ignored);
+  fs::remove(places.dataHome + "/icons/hicolor/symbolic/apps/" + symbolicIconName, ignored);
   fs::remove(places.configHome + "/autostart/" + desktopEntryName, ignored);
   if (fs::exists(root)) {
     err << "talvo: не удалось удалить " << root << "\n";

@@ -190,3 +190,34 @@ TEST(MenuBarAnchor, ClickPointAndBarEdgeFallbackAtEveryScreenEdge) {
 
 }  // namespace
 }  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// A host's click position anchors only inside a bar strip; mid-screen points and points in the
+// usable area next to the bar (a stale pointer) fall back to the bar edge.
+TEST(MenuBarAnchor, HostClickAnchorsOnlyInABarStrip) {
+  const ScreenRect full{0, 0, 1440, 900};
+  const ScreenRect topBar{0, 0, 1440, 875};
+  const ScreenRect bottomBar{0, 25, 1440, 875};
+  EXPECT_EQ(MenuBarAnchor::hostClick({1300, 890}, full, topBar), MenuBarAnchor::clickPoint({1300, 890}, full, topBar));
+  EXPECT_EQ(MenuBarAnchor::hostClick({1300, 10}, full, bottomBar),
+            MenuBarAnchor::clickPoint({1300, 10}, full, bottomBar));
+  // The strip's edges, a pixel row counting by its top edge: the first row of the usable area is
+  // not the bar; the screen's top row is.
+  EXPECT_FALSE(MenuBarAnchor::inBarStrip({1300, 875}, full, topBar));
+  EXPECT_TRUE(MenuBarAnchor::inBarStrip({1300, 876}, full, topBar));
+  EXPECT_TRUE(MenuBarAnchor::inBarStrip({1300, 900}, full, topBar));
+  EXPECT_FALSE(MenuBarAnchor::inBarStrip({1300, 901}, full, topBar));
+  EXPECT_FALSE(MenuBarAnchor::inBarStrip({1300, 26}, full, bottomBar));
+  EXPECT_TRUE(MenuBarAnchor::inBarStrip({1300, 25}, full, bottomBar));
+  for (ScreenPoint p : {ScreenPoint{720, 450}, ScreenPoint{1300, 860}, ScreenPoint{-5, 890}}) {
+    EXPECT_EQ(MenuBarAnchor::hostClick(p, full, topBar), MenuBarAnchor::barEdgeFallback(full, topBar));
+    EXPECT_EQ(MenuBarAnchor::hostClick(p, full, bottomBar), MenuBarAnchor::barEdgeFallback(full, bottomBar));
+  }
+  // No bar at all: no strip, always the fallback.
+  EXPECT_EQ(MenuBarAnchor::hostClick({1300, 899}, full, full), MenuBarAnchor::barEdgeFallback(full, full));
+}
+
+}  // namespace
+}  // namespace talvo
