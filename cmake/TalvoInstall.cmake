@@ -30,7 +30,8 @@ if(TARGET talvo)
   # GnuTLS, which every desktop's networking carries under the same name (libgnutls.so.30) since
   # 2014; and the libraries this base itself needs, so present wherever it is (zlib, libpng,
   # brotli, bzip2, zstd, lz4, xz, libffi, libbsd/libmd, libuuid, expat, PCRE2-8, libgcrypt,
-  # libsystemd, libcap). What the base needs is its own to bring, so it is left out before its
+  # libsystemd, libcap, and GnuTLS's own libidn2, libunistring, Nettle, GMP, libtasn1, p11-kit,
+  # which libcurl and librtmp also name directly). What the base needs is its own to bring, so it is left out before its
   # dependencies are looked at.
   set(TALVO_DESKTOP_BASE
       "^ld-linux" "^linux-vdso" "^lib(c|m|dl|rt|pthread|resolv|util|anl)\\.so"
@@ -41,7 +42,8 @@ if(TARGET talvo)
       "^libdbus-1\\.so"
       "^lib(glib|gobject|gio|gmodule|gthread)-2\\.0\\.so"
       "^libpulse" "^libsecret-1\\.so" "^libgnutls\\.so\\.30"
-      "^lib(z|png16|brotli[a-z]*|bz2|zstd|lz4|lzma|ffi|bsd|md|uuid|expat|pcre2-8|gcrypt|gpg-error|systemd|cap)\\.so")
+      "^lib(z|png16|brotli[a-z]*|bz2|zstd|lz4|lzma|ffi|bsd|md|uuid|expat|pcre2-8|gcrypt|gpg-error|systemd|cap)\\.so"
+      "^lib(idn2|unistring|nettle|hogweed|gmp|tasn1|p11-kit)\\.so")
   set(TALVO_QT_PLUGINS platforms/libqxcb.so xcbglintegrations/libqxcb-glx-integration.so
       platforminputcontexts/libcomposeplatforminputcontextplugin.so
       imageformats/libqsvg.so iconengines/libqsvgicon.so)

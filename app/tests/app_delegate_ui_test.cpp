@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
 #include <QGuiApplication>
 #include <cstdlib>
 
@@ -15,6 +18,18 @@
 namespace talvo {
 namespace {
 
+// Why the start-up gate may have turned the program away: another owner of its bus name.
+std::string gateRefusal() {
+  auto* bus = QDBusConnection::sessionBus().interface();
+  const QString name = QString::fromLatin1(NativeProduct::bundleIdentifier);
+  if (bus == nullptr || !bus->isServiceRegistered(name).value()) return "the bus name is free";
+  const uint pid = bus->servicePid(name).value();
+  QFile command(QStringLiteral("/proc/%1/cmdline").arg(pid));
+  command.open(QIODevice::ReadOnly);
+  return "the bus name is owned by process " + std::to_string(pid) + ": " +
+         command.readAll().replace('\0', ' ').toStdString();
+}
+
 TEST(AppDelegate, HoldsTheInstanceLockUntilItsModelsAreGone) {
   testing::TempDirectory home;
   setenv("XDG_DATA_HOME", home.file("data").c_str(), 1);
@@ -23,7 +38,7 @@ TEST(AppDelegate, HoldsTheInstanceLockUntilItsModelsAreGone) {
   ui_test::app();
   QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));
   auto delegate = std::make_unique<AppDelegate>();
-  ASSERT_TRUE(delegate->applicationDidFinishLaunching());
+  ASSERT_TRUE(delegate->applicationDidFinishLaunching()) << gateRefusal();
   const std::string recordings = RecorderModel::recordingDirectory().toStdString();
   bool checked = false;
   QObject::connect(delegate->model(), &QObject::destroyed, [&] {

@@ -191,7 +191,9 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
     QPoint iconPoint;
     for (int attempt = 0; attempt < 5 && !rig.panel->isVisible(); ++attempt) {
       settle(500);
-      auto found = findIcon();
+      // The host maps its bar a while after the watcher lists the item.
+      std::optional<QPoint> found;
+      waitUntil([&] { return (found = findIcon()).has_value(); }, 10000);
       ASSERT_TRUE(found) << "no visible window of the host";
       iconPoint = *found;
       clickAt(iconPoint);
