@@ -52,7 +52,8 @@ struct DesktopQueueItem {
   std::string toJson() const;
   // Strict reading: every required key present with its exact JSON type (integers must be
   // integers), optional keys missing or null mean absent. Throws nlohmann::json's exceptions
-  // for malformed text or wrong types. Validity is the caller's check.
+  // for malformed text, JsonDecodingError for a missing key or a wrong type. Validity is the
+  // caller's check.
   static DesktopQueueItem fromJson(std::string_view text);
 };
 

@@ -51,7 +51,8 @@ class QueueDirectory {
   OpenedFile safeOpen(const std::string& name, std::int64_t limit) const;
 
   // Reads and validates the record `<id>.upload.json`. Oversized, invalid or misnamed records
-  // fail with "JOURNAL_INVALID"; text that is not a record fails with the JSON reader's error.
+  // fail with "JOURNAL_INVALID"; text that is not a record fails with the JSON reader's error
+  // (nlohmann::json's exception, or JsonDecodingError for a missing member or a wrong type).
   DesktopQueueItem load(const std::string& id) const;
 
   // The only way a record is written (see the file comment). "JOURNAL_INVALID" for an invalid

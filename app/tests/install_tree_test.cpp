@@ -101,6 +101,14 @@ TEST_F(InstallTreeTest, RefusedArchivesLeaveTheInstalledTreeUntouched) {
   expectRefused(FakeUpdateFeed::programArchive("1.2.0", log_), "1.1.0", "another version inside");
   expectRefused(FakeUpdateFeed::programArchive("1.1.0", log_).substr(0, 60), "1.1.0", "truncated gzip");
   expectRefused("plain text, not an archive", "1.1.0", "not an archive");
+  // A damaged gzip stream that libarchive refuses without any error text.
+  static const char undescribed[] =
+      "\x1f\x8b\x08\x00\x95\x1d\x18\x6b\x02\xff\xed\xc8\x4b\x0a\x83\x40\x14\x44\xd1\xb7\x94\x5e\x81\x3f"
+      "\x68\x7a\x3d\x12\x9c\x8b\x26\x90\xe5\xa7\x75\x24\x99\x2b\x88\xe7\x4c\x6e\x51\x4d\xd3\x4e\xeb\x6b"
+      "\x9c\xa7\x38\x4f\x57\x95\x9c\xf7\x56\xff\xad\xfa\xc3\xde\xfe\x32\x94\x1c\xa9\x8b\x0b\x7c\xd6\xf7"
+      "\xb8\xa4\x14\x0f\xf5\x0d\x00\x00\xff\xfa\x00\x00\x00\x00\x00\xee\xe8\x07\xcf\x3d\x00\xfc\x00\x28"
+      "\x00\x00";
+  expectRefused(std::string(undescribed, sizeof undescribed - 1), "1.1.0", "refused without an error text");
   try {
     InstallTree(root_, 4096).install(
         archiveFile(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"big", std::string(5000, 'x')}})).get(),

@@ -58,6 +58,13 @@ UniqueFd openDirectory(int parent, const std::string& name) {
   return fd;
 }
 
+// libarchive leaves the error text unset for some failures (an archive it cannot recognise at
+// all); a null text must not reach std::string.
+std::string archiveError(archive* handle) {
+  const char* text = archive_error_string(handle);
+  return text != nullptr ? text : "no details";
+}
+
 struct ArchiveReader {
   archive* handle = archive_read_new();
   ~ArchiveReader() { archive_read_free(handle); }
@@ -97,7 +104,7 @@ std::string InstallTree::unpack(int archiveFd) const {
     archive_read_support_filter_gzip(reader.handle);
     archive_read_support_format_tar(reader.handle);
     if (archive_read_open_fd(reader.handle, archiveFd, 64 * 1024) != ARCHIVE_OK)
-      refuse(std::string("unreadable archive: ") + archive_error_string(reader.handle));
+      refuse(std::string("unreadable archive: ") + archiveError(reader.handle));
     std::uint64_t total = 0;
     std::uint64_t entries = 0;
     std::vector<char> buffer(64 * 1024);
@@ -132,14 +139,14 @@ std::string InstallTree::unpack(int archiveFd) const {
       }
       for (;;) {
         la_ssize_t read = archive_read_data(reader.handle, buffer.data(), buffer.size());
-        if (read < 0) refuse(std::string("damaged archive: ") + archive_error_string(reader.handle));
+        if (read < 0) refuse(std::string("damaged archive: ") + archiveError(reader.handle));
         if (read == 0) break;
         total += static_cast<std::uint64_t>(read);
         if (total > sizeCap_) refuse("larger than the size cap");
         posix_file::writeAll(file.get(), buffer.data(), static_cast<std::size_t>(read));
       }
     }
-    if (status != ARCHIVE_EOF) refuse(std::string("damaged archive: ") + archive_error_string(reader.handle));
+    if (status != ARCHIVE_EOF) refuse(std::string("damaged archive: ") + archiveError(reader.handle));
     // Everything on disk before the tree can take the install's place.
     if (syncfs(top.get()) != 0) throwFileError(FileErrorKind::unknownWrite);
     return staging;

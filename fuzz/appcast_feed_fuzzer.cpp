@@ -1,0 +1,31 @@
+// The update feed (XML): refused as a whole with UpdateError(feedInvalid), or items whose every
+// field has its form, with no version twice.
+#include <set>
+
+#include "app/updates/appcast_feed.h"
+#include "app/updates/update_error.h"
+#include "core/base64.h"
+#include "core/desktop_release.h"
+#include "fuzz/fuzz_support.h"
+
+using namespace talvo;
+
+TALVO_FUZZ(data) {
+  std::vector<AppcastItem> items;
+  try {
+    items = AppcastFeed::parse(fuzz::text(data, size));
+  } catch (const UpdateError& error) {
+    fuzz::require(error.code() == UpdateError::feedInvalid, "refused with another code");
+    return 0;
+  }
+  std::set<std::string> versions;
+  for (const auto& item : items) {
+    fuzz::require(DesktopRelease::versionParts(item.version).has_value(), "item with a malformed version");
+    fuzz::require(versions.insert(item.version).second, "a version listed twice");
+    const auto signature = decodeBase64(item.signature);
+    fuzz::require(signature && signature->size() == 64, "item with a malformed signature");
+    fuzz::require(DesktopRelease::versionParts(item.displayVersion).has_value(), "malformed display version");
+  }
+  if (auto newest = AppcastFeed::newest(items, "0.1.0")) fuzz::require(versions.count(newest->version) == 1, "newest");
+  return 0;
+}
