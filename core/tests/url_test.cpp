@@ -48,5 +48,13 @@ TEST(Url, RefusesWhatDoesNotParseAsAnAbsoluteAddress) {
   }
 }
 
+// libcurl writes "h:/%37/x" back as an address it then reads with another host.
+TEST(Url, RefusesAnAddressWhoseWrittenFormReadsDifferently) {
+  EXPECT_FALSE(Url::parse("h:/%37/x").has_value());
+  auto url = Url::parse("https://talvo.pro/%37/x");
+  ASSERT_TRUE(url.has_value());
+  EXPECT_EQ(Url::parse(url->text())->text(), url->text());
+}
+
 }  // namespace
 }  // namespace talvo
