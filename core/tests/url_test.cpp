@@ -48,7 +48,7 @@ TEST(Url, RefusesWhatDoesNotParseAsAnAbsoluteAddress) {
   }
 }
 
-// libcurl writes "h:/%37/x" back as an address it then reads with another host.
+// libcurl reads "h:/%37/x" with host "7" and writes "h://7/x", which it reads with host "0.0.0.7".
 TEST(Url, RefusesAnAddressWhoseWrittenFormReadsDifferently) {
   EXPECT_FALSE(Url::parse("h:/%37/x").has_value());
   auto url = Url::parse("https://talvo.pro/%37/x");
