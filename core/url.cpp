@@ -36,6 +36,12 @@ std::optional<Url> Url::parse(std::string_view text) {
   auto host = part(handle.get(), CURLUPART_HOST);
   auto whole = part(handle.get(), CURLUPART_URL);
   if (!scheme || !host || host->empty() || !whole) return std::nullopt;
+  // An address that libcurl writes back in a form it then reads as another address (for
+  // example "h:/%37/x") has no single meaning: refuse it rather than let two readings differ.
+  std::unique_ptr<CURLU, UrlHandleDeleter> again(curl_url());
+  if (!again || curl_url_set(again.get(), CURLUPART_URL, whole->c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK ||
+      part(again.get(), CURLUPART_URL) != whole || part(again.get(), CURLUPART_HOST) != host)
+    return std::nullopt;
   url.scheme_ = *scheme;
   url.host_ = *host;
   url.text_ = *whole;

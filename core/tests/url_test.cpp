@@ -48,5 +48,13 @@ TEST(Url, RefusesWhatDoesNotParseAsAnAbsoluteAddress) {
   }
 }
 
+// libcurl reads "h:/%37/x" with host "7" and writes "h://7/x", which it reads with host "0.0.0.7".
+TEST(Url, RefusesAnAddressWhoseWrittenFormReadsDifferently) {
+  EXPECT_FALSE(Url::parse("h:/%37/x").has_value());
+  auto url = Url::parse("https://talvo.pro/%37/x");
+  ASSERT_TRUE(url.has_value());
+  EXPECT_EQ(Url::parse(url->text())->text(), url->text());
+}
+
 }  // namespace
 }  // namespace talvo
