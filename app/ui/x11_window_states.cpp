@@ -28,6 +28,17 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
   return result;
 }
 
+// Adds `events` to what this client hears from `root`, keeping what it (Qt) already asked for.
+void listenOnRoot(xcb_connection_t* c, xcb_window_t root, uint32_t events) {
+  xcb_get_window_attributes_reply_t* attributes =
+      xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root), nullptr);
+  if (!attributes) return;
+  const uint32_t mask = attributes->your_event_mask | events;
+  std::free(attributes);
+  xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+  xcb_flush(c);
+}
+
 }  // namespace
 
 void markAsPanel(QWidget* window) {
@@ -108,14 +119,7 @@ class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
         changed_(std::move(changed)) {
     desktop_ = readDesktop();
     // Qt already listens to the root window's property changes; make sure of it anyway.
-    xcb_get_window_attributes_reply_t* attributes =
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root_), nullptr);
-    if (attributes) {
-      const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
-      std::free(attributes);
-      xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
-      xcb_flush(c);
-    }
+    listenOnRoot(c, root_, XCB_EVENT_MASK_PROPERTY_CHANGE);
     qApp->installNativeEventFilter(this);
   }
   ~DesktopSwitchWatcher() override { qApp->removeNativeEventFilter(this); }
@@ -165,15 +169,7 @@ class TrayManagerWatcher : public QAbstractNativeEventFilter {
  public:
   TrayManagerWatcher(xcb_connection_t* c, std::function<void()> started)
       : manager_(atom(c, "MANAGER")), selection_(atom(c, "_NET_SYSTEM_TRAY_S0")), started_(std::move(started)) {
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    xcb_get_window_attributes_reply_t* attributes =
-        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, root), nullptr);
-    if (attributes) {
-      const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-      std::free(attributes);
-      xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
-      xcb_flush(c);
-    }
+    listenOnRoot(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
     qApp->installNativeEventFilter(this);
   }
   ~TrayManagerWatcher() override { qApp->removeNativeEventFilter(this); }
