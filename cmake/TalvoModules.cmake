@@ -4,7 +4,9 @@
 # One GoogleTest program; each of its tests becomes a CTest test.
 # CONCURRENT marks suites that exercise threads: the test script also builds and runs them under
 # ThreadSanitizer (label "concurrent", build target "concurrent_tests").
-# RESOURCE_LOCK serialises suites that share a real component (e.g. "sound", "keyring").
+# RESOURCE_LOCK serialises suites that share a real component. One name only: gtest_discover_tests
+# keeps just the first name of a list, so the suites of the shared desktop (sound server, keyring,
+# display, session bus) all lock "desktop" (the end-to-end suite uses every one of them).
 function(talvo_test)
   cmake_parse_arguments(T "CONCURRENT" "NAME;TIMEOUT" "SOURCES;LIBRARIES;RESOURCE_LOCK" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -88,19 +90,19 @@ function(talvo_module_tests module)
   endif()
   if(sound)
     talvo_test(NAME ${module}_sound_tests SOURCES ${sound} ${support}
-               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK sound TIMEOUT 600)
+               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK desktop TIMEOUT 600)
   endif()
   if(keyring)
     talvo_test(NAME ${module}_keyring_tests SOURCES ${keyring} ${support}
-               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK keyring)
+               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK desktop)
   endif()
   if(ui)
     talvo_test(NAME ${module}_ui_tests SOURCES ${ui} ${support}
-               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK display TIMEOUT 600)
+               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK desktop TIMEOUT 600)
   endif()
   if(e2e AND TALVO_SANITIZE STREQUAL "")
     talvo_test(NAME ${module}_e2e_tests SOURCES ${e2e} ${support}
-               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK sound keyring display TIMEOUT 900)
+               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK desktop TIMEOUT 900)
   endif()
 endfunction()
 
