@@ -11,7 +11,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -73,6 +74,28 @@ void clickAt(QPoint p) {
 
 bool ownsName(const QString& name) {
   return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
+}
+
+// The watcher's item list, asked afresh each time: a QDBusInterface made while the watcher owns
+// its name but does not serve its object yet stays invalid and reads nothing for good.
+QStringList registeredItems() {
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get << QStringLiteral("org.kde.StatusNotifierWatcher") << QStringLiteral("RegisteredStatusNotifierItems");
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(get, QDBus::Block, 2000);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+  return reply.arguments().first().value<QDBusVariant>().variant().toStringList();
+}
+
+// Watchers list an item by the bus name it registered with or by the unique name of the
+// connection Qt opened for it: either way a name owned by this process.
+bool itemOfThisProcessRegistered() {
+  const uint pid = static_cast<uint>(QCoreApplication::applicationPid());
+  for (const QString& item : registeredItems()) {
+    if (QDBusConnection::sessionBus().interface()->servicePid(item.section('/', 0, 0)).value() == pid) return true;
+  }
+  return false;
 }
 
 TEST(TrayProtocols, XEmbedTrayShowsTheIconAndAClickOpensThePanelUnderIt) {
@@ -141,6 +164,7 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
   if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs the test display";
   if (trayCreated) GTEST_SKIP() << "the tray protocol is already chosen in this process";
   QProcess host;
+  host.setProcessChannelMode(QProcess::ForwardedErrorChannel);  // a failing host says why
   if (!ownsName(QStringLiteral("org.kde.StatusNotifierWatcher"))) {
     // A bar at the bottom, icons at its right end; it brings its own watcher.
     host.start(QStringLiteral("gtk-sni-tray-standalone"),
@@ -152,20 +176,10 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
   }
   {
     SniRig rig;
-    QDBusInterface watcher(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
-                           QStringLiteral("org.kde.StatusNotifierWatcher"));
-    // The item registers under a bus name carrying the process id; a registration the watcher
-    // refuses (it may own its name before it serves) is retried. Watchers list an item by the bus name it registered with or by the unique name of the
-    // connection Qt opened for it: either way a name owned by this process.
-    const uint pid = static_cast<uint>(QCoreApplication::applicationPid());
-    ASSERT_TRUE(waitUntil([&] {
-      const QStringList items = watcher.property("RegisteredStatusNotifierItems").toStringList();
-      for (const QString& item : items) {
-        if (QDBusConnection::sessionBus().interface()->servicePid(item.section('/', 0, 0)).value() == pid) return true;
-      }
-      return false;
-    }, 10000)) << "the icon never registered with the watcher: "
-               << watcher.property("RegisteredStatusNotifierItems").toStringList().join(' ').toStdString();
+    // A registration the watcher refuses (it may own its name before it serves) is retried.
+    ASSERT_TRUE(waitUntil(itemOfThisProcessRegistered, 10000))
+        << "the icon never registered with the watcher: " << registeredItems().join(' ').toStdString()
+        << (host.state() == QProcess::Running || host.program().isEmpty() ? "" : " (the host ended)");
 
     // Find the host's bar and click the icon at its right end. The host lays its icons out after
     // the registration; on a loaded machine that takes a while, so the click is repeated until the
@@ -232,14 +246,7 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
                   QStringLiteral("--size"), QStringLiteral("30")});
       ASSERT_TRUE(host.waitForStarted());
       ASSERT_TRUE(waitUntil([] { return ownsName(QStringLiteral("org.kde.StatusNotifierWatcher")); }, 15000));
-      QDBusInterface fresh(QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
-                           QStringLiteral("org.kde.StatusNotifierWatcher"));
-      EXPECT_TRUE(waitUntil([&] {
-        for (const QString& item : fresh.property("RegisteredStatusNotifierItems").toStringList()) {
-          if (QDBusConnection::sessionBus().interface()->servicePid(item.section('/', 0, 0)).value() == pid) return true;
-        }
-        return false;
-      }, 10000)) << "the icon did not come back in the new tray";
+      EXPECT_TRUE(waitUntil(itemOfThisProcessRegistered, 10000)) << "the icon did not come back in the new tray";
     }
   }
   if (host.state() == QProcess::Running) {
