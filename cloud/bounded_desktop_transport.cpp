@@ -3,8 +3,10 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <exception>
+#include <mutex>
 
 #include "cloud/cloud_failure.h"
 #include "cloud/transport_error.h"
@@ -161,13 +163,45 @@ int onPrerequest(void* context, char*, char*, int, int) {
 
 }  // namespace
 
-struct BoundedDesktopTransport::Handle {
-  CURL* curl = nullptr;
-  Handle() : curl(curl_easy_init()) {}
-  ~Handle() {
+// The connection cache, TLS sessions and resolved names that the exchanges' easy handles share.
+// Exchanges run on several threads at once, so each kind of shared data has its own lock.
+struct BoundedDesktopTransport::Share {
+  CURLSH* share = curl_share_init();
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+
+  Share() {
+    if (share == nullptr) return;
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+  }
+  ~Share() {
+    if (share != nullptr) curl_share_cleanup(share);
+  }
+  static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<Share*>(self)->locks.at(static_cast<std::size_t>(data)).lock();
+  }
+  static void unlock(CURL*, curl_lock_data data, void* self) {
+    static_cast<Share*>(self)->locks.at(static_cast<std::size_t>(data)).unlock();
+  }
+};
+
+namespace {
+
+struct EasyHandle {
+  CURL* curl = curl_easy_init();
+  EasyHandle() = default;
+  EasyHandle(const EasyHandle&) = delete;
+  EasyHandle& operator=(const EasyHandle&) = delete;
+  ~EasyHandle() {
     if (curl != nullptr) curl_easy_cleanup(curl);
   }
 };
+
+}  // namespace
 
 BoundedDesktopTransport::Options BoundedDesktopTransport::optionsFor(const ServiceConfiguration& configuration) {
   Options options;
@@ -179,38 +213,18 @@ BoundedDesktopTransport::BoundedDesktopTransport() : BoundedDesktopTransport(Opt
 
 BoundedDesktopTransport::BoundedDesktopTransport(Options options) : options_(std::move(options)) {
   initialiseCurlOnce();
+  if (options_.reuseConnections) share_ = std::make_unique<Share>();
 }
 
 BoundedDesktopTransport::~BoundedDesktopTransport() = default;
 
-std::unique_ptr<BoundedDesktopTransport::Handle> BoundedDesktopTransport::takeHandle() {
-  {
-    std::lock_guard lock(poolMutex_);
-    if (!idle_.empty()) {
-      auto handle = std::move(idle_.back());
-      idle_.pop_back();
-      return handle;
-    }
-  }
-  auto handle = std::make_unique<Handle>();
-  if (handle->curl == nullptr) throw TransportError(TransportError::Kind::network, CURLE_FAILED_INIT);
-  return handle;
-}
-
-void BoundedDesktopTransport::returnHandle(std::unique_ptr<Handle> handle) {
-  if (!options_.reuseConnections) return;
-  std::lock_guard lock(poolMutex_);
-  // A few idle handles cover the program's parallelism (queue, account, refresh).
-  if (idle_.size() < 4) idle_.push_back(std::move(handle));
-}
-
 HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   if (request.cancellation && request.cancellation->cancelled())
     throw TransportError(TransportError::Kind::cancelled, CURLE_ABORTED_BY_CALLBACK);
-  auto handle = takeHandle();
-  CURL* curl = handle->curl;
-  // Reset keeps the handle's connection cache and TLS sessions; every option is set afresh.
-  curl_easy_reset(curl);
+  EasyHandle handle;
+  CURL* curl = handle.curl;
+  if (curl == nullptr) throw TransportError(TransportError::Kind::network, CURLE_FAILED_INIT);
+  if (share_ && share_->share != nullptr) curl_easy_setopt(curl, CURLOPT_SHARE, share_->share);
 
   Exchange exchange;
   exchange.curl = curl;
@@ -270,17 +284,13 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
 
   CURLcode code = curl_easy_perform(curl);
-  // A pooled handle must not keep pointers into this request.
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
   curl_slist_free_all(headers);
 
   if (code == CURLE_OK) {
-    returnHandle(std::move(handle));
     if (!exchange.headersDone) throw CloudFailure("RESPONSE_INVALID", 0);
     return std::move(exchange.result);
   }
-  // A handle whose transfer was broken off may hold a half-read connection: never reuse it.
+  // libcurl closes a connection whose transfer was broken off instead of sharing it.
   if (exchange.failure) throw *exchange.failure;
   if (exchange.sinkFailure) std::rethrow_exception(exchange.sinkFailure);
   if (exchange.cancelled) throw TransportError(TransportError::Kind::cancelled, code);

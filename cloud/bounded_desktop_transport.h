@@ -4,15 +4,15 @@
 // of at most 2 MiB that is refused by its declared length before any body byte is read, or cut
 // off the moment it grows past the limit.
 //
-// Connections are reused: finished easy handles go back to a small pool and keep their
-// connection cache (and TLS session), so a run of requests to the service pays one handshake.
+// Connections are reused: every exchange gets a fresh easy handle, and the open connections and
+// TLS sessions live in a share between them, so a run of requests to the service pays one
+// handshake. Easy handles themselves are never reused: libcurl keeps state of the previous
+// reply's head in the handle (a reply opening with a folded header line read freed memory).
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "cloud/desktop_http_transport.h"
 #include "core/service_configuration.h"
@@ -49,13 +49,10 @@ class BoundedDesktopTransport : public DesktopHTTPTransport {
   HttpExchange send(const HttpRequest& request) override;
 
  private:
-  struct Handle;
-  std::unique_ptr<Handle> takeHandle();
-  void returnHandle(std::unique_ptr<Handle> handle);
+  struct Share;
 
   Options options_;
-  std::mutex poolMutex_;
-  std::vector<std::unique_ptr<Handle>> idle_;
+  std::unique_ptr<Share> share_;  // none when connections are not reused
 };
 
 }  // namespace talvo
