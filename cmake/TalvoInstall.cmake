@@ -15,9 +15,14 @@
 # exactly 32 bytes leaves the updater inert.
 set(TALVO_UPDATE_PUBLIC_KEY "" CACHE STRING "Base64 Ed25519 public key of release archives (empty: no updates)")
 if(TARGET talvo_app)
-  # Only the file that reads it is rebuilt when the key changes.
+  # Only the files that read them are rebuilt when the key or the version changes.
   set_property(SOURCE ${CMAKE_SOURCE_DIR}/app/updates/updater_configuration.cpp TARGET_DIRECTORY talvo_app
-               APPEND PROPERTY COMPILE_DEFINITIONS "TALVO_UPDATE_PUBLIC_KEY=\"${TALVO_UPDATE_PUBLIC_KEY}\"")
+               APPEND PROPERTY COMPILE_DEFINITIONS "TALVO_UPDATE_PUBLIC_KEY=\"${TALVO_UPDATE_PUBLIC_KEY}\""
+                                                   "TALVO_VERSION=\"${TALVO_RELEASE_VERSION}\"")
+endif()
+if(TARGET talvo)
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/app/main.cpp TARGET_DIRECTORY talvo
+               APPEND PROPERTY COMPILE_DEFINITIONS "TALVO_VERSION=\"${TALVO_RELEASE_VERSION}\"")
 endif()
 
 # `install` and `package` need only what they install, not every test and tool.
@@ -74,8 +79,8 @@ set(CPACK_GENERATOR TGZ)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME TALVO)
 set(CPACK_PACKAGE_VENDOR TALVO)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME "TALVO-${PROJECT_VERSION}-linux-${TALVO_ARCHITECTURE}")
+set(CPACK_PACKAGE_VERSION ${TALVO_RELEASE_VERSION})
+set(CPACK_PACKAGE_FILE_NAME "TALVO-${TALVO_RELEASE_VERSION}-linux-${TALVO_ARCHITECTURE}")
 # The archive holds the tree itself (bin/, share/), not a folder around it.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)

@@ -91,6 +91,10 @@ TEST_F(ReleaseUpdatesTest, MisconfiguredBuildsAndPreviewsNeverStartTheUpdater) {
   EXPECT_FALSE(preview->active());
   EXPECT_EQ(updater_, nullptr);
   EXPECT_TRUE(make()->active());
+  // A development build given the fake service's key updates from that service.
+  auto developmentWithKey = validConfiguration();
+  developmentWithKey.releaseChannel = UpdaterConfiguration::developmentChannel;
+  EXPECT_EQ(make(developmentWithKey)->active(), !NativeProduct::production);
   // The install root spelled with "//", "." and a trailing "/" is still where the program runs.
   auto spelled = validConfiguration();
   spelled.installRoot = "/home/user//.local/share/./TALVO/app/";

@@ -14,10 +14,15 @@ namespace talvo {
 
 UpdaterConfiguration UpdaterConfiguration::current() {
   UpdaterConfiguration configuration;
-  if (NativeProduct::production) configuration.releaseChannel = productionChannel;
   configuration.service = ServiceConfiguration::current();
   configuration.feedUrl = configuration.service.origin + feedPath;
   configuration.publicKey = TALVO_UPDATE_PUBLIC_KEY;
+  if constexpr (NativeProduct::production) {
+    configuration.releaseChannel = productionChannel;
+  } else if (const char* key = std::getenv("TALVO_UPDATE_KEY"); key != nullptr && *key != '\0') {
+    configuration.releaseChannel = developmentChannel;
+    configuration.publicKey = key;
+  }
   configuration.currentVersion = TALVO_VERSION;
   try {
     configuration.installRoot = programDataDirectory() + "app";
@@ -38,7 +43,8 @@ std::optional<std::array<std::uint8_t, 32>> UpdaterConfiguration::publicKeyBytes
 }
 
 bool UpdaterConfiguration::valid() const {
-  if (releaseChannel != productionChannel) return false;
+  const bool development = !NativeProduct::production && releaseChannel == developmentChannel;
+  if (releaseChannel != productionChannel && !development) return false;
   if (feedUrl != service.origin + feedPath) return false;
   if (!publicKeyBytes()) return false;
   if (installRoot.empty() || installRoot[0] != '/') return false;
