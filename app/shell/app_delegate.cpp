@@ -20,6 +20,7 @@
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/capture_panel.h"
 #include "app/ui/capture_panel_binding.h"
+#include "app/ui/update_dialog.h"
 #include "app/ui/desktop_appearance.h"
 #include "app/ui/meeting_reminder_panel.h"
 #include "app/ui/status_icon_renderer.h"
@@ -92,7 +93,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
         if (!self || !self->model_) return true;
         return self->model_->recording() || self->model_->starting() || self->model_->stopping();
       },
-      this);
+      [] { return std::make_unique<UpdateDialog>(); }, this);
   // 11. An update under way blocks recording.
   model_->canStartRecording = [self] { return !self || !self->updates_ || !self->updates_->blocksRecording(); };
   // 12. Check at once.

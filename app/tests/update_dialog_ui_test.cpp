@@ -1,5 +1,5 @@
 // The install dialog: one answer per offer, closing it declines, progress replaces the buttons.
-#include "app/updates/update_dialog.h"
+#include "app/ui/update_dialog.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,6 @@
 #include <ctime>
 
 #include "app/updates/feed_updater.h"
-#include "app/updates/update_dialog.h"
 #include "cloud/bounded_desktop_transport.h"
 #include "core/update_archive_policy.h"
 
@@ -16,21 +15,23 @@ double bootSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-ReleaseUpdates::Environment programEnvironment() {
+ReleaseUpdates::Environment programEnvironment(std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow) {
   ReleaseUpdates::Environment environment;
   environment.configuration = UpdaterConfiguration::current();
-  environment.makeUpdater = [configuration = environment.configuration](ReleaseUpdates& delegate) {
+  environment.makeUpdater = [configuration = environment.configuration,
+                             makeWindow = std::move(makeWindow)](ReleaseUpdates& delegate) {
     auto transport =
         std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration.service));
-    return std::make_unique<FeedUpdater>(delegate, configuration, std::move(transport), std::make_unique<UpdateDialog>());
+    return std::make_unique<FeedUpdater>(delegate, configuration, std::move(transport), makeWindow());
   };
   return environment;
 }
 
 }  // namespace
 
-ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, QObject* parent)
-    : ReleaseUpdates(preview, std::move(captureBusy), programEnvironment(), parent) {}
+ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy,
+                               std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow, QObject* parent)
+    : ReleaseUpdates(preview, std::move(captureBusy), programEnvironment(std::move(makeWindow)), parent) {}
 
 ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment,
                                QObject* parent)

@@ -22,6 +22,7 @@
 #include "app/updates/appcast_item.h"
 #include "app/updates/release_updater.h"
 #include "app/updates/update_error.h"
+#include "app/updates/update_user_driver.h"
 #include "app/updates/updater_configuration.h"
 #include "core/update_lifecycle.h"
 
@@ -48,8 +49,10 @@ class ReleaseUpdates : public QObject {
     int timerInterval = 21600 * 1000;
   };
 
-  // The program's controller: this build's configuration and the real updater.
-  ReleaseUpdates(bool preview, std::function<bool()> captureBusy, QObject* parent = nullptr);
+  // The program's controller: this build's configuration and the real updater, which asks the
+  // user through the window `makeWindow` makes.
+  ReleaseUpdates(bool preview, std::function<bool()> captureBusy,
+                 std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow, QObject* parent = nullptr);
   ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment,
                  QObject* parent = nullptr);
   ~ReleaseUpdates() override;

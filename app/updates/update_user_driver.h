@@ -1,7 +1,7 @@
 #pragma once
 // What the user sees of a user-started update: the offer to install a found version, the
 // download's progress with a way to cancel it, and the refusals the user should read. The
-// program shows UpdateDialog; tests answer on the user's behalf.
+// program shows UpdateDialog (app/ui); tests answer on the user's behalf.
 #include <functional>
 #include <string>
 

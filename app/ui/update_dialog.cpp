@@ -1,4 +1,4 @@
-#include "app/updates/update_dialog.h"
+#include "app/ui/update_dialog.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -6,6 +6,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "app/ui/panel_style.h"
 
 namespace talvo {
 
@@ -20,16 +22,16 @@ UpdateDialog::UpdateDialog(QWidget* parent)
   setObjectName(QStringLiteral("updateDialog"));
   setWindowTitle(QStringLiteral("Обновление TALVO"));
   setFixedWidth(320);
-  // The panels' palette: surface, text, muted, accent, canvas.
-  setStyleSheet(QStringLiteral(
-      "#updateDialog { background: rgb(21,29,41); }"
-      "QLabel { color: rgb(243,246,251); }"
-      "QLabel#detail { color: rgb(175,188,203); }"
-      "QPushButton { border-radius: 10px; height: 36px; padding: 0 14px; font-weight: 600; }"
-      "QPushButton#install { background: rgb(167,165,255); color: rgb(11,16,24); }"
-      "QPushButton#later, QPushButton#cancel { background: rgb(32,43,59); color: rgb(243,246,251); }"
-      "QProgressBar { background: rgb(32,43,59); border: none; border-radius: 3px; height: 6px; }"
-      "QProgressBar::chunk { background: rgb(167,165,255); border-radius: 3px; }"));
+  using namespace PanelStyle;
+  setStyleSheet(QStringLiteral("#updateDialog { background: %1; }"
+                               "QLabel { color: %2; }"
+                               "QLabel#detail { color: %3; }"
+                               "QPushButton { border-radius: 10px; height: 36px; padding: 0 14px; font-weight: 600; }"
+                               "QPushButton#install { background: %4; color: %5; }"
+                               "QPushButton#later, QPushButton#cancel { background: %6; color: %2; }"
+                               "QProgressBar { background: %6; border: none; border-radius: 3px; height: 6px; }"
+                               "QProgressBar::chunk { background: %4; border-radius: 3px; }")
+                    .arg(css(surface), css(text), css(muted), css(accent), css(canvas), css(raised)));
   setAttribute(Qt::WA_StyledBackground);
   QFont font = title_->font();
   font.setPointSizeF(font.pointSizeF() * 1.1);

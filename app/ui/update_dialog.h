@@ -1,7 +1,7 @@
 #pragma once
 // The small dark window of a user-started update: it offers the found version, then shows the
 // download's progress with "Отмена" until the updater dismisses it; or it shows why an update
-// was refused. Same colours as the panels.
+// was refused. The panels' style; the updater sees it only as its user driver.
 #include <QWidget>
 
 #include <functional>
