@@ -9,7 +9,7 @@
 
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "testing/fake_transcription_service.h"
 
 namespace {
@@ -26,7 +26,7 @@ std::unique_ptr<DesktopCloud> linkedClient(FakeTranscriptionService& service, bo
   BoundedDesktopTransport::Options options;
   options.caFile = service.caFile();
   options.reuseConnections = reuse;
-  auto cloud = std::make_unique<DesktopCloud>(std::make_shared<talvo::MemoryDeviceStore>(),
+  auto cloud = std::make_unique<DesktopCloud>(std::make_shared<talvo::testing::MemoryDeviceStore>(),
                                               std::make_shared<BoundedDesktopTransport>(options), service.origin(),
                                               service.telegramHost());
   auto descriptor = cloud->beginPair();

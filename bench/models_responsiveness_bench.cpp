@@ -20,7 +20,7 @@
 #include "app/models/recorder_model.h"
 #include "app/tests/pulse_test_player.h"
 #include "cloud/bounded_desktop_transport.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
 #include "testing/temp_directory.h"
@@ -77,7 +77,7 @@ void BM_MainThreadGapsDuringARecording(benchmark::State& state) {
 
     RecorderModel::Setup setup;
     setup.directory = QString::fromStdString(recordings.path());
-    auto store = std::make_shared<MemoryDeviceStore>();
+    auto store = std::make_shared<testing::MemoryDeviceStore>();
     setup.cloud.store = [store] { return store; };
     ServiceConfiguration configuration{service.origin(), service.telegramHost(), service.caFile()};
     setup.cloud.configuration = configuration;

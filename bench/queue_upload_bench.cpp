@@ -27,7 +27,7 @@
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
 #include "cloud/desktop_upload_queue.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
 #include "cloud/upload_protocol.h"
 #include "cloud/upload_sha256.h"
@@ -130,7 +130,7 @@ struct Setup {
 
     BoundedDesktopTransport::Options options;
     options.caFile = service->caFile;
-    cloud = std::make_shared<DesktopCloud>(std::make_shared<MemoryDeviceStore>(),
+    cloud = std::make_shared<DesktopCloud>(std::make_shared<testing::MemoryDeviceStore>(),
                                            std::make_shared<BoundedDesktopTransport>(options), service->origin, "t.me");
     auto descriptor = cloud->beginPair();
     DesktopCloud::CallRequest approve;

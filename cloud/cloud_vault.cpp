@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cloud/json_fields.h"
+#include "core/json_fields.h"
 
 namespace talvo {
 

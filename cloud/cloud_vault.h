@@ -12,13 +12,9 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-namespace talvo {
+#include "core/json_decoding_error.h"
 
-// A reply or stored document that does not have the expected form.
-class JsonDecodingError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace talvo {
 
 struct CloudAccount {
   std::string id;

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "cloud/json_fields.h"
+#include "core/json_fields.h"
 
 namespace talvo {
 namespace {

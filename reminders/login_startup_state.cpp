@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "core/json_fields.h"
+
 namespace talvo {
 
 std::string LoginStartupState::toJson() const {
@@ -14,12 +16,11 @@ LoginStartupState LoginStartupState::fromJson(std::string_view text) {
   if (text.size() > sizeLimit) throw std::invalid_argument("login startup state too long");
   nlohmann::json object = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!object.is_object()) throw std::invalid_argument("login startup state is not a JSON object");
-  auto initialized = object.find("initialized");
-  auto desired = object.find("desired");
-  if (initialized == object.end() || desired == object.end() || !initialized->is_boolean() ||
-      !desired->is_boolean())
+  try {
+    return LoginStartupState{json_fields::requiredBool(object, "initialized"), json_fields::requiredBool(object, "desired")};
+  } catch (const JsonDecodingError&) {
     throw std::invalid_argument("login startup state lacks its Boolean fields");
-  return LoginStartupState{initialized->get<bool>(), desired->get<bool>()};
+  }
 }
 
 LoginStartupState LoginStartupState::fromStored(const std::optional<std::string>& stored) noexcept {

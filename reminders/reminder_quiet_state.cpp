@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/file_error.h"
+#include "core/json_fields.h"
 
 namespace talvo {
 
@@ -26,28 +27,17 @@ ReminderQuietState ReminderQuietState::fromJson(std::string_view text) {
   nlohmann::json object = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!object.is_object()) throw corrupt();  // also the "discarded" value of a parse error
 
-  auto version = object.find("version");
-  auto handled = object.find("episodeHandled");
-  if (version == object.end() || handled == object.end()) throw corrupt();
-  if (!version->is_number_integer() || !handled->is_boolean()) throw corrupt();
-
-  ReminderQuietState state;
-  if (version->is_number_unsigned()) {
-    auto value = version->get<std::uint64_t>();
-    if (value > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) throw corrupt();
-    state.version = static_cast<int>(value);
-  } else {
-    auto value = version->get<std::int64_t>();
-    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max()) throw corrupt();
-    state.version = static_cast<int>(value);
+  try {
+    ReminderQuietState state;
+    const std::int64_t version = json_fields::requiredInteger(object, "version");
+    if (version < std::numeric_limits<int>::min() || version > std::numeric_limits<int>::max()) throw corrupt();
+    state.version = static_cast<int>(version);
+    state.episodeHandled = json_fields::requiredBool(object, "episodeHandled");
+    state.lastNotificationAt = json_fields::optionalNumber(object, "lastNotificationAt");
+    return state;
+  } catch (const JsonDecodingError&) {
+    throw corrupt();
   }
-  state.episodeHandled = handled->get<bool>();
-
-  if (auto last = object.find("lastNotificationAt"); last != object.end() && !last->is_null()) {
-    if (!last->is_number()) throw corrupt();
-    state.lastNotificationAt = last->get<double>();
-  }
-  return state;
 }
 
 }  // namespace talvo

@@ -11,7 +11,7 @@
 #include "app/models/model_worker.h"
 #include "app/tests/model_test_support.h"
 #include "cloud/cloud_failure.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "core/wave_journal.h"
 
 namespace talvo {
@@ -78,7 +78,7 @@ TEST(CloudModelVault, AnUnreadableVaultLeavesALocalOnlyModel) {
 class CloudModelService : public ::testing::Test {
  protected:
   ModelServiceRig rig;
-  std::shared_ptr<MemoryDeviceStore> store = std::make_shared<MemoryDeviceStore>();
+  std::shared_ptr<testing::MemoryDeviceStore> store = std::make_shared<testing::MemoryDeviceStore>();
   std::unique_ptr<CloudModel> model;
 
   void make() {

@@ -16,7 +16,7 @@
 #include "app/tests/capture_fakes.h"
 #include "app/tests/model_test_support.h"
 #include "app/tests/ui_test_support.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 
 namespace talvo {
 namespace {
@@ -73,7 +73,7 @@ class QuitControllerTest : public ::testing::Test {
       engine = made.get();
       return made;
     };
-    recorder.cloud = rig.setup(std::make_shared<MemoryDeviceStore>());
+    recorder.cloud = rig.setup(std::make_shared<testing::MemoryDeviceStore>());
     recorder.folder.settings = settings;
     if (copyHangs) {
       settings->setValue(LocalRecordingFolder::settingsKey, QString::fromStdString(elsewhere.path()));

@@ -19,7 +19,7 @@
 #include "app/tests/model_test_support.h"
 #include "app/tests/private_sound_server.h"
 #include "app/tests/pulse_test_player.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "cloud/upload_sha256.h"
 
 namespace talvo {
@@ -51,7 +51,7 @@ class RecorderModelSound : public ::testing::Test {
     RecorderModel::Setup setup;
     setup.directory = QString::fromStdString(rig.recordings.path());
     setup.captureFactory = std::move(factory);  // none: the production engine on the default server
-    setup.cloud = rig.setup(std::make_shared<MemoryDeviceStore>());
+    setup.cloud = rig.setup(std::make_shared<testing::MemoryDeviceStore>());
     setup.cloud.queueClock = [skew = skew] {
       return std::chrono::time_point_cast<WallTime::duration>(std::chrono::system_clock::now() +
                                                               std::chrono::duration<double>(skew->load()));

@@ -16,7 +16,7 @@
 #include "app/capture/capture_failure.h"
 #include "app/tests/capture_fakes.h"
 #include "app/tests/model_test_support.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 
 namespace talvo {
 namespace {
@@ -98,7 +98,7 @@ class RecorderModelTest : public ::testing::Test {
     setup.directory = QString::fromStdString(rig.recordings.path());
     setup.permission = std::move(permission);
     setup.captureFactory = engines.factory();
-    setup.cloud = rig.setup(std::make_shared<MemoryDeviceStore>());
+    setup.cloud = rig.setup(std::make_shared<testing::MemoryDeviceStore>());
     setup.folder.settings = settings;
     model = std::make_unique<RecorderModel>(setup, false);
     ASSERT_TRUE(waitUntil([&] { return !model->cloud().preparing(); }));
@@ -337,7 +337,7 @@ TEST_F(RecorderModelTest, RecordingWorksWhileTheVaultIsStillLoading) {
   setup.cloud = rig.setup(nullptr);
   setup.cloud.store = [answered = gate.future]() -> std::shared_ptr<DeviceVaultStore> {
     answered.wait();
-    return std::make_shared<MemoryDeviceStore>();
+    return std::make_shared<testing::MemoryDeviceStore>();
   };
   setup.folder.settings = settings;
   model = std::make_unique<RecorderModel>(setup, false);

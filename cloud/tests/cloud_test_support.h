@@ -5,7 +5,7 @@
 
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "testing/fake_transcription_service.h"
 #include "testing/thrown_error.h"
 
@@ -13,7 +13,7 @@ namespace talvo::testing {
 
 struct CloudRig {
   FakeTranscriptionService service;
-  std::shared_ptr<MemoryDeviceStore> store = std::make_shared<MemoryDeviceStore>();
+  std::shared_ptr<testing::MemoryDeviceStore> store = std::make_shared<testing::MemoryDeviceStore>();
   std::shared_ptr<BoundedDesktopTransport> transport;
   std::unique_ptr<DesktopCloud> cloud;
   DesktopCloud::Clock clock;  // used by restartClient; empty: the system clock

@@ -7,7 +7,7 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/cloud_replies.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 
 namespace talvo {
 namespace {
@@ -74,9 +74,9 @@ TEST(CloudReplies, LibraryLinkHasExactlyTwoStringMembers) {
 TEST(MemoryDeviceStore, BoundsTheStoredDocument) {
   std::string head = R"({"rotationId":")";
   std::string exact = head + std::string(CloudVault::maximumStoredSize - head.size() - 2, 'r') + "\"}";
-  EXPECT_TRUE(MemoryDeviceStore(exact).load().rotationId);
+  EXPECT_TRUE(testing::MemoryDeviceStore(exact).load().rotationId);
   std::string over = head + std::string(CloudVault::maximumStoredSize - head.size() - 1, 'r') + "\"}";
-  EXPECT_THROW(MemoryDeviceStore(over).load(), CloudFailure);
+  EXPECT_THROW(testing::MemoryDeviceStore(over).load(), CloudFailure);
 }
 
 }  // namespace

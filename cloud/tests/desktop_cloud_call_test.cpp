@@ -15,7 +15,7 @@ using testing::FaultKind;
 constexpr const char* kPath = "/api/desktop/session";
 
 TEST(DesktopCloudOrigin, OnlyABareHttpsOriginIsAccepted) {
-  auto store = std::make_shared<MemoryDeviceStore>();
+  auto store = std::make_shared<testing::MemoryDeviceStore>();
   auto transport = std::make_shared<BoundedDesktopTransport>();
   EXPECT_NO_THROW(DesktopCloud(store, transport, "https://talvo.pro/", "t.me"));
   EXPECT_NO_THROW(DesktopCloud(store, transport, "https://talvo.pro", "t.me"));
@@ -35,7 +35,7 @@ TEST(DesktopCloudOrigin, AReplyFromAnotherOriginIsRefused) {
     }
   };
   auto transport = std::make_shared<Elsewhere>();
-  DesktopCloud cloud(std::make_shared<MemoryDeviceStore>(), transport, "https://talvo.pro", "t.me");
+  DesktopCloud cloud(std::make_shared<testing::MemoryDeviceStore>(), transport, "https://talvo.pro", "t.me");
   for (const char* url : {"https://evil.example/api/desktop/session", "http://talvo.pro/api/desktop/session",
                           "https://talvo.pro:8443/api/desktop/session"}) {
     transport->finalUrl = url;

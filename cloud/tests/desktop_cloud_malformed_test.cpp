@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "cloud/desktop_cloud.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 
 namespace talvo {
 namespace {
@@ -59,7 +59,7 @@ TEST(MalformedReplies, NeverCrashAndNeverHalfWriteTheVault) {
   for (long status : {200L, 401L, 500L}) {
     for (const auto& body : bodies) {
       for (const auto& [vault, operation] : operations) {
-        auto store = std::make_shared<MemoryDeviceStore>(vault.encode());
+        auto store = std::make_shared<testing::MemoryDeviceStore>(vault.encode());
         auto transport = std::make_shared<ScriptedTransport>();
         transport->status = status;
         transport->body = body;

@@ -5,7 +5,7 @@
 
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "cloud/tests/dev_service_process.h"
 #include "testing/temp_directory.h"
 
@@ -24,7 +24,7 @@ TEST(DevService, StartsAndCanBePairedAgainst) {
 
   BoundedDesktopTransport::Options options;
   options.caFile = caFile;
-  DesktopCloud cloud(std::make_shared<MemoryDeviceStore>(), std::make_shared<BoundedDesktopTransport>(options), origin,
+  DesktopCloud cloud(std::make_shared<testing::MemoryDeviceStore>(), std::make_shared<BoundedDesktopTransport>(options), origin,
                      "t.me");
   auto descriptor = cloud.beginPair();
   EXPECT_EQ(process.command("approve " + descriptor.code + " 4242 Разработчик"),

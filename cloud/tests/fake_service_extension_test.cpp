@@ -4,7 +4,7 @@
 
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "testing/fake_transcription_service.h"
 
 namespace talvo {
@@ -35,7 +35,7 @@ TEST(FakeServiceExtension, AddedRoutesShareAuthorisationAndFaults) {
 
   BoundedDesktopTransport::Options options;
   options.caFile = service.caFile();
-  DesktopCloud cloud(std::make_shared<MemoryDeviceStore>(), std::make_shared<BoundedDesktopTransport>(options),
+  DesktopCloud cloud(std::make_shared<testing::MemoryDeviceStore>(), std::make_shared<BoundedDesktopTransport>(options),
                      service.origin(), service.telegramHost());
   auto descriptor = cloud.beginPair();
   service.approvePairing(descriptor.code, {"77", "N", "n", {{"plan", "unlimited"}}});

@@ -13,7 +13,7 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/desktop_cloud.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "core/recording_id.h"
 
 extern char** environ;

@@ -8,7 +8,7 @@
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
 #include "cloud/desktop_upload_queue.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
@@ -21,7 +21,7 @@ struct QueueServiceRig {
   TempDirectory storage;
   FakeTranscriptionService service;
   FakeRunsService runs{storage.path()};
-  std::shared_ptr<MemoryDeviceStore> store = std::make_shared<MemoryDeviceStore>();
+  std::shared_ptr<testing::MemoryDeviceStore> store = std::make_shared<testing::MemoryDeviceStore>();
 
   QueueServiceRig();  // starts the service and links the account "1001"
 

@@ -5,7 +5,7 @@
 
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
 #include "cloud/tests/dev_service_process.h"
 #include "cloud/tests/queue_test_support.h"
@@ -26,7 +26,7 @@ TEST(UploadDevService, AcceptsAFullUploadFromTheQueue) {
 
   BoundedDesktopTransport::Options options;
   options.caFile = caFile;
-  auto cloud = std::make_shared<DesktopCloud>(std::make_shared<MemoryDeviceStore>(),
+  auto cloud = std::make_shared<DesktopCloud>(std::make_shared<testing::MemoryDeviceStore>(),
                                               std::make_shared<BoundedDesktopTransport>(options), origin, "t.me");
   auto descriptor = cloud->beginPair();
   ASSERT_EQ(process.command("approve " + descriptor.code + " 4242"), "approved " + descriptor.code + " as 4242\n");

@@ -1,8 +1,8 @@
-#include "cloud/memory_device_store.h"
+#include "testing/memory_device_store.h"
 
 #include "cloud/cloud_failure.h"
 
-namespace talvo {
+namespace talvo::testing {
 
 CloudVault MemoryDeviceStore::load() {
   std::lock_guard lock(mutex_);
@@ -45,4 +45,4 @@ void MemoryDeviceStore::failLoads(bool fail) {
   failingLoads_ = fail;
 }
 
-}  // namespace talvo
+}  // namespace talvo::testing

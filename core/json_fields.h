@@ -1,5 +1,6 @@
 #pragma once
-// Strict readers for the members of a JSON object, shared by the records of the cloud client.
+// Strict readers for the members of a JSON object, shared by every record read from the service
+// or from disk.
 // A missing required member, a wrong type, or a float where an integer belongs throws
 // JsonDecodingError; a missing or null optional member reads as none.
 #include <cstdint>
@@ -9,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cloud/cloud_vault.h"
+#include "core/json_decoding_error.h"
 
 namespace talvo::json_fields {
 

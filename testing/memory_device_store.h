@@ -7,7 +7,7 @@
 
 #include "cloud/device_vault_store.h"
 
-namespace talvo {
+namespace talvo::testing {
 
 class MemoryDeviceStore : public DeviceVaultStore {
  public:
@@ -33,4 +33,4 @@ class MemoryDeviceStore : public DeviceVaultStore {
   bool failingLoads_ = false;
 };
 
-}  // namespace talvo
+}  // namespace talvo::testing
