@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "core/log_sink.h"
+
 namespace talvo {
 
 std::string LoginStartupState::toJson() const {
@@ -27,6 +29,7 @@ LoginStartupState LoginStartupState::fromStored(const std::optional<std::string>
   try {
     return fromJson(*stored);
   } catch (...) {
+    logSwallowed(log_category::reminders, "login startup state unreadable", "starting from a fresh state");
     return {};
   }
 }
