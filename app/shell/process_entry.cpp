@@ -6,6 +6,7 @@
 
 #include "app/shell/app_delegate.h"
 #include "app/shell/instance_bus.h"
+#include "app/shell/qt_log_sink.h"
 #include "core/native_product.h"
 
 namespace talvo {
@@ -37,6 +38,11 @@ int processEntry(int argc, char** argv) {
   }
   preferX11UnderWayland();
   QApplication application(argc, argv);
+  // `talvo --verbose`: the developer log for a bug report (Qt leaves the argument to us).
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--verbose") qt_log_sink::enableVerbose();
+  }
+  qt_log_sink::install();
   QApplication::setApplicationName(QString::fromLatin1(NativeProduct::name));
   QApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));
   // No main window and no taskbar entry: the program lives in the tray and closing a panel
