@@ -1,27 +1,34 @@
 #include "core/log_sink.h"
 
-#include <atomic>
 #include <exception>
 #include <memory>
+#include <mutex>
 
 namespace talvo {
 namespace {
 
-// Read from any thread, replaced at start-up and by tests.
-std::atomic<std::shared_ptr<const LogSink>>& current() {
-  static std::atomic<std::shared_ptr<const LogSink>> sink;
-  return sink;
+// Read from any thread, replaced at start-up and by tests. A line is written outside the lock
+// from a copy, so a slow sink holds up no other thread.
+std::mutex sinkMutex;
+std::shared_ptr<const LogSink> installed;
+
+std::shared_ptr<const LogSink> current() {
+  std::lock_guard lock(sinkMutex);
+  return installed;
 }
 
 }  // namespace
 
 void LogSink::install(LogSink sink) {
-  current().store(sink.enabled && sink.write ? std::make_shared<const LogSink>(std::move(sink)) : nullptr);
+  std::shared_ptr<const LogSink> next;
+  if (sink.enabled && sink.write) next = std::make_shared<const LogSink>(std::move(sink));
+  std::lock_guard lock(sinkMutex);
+  installed.swap(next);
 }
 
 bool LogSink::shows(std::string_view category, LogLevel level) noexcept {
   try {
-    const std::shared_ptr<const LogSink> sink = current().load();
+    const std::shared_ptr<const LogSink> sink = current();
     return sink && sink->enabled(category, level);
   } catch (...) {
     return false;
@@ -30,7 +37,7 @@ bool LogSink::shows(std::string_view category, LogLevel level) noexcept {
 
 void LogSink::line(std::string_view category, LogLevel level, const std::string& message) noexcept {
   try {
-    const std::shared_ptr<const LogSink> sink = current().load();
+    const std::shared_ptr<const LogSink> sink = current();
     if (sink && sink->enabled(category, level)) sink->write(category, level, message);
   } catch (...) {  // nowhere left to report it
   }
