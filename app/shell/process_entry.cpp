@@ -38,10 +38,6 @@ int processEntry(int argc, char** argv) {
   }
   preferX11UnderWayland();
   QApplication application(argc, argv);
-  // `talvo --verbose`: the developer log for a bug report (Qt leaves the argument to us).
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--verbose") qt_log_sink::enableVerbose();
-  }
   qt_log_sink::install();
   QApplication::setApplicationName(QString::fromLatin1(NativeProduct::name));
   QApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));

@@ -2,6 +2,7 @@
 
 #include <QMessageLogger>
 #include <QString>
+#include <string_view>
 
 #include "app/log_categories.h"
 
@@ -46,6 +47,17 @@ void install() {
 void enableVerbose() {
   QLoggingCategory::setFilterRules(QStringLiteral("talvo.*.debug=true"));
   qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{category} %{type}: %{message}"));
+}
+
+bool takeVerboseArgument(int& argc, char** argv) {
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) != "--verbose") argv[kept++] = argv[i];
+  }
+  const bool found = kept != argc;
+  argv[kept] = nullptr;
+  argc = kept;
+  return found;
 }
 
 }  // namespace talvo::qt_log_sink

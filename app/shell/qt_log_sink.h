@@ -11,4 +11,8 @@ void install();
 // and QT_MESSAGE_PATTERN still take precedence.
 void enableVerbose();
 
+// Takes every `--verbose` out of the arguments (so it goes with any of the others) and says
+// whether there was one.
+bool takeVerboseArgument(int& argc, char** argv);
+
 }  // namespace talvo::qt_log_sink

@@ -53,5 +53,17 @@ TEST(QtLogSink, QtFreeLinesReachTheirCategoryAndVerboseShowsTheDebugOnes) {
   EXPECT_EQ(received, expected);
 }
 
+TEST(QtLogSink, VerboseGoesWithAnyOtherArgument) {
+  char program[] = "talvo", quit[] = "--quit", verbose[] = "--verbose";
+  char* argv[] = {program, verbose, quit, verbose, nullptr};
+  int argc = 4;
+  EXPECT_TRUE(qt_log_sink::takeVerboseArgument(argc, argv));
+  ASSERT_EQ(argc, 2);
+  EXPECT_STREQ(argv[1], "--quit");
+  EXPECT_EQ(argv[2], nullptr);
+  EXPECT_FALSE(qt_log_sink::takeVerboseArgument(argc, argv));
+  EXPECT_EQ(argc, 2);
+}
+
 }  // namespace
 }  // namespace talvo
