@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 
 #include "app/shell/process_entry.h"
+#include "app/shell/qt_log_sink.h"
 #include "app/updates/self_install.h"
 
 namespace {
@@ -41,10 +42,13 @@ int selfInstall(int argc, char** argv, bool install) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --verbose (the developer log for a bug report) goes with any of the others.
+  const bool verbose = talvo::qt_log_sink::takeVerboseArgument(argc, argv);
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("%s\n", TALVO_VERSION);
     return 0;
   }
+  if (verbose) talvo::qt_log_sink::enableVerbose();
   if (argc == 2 && (std::strcmp(argv[1], "--install") == 0 || std::strcmp(argv[1], "--uninstall") == 0))
     return selfInstall(argc, argv, std::strcmp(argv[1], "--install") == 0);
   return talvo::processEntry(argc, argv);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "cloud/cloud_secrets.h"
+#include "core/log_sink.h"
 #include "core/url.h"
 
 namespace talvo {
@@ -40,9 +41,17 @@ std::string failureCode(const std::string& body, long status) {
         if (CloudFailure::isServiceCode(code)) return code;
       }
     }
-  } catch (const nlohmann::json::exception&) {
+  } catch (const nlohmann::json::exception& error) {  // its text would quote the reply
+    LogSink::line(log_category::cloud, LogLevel::debug,
+                  "refused reply is not JSON (error " + std::to_string(error.id) + "); code from its status");
   }
   return "HTTP_" + std::to_string(status);
+}
+
+// What the vault holds, named without a single credential.
+const char* vaultShape(const CloudVault& vault) {
+  if (vault.login) return vault.rotationId ? "connected, session refresh under way" : "connected";
+  return vault.pair ? "pairing" : "not connected";
 }
 
 }  // namespace
@@ -62,6 +71,7 @@ DesktopCloud::DesktopCloud(std::shared_ptr<DeviceVaultStore> store, std::shared_
   base_ = "https://" + baseHost_ + (url->port() ? ":" + std::to_string(*url->port()) : "");
 
   vault_ = store_->load();
+  LogSink::line(log_category::cloud, LogLevel::debug, std::string("account loaded: ") + vaultShape(vault_));
   // Cached account information is shown only for the login it was fetched for.
   std::optional<std::string> loginOwner;
   std::optional<std::string> loginDevice;
@@ -109,6 +119,7 @@ std::int64_t DesktopCloud::credentialEpoch() const {
 
 void DesktopCloud::storeVault(CloudVault next, const std::function<void()>& afterStore) {
   store_->save(next);  // a failure leaves the vault in memory as it was
+  LogSink::line(log_category::cloud, LogLevel::debug, std::string("account stored: ") + vaultShape(next));
   std::lock_guard lock(mutex_);
   vault_ = std::move(next);
   if (afterStore) afterStore();

@@ -1,6 +1,7 @@
 // Account information, the one-time library link and disconnect.
 #include "cloud/desktop_cloud.h"
 #include "core/desktop_web_destination.h"
+#include "core/log_sink.h"
 
 namespace talvo {
 
@@ -102,6 +103,7 @@ void DesktopCloud::disconnect() {
     // is dead for good, so leaving means forgetting it here. Otherwise the computer would stay
     // linked to a device no request can ever use.
     if (failure.code() != "DEVICE_REVOKED" || failure.status() != 401 || !failure.fromService()) throw;
+    LogSink::line(log_category::cloud, LogLevel::debug, "device already revoked by the service: forgetting it here");
     revoked = true;
   }
 

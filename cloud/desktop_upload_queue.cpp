@@ -1,6 +1,7 @@
 #include "cloud/desktop_upload_queue.h"
 
 #include "cloud/cloud_failure.h"
+#include "core/log_sink.h"
 #include "core/recording_id.h"
 #include "core/wave_journal.h"
 
@@ -13,6 +14,13 @@ bool isOneOf(const std::string& state, std::initializer_list<const char*> states
     if (state == candidate) return true;
   }
   return false;
+}
+
+void logItem(const DesktopQueueItem& item) {
+  if (!LogSink::shows(log_category::queue, LogLevel::debug)) return;
+  std::string line = "item " + item.id + ": " + item.state;
+  if (item.errorCode) line += " (" + *item.errorCode + ")";
+  LogSink::line(log_category::queue, LogLevel::debug, line);
 }
 
 }  // namespace
@@ -52,7 +60,9 @@ bool DesktopUploadQueue::isFinalFailure(const std::string& code, int status, boo
 void DesktopUploadQueue::save(const DesktopQueueItem& item, bool createOnly) {
   std::lock_guard lock(mutex_);
   directory_.save(item, createOnly);
+  logItem(item);
 }
+
 
 QueueDirectory::Listing DesktopUploadQueue::items() {
   QueueDirectory::Listing listing = directory_.list();
@@ -98,6 +108,7 @@ void DesktopUploadQueue::recover() {
       repair_(directory_.path() + "/" + QueueDirectory::recordingName(item.id));
       finish(item.id, true);
     } catch (...) {
+      logSwallowed(log_category::queue, "interrupted recording " + item.id + " not repaired", "left for attention");
       item.state = queue_state::attention;
       item.interrupted = true;
       item.errorCode = "RECOVERY_REQUIRED";
@@ -195,6 +206,7 @@ void DesktopUploadQueue::recordFailure(const std::string& id, std::exception_ptr
     status = cloud_failure.status();
     fromService = cloud_failure.fromService();
   } catch (...) {
+    logSwallowed(log_category::queue, "item " + id + " failed", "counted as the network being unavailable");
   }
   std::lock_guard lock(mutex_);
   DesktopQueueItem item = directory_.load(id);
@@ -202,6 +214,7 @@ void DesktopUploadQueue::recordFailure(const std::string& id, std::exception_ptr
   if (isFinalFailure(code, status, fromService)) item.state = queue_state::attention;
   item.nextAttempt = nowSeconds() + failureDelay;
   directory_.save(item, false);
+  logItem(item);
 }
 
 QueueSummary DesktopUploadQueue::summary() {

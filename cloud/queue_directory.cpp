@@ -11,6 +11,7 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
+#include "core/log_sink.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
 
@@ -132,6 +133,7 @@ QueueDirectory::Listing QueueDirectory::list() const {
     try {
       listing.items.push_back(loadAt(dir.get(), name));
     } catch (...) {
+      logSwallowed(log_category::queue, "record " + name + " unreadable", "left for review", LogLevel::warning);
       ++listing.unreadable;
     }
   }

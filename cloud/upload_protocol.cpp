@@ -11,6 +11,7 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
+#include "core/log_sink.h"
 
 namespace talvo {
 
@@ -73,6 +74,7 @@ UploadReply UploadProtocol::authorised(const std::string& owner, const UploadReq
     return cloud_.call(request, token);
   } catch (const CloudFailure& failure) {
     if (failure.status() != 401) throw;
+    LogSink::line(log_category::queue, LogLevel::debug, "upload call refused (401): once more with a renewed session");
   }
   std::string renewed = cloud_.access(owner, token);
   return cloud_.call(request, renewed);
@@ -116,6 +118,7 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
     } catch (const CloudFailure& failure) {
       // Another attempt (or the service) completed the run; verification decides.
       if (!isFinalizedElsewhere(failure)) throw;
+      LogSink::line(log_category::queue, LogLevel::debug, "item " + item.id + " finalized elsewhere (" + failure.code() + "); verifying");
     }
   }
 

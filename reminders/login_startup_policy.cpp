@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "core/log_sink.h"
 #include "core/native_product.h"
 
 namespace talvo::LoginStartupPolicy {
@@ -10,6 +11,7 @@ std::string installedPath() {
   try {
     return programDataDirectory() + "app/bin/talvo";
   } catch (const std::exception&) {  // no data directory: nothing can be installed
+    logSwallowed(log_category::reminders, "no program data directory", "no installed program to start at login");
     return {};
   }
 }

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "core/json_fields.h"
+#include "core/log_sink.h"
 
 namespace talvo {
 
@@ -28,6 +29,7 @@ LoginStartupState LoginStartupState::fromStored(const std::optional<std::string>
   try {
     return fromJson(*stored);
   } catch (...) {
+    logSwallowed(log_category::reminders, "login startup state unreadable", "starting from a fresh state");
     return {};
   }
 }

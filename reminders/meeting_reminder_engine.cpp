@@ -1,6 +1,9 @@
 #include "reminders/meeting_reminder_engine.h"
 
 #include <cmath>
+#include <string>
+
+#include "core/log_sink.h"
 
 namespace talvo {
 
@@ -17,9 +20,11 @@ MeetingReminderEngine::MeetingReminderEngine(ReminderClock& clock, ReminderQuiet
     } else {
       quiet_ = ReminderQuietState(true, std::nullopt);
       persistenceFailed_ = true;
+      LogSink::line(log_category::reminders, LogLevel::debug, "quiet state not trusted: quiet until the next episode");
     }
   } catch (...) {
     // Better to miss one reminder than to repeat one we cannot prove was not shown.
+    logSwallowed(log_category::reminders, "quiet state unreadable", "quiet until the next episode");
     quiet_ = ReminderQuietState(true, std::nullopt);
     persistenceFailed_ = true;
   }
@@ -30,12 +35,14 @@ bool MeetingReminderEngine::save() {
     store_.save(quiet_);
     persistenceFailed_ = false;
   } catch (...) {
+    logSwallowed(log_category::reminders, "quiet state not saved", "no reminder until it saves");
     persistenceFailed_ = true;
   }
   return !persistenceFailed_;
 }
 
 void MeetingReminderEngine::markHandled() {
+  LogSink::line(log_category::reminders, LogLevel::debug, "meeting episode handled: no reminder");
   quiet_ = ReminderQuietState(true, quiet_.lastNotificationAt);
   save();
 }
@@ -88,6 +95,7 @@ void MeetingReminderEngine::sample(const std::optional<std::vector<MeetingProces
     }
     if (now - *idleSince_ < idlePeriod) return;
     if (quiet_.episodeHandled) {
+      LogSink::line(log_category::reminders, LogLevel::debug, "meeting episode over: reminders armed");
       quiet_ = ReminderQuietState(false, quiet_.lastNotificationAt);
       save();
     }
@@ -128,6 +136,7 @@ void MeetingReminderEngine::sample(const std::optional<std::vector<MeetingProces
 
   quiet_ = ReminderQuietState(true, wall);
   if (!save()) return;  // remind only once the record that prevents a repeat is durable
+  LogSink::line(log_category::reminders, LogLevel::debug, "reminder for " + std::string(rawValue(application)));
   notifier_.notify(application);
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/capture/capture_failure.h"
+#include "core/log_sink.h"
 #include "core/posix_file.h"
 
 namespace talvo {
@@ -252,6 +253,7 @@ void NativeAudioCapture::handOff(CaptureSource source, const AudioBlock& block) 
   try {
     copy.assign(block.samples, block.samples + block.frames * std::max(block.channels, 1u));
   } catch (const std::bad_alloc&) {
+    logSwallowed(log_category::capture, "no memory for a sound block", "block dropped", LogLevel::warning);
     std::lock_guard lock(pendingLock_);
     pending_[s] -= 1;
     return;
@@ -410,8 +412,10 @@ void NativeAudioCapture::fail(const std::exception_ptr& error) {
 
 void NativeAudioCapture::fail(const std::string& text) {
   if (terminalFailure_) {
+    LogSink::line(log_category::capture, LogLevel::debug, "later capture failure dropped: " + text);
     return;
   }
+  LogSink::line(log_category::capture, LogLevel::debug, "capture fails: " + text);
   terminalFailure_ = true;
   firstFailure_ = text;
   postToOwner([text](NativeAudioCapture& engine) {

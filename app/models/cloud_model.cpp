@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QTimeZone>
 
+#include "app/log_categories.h"
 #include "app/models/model_worker.h"
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/cloud_failure.h"
@@ -78,6 +79,7 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
                                 : std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
           client->cloud = std::make_shared<DesktopCloud>(store, http, configuration.origin, configuration.telegramHost);
         } catch (...) {
+          logSwallowed(cloudLog(), "account store not opened", "no account and no queue this run");
           return std::make_tuple(std::shared_ptr<Client>(), recovered, state);
         }
         client->queueCloud = std::make_shared<QueueDesktopCloud>(client->cloud);
@@ -85,6 +87,7 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
           client->queue = std::make_shared<DesktopUploadQueue>(directory, *client->queueCloud, queueClock);
           client->queue->recover();
         } catch (...) {  // without a usable recordings directory the account still works
+          logSwallowed(queueLog(), "queue not opened or recovered", "the account works without it");
           recovered = false;
         }
         state.owner = client->cloud->owner();
@@ -94,6 +97,7 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
         try {
           if (client->queue) state.summary = client->queue->summary();
         } catch (...) {
+          logSwallowed(queueLog(), "queue summary not read", "none shown until the next read");
         }
         return std::make_tuple(client, recovered, state);
       },
@@ -110,6 +114,8 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
 CloudModel::~CloudModel() = default;
 
 void CloudModel::started(std::shared_ptr<Client> client, bool recovered, const State& state) {
+  qCDebug(cloudLog) << "cloud ready:" << (client ? "account store open" : "no account store");
+  if (!recovered) qCDebug(queueLog) << "queue not recovered";
   if (!client) {
     setMessage(QString(keyUnavailableText));
     waiting_.clear();  // no queue: those recordings stay on the computer only
@@ -152,6 +158,7 @@ void CloudModel::reserveWaiting() {
           try {
             queue->reserve(id, startedAt);
           } catch (...) {  // its finish shows that the queue could not take it
+            logSwallowed(queueLog(), QString::fromStdString("recording " + id + " not reserved"), "its finish reports it");
           }
         }
       },
@@ -199,6 +206,7 @@ void CloudModel::readState(std::function<void()> then) {
           try {
             state.summary = queue->summary();
           } catch (...) {  // the previous summary stays
+            logSwallowed(queueLog(), "queue summary not read", "the previous one stays");
           }
         }
         return state;
@@ -216,6 +224,7 @@ void CloudModel::applyState(const State& state) {
   const bool connected = state.owner.has_value();
   if (connected != connected_) {
     connected_ = connected;
+    qCDebug(cloudLog) << (connected ? "account: connected" : "account: not connected");
     emit connectedChanged();
   }
   const QString accountLabel = connected ? label(state.account, text(*state.owner)) : QString(notConnectedLabel);
@@ -283,6 +292,7 @@ void CloudModel::poll(std::function<void()> done) {
             try {  // only the pairing that was polled
               answer.expiredAndReset = cloud->resetPair(polled->operationId);
             } catch (...) {  // the pairing view stays as it was
+              logSwallowed(cloudLog(), "expired pairing not reset", "the pairing view stays");
             }
           }
         } catch (const std::exception& failure) {
@@ -560,29 +570,34 @@ QString CloudModel::tariffLabel(const std::optional<CloudInfo>& info) {
 void CloudModel::setBusy(bool value) {
   if (busy_ == value) return;
   busy_ = value;
+  qCDebug(cloudLog) << (value ? "cloud: busy" : "cloud: idle");
   emit busyChanged();
 }
 
 void CloudModel::setMessage(const std::optional<QString>& value) {
   if (message_ == value) return;
   message_ = value;
+  if (value) qCDebug(cloudLog) << "cloud message:" << *value;
   emit messageChanged();
 }
 
 void CloudModel::setLibraryFailure(const std::optional<QString>& value) {
   if (libraryFailure_ == value) return;
   libraryFailure_ = value;
+  if (value) qCDebug(cloudLog) << "library link failed:" << *value;
   emit libraryFailureChanged();
 }
 
 void CloudModel::setLocalWarning(const std::optional<QString>& value) {
   if (localWarning_ == value) return;
   localWarning_ = value;
+  if (value) qCDebug(queueLog) << "queue warning:" << *value;
   emit localWarningChanged();
 }
 
 void CloudModel::setPairing(const std::optional<QString>& code, const std::optional<QUrl>& approvalUrl) {
   if (code_ != code) {
+    qCDebug(cloudLog) << (code ? "pairing: code shown" : "pairing: no code");  // never the code itself
     code_ = code;
     emit codeChanged();
   }
@@ -594,6 +609,7 @@ void CloudModel::setPairing(const std::optional<QString>& code, const std::optio
 
 void CloudModel::setCandidate(const std::optional<QString>& owner, const QString& label) {
   if (candidateOwner_ != owner) {
+    qCDebug(cloudLog) << (owner ? "pairing: an account to confirm" : "pairing: no account to confirm");
     candidateOwner_ = owner;
     emit candidateOwnerChanged();
   }
@@ -612,6 +628,9 @@ void CloudModel::setFreshRights(bool value) {
 void CloudModel::setSummary(const QueueSummary& value) {
   if (summary_ == value) return;
   summary_ = value;
+  qCDebug(queueLog).nospace() << "queue: " << value.waiting << " waiting, " << value.attention << " need attention, "
+                              << value.unlinked << " unlinked, " << value.otherOwner << " of another account"
+                              << (value.message ? " (" + QString::fromStdString(*value.message) + ")" : QString());
   emit summaryChanged();
 }
 

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "app/log_categories.h"
 #include "app/models/model_worker.h"
 #include "app/models/program_settings.h"
 #include "core/local_recording_export.h"
@@ -44,7 +45,8 @@ void LocalRecordingFolder::choose() {
   if (usable) {
     try {  // a folder every copy would refuse is refused now, not after the next recording
       LocalRecordingExport::checkDestination(QFile::encodeName(resolved).toStdString());
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+      qCDebug(captureLog) << "chosen folder refused:" << error.what();
       usable = false;
     }
   }

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QUrl>
 
+#include "app/log_categories.h"
 #include "app/models/program_settings.h"
 #include "core/native_product.h"
 #include "core/posix_file.h"
@@ -98,7 +99,8 @@ LoginStartupStatus LoginStartup::status() const {
   try {
     const UniqueFd dir = openAutostartDirectory(setup_.autostartDirectory->toStdString());
     entry = AutostartEntry::parse(posix_file::readOwnedFileAt(dir.get(), entryName, AutostartEntry::sizeLimit));
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
+    qCDebug(remindersLog) << "login item not read:" << error.what() << "- counted as not registered";
     return LoginStartupStatus::notRegistered;
   }
   if (!entry || entry->hidden || entry->disabled || entry->program != program) return LoginStartupStatus::notRegistered;
@@ -143,7 +145,8 @@ void LoginStartup::openSettings() {
   if (!eligible_ || preview_) return;
   try {
     posix_file::makeDirectories(setup_.autostartDirectory->toStdString());
-  } catch (const std::exception&) {  // the desktop reports a missing folder itself
+  } catch (const std::exception& error) {  // the desktop reports a missing folder itself
+    qCDebug(remindersLog) << "autostart folder not made:" << error.what() << "- opening it anyway";
   }
   setup_.openUrl(QUrl::fromLocalFile(*setup_.autostartDirectory));
 }
@@ -162,7 +165,8 @@ void LoginStartup::execute(LoginStartupCommand command) {
     } else {
       unregisterEntry();
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
+    qCDebug(remindersLog) << "login item not changed:" << error.what();
     failure = QString(failureText);
   }
   if (failure_ != failure) {

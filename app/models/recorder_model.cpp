@@ -8,6 +8,7 @@
 #include "app/capture/capture_clock.h"
 #include "app/capture/free_space.h"
 #include "app/capture/pulse_capture_source.h"
+#include "app/log_categories.h"
 #include "app/models/model_worker.h"
 #include "core/native_product.h"
 #include "core/posix_file.h"
@@ -63,7 +64,8 @@ RecorderModel::RecorderModel(Setup setup, bool preview, QObject* parent) : QObje
   if (!preview) {
     try {
       posix_file::makeDirectories(directory_.toStdString());
-    } catch (const std::exception&) {  // the instance lock created it already; a failure shows at start
+    } catch (const std::exception& error) {  // the instance lock created it already; a failure shows at start
+      qCDebug(captureLog) << "recordings folder not made:" << error.what() << "- a start reports it";
     }
   }
   cloud_ = new CloudModel(directory_, setup_.cloud, this);
@@ -125,6 +127,7 @@ void RecorderModel::continueStart(bool granted) {
 }
 
 void RecorderModel::startEngine(const QString& id) {
+  qCDebug(captureLog) << "recording" << id << "starts";
   recordingID_ = id;
   const QUuid generation = QUuid::createUuid();
   generation_ = generation;
@@ -208,6 +211,8 @@ void RecorderModel::stop(const std::optional<QString>& reason, std::function<voi
 void RecorderModel::stopped(const std::optional<QString>& id, const std::optional<QString>& reason,
                             const std::optional<std::string>& file, const std::optional<std::string>& failure,
                             std::function<void()> completion) {
+  qCDebug(captureLog) << "recording" << id.value_or(QString()) << "stopped:" << (file ? "file kept" : "no file")
+                      << (reason || failure ? "interrupted" : "");
   releaseOnWorker(std::move(capture_));
   if (file) setSaved(QString::fromStdString(*file));
   if (reason) {
@@ -264,6 +269,7 @@ void RecorderModel::resetLevels() {
 void RecorderModel::setRecording(bool value) {
   if (recording_ == value) return;
   recording_ = value;
+  qCDebug(captureLog) << (value ? "capture: recording" : "capture: not recording");
   emit recordingChanged();
 }
 
@@ -282,18 +288,21 @@ void RecorderModel::setSaved(const std::optional<QString>& value) {
 void RecorderModel::setStarting(bool value) {
   if (starting_ == value) return;
   starting_ = value;
+  qCDebug(captureLog) << (value ? "capture: starting" : "capture: start over");
   emit startingChanged();
 }
 
 void RecorderModel::setStopping(bool value) {
   if (stopping_ == value) return;
   stopping_ = value;
+  qCDebug(captureLog) << (value ? "capture: stopping" : "capture: stop over");
   emit stoppingChanged();
 }
 
 void RecorderModel::setCaptureWarning(const std::optional<QString>& value) {
   if (captureWarning_ == value) return;
   captureWarning_ = value;
+  if (value) qCDebug(captureLog) << "capture warning:" << *value;
   emit captureWarningChanged();
 }
 

@@ -9,6 +9,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <utility>
 
+#include "app/log_categories.h"
 #include "app/reminders/meeting_reminder_presenter.h"
 #include "app/reminders/pulse_meeting_metadata.h"
 
@@ -65,10 +66,13 @@ void MeetingReminders::poll() {
   polling_ = true;
   std::shared_ptr<AudioInputProcessSource> source = source_;
   QtConcurrent::run(&metadataQueue_,
-                    [source]() -> std::optional<std::vector<AudioInputProcess>> {
+                    [source, failedBefore = !lastSampleRead_]() -> std::optional<std::vector<AudioInputProcess>> {
                       try {
                         return source->snapshot();
                       } catch (...) {
+                        // Once per outage, not once per poll.
+                        if (!failedBefore)
+                          logSwallowed(remindersLog(), "audio processes not read", "no meeting counted until they are");
                         return std::nullopt;
                       }
                     })
@@ -97,6 +101,8 @@ MeetingProcess MeetingReminders::meetingProcess(const AudioInputProcess& process
 
 void MeetingReminders::sampled(std::optional<std::vector<AudioInputProcess>> processes) {
   polling_ = false;
+  if (processes && !lastSampleRead_) qCDebug(remindersLog) << "audio processes readable again";
+  lastSampleRead_ = processes.has_value();
   if (engine_) {
     std::optional<std::vector<MeetingProcess>> sample;
     if (processes) {
@@ -112,6 +118,7 @@ void MeetingReminders::sampled(std::optional<std::vector<AudioInputProcess>> pro
     text = unavailableMessage;
   }
   if (text != detectorMessage_) {
+    qCDebug(remindersLog) << "reminder status:" << text;
     detectorMessage_ = text;
     emit detectorMessageChanged();
   }
@@ -126,13 +133,19 @@ void MeetingReminders::notify(MeetingApplication application) {
   QMetaObject::invokeMethod(
       this,
       [self, application] {
-        if (self && self->prompt_ != nullptr && !self->busy()) self->prompt_->show(application);
+        if (self && self->prompt_ != nullptr && !self->busy()) {
+          qCDebug(remindersLog) << "reminder panel shown";
+          self->prompt_->show(application);
+        } else {
+          qCDebug(remindersLog) << "reminder dropped: recording meanwhile or no panel";
+        }
       },
       Qt::QueuedConnection);
 }
 
 void MeetingReminders::captureChanged() {
   if (!busy()) return;
+  qCDebug(remindersLog) << "recording busy: reminder closed";
   if (engine_) engine_->captureStarted();
   if (prompt_ != nullptr) prompt_->close();
 }

@@ -86,6 +86,7 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
   QTimer* timer_ = nullptr;
   bool polling_ = false;
   int pollInterval_ = pollIntervalMs;
+  bool lastSampleRead_ = true;  // whether the last query read the processes
   std::shared_ptr<AudioInputProcessSource> source_;
   std::unique_ptr<ReminderClock> clock_;
   std::unique_ptr<ReminderQuietFile> store_;

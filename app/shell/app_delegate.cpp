@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <vector>
 
+#include "app/log_categories.h"
 #include "app/models/login_startup.h"
 #include "app/models/model_worker.h"
 #include "app/models/program_settings.h"
@@ -167,7 +168,8 @@ bool AppDelegate::passGate() {
   if (InstanceBus::openRunningInstance()) return false;
   try {
     instanceLock_.emplace(RecorderModel::recordingDirectory(false).toStdString());
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
+    qCWarning(captureLog) << "recordings folder not locked:" << error.what() << "- this instance leaves";
     InstanceAlert::run();
     return false;
   }

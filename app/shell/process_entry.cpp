@@ -6,6 +6,7 @@
 
 #include "app/shell/app_delegate.h"
 #include "app/shell/instance_bus.h"
+#include "app/shell/qt_log_sink.h"
 #include "core/native_product.h"
 
 namespace talvo {
@@ -37,6 +38,7 @@ int processEntry(int argc, char** argv) {
   }
   preferX11UnderWayland();
   QApplication application(argc, argv);
+  qt_log_sink::install();
   QApplication::setApplicationName(QString::fromLatin1(NativeProduct::name));
   QApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));
   // No main window and no taskbar entry: the program lives in the tray and closing a panel

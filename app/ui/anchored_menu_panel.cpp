@@ -15,6 +15,7 @@
 #include <QWidget>
 #include <cmath>
 
+#include "app/log_categories.h"
 #include "app/ui/panel_style.h"
 #include "app/ui/vector_icon.h"
 #include "app/ui/x11_window_states.h"
@@ -22,9 +23,6 @@
 #include "core/menu_bar_panel_placement.h"
 
 namespace talvo {
-
-// Why a panel closed, for a look at a log (QT_LOGGING_RULES="talvo.panel.debug=true").
-Q_LOGGING_CATEGORY(panelLog, "talvo.panel", QtInfoMsg)
 
 // The window itself: draws the bubble behind the content and reports focus loss.
 class StatusPanelWindow : public QWidget {
@@ -203,7 +201,12 @@ AnchoredMenuPanel::AnchoredMenuPanel(QWidget* content, AnchorSource anchor, std:
   programWindow_->setWindowTitle(QStringLiteral("TALVO"));
   retry_.setInterval(showRetryMs);
   connect(&retry_, &QTimer::timeout, this, [this] {
-    if (present(retryFocus_) || --attemptsLeft_ <= 0) retry_.stop();
+    if (present(retryFocus_)) {
+      retry_.stop();
+    } else if (--attemptsLeft_ <= 0) {
+      retry_.stop();
+      qCDebug(panelLog) << "panel not shown: no place under the tray icon";
+    }
   });
   watchScreens();
   desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] { closeSoon("the desktop was switched"); });
@@ -246,6 +249,7 @@ void AnchoredMenuPanel::presentWindowed(bool focus) {
   programWindow_->show();
   programWindow_->raise();
   if (focus) programWindow_->activateWindow();
+  if (!wasVisible) qCDebug(panelLog) << "panel opens as a window";
   if (!wasVisible && didShow_) didShow_();
 }
 
@@ -261,6 +265,7 @@ void AnchoredMenuPanel::show(bool focus) {
   retry_.stop();
   if (windowed_) return presentWindowed(focus);
   if (present(focus)) return;
+  qCDebug(panelLog) << "panel waits for the tray icon's place";
   retryFocus_ = focus;
   attemptsLeft_ = showAttempts;
   retry_.start();
@@ -284,6 +289,7 @@ bool AnchoredMenuPanel::present(bool focus) {
     filtering_ = true;
   }
   if (!pressesElsewhere_) pressesElsewhere_ = X11WindowStates::watchPointerPresses([this] { pressedAnywhere(); });
+  if (!wasVisible) qCDebug(panelLog) << "panel opens" << (focus ? "with focus" : "without focus");
   if (!wasVisible && didShow_) didShow_();
   return true;
 }
@@ -324,6 +330,7 @@ void AnchoredMenuPanel::close() {
     filtering_ = false;
   }
   pressesElsewhere_.reset();
+  if (wasVisible) qCDebug(panelLog) << "panel closed";
   if (wasVisible && didClose_) didClose_();
 }
 

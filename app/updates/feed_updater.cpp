@@ -7,6 +7,7 @@
 
 #include <variant>
 
+#include "app/log_categories.h"
 #include "app/updates/appcast_feed.h"
 #include "app/updates/archive_download.h"
 #include "app/updates/install_tree.h"
@@ -76,6 +77,7 @@ void FeedUpdater::begin(bool userInitiated) {
   running_ = true;
   const auto cycle = ++cycle_;
   userInitiated_ = userInitiated;
+  qCDebug(updatesLog) << "update check starts" << (userInitiated ? "(asked by the user)" : "(background)");
   cancellation_ = std::make_shared<CancellationFlag>();
   try {
     delegate_.mayPerformUpdateCheck();
@@ -108,6 +110,7 @@ void FeedUpdater::begin(bool userInitiated) {
 }
 
 void FeedUpdater::found(const AppcastItem& item) {
+  qCDebug(updatesLog) << "update found:" << QString::fromStdString(item.version);
   try {
     delegate_.shouldProceedWithUpdate(item);
   } catch (const UpdateError& error) {
@@ -120,6 +123,7 @@ void FeedUpdater::found(const AppcastItem& item) {
       item,
       [this, item, cycle](bool accepted) {
         if (cycle != cycle_ || !running_) return;
+        qCDebug(updatesLog) << (accepted ? "update accepted" : "update declined");
         if (!accepted)
           return finish(UpdateError(UpdateError::Domain::updater, UpdateError::installationCancelled, "cancelled"));
         install(item);
@@ -151,6 +155,7 @@ void FeedUpdater::install(const AppcastItem& item) {
     }, Qt::QueuedConnection);
   };
   const std::string directory = parentOf(InstallTree(configuration_.installRoot).root());
+  qCDebug(updatesLog) << "update download starts";
   downloading_ = true;
   runWorker(
       this, worker_, UpdateError::downloadFailed,
@@ -165,6 +170,7 @@ void FeedUpdater::install(const AppcastItem& item) {
         if (auto* error = std::get_if<UpdateError>(&outcome)) return finish(*error);
         delegate_.downloadProgress(std::nullopt);
         driver_->dismiss();
+        qCDebug(updatesLog) << "update downloaded and verified; installing";
         delegate_.willInstallUpdate(item);
         runWorker(
             this, worker_, UpdateError::installFailed,
@@ -181,6 +187,7 @@ void FeedUpdater::install(const AppcastItem& item) {
 }
 
 void FeedUpdater::installed(const AppcastItem& item) {
+  qCDebug(updatesLog) << "update installed:" << QString::fromStdString(item.version);
   bool postponed = delegate_.shouldPostponeRelaunch(item, [this] {
     if (!relaunch()) delegate_.relaunchFailed();
   });
@@ -197,13 +204,21 @@ bool FeedUpdater::relaunch() {
   if (!QProcess::startDetached(QString::fromStdString(configuration_.relaunchShell),
                                {QStringLiteral("-c"),
                                 QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; exec \"$2\""),
-                                QStringLiteral("talvo-relaunch"), QString::number(relaunchAfterPid_), program}))
+                                QStringLiteral("talvo-relaunch"), QString::number(relaunchAfterPid_), program})) {
+    qCDebug(updatesLog) << "relaunch helper did not start";
     return false;
+  }
+  qCDebug(updatesLog) << "relaunch helper started; quitting";
   delegate_.requestQuit();
   return true;
 }
 
 void FeedUpdater::finish(std::optional<UpdateError> error) {
+  if (error) {
+    qCDebug(updatesLog) << "update cycle ends:" << error->code() << error->what();
+  } else {
+    qCDebug(updatesLog) << "update cycle ends";
+  }
   running_ = false;
   downloading_ = false;
   // Our own refusals (busy recorder, unexpected address) are worth reading for a user who asked.

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/log_categories.h"
 #include "app/updates/update_error.h"
 #include "core/native_product.h"
 #include "core/posix_file.h"
@@ -181,7 +182,8 @@ void InstallTree::exchange(const std::string& staging) const {
   // kernel still writes it back, so this is no reason to call the update failed.
   try {
     syncDirectory_(parent.get());
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
+    qCDebug(updatesLog) << "install folder not synced:" << error.what() << "- the install stands";
   }
   if (exchanged) removeTree(staging);  // now the previous tree
 }

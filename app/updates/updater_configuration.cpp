@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "app/log_categories.h"
 #include "core/base64.h"
 #include "core/native_product.h"
 
@@ -26,8 +27,9 @@ UpdaterConfiguration UpdaterConfiguration::current() {
   configuration.currentVersion = TALVO_VERSION;
   try {
     configuration.installRoot = programDataDirectory() + "app";
-  } catch (const std::exception&) {
+  } catch (const std::exception& error) {
     // No data directory: no install place, so nothing to update.
+    qCDebug(updatesLog) << "no program data directory:" << error.what() << "- no updates";
   }
   char resolved[PATH_MAX];
   if (realpath("/proc/self/exe", resolved) != nullptr) configuration.executable = resolved;

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
 #include <vector>
+
+#include "core/log_sink.h"
 
 namespace talvo {
 namespace {
@@ -400,6 +403,38 @@ TEST_F(EngineTest, NoReminderUnlessItsRecordIsSaved) {
   EXPECT_FALSE(engine->persistenceFailed());
   run(400, 410, zoom);
   EXPECT_EQ(reminderTimes(), std::vector<double>{408});
+}
+
+TEST_F(EngineTest, DroppedStoreFailuresLeaveATraceThroughTheLogSink) {
+  std::vector<std::string> lines;
+  bool debugShows = true;
+  LogSink::install({[&](std::string_view, LogLevel level) { return debugShows || level == LogLevel::warning; },
+                    [&](std::string_view category, LogLevel, const std::string& message) {
+                      lines.push_back(std::string(category) + " " + message);
+                    }});
+  struct Uninstall {
+    ~Uninstall() { LogSink::install({}); }
+  } uninstall;
+
+  store.failLoad = true;
+  start();
+  store.failLoad = false;
+  store.failSave = true;
+  run(0, 20, zoom);
+  run(20, 142, nobody);
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "talvo.reminders quiet state unreadable: unreadable; quiet until the next episode"),
+            lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "talvo.reminders quiet state not saved: disk full; no reminder until it saves"),
+            lines.end());
+
+  // A category filtered out costs no line.
+  lines.clear();
+  debugShows = false;
+  start();
+  run(142, 300, nobody);
+  EXPECT_TRUE(lines.empty());
 }
 
 }  // namespace
