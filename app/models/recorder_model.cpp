@@ -5,10 +5,10 @@
 #include <QPointer>
 #include <QThreadPool>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/free_space.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/models/model_worker.h"
+#include "core/clock.h"
 #include "core/native_product.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
@@ -19,7 +19,7 @@ namespace {
 std::unique_ptr<NativeAudioCapture> pulseCapture(NativeAudioCapture::MainThreadPoster postToMain) {
   auto [computer, microphone] = PulseCaptureSource::makePair();
   return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone),
-                                              std::make_shared<SystemCaptureClock>(), availableBytes,
+                                              Clock::system(), availableBytes,
                                               std::move(postToMain));
 }
 

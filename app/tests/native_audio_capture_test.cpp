@@ -375,7 +375,7 @@ TEST(NativeAudioCaptureFailures, ASilentSourceWarnsAfterThreeSecondsAndFailsAfte
   rig.start();
   auto feedMicrophone = [&](double seconds) {
     for (int i = 0; i < static_cast<int>(seconds * 10); ++i) {
-      std::int64_t frame = std::llround((rig.clock->hostSeconds() - rig.startHost) * 16000);
+      std::int64_t frame = std::llround((rig.clock->monotonicSeconds() - rig.startHost) * 16000);
       rig.microphone->push(constant(1600, 0.3f), rig.at(frame));
       rig.engine->waitForQueue();
       rig.clock->advance(0.1);
@@ -499,9 +499,9 @@ TEST(LongRecordingTest, SixHoursEndAtExactly345600000Samples) {
   // Host time moves 100 s per flush while the continuous clock moves 1 s (no "sleep"); a
   // one-frame block from each source keeps both alive.
   for (int i = 0; i < 220; ++i) {
-    rig.clock->advanceHost(100);
+    rig.clock->advanceMonotonic(100);
     rig.clock->sleep(1);
-    std::int64_t frame = std::llround((rig.clock->hostSeconds() - rig.startHost) * 16000);
+    std::int64_t frame = std::llround((rig.clock->monotonicSeconds() - rig.startHost) * 16000);
     rig.computer->push(constant(1, 0.1f), rig.at(frame));
     rig.microphone->push(constant(1, 0.1f), rig.at(frame));
     rig.engine->waitForQueue();
