@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "cloud/cloud_secrets.h"
+#include "core/clock.h"
 #include "core/log_sink.h"
 #include "core/url.h"
 
@@ -88,7 +89,7 @@ DesktopCloud::DesktopCloud(std::shared_ptr<DeviceVaultStore> store, std::shared_
   if (cachedOwner == loginOwner && cachedDevice == loginDevice) info_ = vault_.cachedInfo;
 }
 
-WallTime DesktopCloud::now() const { return clock_ ? clock_() : std::chrono::system_clock::now(); }
+WallTime DesktopCloud::now() const { return clock_ ? clock_() : talvo::Clock::system()->wallTime(); }
 
 std::optional<std::string> DesktopCloud::owner() const {
   std::lock_guard lock(mutex_);

@@ -1,6 +1,7 @@
 #include "cloud/desktop_upload_queue.h"
 
 #include "cloud/cloud_failure.h"
+#include "core/clock.h"
 #include "core/log_sink.h"
 #include "core/recording_id.h"
 #include "core/wave_journal.h"
@@ -28,7 +29,7 @@ void logItem(const DesktopQueueItem& item) {
 DesktopUploadQueue::DesktopUploadQueue(std::string directory, QueueCloud& cloud, Clock now, JournalRepair repair)
     : directory_(std::move(directory)),
       cloud_(cloud),
-      now_(now ? std::move(now) : Clock([] { return std::chrono::system_clock::now(); })),
+      now_(now ? std::move(now) : Clock([] { return talvo::Clock::system()->wallTime(); })),
       repair_(repair ? std::move(repair) : JournalRepair([](const std::string& path) { WaveJournal::recoverOwnedFile(path); })),
       protocol_(cloud_, directory_) {}
 

@@ -14,6 +14,7 @@
 #include "core/log_sink.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
+#include "core/system_call.h"
 
 namespace talvo {
 
@@ -99,14 +100,14 @@ void QueueDirectory::save(const DesktopQueueItem& item, bool createOnly) const {
   posix_file::syncFile(file.get());
 
   if (createOnly) {
-    if (::linkat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str(), 0) != 0) {
+    if (system_call::linkat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str(), 0) != 0) {
       throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
     }
     if (::unlinkat(dir.get(), temporary.c_str(), 0) != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
-  } else if (::renameat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str()) != 0) {
+  } else if (system_call::renameat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str()) != 0) {
     throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
   }
-  if (::fsync(dir.get()) != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  if (system_call::fsync(dir.get()) != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
 }
 
 QueueDirectory::Listing QueueDirectory::list() const {

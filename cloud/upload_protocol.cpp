@@ -12,6 +12,7 @@
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
 #include "core/log_sink.h"
+#include "core/posix_file.h"
 
 namespace talvo {
 
@@ -41,15 +42,11 @@ bool isPlainSegment(const std::string& text) {
 
 // Reads up to `size` bytes at `offset`, fewer only at the end of the file.
 std::size_t readAt(int fd, char* data, std::size_t size, std::int64_t offset) {
-  std::size_t got = 0;
-  while (got < size) {
-    ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw CloudFailure("FILE_UNAVAILABLE", 0);
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
+  try {
+    return posix_file::readFullyAt(fd, data, size, static_cast<off_t>(offset));
+  } catch (const FileError&) {
+    throw CloudFailure("FILE_UNAVAILABLE", 0);
   }
-  return got;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "core/file_error.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
+#include "core/system_call.h"
 #include "core/unique_fd.h"
 
 namespace talvo::LocalRecordingExport {
@@ -185,11 +186,8 @@ std::string copy(const std::string& source, const std::string& directory) {
   std::vector<char> buffer(chunkSize);
   std::int64_t total = 0;
   for (;;) {
-    const ssize_t count = ::read(input.get(), buffer.data(), buffer.size());
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      throwFileError(FileErrorKind::unknownRead);
-    }
+    const ssize_t count = system_call::read(input.get(), buffer.data(), buffer.size());
+    if (count < 0) throwFileError(FileErrorKind::unknownRead);
     if (count == 0) break;
     total += count;
     if (total > before.st_size) throw FileError(FileErrorKind::corruptFile);  // the source grew

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/recording_id.h"
+#include "core/system_call.h"
 
 namespace talvo::posix_file {
 
@@ -50,16 +51,14 @@ void makeDirectories(const std::string& path) {
 namespace {
 
 // Writes every byte through `transfer` (write or pwrite at a moving offset), retrying short
-// transfers and EINTR; a full disk is told apart from other failures.
+// transfers; a full disk is told apart from other failures.
 template <typename Transfer>
 void transferAll(const void* data, std::size_t size, Transfer transfer) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
     ssize_t written = transfer(bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
+    if (written < 0)
       throwFileError(errno == ENOSPC || errno == EDQUOT ? FileErrorKind::outOfSpace : FileErrorKind::unknownWrite);
-    }
     if (written == 0) throw FileError(FileErrorKind::unknownWrite, EIO);
     bytes += written;
     size -= static_cast<std::size_t>(written);
@@ -69,36 +68,35 @@ void transferAll(const void* data, std::size_t size, Transfer transfer) {
 }  // namespace
 
 void writeAll(int fd, const void* data, std::size_t size) {
-  transferAll(data, size, [fd](const unsigned char* bytes, std::size_t count) { return ::write(fd, bytes, count); });
+  transferAll(data, size,
+              [fd](const unsigned char* bytes, std::size_t count) { return system_call::write(fd, bytes, count); });
 }
 
 void writeAllAt(int fd, const void* data, std::size_t size, off_t offset) {
   transferAll(data, size, [fd, &offset](const unsigned char* bytes, std::size_t count) {
-    ssize_t written = ::pwrite(fd, bytes, count, offset);
+    ssize_t written = system_call::pwrite(fd, bytes, count, offset);
     if (written > 0) offset += written;
     return written;
   });
 }
 
-std::size_t readFully(int fd, void* data, std::size_t size) {
+std::size_t readFullyAt(int fd, void* data, std::size_t size, off_t offset) {
   auto* bytes = static_cast<unsigned char*>(data);
   std::size_t total = 0;
   while (total < size) {
-    ssize_t got = ::read(fd, bytes + total, size - total);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throwFileError(FileErrorKind::unknownRead);
-    }
+    ssize_t got = offset < 0 ? system_call::read(fd, bytes + total, size - total)
+                             : system_call::pread(fd, bytes + total, size - total, offset + static_cast<off_t>(total));
+    if (got < 0) throwFileError(FileErrorKind::unknownRead);
     if (got == 0) break;
     total += static_cast<std::size_t>(got);
   }
   return total;
 }
 
+std::size_t readFully(int fd, void* data, std::size_t size) { return readFullyAt(fd, data, size, -1); }
+
 void syncFile(int fd) {
-  while (::fsync(fd) != 0) {
-    if (errno != EINTR) throwFileError(FileErrorKind::unknownWrite);
-  }
+  if (system_call::fsync(fd) != 0) throwFileError(FileErrorKind::unknownWrite);
 }
 
 void syncDirectory(int dirfd) { syncFile(dirfd); }
@@ -135,7 +133,8 @@ void replaceFileAt(int dirfd, const std::string& name, std::string_view contents
     writeAll(file.get(), contents.data(), contents.size());
     syncFile(file.get());
     file.reset();
-    if (::renameat(dirfd, temporary.c_str(), dirfd, name.c_str()) != 0) throwFileError(FileErrorKind::unknownWrite);
+    if (system_call::renameat(dirfd, temporary.c_str(), dirfd, name.c_str()) != 0)
+      throwFileError(FileErrorKind::unknownWrite);
   } catch (...) {
     ::unlinkat(dirfd, temporary.c_str(), 0);
     throw;

@@ -26,12 +26,14 @@ UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure);
 // Creates `path` and its missing parents with mode 0700; an existing directory is fine.
 void makeDirectories(const std::string& path);
 
-// Writes all bytes, retrying short writes and EINTR. Throws FileError(unknownWrite / outOfSpace).
+// Writes all bytes, retrying short writes (system_call.h retries EINTR). Throws FileError(unknownWrite / outOfSpace).
 void writeAll(int fd, const void* data, std::size_t size);
 // Like writeAll at an absolute offset (pwrite).
 void writeAllAt(int fd, const void* data, std::size_t size, off_t offset);
 // Reads until `size` bytes or end of file; returns the count. Throws FileError(unknownRead).
 std::size_t readFully(int fd, void* data, std::size_t size);
+// The same from an absolute offset (pread); a negative offset reads on from the file position.
+std::size_t readFullyAt(int fd, void* data, std::size_t size, off_t offset);
 // fsync, mapping failure to FileError(unknownWrite).
 void syncFile(int fd);
 

@@ -1,9 +1,9 @@
 #include "core/recording_id.h"
 
-#include <sys/random.h>
-
 #include <cerrno>
 #include <system_error>
+
+#include "core/system_call.h"
 
 namespace talvo {
 
@@ -11,11 +11,8 @@ std::vector<std::uint8_t> secureRandomBytes(std::size_t count) {
   std::vector<std::uint8_t> bytes(count);
   std::size_t filled = 0;
   while (filled < count) {
-    ssize_t got = ::getrandom(bytes.data() + filled, count - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "getrandom");
-    }
+    ssize_t got = system_call::getrandom(bytes.data() + filled, count - filled, 0);
+    if (got < 0) throw std::system_error(errno, std::generic_category(), "getrandom");
     filled += static_cast<std::size_t>(got);
   }
   return bytes;

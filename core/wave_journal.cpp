@@ -13,6 +13,7 @@
 
 #include "core/file_error.h"
 #include "core/posix_file.h"
+#include "core/system_call.h"
 
 namespace talvo {
 namespace {
@@ -40,9 +41,7 @@ off_t fileLength(int fd) {
 }
 
 void truncateTo(int fd, off_t length) {
-  while (::ftruncate(fd, length) != 0) {
-    if (errno != EINTR) throwFileError(FileErrorKind::unknownWrite);
-  }
+  if (system_call::ftruncate(fd, length) != 0) throwFileError(FileErrorKind::unknownWrite);
 }
 
 // Makes the new file's name durable: without this a power loss can lose the whole recording
@@ -103,7 +102,7 @@ void WaveJournal::append(std::span<const std::int16_t> samples) {
   try {
     posix_file::writeAllAt(handle_.get(), samples.data(), samples.size_bytes(), end);
   } catch (...) {
-    (void)::ftruncate(handle_.get(), end);
+    (void)system_call::ftruncate(handle_.get(), end);
     throw;
   }
   frames_ += static_cast<std::uint32_t>(samples.size());
@@ -144,15 +143,7 @@ void WaveJournal::recoverOwnedFile(const std::string& path) {
     throw FileError(FileErrorKind::corruptFile);
 
   std::array<std::uint8_t, headerSize> found{};
-  std::size_t got = 0;
-  for (;;) {
-    ssize_t n = ::pread(file.get(), found.data() + got, found.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throwFileError(FileErrorKind::unknownRead);
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-    if (got == found.size()) break;
-  }
+  const std::size_t got = posix_file::readFullyAt(file.get(), found.data(), found.size(), 0);
   const auto expected = header(0);
   // The size fields at 4 and 40 are what the repair rewrites, so they are not examined.
   const bool ours = got == headerSize && std::memcmp(found.data(), "RIFF", 4) == 0 &&

@@ -7,7 +7,7 @@
 
 namespace talvo {
 
-MeetingReminderEngine::MeetingReminderEngine(ReminderClock& clock, ReminderQuietStore& store,
+MeetingReminderEngine::MeetingReminderEngine(const Clock& clock, ReminderQuietStore& store,
                                              ReminderNotifier& notifier, MeetingCatalog catalog,
                                              std::int32_t ownPID)
     : clock_(clock), store_(store), notifier_(notifier), catalog_(std::move(catalog)), ownPID_(ownPID) {
@@ -54,7 +54,7 @@ void MeetingReminderEngine::captureStarted() {
 void MeetingReminderEngine::sample(const std::optional<std::vector<MeetingProcess>>& processes,
                                    bool enabled, const std::set<MeetingApplication>& disabled,
                                    ReminderAuthorization authorization, bool captureBusy) {
-  const double now = clock_.uptime();
+  const double now = clock_.bootSeconds();
   if (!std::isfinite(now)) return;
 
   const std::optional<double> previous = lastSample_;
@@ -118,7 +118,7 @@ void MeetingReminderEngine::sample(const std::optional<std::vector<MeetingProces
     return;
   }
 
-  const double wall = clock_.wallTime();
+  const double wall = clock_.wallSeconds();
   if (!std::isfinite(wall) || wall < 0) return;  // the next sample tries again
 
   if (quiet_.lastNotificationAt) {

@@ -19,11 +19,11 @@
 #include <set>
 #include <vector>
 
+#include "core/clock.h"
 #include "reminders/meeting_application.h"
 #include "reminders/meeting_catalog.h"
 #include "reminders/meeting_process.h"
 #include "reminders/reminder_authorization.h"
-#include "reminders/reminder_clock.h"
 #include "reminders/reminder_notifier.h"
 #include "reminders/reminder_quiet_state.h"
 #include "reminders/reminder_quiet_store.h"
@@ -38,7 +38,7 @@ class MeetingReminderEngine {
   static constexpr double reminderSpacing = 300.0;  // wall-clock seconds between two reminders
 
   // Loads the quiet record at once; a record that cannot be trusted starts the engine handled.
-  MeetingReminderEngine(ReminderClock& clock, ReminderQuietStore& store, ReminderNotifier& notifier,
+  MeetingReminderEngine(const Clock& clock, ReminderQuietStore& store, ReminderNotifier& notifier,
                         MeetingCatalog catalog, std::int32_t ownPID);
 
   // One decision step. `processes` is none when the platform could not list them.
@@ -65,7 +65,7 @@ class MeetingReminderEngine {
 
   ReminderQuietState quiet_;
   bool persistenceFailed_ = false;
-  ReminderClock& clock_;
+  const Clock& clock_;
   ReminderQuietStore& store_;
   ReminderNotifier& notifier_;
   MeetingCatalog catalog_;

@@ -1,20 +1,15 @@
 #include "app/capture/free_space.h"
 
-#include <sys/statvfs.h>
-
 #include <cerrno>
 
 #include "core/file_error.h"
+#include "core/system_call.h"
 
 namespace talvo {
 
 std::optional<std::uint64_t> availableBytes(const std::string& path) {
   struct statvfs info {};
-  int result;
-  do {
-    result = statvfs(path.c_str(), &info);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
+  if (system_call::statvfs(path.c_str(), &info) != 0) {
     throwFileError(errno == ENOENT ? FileErrorKind::noSuchFile : FileErrorKind::unknownRead);
   }
   if (info.f_frsize == 0) {

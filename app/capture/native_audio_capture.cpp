@@ -81,7 +81,7 @@ class NativeAudioCapture::Feed final : public AudioSourceSink {
 };
 
 NativeAudioCapture::NativeAudioCapture(std::unique_ptr<AudioSource> computer, std::unique_ptr<AudioSource> microphone,
-                                       std::shared_ptr<const CaptureClock> clock, FreeSpaceQuery freeSpace,
+                                       std::shared_ptr<const Clock> clock, FreeSpaceQuery freeSpace,
                                        MainThreadPoster postToMain, Options options)
     : sources_{std::move(computer), std::move(microphone)},
       clock_(std::move(clock)),
@@ -128,8 +128,8 @@ std::string NativeAudioCapture::start(const std::string& directory, const std::s
     queue_->sync([&] {
       startedAt_ = clock_->wallTime();
       writer_ = std::make_unique<WaveJournal>(path);
-      startSeconds_ = lastFlushSeconds_ = clock_->hostSeconds();
-      lastContinuousSeconds_ = clock_->continuousSeconds();
+      startSeconds_ = lastFlushSeconds_ = clock_->monotonicSeconds();
+      lastContinuousSeconds_ = clock_->bootSeconds();
       captureEnd_.reset();
     });
     // Both sources run before position 0 is fixed, so neither starts with a gap of the other's
@@ -141,8 +141,8 @@ std::string NativeAudioCapture::start(const std::string& directory, const std::s
       if (lostBeforeReady_) {
         throw CaptureFailure::audio(interruptedName(*lostBeforeReady_), -1);
       }
-      startSeconds_ = lastFlushSeconds_ = clock_->hostSeconds();
-      lastContinuousSeconds_ = clock_->continuousSeconds();
+      startSeconds_ = lastFlushSeconds_ = clock_->monotonicSeconds();
+      lastContinuousSeconds_ = clock_->bootSeconds();
       startedAt_ = clock_->wallTime();
       ready_ = true;
     });
@@ -153,13 +153,13 @@ std::string NativeAudioCapture::start(const std::string& directory, const std::s
   } catch (...) {
     std::exception_ptr error = std::current_exception();
     queue_->sync([&] { fail(error); });
-    stopAndWait(clock_->hostSeconds());
+    stopAndWait(clock_->monotonicSeconds());
     std::rethrow_exception(error);
   }
 }
 
 void NativeAudioCapture::stop(StopCompletion completion) {
-  double end = clock_->hostSeconds();
+  double end = clock_->monotonicSeconds();
   control_->async([this, end, completion = std::move(completion)] {
     StopResult result = stopAndWait(end);
     postToMain_([completion, result] {
@@ -170,7 +170,7 @@ void NativeAudioCapture::stop(StopCompletion completion) {
   });
 }
 
-NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait() { return stopAndWait(clock_->hostSeconds()); }
+NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait() { return stopAndWait(clock_->monotonicSeconds()); }
 
 NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
   std::lock_guard stopping(stopLock_);
@@ -180,7 +180,7 @@ NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
   stopped_ = true;
 
   queue_->sync([&] {
-    if (ready_ && clock_->continuousSeconds() - lastContinuousSeconds_ > sleepGapSeconds) {
+    if (ready_ && clock_->bootSeconds() - lastContinuousSeconds_ > sleepGapSeconds) {
       end = lastFlushSeconds_;
       fail(CaptureFailure::audio(sleepName, -1).what());
     }
@@ -311,7 +311,7 @@ void NativeAudioCapture::consume(CaptureSource source, std::vector<float> sample
     }
   }
   peaks_[s] = peak;
-  lastDelivery_[s] = clock_->hostSeconds();
+  lastDelivery_[s] = clock_->monotonicSeconds();
   timeline_->ingest(source, start, samples);
 }
 
@@ -319,8 +319,8 @@ void NativeAudioCapture::flush(bool final) {
   if (!writer_ || !ready_ || writeFailed_) {
     return;
   }
-  const double now = clock_->hostSeconds();
-  const double continuous = clock_->continuousSeconds();
+  const double now = clock_->monotonicSeconds();
+  const double continuous = clock_->bootSeconds();
   if (continuous - lastContinuousSeconds_ > sleepGapSeconds && !captureEnd_) {
     captureEnd_ = lastFlushSeconds_;
     fail(CaptureFailure::audio(sleepName, -1).what());

@@ -24,12 +24,12 @@
 #include <vector>
 
 #include "app/capture/audio_source.h"
-#include "app/capture/capture_clock.h"
 #include "app/capture/free_space.h"
 #include "app/capture/serial_queue.h"
 #include "core/capture_progress_mailbox.h"
 #include "core/capture_source.h"
 #include "core/capture_timeline.h"
+#include "core/clock.h"
 #include "core/wave_journal.h"
 
 namespace talvo {
@@ -61,10 +61,10 @@ class NativeAudioCapture {
   static constexpr std::uint64_t minimumCheckpointBytes = 33554431;   // and each checkpoint (32 MiB)
 
   NativeAudioCapture(std::unique_ptr<AudioSource> computer, std::unique_ptr<AudioSource> microphone,
-                     std::shared_ptr<const CaptureClock> clock, FreeSpaceQuery freeSpace, MainThreadPoster postToMain,
+                     std::shared_ptr<const Clock> clock, FreeSpaceQuery freeSpace, MainThreadPoster postToMain,
                      Options options);
   NativeAudioCapture(std::unique_ptr<AudioSource> computer, std::unique_ptr<AudioSource> microphone,
-                     std::shared_ptr<const CaptureClock> clock, FreeSpaceQuery freeSpace, MainThreadPoster postToMain)
+                     std::shared_ptr<const Clock> clock, FreeSpaceQuery freeSpace, MainThreadPoster postToMain)
       : NativeAudioCapture(std::move(computer), std::move(microphone), std::move(clock), std::move(freeSpace),
                            std::move(postToMain), Options{}) {}
   // Stops a recording that is still running (waits for the stop sequence).
@@ -121,7 +121,7 @@ class NativeAudioCapture {
 
   std::array<std::unique_ptr<AudioSource>, captureSourceCount> sources_;
   std::array<std::unique_ptr<Feed>, captureSourceCount> feeds_;
-  std::shared_ptr<const CaptureClock> clock_;
+  std::shared_ptr<const Clock> clock_;
   FreeSpaceQuery freeSpace_;
   MainThreadPoster postToMain_;
   std::shared_ptr<MainThreadState> mainState_;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <optional>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/capture_failure.h"
+#include "core/clock.h"
 
 namespace talvo {
 namespace {

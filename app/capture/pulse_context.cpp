@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/capture_failure.h"
+#include "core/clock.h"
 
 namespace talvo {
 

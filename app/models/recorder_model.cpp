@@ -5,11 +5,11 @@
 #include <QPointer>
 #include <QThreadPool>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/free_space.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/log_categories.h"
 #include "app/models/model_worker.h"
+#include "core/clock.h"
 #include "core/native_product.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
@@ -20,7 +20,7 @@ namespace {
 std::unique_ptr<NativeAudioCapture> pulseCapture(NativeAudioCapture::MainThreadPoster postToMain) {
   auto [computer, microphone] = PulseCaptureSource::makePair();
   return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone),
-                                              std::make_shared<SystemCaptureClock>(), availableBytes,
+                                              Clock::system(), availableBytes,
                                               std::move(postToMain));
 }
 

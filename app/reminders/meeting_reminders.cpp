@@ -24,7 +24,7 @@ const QString MeetingReminders::persistenceFailedMessage =
 
 MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defaults, bool preview,
                                    std::unique_ptr<AudioInputProcessSource> source,
-                                   std::unique_ptr<ReminderClock> clock, QObject* parent)
+                                   std::shared_ptr<const Clock> clock, QObject* parent)
     : QObject(parent), detectorMessage_(readyMessage) {
   // One worker: queries never overlap and run in order.
   metadataQueue_.setMaxThreadCount(1);
@@ -34,7 +34,7 @@ MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defa
   defaults.setValue(QStringLiteral("meetingRemindersEnabled"), true);
   defaults.setValue(QStringLiteral("meetingReminderDisabledApplications"), QStringList());
   source_ = source ? std::move(source) : std::make_unique<PulseMeetingMetadata>();
-  clock_ = clock ? std::move(clock) : std::make_unique<SystemReminderClock>();
+  clock_ = clock ? std::move(clock) : Clock::system();
   std::string folder = directory;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   store_ = std::make_unique<ReminderQuietFile>(folder + ReminderQuietFile::fileName);

@@ -19,7 +19,6 @@
 #include "app/reminders/audio_input_process_source.h"
 #include "reminders/meeting_catalog.h"
 #include "reminders/meeting_reminder_engine.h"
-#include "reminders/reminder_clock.h"
 #include "reminders/reminder_notifier.h"
 #include "reminders/reminder_quiet_file.h"
 
@@ -44,7 +43,7 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
   // `clock` default to the sound server and the system clocks.
   MeetingReminders(const std::string& directory, QSettings& defaults, bool preview,
                    std::unique_ptr<AudioInputProcessSource> source = nullptr,
-                   std::unique_ptr<ReminderClock> clock = nullptr, QObject* parent = nullptr);
+                   std::shared_ptr<const Clock> clock = nullptr, QObject* parent = nullptr);
   ~MeetingReminders() override;
 
   // Starts polling (once; later calls do nothing). `captureBusy` answers whether a recording is
@@ -88,7 +87,7 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
   int pollInterval_ = pollIntervalMs;
   bool lastSampleRead_ = true;  // whether the last query read the processes
   std::shared_ptr<AudioInputProcessSource> source_;
-  std::unique_ptr<ReminderClock> clock_;
+  std::shared_ptr<const Clock> clock_;
   std::unique_ptr<ReminderQuietFile> store_;
   MeetingCatalog catalog_;
   std::unique_ptr<MeetingReminderEngine> engine_;

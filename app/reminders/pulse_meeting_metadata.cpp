@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/pulse_context.h"
+#include "core/clock.h"
 #include "core/native_product.h"
 
 namespace talvo {

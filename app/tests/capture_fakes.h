@@ -1,6 +1,6 @@
 #pragma once
-// Test doubles for the capture engine: a steppable clock, sources the test feeds by hand, a
-// "main thread" whose posted tasks the test runs, and a WAV reader.
+// Test doubles for the capture engine: sources the test feeds by hand, a "main thread" whose
+// posted tasks the test runs, and a WAV reader; the clock is testing/stepped_clock.h.
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -14,31 +14,11 @@
 #include <vector>
 
 #include "app/capture/audio_source.h"
-#include "app/capture/capture_clock.h"
 #include "app/capture/native_audio_capture.h"
+#include "testing/stepped_clock.h"
 #include "testing/temp_directory.h"
 
 namespace talvo::testing {
-
-class FakeClock final : public CaptureClock {
- public:
-  FakeClock(double host = 1000, double continuous = 5000) : host_(host), continuous_(continuous) {}
-  double hostSeconds() const override { return host_.load(); }
-  double continuousSeconds() const override { return continuous_.load(); }
-  WallTime wallTime() const override { return WallTime(std::chrono::seconds(1796635800)); }  // 2026-12-07T09:30:00Z
-  // Both clocks move together, as while awake.
-  void advance(double seconds) {
-    host_ = host_.load() + seconds;
-    continuous_ = continuous_.load() + seconds;
-  }
-  void advanceHost(double seconds) { host_ = host_.load() + seconds; }
-  // Only the continuous clock moves: the computer slept (or the queue stalled).
-  void sleep(double seconds) { continuous_ = continuous_.load() + seconds; }
-
- private:
-  std::atomic<double> host_;
-  std::atomic<double> continuous_;
-};
 
 class FakeSource final : public AudioSource {
  public:
@@ -153,7 +133,7 @@ inline const char* const recordingId = "0f6b5d4c-3b2a-4c1d-8e2a-3f0c1a529b7e";
 // the test flushes at the clock readings it chooses.
 struct CaptureRig {
   CaptureRig(NativeAudioCapture::Options options = {false, 21600}, double host = 1000)
-      : clock(std::make_shared<FakeClock>(host)), startHost(host) {
+      : clock(std::make_shared<SteppedClock>(host)), startHost(host) {
     auto computerSource = std::make_unique<FakeSource>();
     auto microphoneSource = std::make_unique<FakeSource>();
     computer = computerSource.get();
@@ -180,7 +160,7 @@ struct CaptureRig {
   double at(std::int64_t frame) const { return startHost + static_cast<double>(frame) / 16000; }
 
   TempDirectory directory;
-  std::shared_ptr<FakeClock> clock;
+  std::shared_ptr<SteppedClock> clock;
   double startHost;
   ManualMainThread main;
   FakeSource* computer = nullptr;

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "app/reminders/meeting_reminder_presenter.h"
+#include "testing/stepped_clock.h"
 #include "testing/temp_directory.h"
 
 namespace talvo {
@@ -41,13 +42,6 @@ class ScriptedSource final : public AudioInputProcessSource {
   std::atomic<int> calls = 0;
 };
 
-class SteppedClock final : public ReminderClock {
- public:
-  double uptime() const override { return now; }
-  double wallTime() const override { return 1'800'000'000 + now; }
-  double now = 100;
-};
-
 class RecordingPresenter final : public MeetingReminderPresenter {
  public:
   void show(MeetingApplication application) override { shown.push_back(application); }
@@ -69,7 +63,7 @@ class MeetingRemindersTest : public ::testing::Test {
 
   std::unique_ptr<MeetingReminders> make(bool preview = false) {
     auto source = std::make_unique<ScriptedSource>();
-    auto clock = std::make_unique<SteppedClock>();
+    auto clock = std::make_shared<testing::SteppedClock>(100, 100, WallTime(std::chrono::seconds(1'800'000'100)));
     this->source = source.get();
     this->clock = clock.get();
     auto reminders =
@@ -84,13 +78,13 @@ class MeetingRemindersTest : public ::testing::Test {
     reminders.poll();
     ASSERT_TRUE(polled.wait(5000));
     QCoreApplication::processEvents();  // the queued reminder, if any
-    clock->now += 2;
+    clock->advance(2);
   }
 
   testing::TempDirectory directory;
   QSettings settings;
   ScriptedSource* source = nullptr;
-  SteppedClock* clock = nullptr;
+  testing::SteppedClock* clock = nullptr;
   RecordingPresenter presenter;
   bool busy = false;
 };

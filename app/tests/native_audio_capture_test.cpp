@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,8 @@
 
 #include "app/capture/capture_failure.h"
 #include "app/tests/capture_fakes.h"
+#include "core/file_error.h"
+#include "core/system_call.h"
 
 namespace talvo {
 namespace {
@@ -375,7 +378,7 @@ TEST(NativeAudioCaptureFailures, ASilentSourceWarnsAfterThreeSecondsAndFailsAfte
   rig.start();
   auto feedMicrophone = [&](double seconds) {
     for (int i = 0; i < static_cast<int>(seconds * 10); ++i) {
-      std::int64_t frame = std::llround((rig.clock->hostSeconds() - rig.startHost) * 16000);
+      std::int64_t frame = std::llround((rig.clock->monotonicSeconds() - rig.startHost) * 16000);
       rig.microphone->push(constant(1600, 0.3f), rig.at(frame));
       rig.engine->waitForQueue();
       rig.clock->advance(0.1);
@@ -460,6 +463,32 @@ TEST(NativeAudioCaptureFailures, LowDiskAtACheckpointStopsWritingButKeepsAValidF
   }
 }
 
+TEST(NativeAudioCaptureFailures, AFailedSyncAtACheckpointEndsTheRecordingAndKeepsEverySample) {
+  CaptureRig rig;
+  std::string wav = rig.start();
+  rig.computer->push(constant(24000, 1.0f), rig.at(0));
+  rig.clock->advance(1.2);
+  rig.engine->flushNow();  // 11200 frames, no checkpoint yet
+  {
+    SystemCallFault fault(SystemCall::fsync, 1, EIO);
+    rig.clock->advance(0.4);
+    rig.engine->flushNow();  // 17600 frames, and the checkpoint's fsync fails
+    EXPECT_TRUE(fault.struck());
+  }
+  rig.clock->advance(0.5);
+  rig.engine->flushNow();  // writes nothing more
+  rig.main.run();
+  const std::string writeText = FileError::describe(FileErrorKind::unknownWrite);
+  EXPECT_EQ(rig.failures, std::vector<std::string>{writeText});
+  auto result = rig.engine->stopAndWait();
+  EXPECT_EQ(result.wav, wav);
+  EXPECT_EQ(result.failure, writeText);
+  auto contents = readWave(wav);
+  EXPECT_EQ(contents.headerDataBytes, 2u * 17600);
+  EXPECT_EQ(contents.samples, std::vector<std::int16_t>(17600, 16384));
+  EXPECT_EQ(readReport(wav)["writeFailed"], true);
+}
+
 TEST(NativeAudioCaptureStop, CompletesThroughTheMainThreadAndIgnoresLaterAudio) {
   CaptureRig rig;
   std::string wav = rig.start();
@@ -499,9 +528,9 @@ TEST(LongRecordingTest, SixHoursEndAtExactly345600000Samples) {
   // Host time moves 100 s per flush while the continuous clock moves 1 s (no "sleep"); a
   // one-frame block from each source keeps both alive.
   for (int i = 0; i < 220; ++i) {
-    rig.clock->advanceHost(100);
+    rig.clock->advanceMonotonic(100);
     rig.clock->sleep(1);
-    std::int64_t frame = std::llround((rig.clock->hostSeconds() - rig.startHost) * 16000);
+    std::int64_t frame = std::llround((rig.clock->monotonicSeconds() - rig.startHost) * 16000);
     rig.computer->push(constant(1, 0.1f), rig.at(frame));
     rig.microphone->push(constant(1, 0.1f), rig.at(frame));
     rig.engine->waitForQueue();

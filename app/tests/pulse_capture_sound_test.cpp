@@ -16,7 +16,6 @@
 #include <mutex>
 #include <thread>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/capture_failure.h"
 #include "app/capture/free_space.h"
 #include "app/capture/native_audio_capture.h"
@@ -24,6 +23,7 @@
 #include "app/tests/capture_fakes.h"
 #include "app/tests/private_sound_server.h"
 #include "app/tests/pulse_test_player.h"
+#include "core/clock.h"
 #include "core/recording_id.h"
 
 extern char** environ;
@@ -45,7 +45,7 @@ struct RealRecording {
                          const std::string& server = {}) {
     auto [computer, microphone] = PulseCaptureSource::makePair(stamping, server);
     engine = std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone),
-                                                  std::make_shared<SystemCaptureClock>(), availableBytes,
+                                                  Clock::system(), availableBytes,
                                                   [this](std::function<void()> task) { main.async(std::move(task)); });
     engine->onFailure = [this](const std::string& text) {
       std::lock_guard lock(mutex);

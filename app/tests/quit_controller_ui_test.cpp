@@ -37,7 +37,7 @@ class QuitControllerTest : public ::testing::Test {
 
   testing::ModelServiceRig rig;
   testing::TempDirectory elsewhere;
-  std::shared_ptr<testing::FakeClock> clock = std::make_shared<testing::FakeClock>();
+  std::shared_ptr<testing::SteppedClock> clock = std::make_shared<testing::SteppedClock>();
   // The sources and engine of the last recording.
   testing::FakeSource* computer = nullptr;
   testing::FakeSource* microphone = nullptr;
@@ -96,7 +96,7 @@ class QuitControllerTest : public ::testing::Test {
     wav = model->saved().value_or("");
     // Half a second of sound in the file.
     for (int block = 0; block < 5; ++block) {
-      const double at = clock->hostSeconds();
+      const double at = clock->monotonicSeconds();
       computer->push(testing::constant(1600, 0.25f), at);
       microphone->push(testing::constant(1600, 0.125f), at);
       clock->advance(0.1);

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/free_space.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/models/recorder_model.h"
@@ -21,6 +20,7 @@
 #include "app/tests/pulse_test_player.h"
 #include "testing/memory_device_store.h"
 #include "cloud/upload_sha256.h"
+#include "core/clock.h"
 
 namespace talvo {
 namespace {
@@ -35,7 +35,7 @@ RecorderModel::CaptureFactory onServer(const std::string& address) {
   return [address](NativeAudioCapture::MainThreadPoster post) {
     auto [computer, microphone] = PulseCaptureSource::makePair(PulseCaptureSource::Stamping::blockDuration, address);
     return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone),
-                                                std::make_shared<SystemCaptureClock>(), availableBytes,
+                                                Clock::system(), availableBytes,
                                                 std::move(post));
   };
 }

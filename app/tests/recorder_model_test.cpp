@@ -21,7 +21,7 @@
 namespace talvo {
 namespace {
 
-using testing::FakeClock;
+using testing::SteppedClock;
 using testing::FakeSource;
 using testing::ModelServiceRig;
 using testing::waitUntil;
@@ -35,7 +35,7 @@ struct FakeEngines {
   };
   std::mutex mutex;
   std::vector<Made> made;
-  std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+  std::shared_ptr<SteppedClock> clock = std::make_shared<SteppedClock>();
   std::exception_ptr startError;
   std::atomic<std::uint64_t> freeSpace = std::uint64_t{1} << 40;
   std::function<void(FakeSource& microphone)> onMake;  // on the worker, before the engine starts
@@ -111,7 +111,7 @@ class RecorderModelTest : public ::testing::Test {
   void feed() {
     const auto engine = engines.last();
     for (int block = 0; block < 10; ++block) {
-      const double at = engines.clock->hostSeconds();
+      const double at = engines.clock->monotonicSeconds();
       engine.computer->push(testing::constant(1600, 0.25f), at);
       engine.microphone->push(testing::constant(1600, 0.125f), at);
       engines.clock->advance(0.1);

@@ -24,11 +24,11 @@
 #include <string>
 #include <thread>
 
-#include "app/capture/capture_clock.h"
 #include "app/capture/free_space.h"
 #include "app/capture/native_audio_capture.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/capture/serial_queue.h"
+#include "core/clock.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
 
@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   std::optional<std::string> wav;
   std::optional<std::string> failure;
 
-  NativeAudioCapture capture(std::move(computer), std::move(microphone), std::make_shared<SystemCaptureClock>(),
+  NativeAudioCapture capture(std::move(computer), std::move(microphone), Clock::system(),
                              availableBytes, [&](std::function<void()> task) { mainQueue.async(std::move(task)); });
   capture.onFailure = [&](const std::string&) {
     std::lock_guard lock(mutex);

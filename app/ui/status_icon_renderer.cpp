@@ -1,17 +1,13 @@
 #include "app/ui/status_icon_renderer.h"
 
 #include <QPainter>
-#include <chrono>
 
 #include "app/ui/vector_icon.h"
+#include "core/clock.h"
 #include "core/recording_icon_geometry.h"
 
 namespace talvo {
 namespace {
-
-double steadySeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // The desktop's "system red", as trays show recording.
 const QColor systemRed{255, 59, 48};
@@ -19,7 +15,7 @@ const QColor systemRed{255, 59, 48};
 }  // namespace
 
 StatusIconRenderer::StatusIconRenderer(QString logoName, Clock clock)
-    : logoName_(std::move(logoName)), clock_(clock ? std::move(clock) : Clock(steadySeconds)) {}
+    : logoName_(std::move(logoName)), clock_(clock ? std::move(clock) : Clock(monotonicSeconds)) {}
 
 QImage StatusIconRenderer::image(bool recording, std::span<const float> values, const TrayLook& look) {
   return recording ? recordingImage(values, look) : idleImage(look);

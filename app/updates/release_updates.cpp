@@ -1,19 +1,12 @@
 #include "app/updates/release_updates.h"
 
-#include <ctime>
-
 #include "app/updates/feed_updater.h"
 #include "cloud/bounded_desktop_transport.h"
+#include "core/clock.h"
 #include "core/update_archive_policy.h"
 
 namespace talvo {
 namespace {
-
-double bootSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_BOOTTIME, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 ReleaseUpdates::Environment programEnvironment(std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow) {
   ReleaseUpdates::Environment environment;
@@ -39,7 +32,7 @@ ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, 
       captureBusy_(std::move(captureBusy)),
       now_(std::move(environment.now)),
       service_(environment.configuration.service) {
-  if (!now_) now_ = bootSeconds;
+  if (!now_) now_ = [] { return Clock::system()->bootSeconds(); };
   if (preview || !environment.configuration.valid() || !environment.makeUpdater) return;
   updater_ = environment.makeUpdater(*this);
   if (!updater_) return;

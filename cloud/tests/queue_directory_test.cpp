@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "cloud/tests/queue_test_support.h"
 #include "cloud/upload_sha256.h"
 #include "core/recording_id.h"
+#include "core/system_call.h"
 
 namespace talvo {
 namespace {
@@ -63,6 +65,22 @@ TEST_F(QueueDirectoryTest, CreateOnlyNeverReplacesAnExistingRecord) {
   DesktopQueueItem invalid = item();
   invalid.bytes = -1;
   EXPECT_EQ(failureCode([&] { directory.save(invalid, true); }), "JOURNAL_INVALID");
+}
+
+TEST_F(QueueDirectoryTest, AnUpdateThatFailsToReachTheDiskLeavesThePreviousRecord) {
+  DesktopQueueItem record = item();
+  directory.save(record, true);
+  const std::string before = readWholeFile(temp.file(record.id + ".upload.json"));
+  DesktopQueueItem update = record;
+  update.state = queue_state::recorded;
+  for (SystemCall call : {SystemCall::write, SystemCall::fsync, SystemCall::renameat}) {
+    SystemCallFault fault(call, 1, call == SystemCall::write ? ENOSPC : EIO);
+    EXPECT_ANY_THROW(directory.save(update, false));
+    EXPECT_TRUE(fault.struck());
+    EXPECT_EQ(readWholeFile(temp.file(record.id + ".upload.json")), before);
+    EXPECT_EQ(directory.load(record.id), record);
+    EXPECT_EQ(names(), std::vector<std::string>{record.id + ".upload.json"});
+  }
 }
 
 TEST_F(QueueDirectoryTest, RecordSizeLimitIsExact) {

@@ -10,6 +10,7 @@
 
 #include <set>
 
+#include "core/system_call.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
 
@@ -68,6 +69,18 @@ TEST_F(PosixFile, FailedReplaceKeepsTheOldFileAndRemovesTheTemporary) {
   EXPECT_TRUE(kind == FileErrorKind::unknownWrite || kind == FileErrorKind::outOfSpace);
   EXPECT_EQ(readWholeFile(dir.file("record.json")), "old");
   EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"folder", "record.json"}));
+}
+
+TEST_F(PosixFile, ReplaceFailingAtTheSyncOrTheRenameKeepsTheOldFile) {
+  writeWholeFile(dir.file("record.json"), "old");
+  for (SystemCall call : {SystemCall::fsync, SystemCall::renameat}) {
+    SystemCallFault fault(call, 1, EIO);
+    EXPECT_EQ(fileErrorKindOf([&] { posix_file::replaceFileAt(dirFd.get(), "record.json", "new"); }),
+              FileErrorKind::unknownWrite);
+    EXPECT_TRUE(fault.struck());
+    EXPECT_EQ(readWholeFile(dir.file("record.json")), "old");
+    EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"record.json"});
+  }
 }
 
 TEST_F(PosixFile, ReadOwnedFileIsBoundedAndRefusesLinksAndStrangers) {

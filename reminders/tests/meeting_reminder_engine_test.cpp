@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/log_sink.h"
+#include "testing/stepped_clock.h"
 
 namespace talvo {
 namespace {
@@ -16,14 +17,20 @@ namespace {
 constexpr std::int32_t ownPid = 4242;
 constexpr double wallStart = 1'700'000'000.0;
 
-// Uptime and wall time move together unless a test says otherwise. Uptime starts at zero so
-// that every test's samples move forward from it.
-struct FakeClock : ReminderClock {
+// Boot time and wall time move together unless a test says otherwise. Boot time starts at zero
+// so that every test's samples move forward from it.
+struct EngineTime {
+  testing::SteppedClock clock{0, 0};
   double now = 0.0;
   double wallOffset = wallStart - 1000.0;
-  std::optional<double> wallOverride;
-  double uptime() const override { return now; }
-  double wallTime() const override { return wallOverride ? *wallOverride : now + wallOffset; }
+  std::optional<double> wallOverride;  // seconds since 1970
+  void set(double uptime) {
+    now = uptime;
+    clock.setBoot(uptime);
+    if (!std::isfinite(uptime)) return;
+    std::chrono::duration<double> wall(wallOverride ? *wallOverride : uptime + wallOffset);
+    clock.setWall(WallTime(std::chrono::duration_cast<WallTime::duration>(wall)));
+  }
 };
 
 struct MemoryStore : ReminderQuietStore {
@@ -44,7 +51,7 @@ struct MemoryStore : ReminderQuietStore {
 
 struct RecordingNotifier : ReminderNotifier {
   std::vector<std::pair<double, MeetingApplication>> shown;
-  const FakeClock* clock = nullptr;
+  const EngineTime* clock = nullptr;
   void notify(MeetingApplication application) override { shown.emplace_back(clock->now, application); }
 };
 
@@ -58,7 +65,7 @@ const std::vector<MeetingProcess> nobody = {process(300, "org.example.music")};
 
 class EngineTest : public ::testing::Test {
  protected:
-  FakeClock clock;
+  EngineTime clock;
   MemoryStore store;
   RecordingNotifier notifier;
   std::optional<MeetingReminderEngine> engine;
@@ -66,14 +73,14 @@ class EngineTest : public ::testing::Test {
   void SetUp() override { notifier.clock = &clock; }
 
   MeetingReminderEngine& start() {
-    engine.emplace(clock, store, notifier, MeetingCatalog{MeetingCatalog::knownApplications()}, ownPid);
+    engine.emplace(clock.clock, store, notifier, MeetingCatalog{MeetingCatalog::knownApplications()}, ownPid);
     return *engine;
   }
 
   void sampleAt(double uptime, const std::optional<std::vector<MeetingProcess>>& list, bool busy = false,
                 ReminderAuthorization authorization = ReminderAuthorization::allowed, bool enabled = true,
                 const std::set<MeetingApplication>& disabled = {}) {
-    clock.now = uptime;
+    clock.set(uptime);
     engine->sample(list, enabled, disabled, authorization, busy);
   }
 
@@ -137,7 +144,7 @@ TEST_F(EngineTest, IgnoresOwnForeignAndSilentProcesses) {
 }
 
 TEST_F(EngineTest, EmptyCatalogMatchesNothing) {
-  engine.emplace(clock, store, notifier, MeetingCatalog{}, ownPid);
+  engine.emplace(clock.clock, store, notifier, MeetingCatalog{}, ownPid);
   run(0, 60, zoom);
   EXPECT_TRUE(notifier.shown.empty());
 }
@@ -275,7 +282,7 @@ TEST_F(EngineTest, WallClockSetBackDoesNotSilenceRemindersForever) {
 TEST_F(EngineTest, UnusableWallTimeWaitsForTheNextSample) {
   start();
   run(0, 8, zoom);
-  for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(), -1.0}) {
+  for (double bad : {-1.0, -86400.0 * 365}) {  // before 1970
     clock.wallOverride = bad;
     sampleAt(clock.now + 2, zoom);
   }

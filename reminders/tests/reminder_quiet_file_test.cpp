@@ -6,6 +6,7 @@
 
 #include "core/file_error.h"
 #include "reminders/meeting_reminder_engine.h"
+#include "testing/stepped_clock.h"
 #include "testing/temp_directory.h"
 
 namespace talvo {
@@ -21,10 +22,6 @@ mode_t modeOf(const std::string& path) {
   return info.st_mode & 07777;
 }
 
-struct NoClock : ReminderClock {
-  double uptime() const override { return 0; }
-  double wallTime() const override { return 0; }
-};
 struct NoNotifier : ReminderNotifier {
   void notify(MeetingApplication) override { ADD_FAILURE() << "no reminder expected"; }
 };
@@ -138,7 +135,7 @@ TEST(ReminderQuietFile, EngineOverHostileFileStaysQuietAndReplacesOnlyTheLink) {
   ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
 
   ReminderQuietFile file(path);
-  NoClock clock;
+  testing::SteppedClock clock;
   NoNotifier notifier;
   MeetingReminderEngine engine(clock, file, notifier, MeetingCatalog{MeetingCatalog::knownApplications()}, 1);
   EXPECT_TRUE(engine.persistenceFailed());
