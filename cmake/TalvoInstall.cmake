@@ -16,7 +16,7 @@
 set(TALVO_UPDATE_PUBLIC_KEY "" CACHE STRING "Base64 Ed25519 public key of release archives (empty: no updates)")
 if(TARGET talvo_app)
   # Only the files that read them are rebuilt when the key or the version changes.
-  set_property(SOURCE ${CMAKE_SOURCE_DIR}/app/updates/updater_configuration.cpp TARGET_DIRECTORY talvo_app
+  set_property(SOURCE ${CMAKE_SOURCE_DIR}/app/updates/updater_configuration.cpp TARGET_DIRECTORY talvo_app_updates
                APPEND PROPERTY COMPILE_DEFINITIONS "TALVO_UPDATE_PUBLIC_KEY=\"${TALVO_UPDATE_PUBLIC_KEY}\""
                                                    "TALVO_VERSION=\"${TALVO_RELEASE_VERSION}\"")
 endif()
@@ -89,7 +89,7 @@ include(CPack)
 
 # scripts/install run twice on a fresh data home: a production build installed, then upgraded
 # in place (slow: it makes its own production build, so only in the plain build's run).
-if(TARGET talvo AND TALVO_SANITIZE STREQUAL "")
+if(TARGET talvo AND TALVO_WITH_TESTS AND TALVO_SANITIZE STREQUAL "")
   add_test(NAME install_script
            COMMAND ${CMAKE_SOURCE_DIR}/app/tests/install_script_test.sh ${CMAKE_BINARY_DIR}/install-script-production)
   set_tests_properties(install_script PROPERTIES LABELS install_script TIMEOUT 3600)

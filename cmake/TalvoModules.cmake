@@ -48,7 +48,11 @@ endfunction()
 #                                                         one at a time; not rebuilt under sanitizers)
 #   every other *_test.cpp -> <module>_tests
 # Other .cpp files in tests/ (shared fixtures) are linked into every suite of the module.
+# Nothing without TALVO_WITH_TESTS.
 function(talvo_module_tests module)
+  if(NOT TALVO_WITH_TESTS)
+    return()
+  endif()
   cmake_parse_arguments(M "" "" "LIBRARIES" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR}/tests)
   file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
@@ -107,15 +111,10 @@ function(talvo_module_tests module)
 endfunction()
 
 # talvo_module_library(<target> <directory> LINK <libs...>): a static library of the *.cpp files
-# directly in <directory> (an interface library while the module has none yet).
+# directly in <directory>, using what LINK names (and nothing else of the project).
 function(talvo_module_library target directory)
   cmake_parse_arguments(L "" "" "LINK" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${directory}/*.cpp)
-  if(sources)
-    add_library(${target} STATIC ${sources})
-    target_link_libraries(${target} PUBLIC ${L_LINK})
-  else()
-    add_library(${target} INTERFACE)
-    target_link_libraries(${target} INTERFACE ${L_LINK})
-  endif()
+  add_library(${target} STATIC ${sources})
+  target_link_libraries(${target} PUBLIC ${L_LINK})
 endfunction()
