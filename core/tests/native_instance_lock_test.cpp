@@ -11,12 +11,14 @@
 
 #include "core/file_error.h"
 #include "core/native_product.h"
+#include "testing/scoped_env.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
 
 namespace talvo {
 namespace {
 
+using testing::ScopedEnv;
 using testing::TempDirectory;
 
 FileErrorKind lockFailure(const std::string& directory) {
@@ -137,19 +139,13 @@ TEST(NativeInstanceLock, RefusesADirectoryOrLockFileOfAnotherUser) {
 }
 
 TEST(RecordingsDirectory, FollowsXdgDataHomeAndIgnoresARelativeValue) {
-  const char* savedData = std::getenv("XDG_DATA_HOME");
-  const std::string saved = savedData ? savedData : "";
-  const char* savedHome = std::getenv("HOME");
-  const std::string home = savedHome ? savedHome : "";
-  ::setenv("HOME", "/home/someone", 1);
-  ::setenv("XDG_DATA_HOME", "/data/place", 1);
+  ScopedEnv home("HOME", "/home/someone");
+  ScopedEnv data("XDG_DATA_HOME", "/data/place");
   EXPECT_EQ(recordingsDirectory(), "/data/place/TALVO/Recordings/");
-  ::setenv("XDG_DATA_HOME", "relative/place", 1);
+  data.set("relative/place");
   EXPECT_EQ(recordingsDirectory(), "/home/someone/.local/share/TALVO/Recordings/");
-  ::unsetenv("XDG_DATA_HOME");
+  data.set(std::nullopt);
   EXPECT_EQ(recordingsDirectory(), "/home/someone/.local/share/TALVO/Recordings/");
-  if (savedData) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  if (savedHome) ::setenv("HOME", home.c_str(), 1); else ::unsetenv("HOME");
 }
 
 }  // namespace
