@@ -11,14 +11,12 @@
 
 #include "core/file_error.h"
 #include "core/native_product.h"
-#include "testing/scoped_env.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
 
 namespace talvo {
 namespace {
 
-using testing::ScopedEnv;
 using testing::TempDirectory;
 
 FileErrorKind lockFailure(const std::string& directory) {
@@ -136,16 +134,6 @@ TEST(NativeInstanceLock, RefusesADirectoryOrLockFileOfAnotherUser) {
   testing::writeWholeFile(recordings + "/.instance.lock", "", 0600);
   ASSERT_EQ(::chown((recordings + "/.instance.lock").c_str(), 12345, 12345), 0);
   EXPECT_EQ(lockFailure(recordings), FileErrorKind::locking);
-}
-
-TEST(RecordingsDirectory, FollowsXdgDataHomeAndIgnoresARelativeValue) {
-  ScopedEnv home("HOME", "/home/someone");
-  ScopedEnv data("XDG_DATA_HOME", "/data/place");
-  EXPECT_EQ(recordingsDirectory(), "/data/place/TALVO/Recordings/");
-  data.set("relative/place");
-  EXPECT_EQ(recordingsDirectory(), "/home/someone/.local/share/TALVO/Recordings/");
-  data.set(std::nullopt);
-  EXPECT_EQ(recordingsDirectory(), "/home/someone/.local/share/TALVO/Recordings/");
 }
 
 }  // namespace

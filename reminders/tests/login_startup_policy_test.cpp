@@ -16,38 +16,6 @@ namespace {
 using enum LoginStartupStatus;
 using Command = LoginStartupCommand;
 
-TEST(LoginStartupState, JsonRoundTripAndStrictDecoding) {
-  EXPECT_EQ((LoginStartupState{true, false}).toJson(), R"({"desired":false,"initialized":true})");
-  for (bool initialized : {false, true})
-    for (bool desired : {false, true}) {
-      LoginStartupState state{initialized, desired};
-      EXPECT_EQ(LoginStartupState::fromJson(state.toJson()), state);
-    }
-  EXPECT_EQ(LoginStartupState::fromStored(std::string(R"( {"initialized":true,"desired":true,"x":1} )")),
-            (LoginStartupState{true, true}));
-
-  const std::vector<std::string> bad = {
-      "", "{", "[]", "true", R"({"initialized":true})", R"({"desired":true})",
-      R"({"initialized":1,"desired":true})", R"({"initialized":"true","desired":true})",
-      R"({"initialized":true,"desired":null})", "{\"initialized\":true,\"desired\":true,\"n\":\"\xc3\"}",
-      R"({"initialized":true,"desired":true})" + std::string(LoginStartupState::sizeLimit, ' '),
-  };
-  for (const std::string& text : bad) {
-    EXPECT_THROW(LoginStartupState::fromJson(text), std::invalid_argument) << text.substr(0, 60);
-    EXPECT_EQ(LoginStartupState::fromStored(text), LoginStartupState{}) << text.substr(0, 60);
-  }
-  EXPECT_EQ(LoginStartupState::fromStored(std::nullopt), LoginStartupState{});
-}
-
-TEST(LoginStartupStatus, UnknownRawValuesMeanNotFound) {
-  EXPECT_EQ(loginStartupStatusFromRaw(0), notRegistered);
-  EXPECT_EQ(loginStartupStatusFromRaw(1), enabled);
-  EXPECT_EQ(loginStartupStatusFromRaw(2), requiresApproval);
-  EXPECT_EQ(loginStartupStatusFromRaw(3), notFound);
-  EXPECT_EQ(loginStartupStatusFromRaw(7), notFound);
-  EXPECT_EQ(loginStartupStatusFromRaw(-1), notFound);
-}
-
 TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
   // The installed path follows the user's data directory; the environment is restored after.
   testing::ScopedEnv home("HOME");
