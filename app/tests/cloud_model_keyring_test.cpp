@@ -2,12 +2,14 @@
 // seen through the model, and a pending pairing restored by the next start.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "app/models/cloud_model.h"
 #include "app/tests/model_test_support.h"
 #include "cloud/keychain_device_store.h"
 #include "core/recording_id.h"
+#include "testing/require_component.h"
 
 namespace talvo {
 namespace {
@@ -18,13 +20,13 @@ using testing::waitUntil;
 class CloudModelKeyring : public ::testing::Test {
  protected:
   void SetUp() override {
+    std::optional<std::string> failure;
     try {
       store->load();
     } catch (const std::exception& error) {
-      const char* required = std::getenv("TALVO_REQUIRE_REAL_COMPONENTS");
-      if (required != nullptr && std::string(required) == "1") FAIL() << "no Secret Service: " << error.what();
-      GTEST_SKIP() << "no Secret Service (run through scripts/with-desktop-env)";
+      failure = error.what();
     }
+    TALVO_REQUIRE_COMPONENT(!failure, "no Secret Service (run through scripts/with-desktop-env): " << *failure);
   }
   void TearDown() override {
     try {

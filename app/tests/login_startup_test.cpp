@@ -13,6 +13,7 @@
 #include "core/posix_file.h"
 #include "reminders/autostart_entry.h"
 #include "reminders/login_startup_policy.h"
+#include "testing/scoped_env.h"
 #include "testing/temp_directory.h"
 
 namespace talvo {
@@ -27,23 +28,19 @@ class LoginStartupTest : public ::testing::Test {
   TempDirectory data;
   TempDirectory config;
   TempDirectory system;
-  std::string previousData = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+  testing::ScopedEnv dataHome{"XDG_DATA_HOME"};
   std::string program;
   std::string entry;
   std::shared_ptr<QSettings> settings;
 
   void SetUp() override {
     testing::ensureApplication();
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    dataHome.set(data.path());
     program = LoginStartupPolicy::installedPath();
     posix_file::makeDirectories(data.path() + "/TALVO/app/bin");
     writeWholeFile(program, "#!/bin/sh\n", 0700);
     entry = config.path() + "/autostart/pro.talvo.recorder.desktop";
     settings = std::make_shared<QSettings>(QString::fromStdString(config.file("settings.ini")), QSettings::IniFormat);
-  }
-  void TearDown() override {
-    if (previousData.empty()) ::unsetenv("XDG_DATA_HOME");
-    else ::setenv("XDG_DATA_HOME", previousData.c_str(), 1);
   }
 
   LoginStartup::Setup setup(bool production = true) {
@@ -117,7 +114,7 @@ TEST_F(LoginStartupTest, ACopyThatIsNotTheInstalledProductionOneTouchesNothing) 
   TempDirectory linkedData;
   const std::string alias = linkedData.file("share");
   ASSERT_EQ(::symlink(data.path().c_str(), alias.c_str()), 0);
-  ::setenv("XDG_DATA_HOME", alias.c_str(), 1);
+  dataHome.set(alias);
   auto throughLink = setup();
   throughLink.runningPath = QString::fromStdString(program);
   EXPECT_FALSE(LoginStartup(throughLink, false).eligible());

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "app/capture/native_audio_capture.h"
-#include "app/capture/serial_queue.h"
 #include "app/tests/capture_fakes.h"
 
 namespace talvo {
@@ -113,35 +112,6 @@ TEST(NativeAudioCaptureTimer, FlushesAndReportsProgressOnItsOwn) {
   EXPECT_TRUE(runMainUntil(rig, [&] { return readWave(wav).headerDataBytes == 48000u; }));
   auto result = rig.engine->stopAndWait();
   EXPECT_EQ(result.wav, wav);
-}
-
-TEST(SerialQueueTest, RunsTasksInOrderAndSyncFromInsideDoesNotDeadlock) {
-  std::vector<int> order;
-  {
-    SerialQueue queue("test.queue");
-    for (int i = 0; i < 100; ++i) {
-      queue.async([&order, i] { order.push_back(i); });
-    }
-    int inner = 0;
-    queue.sync([&] { queue.sync([&] { inner = 1; }); });
-    EXPECT_EQ(inner, 1);
-    EXPECT_THROW(queue.sync([] { throw std::runtime_error("x"); }), std::runtime_error);
-    std::atomic<int> fires{0};
-    queue.startTimer(std::chrono::milliseconds(1), std::chrono::milliseconds(1), [&] { ++fires; });
-    for (int i = 0; i < 2000 && fires < 3; ++i) {
-      usleep(1000);
-    }
-    queue.cancelTimer();
-    int seen = fires;
-    queue.sync([] {});
-    usleep(20000);
-    EXPECT_GE(seen, 3);
-    EXPECT_LE(fires - seen, 1);
-  }
-  ASSERT_EQ(order.size(), 100u);
-  for (int i = 0; i < 100; ++i) {
-    EXPECT_EQ(order[i], i);
-  }
 }
 
 }  // namespace

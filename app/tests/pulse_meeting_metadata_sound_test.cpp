@@ -13,6 +13,7 @@
 
 #include "app/reminders/pulse_meeting_metadata.h"
 #include "app/tests/private_sound_server.h"
+#include "testing/require_component.h"
 
 namespace talvo {
 namespace {
@@ -91,10 +92,7 @@ bool serverAvailable() {
 class PulseMeetingMetadataSound : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!serverAvailable()) {
-      if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) FAIL() << "pulseaudio cannot be started here";
-      GTEST_SKIP() << "no pulseaudio";
-    }
+    TALVO_REQUIRE_COMPONENT(serverAvailable(), "pulseaudio cannot be started here");
     server = std::make_unique<PrivateSoundServer>();
   }
 

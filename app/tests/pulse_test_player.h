@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "testing/require_component.h"
+
 namespace talvo::testing {
 
 class PulseTestPlayer {
@@ -160,16 +162,9 @@ inline bool soundServerReachable() {
   }
 }
 
-// Skips the test without a sound server, or fails it where real components are required.
-#define REQUIRE_SOUND_SERVER()                                                          \
-  do {                                                                                  \
-    if (!::talvo::testing::soundServerReachable()) {                                    \
-      if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) {                    \
-        FAIL() << "no sound server reachable (run through scripts/with-desktop-env)";  \
-      }                                                                                 \
-      GTEST_SKIP() << "no sound server";                                                \
-    }                                                                                   \
-  } while (false)
+#define REQUIRE_SOUND_SERVER()                                             \
+  TALVO_REQUIRE_COMPONENT(::talvo::testing::soundServerReachable(), \
+                          "no sound server reachable (run through scripts/with-desktop-env)")
 
 // Power of `frequency` in samples[first, first + count) (Goertzel).
 inline double tonePower(const std::vector<std::int16_t>& samples, std::size_t first, std::size_t count,

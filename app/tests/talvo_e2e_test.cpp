@@ -32,6 +32,8 @@
 #include "app/tests/pulse_test_player.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
+#include "testing/require_component.h"
+#include "testing/scoped_env.h"
 #include "testing/temp_directory.h"
 
 extern char** environ;
@@ -160,10 +162,7 @@ bool desktopPresent() {
 class TalvoEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!desktopPresent()) {
-      if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) FAIL() << "no test desktop";
-      GTEST_SKIP() << "needs scripts/with-desktop-env";
-    }
+    TALVO_REQUIRE_COMPONENT(desktopPresent(), "no test desktop (run through scripts/with-desktop-env)");
     fs::create_directories(screenshots());
     testing::FakeTranscriptionService::Options options;
     options.directory = home.file("service");
@@ -266,10 +265,8 @@ class TalvoEndToEnd : public ::testing::Test {
   // Tones into the computer's output and the microphone for as long as the test needs them.
   void playTones(double seconds) {
     player = std::make_unique<PulseTestPlayer>();
-    player->prepare(std::getenv("TALVO_TEST_SPEAKERS_SINK") ? std::getenv("TALVO_TEST_SPEAKERS_SINK") : "speakers",
-                    PulseTestPlayer::tone(440, seconds, 0.3f));
-    player->prepare(std::getenv("TALVO_TEST_MIC_FEED_SINK") ? std::getenv("TALVO_TEST_MIC_FEED_SINK") : "micfeed",
-                    PulseTestPlayer::tone(1000, seconds, 0.3f));
+    player->prepare(testing::envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"), PulseTestPlayer::tone(440, seconds, 0.3f));
+    player->prepare(testing::envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), PulseTestPlayer::tone(1000, seconds, 0.3f));
     player->play();
   }
 
@@ -363,7 +360,7 @@ class Child {
 // object goes; for trays that come and go without disturbing the shared test display.
 class PrivateDisplay {
  public:
-  explicit PrivateDisplay(const std::string& log) : original_(std::getenv("DISPLAY")) {
+  explicit PrivateDisplay(const std::string& log) : display_("DISPLAY") {
     int number = 150 + getpid() % 100;
     while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
     name_ = ":" + std::to_string(number);
@@ -373,17 +370,14 @@ class PrivateDisplay {
     for (int i = 0; i < 200 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i) {
       std::this_thread::sleep_for(50ms);
     }
-    setenv("DISPLAY", name_.c_str(), 1);
-  }
-  ~PrivateDisplay() {
-    setenv("DISPLAY", original_.c_str(), 1);
-    xvfb_.reset();
+    display_.set(name_);
   }
 
  private:
-  std::string original_;
+  // Declared last, so the shared display is back before this one stops.
   std::string name_;
   std::unique_ptr<Child> xvfb_;
+  testing::ScopedEnv display_;
 };
 
 // An XEmbed tray at the top right of the current display, as the shared test display has
@@ -508,13 +502,13 @@ TEST_F(TalvoEndToEnd, OnAWaylandSessionTheProgramRunsOnXWaylandShowsItsWindowAnd
     if (display.empty()) std::this_thread::sleep_for(50ms);
   }
   ASSERT_FALSE(display.empty()) << "weston started no XWayland";
-  const std::string original = std::getenv("DISPLAY");
-  setenv("DISPLAY", display.c_str(), 1);
-  setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
-  setenv("XDG_SESSION_TYPE", "wayland", 1);
-  program = std::make_unique<Talvo>(home.path(), *service, log(), "");
-  unsetenv("WAYLAND_DISPLAY");
-  unsetenv("XDG_SESSION_TYPE");
+  std::optional<testing::ScopedEnv> xDisplay(std::in_place, "DISPLAY", display);
+  {
+    // Only the program started now sees a Wayland session.
+    testing::ScopedEnv wayland("WAYLAND_DISPLAY", socket);
+    testing::ScopedEnv session("XDG_SESSION_TYPE", "wayland");
+    program = std::make_unique<Talvo>(home.path(), *service, log(), "");
+  }
   const std::string pid = std::to_string(program->pid());
   Outcome window = driver({"window", pid, "TALVO", "15"});
   ASSERT_EQ(window.status, 0) << "no window on XWayland";
@@ -527,7 +521,7 @@ TEST_F(TalvoEndToEnd, OnAWaylandSessionTheProgramRunsOnXWaylandShowsItsWindowAnd
   std::this_thread::sleep_for(1500ms);
   EXPECT_EQ(run({TALVO_BINARY, "--quit"}, program->environment()).status, 0);
   EXPECT_EQ(program->waitExit(15s), 0);
-  setenv("DISPLAY", original.c_str(), 1);
+  xDisplay.reset();
   expectFinishedRecording("recorded");
 }
 
@@ -578,9 +572,10 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   for (int i = 0; i < 150 && !watcherUp(); ++i) std::this_thread::sleep_for(100ms);
   ASSERT_TRUE(watcherUp()) << "the host never took the watcher's name";
   // As on GNOME, whose top bar is dark in either colour scheme: the logo is drawn light.
-  setenv("XDG_CURRENT_DESKTOP", "ubuntu:GNOME", 1);
-  launch();
-  unsetenv("XDG_CURRENT_DESKTOP");
+  {
+    testing::ScopedEnv desktop("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
+    launch();
+  }
   // With nowhere to hang it yet, the panel opens at the bar's edge right after launch.
   expectDriver("wait-text", {"Начать запись"});
   screenshot("sni-launch");

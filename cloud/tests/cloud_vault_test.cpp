@@ -5,9 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cloud/cloud_failure.h"
 #include "cloud/cloud_replies.h"
-#include "testing/memory_device_store.h"
 
 namespace talvo {
 namespace {
@@ -60,23 +58,6 @@ TEST(CloudVault, APaidUntilOutsideTheRepresentableRangeIsAbsent) {
   const auto last = nlohmann::json::parse(R"({"plan":"unlimited","paidUntil":8640000000000000})");
   EXPECT_EQ(CloudRights::fromJson(last).paidUntil, 8.64e15);
   EXPECT_FALSE((CloudRights{"unlimited", std::nullopt, 1e300}.toJson().contains("paidUntil")));
-}
-
-TEST(CloudReplies, LibraryLinkHasExactlyTwoStringMembers) {
-  EXPECT_NO_THROW(LibraryLinkResponse::fromJson(nlohmann::json::parse(R"({"url":"u","expiresAt":"e"})")));
-  for (const char* text : {R"({"url":"u"})", R"({"url":"u","expiresAt":"e","x":null})", R"({"url":1,"expiresAt":"e"})"}) {
-    EXPECT_THROW(LibraryLinkResponse::fromJson(nlohmann::json::parse(text)), JsonDecodingError) << text;
-  }
-  EXPECT_THROW(SettleReply::fromJson(nlohmann::json::parse(R"({"settled":"true"})")), JsonDecodingError);
-  EXPECT_THROW(PairPoll::fromJson(nlohmann::json::parse(R"({"ownerId":"1"})")), JsonDecodingError);
-}
-
-TEST(MemoryDeviceStore, BoundsTheStoredDocument) {
-  std::string head = R"({"rotationId":")";
-  std::string exact = head + std::string(CloudVault::maximumStoredSize - head.size() - 2, 'r') + "\"}";
-  EXPECT_TRUE(testing::MemoryDeviceStore(exact).load().rotationId);
-  std::string over = head + std::string(CloudVault::maximumStoredSize - head.size() - 1, 'r') + "\"}";
-  EXPECT_THROW(testing::MemoryDeviceStore(over).load(), CloudFailure);
 }
 
 }  // namespace

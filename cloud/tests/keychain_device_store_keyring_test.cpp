@@ -14,6 +14,7 @@
 #include "cloud/cloud_failure.h"
 #include "cloud/desktop_cloud.h"
 #include "testing/memory_device_store.h"
+#include "testing/require_component.h"
 #include "core/recording_id.h"
 
 extern char** environ;
@@ -21,13 +22,7 @@ extern char** environ;
 namespace talvo {
 namespace {
 
-bool realComponentsRequired() {
-  const char* value = std::getenv("TALVO_REQUIRE_REAL_COMPONENTS");
-  return value != nullptr && std::string(value) == "1";
-}
-
-// True when a Secret Service answers; otherwise the test is skipped, or fails where real
-// components are required.
+// True when a Secret Service answers.
 bool secretServiceAvailable() {
   GError* error = nullptr;
   SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
@@ -37,13 +32,8 @@ bool secretServiceAvailable() {
   return true;
 }
 
-#define REQUIRE_SECRET_SERVICE()                                                        \
-  do {                                                                                  \
-    if (!secretServiceAvailable()) {                                                    \
-      if (realComponentsRequired()) FAIL() << "no Secret Service on the session bus";   \
-      GTEST_SKIP() << "no Secret Service (run through scripts/with-desktop-env)";       \
-    }                                                                                   \
-  } while (false)
+#define REQUIRE_SECRET_SERVICE() \
+  TALVO_REQUIRE_COMPONENT(secretServiceAvailable(), "no Secret Service (run through scripts/with-desktop-env)")
 
 // Items carrying our attributes, counted through the generic schema-free search.
 int itemCount(const std::string& service) {

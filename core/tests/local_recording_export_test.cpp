@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/recording_id.h"
+#include "testing/require_component.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
 
@@ -213,9 +214,7 @@ class LocalRecordingExportFat : public LocalRecordingExportTest {
  protected:
   void SetUp() override {
     LocalRecordingExportTest::SetUp();
-    if (fat.mounted) return;
-    if (std::getenv("TALVO_REQUIRE_REAL_COMPONENTS") != nullptr) FAIL() << fat.why;
-    GTEST_SKIP() << fat.why;
+    TALVO_REQUIRE_COMPONENT(fat.mounted, fat.why);
   }
   FatMount fat;
 };

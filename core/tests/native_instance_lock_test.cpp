@@ -136,21 +136,5 @@ TEST(NativeInstanceLock, RefusesADirectoryOrLockFileOfAnotherUser) {
   EXPECT_EQ(lockFailure(recordings), FileErrorKind::locking);
 }
 
-TEST(RecordingsDirectory, FollowsXdgDataHomeAndIgnoresARelativeValue) {
-  const char* savedData = std::getenv("XDG_DATA_HOME");
-  const std::string saved = savedData ? savedData : "";
-  const char* savedHome = std::getenv("HOME");
-  const std::string home = savedHome ? savedHome : "";
-  ::setenv("HOME", "/home/someone", 1);
-  ::setenv("XDG_DATA_HOME", "/data/place", 1);
-  EXPECT_EQ(recordingsDirectory(), "/data/place/TALVO/Recordings/");
-  ::setenv("XDG_DATA_HOME", "relative/place", 1);
-  EXPECT_EQ(recordingsDirectory(), "/home/someone/.local/share/TALVO/Recordings/");
-  ::unsetenv("XDG_DATA_HOME");
-  EXPECT_EQ(recordingsDirectory(), "/home/someone/.local/share/TALVO/Recordings/");
-  if (savedData) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  if (savedHome) ::setenv("HOME", home.c_str(), 1); else ::unsetenv("HOME");
-}
-
 }  // namespace
 }  // namespace talvo

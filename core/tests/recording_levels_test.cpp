@@ -5,8 +5,6 @@
 #include <cmath>
 #include <limits>
 
-#include "core/capture_progress_mailbox.h"
-
 namespace talvo {
 namespace {
 
@@ -35,18 +33,6 @@ TEST(RecordingLevels, KeepsTheLast35AndTrayShowsTheNewest7) {
   for (std::size_t i = 0; i < 7; ++i) EXPECT_FLOAT_EQ(tray[i], static_cast<float>(i + 34) / 100.0f);
   levels.reset();
   EXPECT_EQ(levels, RecordingLevels{});
-}
-
-TEST(CaptureProgressMailbox, CoalescesToTheNewestSnapshot) {
-  CaptureProgressMailbox mailbox;
-  EXPECT_FALSE(mailbox.drain().has_value());
-  EXPECT_TRUE(mailbox.offer({1.0, 0.1f, 0.2f, std::nullopt}));
-  EXPECT_FALSE(mailbox.offer({1.1, 0.3f, 0.4f, "warn"}));
-  auto got = mailbox.drain();
-  ASSERT_TRUE(got.has_value());
-  EXPECT_EQ(*got, (CaptureProgressSnapshot{1.1, 0.3f, 0.4f, "warn"}));
-  EXPECT_FALSE(mailbox.drain().has_value());
-  EXPECT_TRUE(mailbox.offer({1.2, 0, 0, std::nullopt}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "core/file_error.h"
 #include "reminders/meeting_reminder_engine.h"
+#include "testing/scoped_env.h"
 #include "testing/stepped_clock.h"
 #include "testing/temp_directory.h"
 
@@ -152,11 +153,8 @@ TEST(ReminderQuietFile, EngineOverHostileFileStaysQuietAndReplacesOnlyTheLink) {
 
 TEST(ReminderQuietFile, StandardPathIsInTheProgramDataFolder) {
   TempDirectory temp;
-  const char* old = std::getenv("XDG_DATA_HOME");
-  std::string saved = old ? old : "";
-  ::setenv("XDG_DATA_HOME", temp.path().c_str(), 1);
+  testing::ScopedEnv data("XDG_DATA_HOME", temp.path());
   EXPECT_EQ(ReminderQuietFile::standard().path(), temp.path() + "/TALVO/meeting-quiet.json");
-  if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1); else ::unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
-// Hand-off addresses into the web library and Telegram bot-chat links.
+// Hand-off addresses into the web library.
+#include "core/desktop_web_destination.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "core/base64.h"
-#include "core/desktop_web_destination.h"
-#include "core/telegram_destination.h"
 
 namespace talvo {
 namespace {
@@ -36,19 +36,6 @@ TEST(DesktopWebDestination, AcceptsOnlyCanonical32ByteHandoffs) {
 TEST(DesktopWebDestination, LibraryIsOnTheConfiguredOrigin) {
   EXPECT_EQ(DesktopWebDestination::library().path(), "/library/");
   EXPECT_EQ(DesktopWebDestination::library().scheme(), "https");
-}
-
-TEST(TelegramDestination, BotChatIsCutDownToTheBareBotLink) {
-  auto chat = TelegramDestination::botChat("https://t.me/talvo_bot?start=abc#frag", "t.me");
-  ASSERT_TRUE(chat);
-  EXPECT_EQ(chat->text(), "https://t.me/talvo_bot");
-  EXPECT_TRUE(TelegramDestination::botChat("https://t.me/abcde", "t.me"));
-  for (const char* refused : {"https://t.me/abcd", "https://t.me/1abcde", "https://t.me:443/talvo_bot",
-                              "http://t.me/talvo_bot", "https://evil.example/talvo_bot", "https://u@t.me/talvo_bot",
-                              "https://t.me/talvo_bot/extra", "https://t.me/" "abcdefghijklmnopqrstuvwxyz1234567",
-                              "https://t.me/talvo%5Fbot", "not a url"}) {
-    EXPECT_FALSE(TelegramDestination::botChat(refused, "t.me")) << refused;
-  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "reminders/login_startup_policy.h"
 #include "core/native_product.h"
+#include "testing/scoped_env.h"
 
 #include <stdlib.h>
 
@@ -15,55 +16,10 @@ namespace {
 using enum LoginStartupStatus;
 using Command = LoginStartupCommand;
 
-TEST(LoginStartupState, JsonRoundTripAndStrictDecoding) {
-  EXPECT_EQ((LoginStartupState{true, false}).toJson(), R"({"desired":false,"initialized":true})");
-  for (bool initialized : {false, true})
-    for (bool desired : {false, true}) {
-      LoginStartupState state{initialized, desired};
-      EXPECT_EQ(LoginStartupState::fromJson(state.toJson()), state);
-    }
-  EXPECT_EQ(LoginStartupState::fromStored(std::string(R"( {"initialized":true,"desired":true,"x":1} )")),
-            (LoginStartupState{true, true}));
-
-  const std::vector<std::string> bad = {
-      "", "{", "[]", "true", R"({"initialized":true})", R"({"desired":true})",
-      R"({"initialized":1,"desired":true})", R"({"initialized":"true","desired":true})",
-      R"({"initialized":true,"desired":null})", "{\"initialized\":true,\"desired\":true,\"n\":\"\xc3\"}",
-      R"({"initialized":true,"desired":true})" + std::string(LoginStartupState::sizeLimit, ' '),
-  };
-  for (const std::string& text : bad) {
-    EXPECT_THROW(LoginStartupState::fromJson(text), std::invalid_argument) << text.substr(0, 60);
-    EXPECT_EQ(LoginStartupState::fromStored(text), LoginStartupState{}) << text.substr(0, 60);
-  }
-  EXPECT_EQ(LoginStartupState::fromStored(std::nullopt), LoginStartupState{});
-}
-
-TEST(LoginStartupStatus, UnknownRawValuesMeanNotFound) {
-  EXPECT_EQ(loginStartupStatusFromRaw(0), notRegistered);
-  EXPECT_EQ(loginStartupStatusFromRaw(1), enabled);
-  EXPECT_EQ(loginStartupStatusFromRaw(2), requiresApproval);
-  EXPECT_EQ(loginStartupStatusFromRaw(3), notFound);
-  EXPECT_EQ(loginStartupStatusFromRaw(7), notFound);
-  EXPECT_EQ(loginStartupStatusFromRaw(-1), notFound);
-}
-
 TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
   // The installed path follows the user's data directory; the environment is restored after.
-  struct Restore {
-    std::optional<std::string> data = get("XDG_DATA_HOME"), home = get("HOME");
-    static std::optional<std::string> get(const char* name) {
-      const char* value = std::getenv(name);
-      return value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    static void put(const char* name, const std::optional<std::string>& value) {
-      value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-    }
-    ~Restore() {
-      put("XDG_DATA_HOME", data);
-      put("HOME", home);
-    }
-  } restore;
-  ASSERT_EQ(::setenv("XDG_DATA_HOME", "/home/u/.local/share", 1), 0);
+  testing::ScopedEnv home("HOME");
+  testing::ScopedEnv data("XDG_DATA_HOME", "/home/u/.local/share");
   const std::string installed = LoginStartupPolicy::installedPath();
   EXPECT_EQ(installed, "/home/u/.local/share/TALVO/app/bin/talvo");
   EXPECT_TRUE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, true));
@@ -75,13 +31,13 @@ TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed + "/", installed + "/", true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/usr/bin/talvo", "/usr/bin/talvo", true));
   // Spelled with "//", "." and a trailing "/": still the path the kernel reports.
-  ASSERT_EQ(::setenv("XDG_DATA_HOME", "/home/u//.local/./share/", 1), 0);
+  data.set("/home/u//.local/./share/");
   EXPECT_EQ(LoginStartupPolicy::installedPath(), installed);
   EXPECT_TRUE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, true));
   EXPECT_EQ(lexicallyNormal("/a/../b/."), "/a/../b");
   EXPECT_EQ(lexicallyNormal("//"), "/");
-  ASSERT_EQ(::setenv("XDG_DATA_HOME", "relative", 1), 0);
-  ASSERT_EQ(::setenv("HOME", "", 1), 0);
+  data.set("relative");
+  home.set("");
   EXPECT_EQ(LoginStartupPolicy::installedPath(), "");
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "", "", true));
 }
