@@ -106,7 +106,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   binding_->connectTo(content);
   panel_ = std::make_unique<AnchoredMenuPanel>(
       content,
-      [self]() -> std::optional<MenuBarAnchor> {
+      [self]() -> std::optional<TrayAnchor> {
         if (!self || !self->item_) return std::nullopt;
         return self->item_->panelAnchor();
       },
@@ -124,7 +124,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 14. Reminders start polling.
   MeetingReminderPanel::Hooks hooks;
   hooks.captureBusy = [self] { return !self || self->captureBusy(); };
-  hooks.anchor = [self]() -> std::optional<MenuBarAnchor> {
+  hooks.anchor = [self]() -> std::optional<TrayAnchor> {
     if (!self || !self->item_) return std::nullopt;
     QScreen* screen = self->panel_ && self->panel_->window() ? self->panel_->window()->screen() : nullptr;
     return self->item_->reminderAnchor(screen);

@@ -23,7 +23,7 @@
 #include <memory>
 #include <optional>
 
-#include "core/menu_bar_anchor.h"
+#include "core/tray_anchor.h"
 
 class QAbstractNativeEventFilter;
 class QWidget;
@@ -36,7 +36,7 @@ class StatusPanelWindow;
 class AnchoredMenuPanel : public QObject {
   Q_OBJECT
  public:
-  using AnchorSource = std::function<std::optional<MenuBarAnchor>()>;
+  using AnchorSource = std::function<std::optional<TrayAnchor>()>;
   static constexpr int showAttempts = 10;
   static constexpr int showRetryMs = 100;
   static constexpr double gap = 6;
@@ -98,7 +98,7 @@ class AnchoredMenuPanel : public QObject {
   bool filtering_ = false;
   double arrowX_ = 180;
   QSizeF contentSize_{360, 220};
-  std::optional<MenuBarAnchor> lastAnchor_;
+  std::optional<TrayAnchor> lastAnchor_;
   std::unique_ptr<QAbstractNativeEventFilter> desktopSwitch_;
   // While the panel shows: presses in other programs' windows, which may not take the focus.
   std::unique_ptr<QObject> pressesElsewhere_;

@@ -7,10 +7,10 @@
 // and is computed by mirroring the y axis, so both directions share one set of rules.
 #include <optional>
 
-#include "core/menu_bar_anchor.h"
+#include "core/tray_anchor.h"
 #include "core/screen_rect.h"
 
-namespace talvo::MenuBarPanelPlacement {
+namespace talvo::TrayPanelPlacement {
 
 // The gap between the icon and the top of the panel's bubble.
 inline constexpr double panelGap = 6;
@@ -18,7 +18,7 @@ inline constexpr double panelGap = 6;
 // A plausible tray icon: finite rectangles, an icon of some size no taller than 64 points that
 // lies on the screen, at most 64 points below the screen's top edge (and not more than 2 above).
 // Anything else (e.g. the bar hidden by a full-screen window) is no place to hang a panel from.
-bool validStatusAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame);
+bool validTopAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame);
 
 // The same rule for an icon in a bar at the bottom edge of the screen.
 bool validBottomAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame);
@@ -36,4 +36,4 @@ ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenR
 // Where the bubble's arrow goes inside a panel placed at `panel`: under the icon's centre.
 double arrowX(const ScreenRect& anchor, const ScreenRect& panel);
 
-}  // namespace talvo::MenuBarPanelPlacement
+}  // namespace talvo::TrayPanelPlacement

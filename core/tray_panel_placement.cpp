@@ -1,8 +1,8 @@
-#include "core/menu_bar_panel_placement.h"
+#include "core/tray_panel_placement.h"
 
 #include <algorithm>
 
-namespace talvo::MenuBarPanelPlacement {
+namespace talvo::TrayPanelPlacement {
 namespace {
 
 // Reflection in the x axis: what lies above becomes below.
@@ -10,7 +10,7 @@ ScreenRect mirrored(const ScreenRect& rect) { return ScreenRect{rect.x, -rect.ma
 
 }  // namespace
 
-bool validStatusAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame) {
+bool validTopAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame) {
   if (!anchor.isFinite() || !screenFrame.isFinite()) return false;
   if (!(anchor.width > 0 && anchor.height > 0 && anchor.height <= 64)) return false;
   if (!(screenFrame.width > 0 && screenFrame.height > 0)) return false;
@@ -31,11 +31,11 @@ ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenR
 }
 
 bool validBottomAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame) {
-  return validStatusAnchor(mirrored(anchor), mirrored(screenFrame));
+  return validTopAnchor(mirrored(anchor), mirrored(screenFrame));
 }
 
 std::optional<PanelOpening> opening(const ScreenRect& anchor, const ScreenRect& screenFrame) {
-  if (validStatusAnchor(anchor, screenFrame)) return PanelOpening::downward;
+  if (validTopAnchor(anchor, screenFrame)) return PanelOpening::downward;
   if (validBottomAnchor(anchor, screenFrame)) return PanelOpening::upward;
   return std::nullopt;
 }
@@ -48,4 +48,4 @@ ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenR
 
 double arrowX(const ScreenRect& anchor, const ScreenRect& panel) { return anchor.midX() - panel.minX(); }
 
-}  // namespace talvo::MenuBarPanelPlacement
+}  // namespace talvo::TrayPanelPlacement

@@ -1,9 +1,9 @@
-#include "core/menu_bar_anchor.h"
+#include "core/tray_anchor.h"
 
 namespace talvo {
 
-MenuBarAnchor MenuBarAnchor::reminderFallback(const ScreenRect& visibleFrame) {
-  return MenuBarAnchor{ScreenRect{visibleFrame.maxX() - 192, visibleFrame.maxY() + 6, 0, 0}, visibleFrame,
+TrayAnchor TrayAnchor::reminderFallback(const ScreenRect& visibleFrame) {
+  return TrayAnchor{ScreenRect{visibleFrame.maxX() - 192, visibleFrame.maxY() + 6, 0, 0}, visibleFrame,
                        std::nullopt};
 }
 
@@ -21,21 +21,21 @@ PanelOpening openingAt(double y, const ScreenRect& screenFrame, const ScreenRect
 
 }  // namespace
 
-MenuBarAnchor MenuBarAnchor::barEdgeFallback(const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+TrayAnchor TrayAnchor::barEdgeFallback(const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
   if (openingAt(screenFrame.maxY(), screenFrame, visibleFrame) == PanelOpening::downward) {
     return reminderFallback(visibleFrame);
   }
-  return MenuBarAnchor{ScreenRect{visibleFrame.maxX() - 192, visibleFrame.minY() - 6, 0, 0}, visibleFrame,
+  return TrayAnchor{ScreenRect{visibleFrame.maxX() - 192, visibleFrame.minY() - 6, 0, 0}, visibleFrame,
                        std::nullopt, PanelOpening::upward};
 }
 
-MenuBarAnchor MenuBarAnchor::clickPoint(ScreenPoint point, const ScreenRect& screenFrame,
+TrayAnchor TrayAnchor::clickPoint(ScreenPoint point, const ScreenRect& screenFrame,
                                         const ScreenRect& visibleFrame) {
-  return MenuBarAnchor{ScreenRect{point.x, point.y, 0, 0}, visibleFrame, std::nullopt,
+  return TrayAnchor{ScreenRect{point.x, point.y, 0, 0}, visibleFrame, std::nullopt,
                        openingAt(point.y, screenFrame, visibleFrame)};
 }
 
-bool MenuBarAnchor::inBarStrip(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+bool TrayAnchor::inBarStrip(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
   // Pixel rows and columns: the lower and left edges belong to the area above and right of them.
   auto inside = [&](const ScreenRect& r) {
     return point.x >= r.minX() && point.x < r.maxX() && point.y > r.minY() && point.y <= r.maxY();
@@ -43,7 +43,7 @@ bool MenuBarAnchor::inBarStrip(ScreenPoint point, const ScreenRect& screenFrame,
   return inside(screenFrame) && !inside(visibleFrame);
 }
 
-MenuBarAnchor MenuBarAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFrame,
+TrayAnchor TrayAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFrame,
                                        const ScreenRect& visibleFrame) {
   if (inBarStrip(point, screenFrame, visibleFrame)) return clickPoint(point, screenFrame, visibleFrame);
   return barEdgeFallback(screenFrame, visibleFrame);

@@ -1,43 +1,43 @@
-#include "core/menu_bar_panel_placement.h"
+#include "core/tray_panel_placement.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-#include "core/menu_bar_bubble.h"
+#include "core/tray_bubble.h"
 
 namespace talvo {
 namespace {
 
-using MenuBarPanelPlacement::frame;
-using MenuBarPanelPlacement::validStatusAnchor;
+using TrayPanelPlacement::frame;
+using TrayPanelPlacement::validTopAnchor;
 
 const ScreenRect visible{0, 0, 1440, 875};
 const ScreenRect screen{0, 0, 1440, 900};
 
-TEST(MenuBarPanelPlacement, WorkedExample) {
+TEST(TrayPanelPlacement, WorkedExample) {
   const ScreenRect icon{1300, 878, 24, 22};
-  const ScreenRect panel = frame(icon, {360, 220}, visible, MenuBarPanelPlacement::panelGap);
+  const ScreenRect panel = frame(icon, {360, 220}, visible, TrayPanelPlacement::panelGap);
   EXPECT_EQ(panel, (ScreenRect{1072, 652, 360, 220}));
-  EXPECT_EQ(MenuBarPanelPlacement::arrowX(icon, panel), 240);
-  EXPECT_TRUE(validStatusAnchor(icon, screen));
+  EXPECT_EQ(TrayPanelPlacement::arrowX(icon, panel), 240);
+  EXPECT_TRUE(validTopAnchor(icon, screen));
 }
 
-TEST(MenuBarPanelPlacement, FarRightIconPushesThePanelLeftAndTheArrowStaysInside) {
+TEST(TrayPanelPlacement, FarRightIconPushesThePanelLeftAndTheArrowStaysInside) {
   const ScreenRect icon{1420, 878, 20, 22};
   const ScreenRect panel = frame(icon, {360, 220}, visible, 6);
   EXPECT_EQ(panel.maxX(), 1432);  // 8 points from the right edge
   EXPECT_EQ(panel.x, 1072);
-  const double arrow = MenuBarPanelPlacement::arrowX(icon, panel);
+  const double arrow = TrayPanelPlacement::arrowX(icon, panel);
   EXPECT_EQ(arrow, 358);
-  EXPECT_EQ(MenuBarBubble{arrow}.clampedArrowX(panel.width), 330);  // 30 points from the edge
+  EXPECT_EQ(TrayBubble{arrow}.clampedArrowX(panel.width), 330);  // 30 points from the edge
 
   const ScreenRect left = frame({0, 878, 20, 22}, {360, 220}, visible, 6);
   EXPECT_EQ(left.x, 8);
-  EXPECT_EQ(MenuBarBubble{MenuBarPanelPlacement::arrowX({0, 878, 20, 22}, left)}.clampedArrowX(360), 30);
+  EXPECT_EQ(TrayBubble{TrayPanelPlacement::arrowX({0, 878, 20, 22}, left)}.clampedArrowX(360), 30);
 }
 
-TEST(MenuBarPanelPlacement, TallOrWideContentIsCutToTheUsableArea) {
+TEST(TrayPanelPlacement, TallOrWideContentIsCutToTheUsableArea) {
   const ScreenRect icon{700, 878, 24, 22};
   const ScreenRect tall = frame(icon, {360, 5000}, visible, 6);
   EXPECT_EQ(tall.height, 859);  // the usable height minus 8 points on each side
@@ -54,35 +54,35 @@ TEST(MenuBarPanelPlacement, TallOrWideContentIsCutToTheUsableArea) {
   EXPECT_EQ(tiny.height, 1);
 }
 
-TEST(MenuBarPanelPlacement, IconBelowTheUsableTopNeverLiftsThePanelAboveIt) {
+TEST(TrayPanelPlacement, IconBelowTheUsableTopNeverLiftsThePanelAboveIt) {
   // A fallback anchor sits above the usable area: the panel's top is the usable top.
-  const MenuBarAnchor fallback = MenuBarAnchor::reminderFallback(visible);
+  const TrayAnchor fallback = TrayAnchor::reminderFallback(visible);
   EXPECT_EQ(fallback.rect, (ScreenRect{1248, 881, 0, 0}));
   const ScreenRect panel = frame(fallback.rect, {360, 220}, fallback.visibleFrame, 6);
   EXPECT_EQ(panel.maxY(), 875);
   EXPECT_EQ(panel.x, 1068);
 }
 
-TEST(MenuBarPanelPlacement, ImplausibleAnchorsAreRefused) {
+TEST(TrayPanelPlacement, ImplausibleAnchorsAreRefused) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_TRUE(validStatusAnchor({1300, 836, 24, 64}, screen));    // 64 high
-  EXPECT_FALSE(validStatusAnchor({1300, 835, 24, 65}, screen));   // 65 high
-  EXPECT_FALSE(validStatusAnchor({1300, 808, 24, 22}, screen));   // screen top 70 above the icon
-  EXPECT_TRUE(validStatusAnchor({1300, 814, 24, 22}, screen));    // exactly 64 above
-  EXPECT_TRUE(validStatusAnchor({1300, 880, 24, 22}, screen));    // 2 below
-  EXPECT_FALSE(validStatusAnchor({1300, 881, 24, 22}, screen));   // 3 below
-  EXPECT_FALSE(validStatusAnchor({1300, 878, 0, 22}, screen));
-  EXPECT_FALSE(validStatusAnchor({1300, 878, 24, 0}, screen));
-  EXPECT_FALSE(validStatusAnchor({1450, 878, 24, 22}, screen));   // beside the screen
-  EXPECT_FALSE(validStatusAnchor({1300, 878, 24, 22}, {0, 0, 0, 900}));
-  EXPECT_FALSE(validStatusAnchor({nan, 878, 24, 22}, screen));
-  EXPECT_FALSE(validStatusAnchor({1300, 878, 24, 22}, {0, 0, inf, 900}));
+  EXPECT_TRUE(validTopAnchor({1300, 836, 24, 64}, screen));    // 64 high
+  EXPECT_FALSE(validTopAnchor({1300, 835, 24, 65}, screen));   // 65 high
+  EXPECT_FALSE(validTopAnchor({1300, 808, 24, 22}, screen));   // screen top 70 above the icon
+  EXPECT_TRUE(validTopAnchor({1300, 814, 24, 22}, screen));    // exactly 64 above
+  EXPECT_TRUE(validTopAnchor({1300, 880, 24, 22}, screen));    // 2 below
+  EXPECT_FALSE(validTopAnchor({1300, 881, 24, 22}, screen));   // 3 below
+  EXPECT_FALSE(validTopAnchor({1300, 878, 0, 22}, screen));
+  EXPECT_FALSE(validTopAnchor({1300, 878, 24, 0}, screen));
+  EXPECT_FALSE(validTopAnchor({1450, 878, 24, 22}, screen));   // beside the screen
+  EXPECT_FALSE(validTopAnchor({1300, 878, 24, 22}, {0, 0, 0, 900}));
+  EXPECT_FALSE(validTopAnchor({nan, 878, 24, 22}, screen));
+  EXPECT_FALSE(validTopAnchor({1300, 878, 24, 22}, {0, 0, inf, 900}));
 }
 
-TEST(MenuBarBubble, OutlineForAGivenSizeAndArrow) {
+TEST(TrayBubble, OutlineForAGivenSizeAndArrow) {
   using Kind = BubblePathElement::Kind;
-  const auto path = MenuBarBubble{240}.outline(360, 220);
+  const auto path = TrayBubble{240}.outline(360, 220);
   ASSERT_EQ(path.size(), 14u);
   EXPECT_EQ(path.front(), (BubblePathElement{Kind::moveTo, {18, 10}, {}}));
   EXPECT_EQ(path[1], (BubblePathElement{Kind::lineTo, {230, 10}, {}}));
@@ -95,9 +95,9 @@ TEST(MenuBarBubble, OutlineForAGivenSizeAndArrow) {
   EXPECT_EQ(path.back().kind, Kind::close);
 
   // The arrow keeps 30 points from either edge, even for a position that is not a number.
-  EXPECT_EQ(MenuBarBubble{5}.outline(360, 220)[3].control.x, 30);
-  EXPECT_EQ(MenuBarBubble{1000}.outline(360, 220)[3].control.x, 330);
-  EXPECT_EQ(MenuBarBubble{std::numeric_limits<double>::quiet_NaN()}.outline(360, 220)[3].control.x, 30);
+  EXPECT_EQ(TrayBubble{5}.outline(360, 220)[3].control.x, 30);
+  EXPECT_EQ(TrayBubble{1000}.outline(360, 220)[3].control.x, 330);
+  EXPECT_EQ(TrayBubble{std::numeric_limits<double>::quiet_NaN()}.outline(360, 220)[3].control.x, 30);
 }
 
 }  // namespace
@@ -110,25 +110,25 @@ namespace {
 const ScreenRect bottomScreen{0, 0, 1440, 900};
 const ScreenRect bottomVisible{0, 25, 1440, 875};
 
-TEST(MenuBarPanelPlacement, BottomTrayOpensUpwardsAsTheMirrorImage) {
+TEST(TrayPanelPlacement, BottomTrayOpensUpwardsAsTheMirrorImage) {
   const ScreenRect icon{1300, 0, 24, 22};
-  EXPECT_FALSE(MenuBarPanelPlacement::validStatusAnchor(icon, bottomScreen));
-  EXPECT_EQ(MenuBarPanelPlacement::opening(icon, bottomScreen), PanelOpening::upward);
-  EXPECT_EQ(MenuBarPanelPlacement::opening({1300, 878, 24, 22}, screen), PanelOpening::downward);
-  EXPECT_FALSE(MenuBarPanelPlacement::opening({1300, 400, 24, 22}, bottomScreen));  // mid-screen
+  EXPECT_FALSE(TrayPanelPlacement::validTopAnchor(icon, bottomScreen));
+  EXPECT_EQ(TrayPanelPlacement::opening(icon, bottomScreen), PanelOpening::upward);
+  EXPECT_EQ(TrayPanelPlacement::opening({1300, 878, 24, 22}, screen), PanelOpening::downward);
+  EXPECT_FALSE(TrayPanelPlacement::opening({1300, 400, 24, 22}, bottomScreen));  // mid-screen
 
   const ScreenRect panel = frame(icon, {360, 220}, bottomVisible, 6, PanelOpening::upward);
   // The worked example upside down: 6 points above the icon, 8 inside the right edge.
   EXPECT_EQ(panel, (ScreenRect{1072, 28, 360, 220}));
-  EXPECT_EQ(MenuBarPanelPlacement::arrowX(icon, panel), 240);
+  EXPECT_EQ(TrayPanelPlacement::arrowX(icon, panel), 240);
   const ScreenRect tall = frame(icon, {360, 5000}, bottomVisible, 6, PanelOpening::upward);
   EXPECT_EQ(tall.height, 859);
   EXPECT_EQ(tall.y, 28);
   EXPECT_EQ(frame(icon, {360, 220}, bottomVisible, 6, PanelOpening::downward),
             frame(icon, {360, 220}, bottomVisible, 6));
 
-  const auto down = MenuBarBubble{240}.outline(360, 220);
-  const auto up = MenuBarBubble{240, PanelOpening::upward}.outline(360, 220);
+  const auto down = TrayBubble{240}.outline(360, 220);
+  const auto up = TrayBubble{240, PanelOpening::upward}.outline(360, 220);
   ASSERT_EQ(up.size(), down.size());
   EXPECT_EQ(up[3], (BubblePathElement{BubblePathElement::Kind::quadTo, {243, 218}, {240, 221}}));  // tip at the bottom
   for (std::size_t i = 0; i + 1 < up.size(); ++i) {
@@ -145,47 +145,47 @@ namespace {
 
 // Trays that report no icon geometry: the click point or the bar edge stands in for the icon.
 // Screen 1440 × 900 with a 25-point bar at the top, at the bottom, or at the left.
-TEST(MenuBarAnchor, ClickPointAndBarEdgeFallbackAtEveryScreenEdge) {
+TEST(TrayAnchor, ClickPointAndBarEdgeFallbackAtEveryScreenEdge) {
   const ScreenRect full{0, 0, 1440, 900};
   const ScreenRect topBar{0, 0, 1440, 875};
   const ScreenRect bottomBar{0, 25, 1440, 875};
   const ScreenRect leftBar{25, 0, 1415, 900};
 
   // Top bar: a click in the bar hangs the panel from the top of the usable area.
-  MenuBarAnchor click = MenuBarAnchor::clickPoint({1300, 890}, full, topBar);
+  TrayAnchor click = TrayAnchor::clickPoint({1300, 890}, full, topBar);
   EXPECT_EQ(click.opening, PanelOpening::downward);
-  ScreenRect panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, topBar, 6, click.opening);
+  ScreenRect panel = TrayPanelPlacement::frame(click.rect, {320, 400}, topBar, 6, click.opening);
   EXPECT_EQ(panel, (ScreenRect{1112, 475, 320, 400}));
-  EXPECT_EQ(MenuBarPanelPlacement::arrowX(click.rect, panel), 188);
+  EXPECT_EQ(TrayPanelPlacement::arrowX(click.rect, panel), 188);
 
   // Bottom bar: opens upward from the bottom of the usable area.
-  click = MenuBarAnchor::clickPoint({1300, 10}, full, bottomBar);
+  click = TrayAnchor::clickPoint({1300, 10}, full, bottomBar);
   EXPECT_EQ(click.opening, PanelOpening::upward);
-  panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, bottomBar, 6, click.opening);
+  panel = TrayPanelPlacement::frame(click.rect, {320, 400}, bottomBar, 6, click.opening);
   EXPECT_EQ(panel, (ScreenRect{1112, 25, 320, 400}));
 
   // Left bar: the half of the screen clicked decides, the panel stays right of the bar.
-  click = MenuBarAnchor::clickPoint({10, 100}, full, leftBar);
+  click = TrayAnchor::clickPoint({10, 100}, full, leftBar);
   EXPECT_EQ(click.opening, PanelOpening::upward);
-  panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, leftBar, 6, click.opening);
+  panel = TrayPanelPlacement::frame(click.rect, {320, 400}, leftBar, 6, click.opening);
   EXPECT_EQ(panel.x, 33);
   EXPECT_EQ(panel.y, 106);
-  click = MenuBarAnchor::clickPoint({10, 800}, full, leftBar);
+  click = TrayAnchor::clickPoint({10, 800}, full, leftBar);
   EXPECT_EQ(click.opening, PanelOpening::downward);
-  panel = MenuBarPanelPlacement::frame(click.rect, {320, 400}, leftBar, 6, click.opening);
+  panel = TrayPanelPlacement::frame(click.rect, {320, 400}, leftBar, 6, click.opening);
   EXPECT_EQ(panel.x, 33);
   EXPECT_EQ(panel.maxY(), 794);
 
   // The reminder's fallback sits in whichever bar exists.
-  EXPECT_EQ(MenuBarAnchor::barEdgeFallback(full, topBar), MenuBarAnchor::reminderFallback(topBar));
-  const MenuBarAnchor bottom = MenuBarAnchor::barEdgeFallback(full, bottomBar);
+  EXPECT_EQ(TrayAnchor::barEdgeFallback(full, topBar), TrayAnchor::reminderFallback(topBar));
+  const TrayAnchor bottom = TrayAnchor::barEdgeFallback(full, bottomBar);
   EXPECT_EQ(bottom.opening, PanelOpening::upward);
   EXPECT_EQ(bottom.rect, (ScreenRect{1248, 19, 0, 0}));
-  panel = MenuBarPanelPlacement::frame(bottom.rect, {360, 220}, bottomBar, 6, bottom.opening);
+  panel = TrayPanelPlacement::frame(bottom.rect, {360, 220}, bottomBar, 6, bottom.opening);
   EXPECT_EQ(panel.minY(), 25);
   EXPECT_EQ(panel.x, 1068);
   // No bar at all: the top edge, as on most desktops.
-  EXPECT_EQ(MenuBarAnchor::barEdgeFallback(full, full).opening, PanelOpening::downward);
+  EXPECT_EQ(TrayAnchor::barEdgeFallback(full, full).opening, PanelOpening::downward);
 }
 
 }  // namespace
@@ -196,27 +196,27 @@ namespace {
 
 // A host's click position anchors only inside a bar strip; mid-screen points and points in the
 // usable area next to the bar (a stale pointer) fall back to the bar edge.
-TEST(MenuBarAnchor, HostClickAnchorsOnlyInABarStrip) {
+TEST(TrayAnchor, HostClickAnchorsOnlyInABarStrip) {
   const ScreenRect full{0, 0, 1440, 900};
   const ScreenRect topBar{0, 0, 1440, 875};
   const ScreenRect bottomBar{0, 25, 1440, 875};
-  EXPECT_EQ(MenuBarAnchor::hostClick({1300, 890}, full, topBar), MenuBarAnchor::clickPoint({1300, 890}, full, topBar));
-  EXPECT_EQ(MenuBarAnchor::hostClick({1300, 10}, full, bottomBar),
-            MenuBarAnchor::clickPoint({1300, 10}, full, bottomBar));
+  EXPECT_EQ(TrayAnchor::hostClick({1300, 890}, full, topBar), TrayAnchor::clickPoint({1300, 890}, full, topBar));
+  EXPECT_EQ(TrayAnchor::hostClick({1300, 10}, full, bottomBar),
+            TrayAnchor::clickPoint({1300, 10}, full, bottomBar));
   // The strip's edges, a pixel row counting by its top edge: the first row of the usable area is
   // not the bar; the screen's top row is.
-  EXPECT_FALSE(MenuBarAnchor::inBarStrip({1300, 875}, full, topBar));
-  EXPECT_TRUE(MenuBarAnchor::inBarStrip({1300, 876}, full, topBar));
-  EXPECT_TRUE(MenuBarAnchor::inBarStrip({1300, 900}, full, topBar));
-  EXPECT_FALSE(MenuBarAnchor::inBarStrip({1300, 901}, full, topBar));
-  EXPECT_FALSE(MenuBarAnchor::inBarStrip({1300, 26}, full, bottomBar));
-  EXPECT_TRUE(MenuBarAnchor::inBarStrip({1300, 25}, full, bottomBar));
+  EXPECT_FALSE(TrayAnchor::inBarStrip({1300, 875}, full, topBar));
+  EXPECT_TRUE(TrayAnchor::inBarStrip({1300, 876}, full, topBar));
+  EXPECT_TRUE(TrayAnchor::inBarStrip({1300, 900}, full, topBar));
+  EXPECT_FALSE(TrayAnchor::inBarStrip({1300, 901}, full, topBar));
+  EXPECT_FALSE(TrayAnchor::inBarStrip({1300, 26}, full, bottomBar));
+  EXPECT_TRUE(TrayAnchor::inBarStrip({1300, 25}, full, bottomBar));
   for (ScreenPoint p : {ScreenPoint{720, 450}, ScreenPoint{1300, 860}, ScreenPoint{-5, 890}}) {
-    EXPECT_EQ(MenuBarAnchor::hostClick(p, full, topBar), MenuBarAnchor::barEdgeFallback(full, topBar));
-    EXPECT_EQ(MenuBarAnchor::hostClick(p, full, bottomBar), MenuBarAnchor::barEdgeFallback(full, bottomBar));
+    EXPECT_EQ(TrayAnchor::hostClick(p, full, topBar), TrayAnchor::barEdgeFallback(full, topBar));
+    EXPECT_EQ(TrayAnchor::hostClick(p, full, bottomBar), TrayAnchor::barEdgeFallback(full, bottomBar));
   }
   // No bar at all: no strip, always the fallback.
-  EXPECT_EQ(MenuBarAnchor::hostClick({1300, 899}, full, full), MenuBarAnchor::barEdgeFallback(full, full));
+  EXPECT_EQ(TrayAnchor::hostClick({1300, 899}, full, full), TrayAnchor::barEdgeFallback(full, full));
 }
 
 }  // namespace
