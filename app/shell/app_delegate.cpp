@@ -163,7 +163,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
 
 bool AppDelegate::passGate() {
   // Identity: the program runs under its own application id only.
-  if (QGuiApplication::desktopFileName() != QLatin1String(NativeProduct::bundleIdentifier)) return false;
+  if (QGuiApplication::desktopFileName() != QLatin1String(NativeProduct::applicationId)) return false;
   // Another instance: it opens its panel; this one leaves without touching the recordings.
   if (InstanceBus::openRunningInstance()) return false;
   try {
