@@ -2,7 +2,6 @@
 // Where the tray icon is, as far as placing a panel under it is concerned. Coordinates are
 // screen coordinates with y growing upwards (origin at the bottom left of the desktop); a caller
 // whose toolkit counts y downwards mirrors them first.
-#include <cstdint>
 #include <optional>
 
 #include "core/screen_rect.h"
@@ -16,7 +15,6 @@ enum class PanelOpening { downward, upward };
 struct TrayAnchor {
   ScreenRect rect;          // the icon (may have zero size)
   ScreenRect visibleFrame;  // the usable area of the icon's screen, without panels and docks
-  std::optional<std::int64_t> statusWindowNumber;  // the icon's window, when known
   PanelOpening opening = PanelOpening::downward;
 
   bool operator==(const TrayAnchor&) const = default;

@@ -5,33 +5,23 @@
 namespace talvo::TrayPanelPlacement {
 namespace {
 
-// Reflection in the x axis: what lies above becomes below.
-ScreenRect mirrored(const ScreenRect& rect) { return ScreenRect{rect.x, -rect.maxY(), rect.width, rect.height}; }
+// A plausible icon whose bar edge lies `edgeDistance` from the icon's outer side.
+bool plausibleIcon(const ScreenRect& anchor, const ScreenRect& screenFrame, double edgeDistance) {
+  if (!anchor.isFinite() || !screenFrame.isFinite()) return false;
+  if (!(anchor.width > 0 && anchor.height > 0 && anchor.height <= 64)) return false;
+  if (!(screenFrame.width > 0 && screenFrame.height > 0)) return false;
+  if (!(edgeDistance >= -2 && edgeDistance <= 64)) return false;
+  return anchor.intersects(screenFrame);
+}
 
 }  // namespace
 
 bool validTopAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame) {
-  if (!anchor.isFinite() || !screenFrame.isFinite()) return false;
-  if (!(anchor.width > 0 && anchor.height > 0 && anchor.height <= 64)) return false;
-  if (!(screenFrame.width > 0 && screenFrame.height > 0)) return false;
-  const double topDistance = screenFrame.maxY() - anchor.maxY();
-  if (!(topDistance >= -2 && topDistance <= 64)) return false;
-  return anchor.intersects(screenFrame);
-}
-
-ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap) {
-  const ScreenRect inset = visibleFrame.insetBy(8);
-  const double width = std::min(std::max(inset.width, 1.0), std::max(size.width, 1.0));
-  const double height = std::min(std::max(inset.height, 1.0), std::max(size.height, 1.0));
-  // Centred under the icon, pushed inside the inset; when both limits conflict the right wins.
-  const double x = std::min(inset.maxX() - width, std::max(inset.minX(), anchor.midX() - width / 2));
-  const double top = std::min(visibleFrame.maxY(), anchor.minY() - gap);
-  const double y = std::max(inset.minY(), std::min(visibleFrame.maxY() - height, top - height));
-  return ScreenRect{x, y, width, height};
+  return plausibleIcon(anchor, screenFrame, anchor.minY() - screenFrame.minY());
 }
 
 bool validBottomAnchor(const ScreenRect& anchor, const ScreenRect& screenFrame) {
-  return validTopAnchor(mirrored(anchor), mirrored(screenFrame));
+  return plausibleIcon(anchor, screenFrame, screenFrame.maxY() - anchor.maxY());
 }
 
 std::optional<PanelOpening> opening(const ScreenRect& anchor, const ScreenRect& screenFrame) {
@@ -42,8 +32,22 @@ std::optional<PanelOpening> opening(const ScreenRect& anchor, const ScreenRect& 
 
 ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap,
                  PanelOpening opening) {
-  if (opening == PanelOpening::downward) return frame(anchor, size, visibleFrame, gap);
-  return mirrored(frame(mirrored(anchor), size, mirrored(visibleFrame), gap));
+  const ScreenRect inset = visibleFrame.insetBy(8);
+  const double width = std::min(std::max(inset.width, 1.0), std::max(size.width, 1.0));
+  const double height = std::min(std::max(inset.height, 1.0), std::max(size.height, 1.0));
+  // Centred on the icon, pushed inside the inset; when both limits conflict the right wins.
+  const double x = std::min(inset.maxX() - width, std::max(inset.minX(), anchor.midX() - width / 2));
+  // Just past the icon, never beyond the usable edge the bar borders; when the content is too
+  // tall the inset edge on the far side wins.
+  double y;
+  if (opening == PanelOpening::downward) {
+    const double top = std::max(visibleFrame.minY(), anchor.maxY() + gap);
+    y = std::min(inset.maxY() - height, top);
+  } else {
+    const double bottom = std::min(visibleFrame.maxY(), anchor.minY() - gap);
+    y = std::max(inset.minY(), bottom - height);
+  }
+  return ScreenRect{x, y, width, height};
 }
 
 double arrowX(const ScreenRect& anchor, const ScreenRect& panel) { return anchor.midX() - panel.minX(); }

@@ -79,7 +79,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
   // 8. The icon follows the recording flag.
-  statusSubscription_ = connect(model_, &RecorderModel::recordingChanged, this, [this] {
+  connect(model_, &RecorderModel::recordingChanged, this, [this] {
     updateStatus(model_->recording(), noLevels);
   });
   updateStatus(model_->recording(), noLevels);
@@ -142,7 +142,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   reminders_->start([self] { return !self || self->captureBusy(); }, *reminderPanel_);
   // 15. Reminders and updater hear of every change of the capture state.
   for (auto changed : {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
-    captureSubscription_ = connect(model_, changed, this, &AppDelegate::captureStateChanged);
+    connect(model_, changed, this, &AppDelegate::captureStateChanged);
   }
   // Every way of quitting goes through the one decision.
   quit_ = new QuitController(*model_, {}, this);

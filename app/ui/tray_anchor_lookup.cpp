@@ -18,7 +18,7 @@ std::optional<TrayAnchor> fromGeometry(const QRect& iconGeometry) {
   const ScreenRect screenFrame = AnchoredMenuPanel::toPlacement(screen->geometry());
   const auto opening = TrayPanelPlacement::opening(rect, screenFrame);
   if (!opening) return std::nullopt;
-  return TrayAnchor{rect, AnchoredMenuPanel::toPlacement(screen->availableGeometry()), std::nullopt, *opening};
+  return TrayAnchor{rect, AnchoredMenuPanel::toPlacement(screen->availableGeometry()), *opening};
 }
 
 std::optional<TrayAnchor> fromIcon(const QSystemTrayIcon& icon) {

@@ -85,7 +85,6 @@ class TrayPresence : public QObject {
   void sampleBar();
   void popMenuAt(QPoint at);
   void applyPicture();
-  std::optional<TrayAnchor> clickAnchor() const;
 
   AnchoredMenuPanel& panel_;
   QMenu& menu_;
