@@ -1,7 +1,6 @@
 #pragma once
 // Where the tray icon is, as far as placing a panel under it is concerned. Coordinates are
-// screen coordinates with y growing upwards (origin at the bottom left of the desktop); a caller
-// whose toolkit counts y downwards mirrors them first.
+// desktop coordinates as X11 and Qt count them: origin at the top left, y growing downwards.
 #include <optional>
 
 #include "core/screen_rect.h"

@@ -39,15 +39,14 @@ ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenR
   const double x = std::min(inset.maxX() - width, std::max(inset.minX(), anchor.midX() - width / 2));
   // Just past the icon, never beyond the usable edge the bar borders; when the content is too
   // tall the inset edge on the far side wins.
-  double y;
-  if (opening == PanelOpening::downward) {
-    const double top = std::max(visibleFrame.minY(), anchor.maxY() + gap);
-    y = std::min(inset.maxY() - height, top);
-  } else {
-    const double bottom = std::min(visibleFrame.maxY(), anchor.minY() - gap);
-    y = std::max(inset.minY(), bottom - height);
-  }
+  const double y = opening == PanelOpening::downward
+                       ? std::min(inset.maxY() - height, std::max(visibleFrame.minY(), anchor.maxY() + gap))
+                       : std::max(inset.minY(), std::min(visibleFrame.maxY(), anchor.minY() - gap) - height);
   return ScreenRect{x, y, width, height};
+}
+
+ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap) {
+  return frame(anchor, size, visibleFrame, gap, PanelOpening::downward);
 }
 
 double arrowX(const ScreenRect& anchor, const ScreenRect& panel) { return anchor.midX() - panel.minX(); }

@@ -1,10 +1,10 @@
 #pragma once
 // Where a panel that hangs from the tray icon goes on screen: centred under the icon, kept 8
 // points inside the usable area, just below the icon and never above the usable area, cut to
-// the usable height when its content is taller. Coordinates have y growing upwards.
+// the usable height when its content is taller. Coordinates have y growing downwards.
 //
 // A tray at the bottom of the screen is the same problem upside down: its panel opens upwards,
-// and is computed by mirroring the y axis, so both directions share one set of rules.
+// just above the icon and never below the usable area.
 #include <optional>
 
 #include "core/tray_anchor.h"
@@ -29,7 +29,7 @@ std::optional<PanelOpening> opening(const ScreenRect& anchor, const ScreenRect& 
 
 // The panel's frame for content of `size` under `anchor` within `visibleFrame`.
 ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap);
-// The same, opening in the given direction (upward: just above the icon, mirrored).
+// The same, opening in the given direction (upward: just above the icon).
 ScreenRect frame(const ScreenRect& anchor, const ScreenSize& size, const ScreenRect& visibleFrame, double gap,
                  PanelOpening opening);
 

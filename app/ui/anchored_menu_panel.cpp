@@ -254,11 +254,11 @@ void AnchoredMenuPanel::presentWindowed(bool focus) {
 }
 
 ScreenRect AnchoredMenuPanel::toPlacement(const QRectF& r) {
-  return ScreenRect{r.x(), -(r.y() + r.height()), r.width(), r.height()};
+  return ScreenRect{r.x(), r.y(), r.width(), r.height()};
 }
 
 QRectF AnchoredMenuPanel::fromPlacement(const ScreenRect& r) {
-  return QRectF(r.x, -(r.y + r.height), r.width, r.height);
+  return QRectF(r.x, r.y, r.width, r.height);
 }
 
 void AnchoredMenuPanel::show(bool focus) {

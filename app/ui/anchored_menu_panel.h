@@ -13,8 +13,7 @@
 //   hidden --show(): anchor found--> visible --close()/closing rule--> hidden
 //      \--no anchor yet: retry 10 × 0.1 s--/
 //
-// Anchors are in screen coordinates with y growing upwards (the placement rules' convention);
-// this class mirrors them into Qt's y-down desktop coordinates.
+// Anchors and the placement rules use Qt's desktop coordinates (y growing downwards).
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -65,7 +64,7 @@ class AnchoredMenuPanel : public QObject {
   // The tray icon's rectangle in Qt's desktop coordinates (a small square around a click point).
   std::optional<QRect> iconRect() const;
 
-  // Qt desktop coordinates <-> the placement rules' y-up coordinates.
+  // Qt's rectangles <-> the placement rules' toolkit-free ones (same coordinates).
   static ScreenRect toPlacement(const QRectF& rect);
   static QRectF fromPlacement(const ScreenRect& rect);
 

@@ -30,7 +30,7 @@ std::optional<TrayAnchor> fromClick(QPoint globalPosition) {
   QScreen* screen = QGuiApplication::screenAt(globalPosition);
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
-  return TrayAnchor::hostClick(ScreenPoint{double(globalPosition.x()), -double(globalPosition.y())},
+  return TrayAnchor::hostClick(ScreenPoint{double(globalPosition.x()), double(globalPosition.y())},
                                    AnchoredMenuPanel::toPlacement(screen->geometry()),
                                    AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
 }
