@@ -21,7 +21,7 @@
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/capture_panel.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_anchor.h"
+#include "app/ui/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {
@@ -95,7 +95,7 @@ struct PanelRig {
     content = new CapturePanel(models);
     host = std::make_unique<AnchoredMenuPanel>(content, [] {
       const QRect screen = QGuiApplication::primaryScreen()->geometry();
-      return TrayAnchor::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
+      return TrayAnchorLookup::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
     });
     host->window()->installEventFilter(&counter);
   }

@@ -16,7 +16,7 @@ namespace talvo {
 
 class KeychainDeviceStore : public DeviceVaultStore {
  public:
-  std::string service = NativeProduct::keychainService;
+  std::string service = NativeProduct::deviceCredentialsService;
 
   KeychainDeviceStore() = default;
   explicit KeychainDeviceStore(std::string serviceName) : service(std::move(serviceName)) {}

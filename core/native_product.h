@@ -8,12 +8,12 @@ namespace NativeProduct {
 inline constexpr bool production = TALVO_PRODUCTION != 0;
 inline constexpr const char* name = "TALVO";
 // The application id: the D-Bus name of a running instance and the desktop entry's name.
-inline constexpr const char* bundleIdentifier = "pro.talvo.recorder";
+inline constexpr const char* applicationId = "pro.talvo.recorder";
 inline constexpr const char* dataDirectoryName = "TALVO";
 // This build's processor architecture as release archives and the update feed name it.
 inline constexpr const char* architecture = TALVO_ARCHITECTURE;
 // Secret Service attribute "service" of the device credentials.
-inline constexpr const char* keychainService = "pro.talvo.recorder.device.v1";
+inline constexpr const char* deviceCredentialsService = "pro.talvo.recorder.device.v1";
 }  // namespace NativeProduct
 
 // `path` with repeated slashes, "." components and a trailing slash removed: the spelling the

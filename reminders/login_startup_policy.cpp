@@ -16,9 +16,9 @@ std::string installedPath() {
   }
 }
 
-bool eligible(const std::optional<std::string>& bundleID, const std::string& path,
+bool eligible(const std::optional<std::string>& applicationId, const std::string& path,
               const std::string& canonicalPath, bool production) {
-  return production && bundleID && *bundleID == NativeProduct::bundleIdentifier && path == canonicalPath &&
+  return production && applicationId && *applicationId == NativeProduct::applicationId && path == canonicalPath &&
          !canonicalPath.empty() &&
          canonicalPath == installedPath();
 }

@@ -1,7 +1,7 @@
 #pragma once
-// When the program may touch the user's login item, and what to do with it.
+// When the program may touch the user's autostart entry, and what to do with it.
 //
-// Only a production copy installed at its canonical place may manage the login item: a
+// Only a production copy installed at its canonical place may manage the autostart entry: a
 // development build or a copy run from anywhere else leaves it alone. The program turns login
 // startup on by itself exactly once, on the first eligible launch, and afterwards only follows
 // the user's toggle, so a user who switched it off in the system settings is not overruled.
@@ -21,7 +21,7 @@ std::string installedPath();
 // `path`: the real path of the running program (/proc/self/exe); `canonicalPath`: the installed
 // program's path with symbolic links resolved. A copy run from anywhere else, or an installation
 // reached through a symbolic link, is not eligible.
-bool eligible(const std::optional<std::string>& bundleID, const std::string& path,
+bool eligible(const std::optional<std::string>& applicationId, const std::string& path,
               const std::string& canonicalPath, bool production);
 
 // The first-launch decision (runs on every launch; acts once). Updates `state` in place.

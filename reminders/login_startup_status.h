@@ -1,5 +1,5 @@
 #pragma once
-// The state of the program's login item as the platform reports it.
+// The state of the program's autostart entry as the platform reports it.
 #include <cstdint>
 
 namespace talvo {

@@ -31,14 +31,14 @@ const std::unordered_map<std::string, MeetingApplication>& MeetingCatalog::known
 
 std::optional<MeetingApplication> MeetingCatalog::application(const MeetingProcess& process,
                                                               std::int32_t ownPID) const {
-  if (process.pid < 1 || process.pid == ownPID || !process.runningInput || !process.bundleID)
+  if (process.pid < 1 || process.pid == ownPID || !process.runningInput || !process.executableOrAppId)
     return std::nullopt;
-  const std::string& id = *process.bundleID;
-  const std::string own = NativeProduct::bundleIdentifier;
+  const std::string& id = *process.executableOrAppId;
+  const std::string own = NativeProduct::applicationId;
   if (id == own || id.starts_with(own + ".")) return std::nullopt;
-  if (bundles.empty()) return std::nullopt;
-  auto found = bundles.find(id);
-  if (found == bundles.end()) return std::nullopt;
+  if (applications.empty()) return std::nullopt;
+  auto found = applications.find(id);
+  if (found == applications.end()) return std::nullopt;
   return found->second;
 }
 

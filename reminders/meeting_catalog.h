@@ -14,7 +14,7 @@ namespace talvo {
 
 struct MeetingCatalog {
   // Exact, case-sensitive identity -> application.
-  std::unordered_map<std::string, MeetingApplication> bundles;
+  std::unordered_map<std::string, MeetingApplication> applications;
 
   // The built-in table of known meeting applications (built once, on first use).
   static const std::unordered_map<std::string, MeetingApplication>& knownApplications();

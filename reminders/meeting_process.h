@@ -10,7 +10,7 @@ struct MeetingProcess {
   std::int32_t pid = 0;
   // The application's identity as the platform names it (on Linux the executable name or the
   // Flatpak application id); none when it could not be told.
-  std::optional<std::string> bundleID;
+  std::optional<std::string> executableOrAppId;
   // The process is capturing audio input right now (the microphone is in use).
   bool runningInput = false;
 

@@ -74,7 +74,7 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
         State state;
         try {
           std::shared_ptr<DeviceVaultStore> store =
-              makeStore ? makeStore() : std::make_shared<KeychainDeviceStore>(NativeProduct::keychainService);
+              makeStore ? makeStore() : std::make_shared<KeychainDeviceStore>(NativeProduct::deviceCredentialsService);
           auto http = transport ? transport
                                 : std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
           client->cloud = std::make_shared<DesktopCloud>(store, http, configuration.origin, configuration.telegramHost);

@@ -79,7 +79,7 @@ LoginStartup::LoginStartup(Setup setup, bool preview, QObject* parent)
     return;
   }
   const std::string running = setup_.runningPath.value_or(QString()).toStdString();
-  eligible_ = LoginStartupPolicy::eligible(std::string(NativeProduct::bundleIdentifier), running,
+  eligible_ = LoginStartupPolicy::eligible(std::string(NativeProduct::applicationId), running,
                                            realPath(LoginStartupPolicy::installedPath()), setup_.production);
   const QVariant stored = setup_.settings->value(LoginStartupState::settingsKey);
   state_ = LoginStartupState::fromStored(stored.isValid() ? std::optional<std::string>(stored.toByteArray().toStdString())
@@ -100,7 +100,7 @@ LoginStartupStatus LoginStartup::status() const {
     const UniqueFd dir = openAutostartDirectory(setup_.autostartDirectory->toStdString());
     entry = AutostartEntry::parse(posix_file::readOwnedFileAt(dir.get(), entryName, AutostartEntry::sizeLimit));
   } catch (const std::exception& error) {
-    qCDebug(remindersLog) << "login item not read:" << error.what() << "- counted as not registered";
+    qCDebug(remindersLog) << "autostart entry not read:" << error.what() << "- counted as not registered";
     return LoginStartupStatus::notRegistered;
   }
   if (!entry || entry->hidden || entry->disabled || entry->program != program) return LoginStartupStatus::notRegistered;
@@ -166,7 +166,7 @@ void LoginStartup::execute(LoginStartupCommand command) {
       unregisterEntry();
     }
   } catch (const std::exception& error) {
-    qCDebug(remindersLog) << "login item not changed:" << error.what();
+    qCDebug(remindersLog) << "autostart entry not changed:" << error.what();
     failure = QString(failureText);
   }
   if (failure_ != failure) {

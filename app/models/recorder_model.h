@@ -101,8 +101,6 @@ class RecorderModel : public QObject {
  private:
   void continueStart(bool granted);
   void startEngine(const QString& id);
-  void engineStarted(const QUuid& generation, const QString& id, const QString& wav);
-  void engineFailedToStart(const QUuid& generation, const QString& id, const QString& text);
   void stopped(const std::optional<QString>& id, const std::optional<QString>& reason,
                const std::optional<std::string>& file, const std::optional<std::string>& failure,
                std::function<void()> completion);

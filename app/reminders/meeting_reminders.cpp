@@ -38,7 +38,7 @@ MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defa
   std::string folder = directory;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   store_ = std::make_unique<ReminderQuietFile>(folder + ReminderQuietFile::fileName);
-  catalog_.bundles = MeetingCatalog::knownApplications();
+  catalog_.applications = MeetingCatalog::knownApplications();
   engine_ = std::make_unique<MeetingReminderEngine>(*clock_, *store_, *this, catalog_,
                                                     static_cast<std::int32_t>(getpid()));
 }
@@ -89,12 +89,12 @@ MeetingProcess MeetingReminders::meetingProcess(const AudioInputProcess& process
   MeetingProcess result;
   result.pid = process.pid;
   result.runningInput = true;
-  if (!process.applicationId.empty() && catalog.bundles.contains(process.applicationId)) {
-    result.bundleID = process.applicationId;
+  if (!process.applicationId.empty() && catalog.applications.contains(process.applicationId)) {
+    result.executableOrAppId = process.applicationId;
   } else if (!process.binary.empty()) {
-    result.bundleID = process.binary;
+    result.executableOrAppId = process.binary;
   } else if (!process.applicationId.empty()) {
-    result.bundleID = process.applicationId;
+    result.executableOrAppId = process.applicationId;
   }
   return result;
 }

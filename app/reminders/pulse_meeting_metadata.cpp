@@ -128,7 +128,7 @@ std::vector<AudioInputProcess> PulseMeetingMetadata::snapshot() {
   std::map<std::uint32_t, std::size_t> byClient;
   for (const Stream& stream : listing.streams) {
     if (stream.pid == 0 || stream.pid == own || listing.monitors.contains(stream.source)) continue;
-    if (stream.applicationId == NativeProduct::bundleIdentifier) continue;
+    if (stream.applicationId == NativeProduct::applicationId) continue;
     auto [found, inserted] = byClient.emplace(stream.client, processes.size());
     if (inserted) {
       processes.push_back({stream.pid, stream.binary, stream.applicationId});

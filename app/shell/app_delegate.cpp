@@ -79,7 +79,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
   // 8. The icon follows the recording flag.
-  statusSubscription_ = connect(model_, &RecorderModel::recordingChanged, this, [this] {
+  connect(model_, &RecorderModel::recordingChanged, this, [this] {
     updateStatus(model_->recording(), noLevels);
   });
   updateStatus(model_->recording(), noLevels);
@@ -106,7 +106,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   binding_->connectTo(content);
   panel_ = std::make_unique<AnchoredMenuPanel>(
       content,
-      [self]() -> std::optional<MenuBarAnchor> {
+      [self]() -> std::optional<TrayAnchor> {
         if (!self || !self->item_) return std::nullopt;
         return self->item_->panelAnchor();
       },
@@ -124,7 +124,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 14. Reminders start polling.
   MeetingReminderPanel::Hooks hooks;
   hooks.captureBusy = [self] { return !self || self->captureBusy(); };
-  hooks.anchor = [self]() -> std::optional<MenuBarAnchor> {
+  hooks.anchor = [self]() -> std::optional<TrayAnchor> {
     if (!self || !self->item_) return std::nullopt;
     QScreen* screen = self->panel_ && self->panel_->window() ? self->panel_->window()->screen() : nullptr;
     return self->item_->reminderAnchor(screen);
@@ -142,7 +142,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   reminders_->start([self] { return !self || self->captureBusy(); }, *reminderPanel_);
   // 15. Reminders and updater hear of every change of the capture state.
   for (auto changed : {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
-    captureSubscription_ = connect(model_, changed, this, &AppDelegate::captureStateChanged);
+    connect(model_, changed, this, &AppDelegate::captureStateChanged);
   }
   // Every way of quitting goes through the one decision.
   quit_ = new QuitController(*model_, {}, this);
@@ -163,7 +163,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
 
 bool AppDelegate::passGate() {
   // Identity: the program runs under its own application id only.
-  if (QGuiApplication::desktopFileName() != QLatin1String(NativeProduct::bundleIdentifier)) return false;
+  if (QGuiApplication::desktopFileName() != QLatin1String(NativeProduct::applicationId)) return false;
   // Another instance: it opens its panel; this one leaves without touching the recordings.
   if (InstanceBus::openRunningInstance()) return false;
   try {

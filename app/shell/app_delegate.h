@@ -73,10 +73,8 @@ class AppDelegate : public QObject {
   TrayPresence* item_ = nullptr;  // the tray icon, or the window when there is no tray
   std::unique_ptr<AnchoredMenuPanel> panel_;
   RecorderModel* model_ = nullptr;
-  QMetaObject::Connection statusSubscription_;
   ReleaseUpdates* updates_ = nullptr;
   std::unique_ptr<StatusIconRenderer> statusRenderer_;
-  QMetaObject::Connection captureSubscription_;
   MeetingReminders* reminders_ = nullptr;
   LoginStartup* loginStartup_ = nullptr;
   std::optional<NativeInstanceLock> instanceLock_;

@@ -13,7 +13,7 @@ InstanceBus::InstanceBus(QObject* parent) : QObject(parent) {}
 bool InstanceBus::openRunningInstance() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || bus.interface() == nullptr) return false;
-  const QString name = QString::fromLatin1(NativeProduct::bundleIdentifier);
+  const QString name = QString::fromLatin1(NativeProduct::applicationId);
   if (!bus.interface()->isServiceRegistered(name).value()) return false;
   QDBusMessage open = QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Open"));
   // The name has an owner, so an instance runs even if it is too busy to answer now: a second
@@ -25,7 +25,7 @@ bool InstanceBus::openRunningInstance() {
 bool InstanceBus::quitRunningInstance() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || bus.interface() == nullptr) return false;
-  const QString name = QString::fromLatin1(NativeProduct::bundleIdentifier);
+  const QString name = QString::fromLatin1(NativeProduct::applicationId);
   if (!bus.interface()->isServiceRegistered(name).value()) return false;
   bus.call(QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Quit")),
            QDBus::Block, 5000);
@@ -36,7 +36,7 @@ bool InstanceBus::publish() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return false;
   if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportScriptableSlots)) return false;
-  return bus.registerService(QString::fromLatin1(NativeProduct::bundleIdentifier));
+  return bus.registerService(QString::fromLatin1(NativeProduct::applicationId));
 }
 
 void InstanceBus::Open() { emit openRequested(); }

@@ -40,7 +40,7 @@ int processEntry(int argc, char** argv) {
   QApplication application(argc, argv);
   qt_log_sink::install();
   QApplication::setApplicationName(QString::fromLatin1(NativeProduct::name));
-  QApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));
+  QApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::applicationId));
   // No main window and no taskbar entry: the program lives in the tray and closing a panel
   // must not end it.
   QApplication::setQuitOnLastWindowClosed(false);

@@ -13,7 +13,7 @@
 
 #include "app/tests/ui_test_support.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_anchor.h"
+#include "app/ui/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {
@@ -39,13 +39,13 @@ class AnchoredPanelTest : public ::testing::Test {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs the test display";
     screen = QGuiApplication::primaryScreen()->geometry();
   }
-  std::unique_ptr<AnchoredMenuPanel> make(std::function<std::optional<MenuBarAnchor>()> anchor, int height = 200) {
+  std::unique_ptr<AnchoredMenuPanel> make(std::function<std::optional<TrayAnchor>()> anchor, int height = 200) {
     return std::make_unique<AnchoredMenuPanel>(
         fixedContent(320, height), std::move(anchor), [this] { ++counts.shown; }, [this] { ++counts.closed; });
   }
   // An icon in a bar at the top right, as trayer reports it.
-  std::optional<MenuBarAnchor> topIcon() const {
-    return TrayAnchor::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
+  std::optional<TrayAnchor> topIcon() const {
+    return TrayAnchorLookup::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
   }
   QRect screen;
   Counts counts;
@@ -54,7 +54,7 @@ class AnchoredPanelTest : public ::testing::Test {
 TEST_F(AnchoredPanelTest, PlacementUnderAnIconAtEachEdgeAndFromAClickPoint) {
   // Valid geometry at the top right: 6 below the icon, 8 from the right edge, arrow under it.
   const QRect icon(screen.right() - 30, 1, 22, 30);
-  auto anchor = TrayAnchor::fromGeometry(icon);
+  auto anchor = TrayAnchorLookup::fromGeometry(icon);
   ASSERT_TRUE(anchor);
   EXPECT_EQ(anchor->opening, PanelOpening::downward);
   auto panel = make([&] { return anchor; });
@@ -68,13 +68,13 @@ TEST_F(AnchoredPanelTest, PlacementUnderAnIconAtEachEdgeAndFromAClickPoint) {
   panel->close();
 
   // At the top left the panel is pushed right, 8 in from the edge.
-  anchor = TrayAnchor::fromGeometry(QRect(2, 1, 22, 30));
+  anchor = TrayAnchorLookup::fromGeometry(QRect(2, 1, 22, 30));
   panel->show(true);
   EXPECT_EQ(panel->window()->geometry().left(), 8);
   panel->close();
 
   // A bottom bar: the panel opens upward, 6 above the icon.
-  anchor = TrayAnchor::fromGeometry(QRect(screen.width() / 2, screen.bottom() - 30, 22, 30));
+  anchor = TrayAnchorLookup::fromGeometry(QRect(screen.width() / 2, screen.bottom() - 30, 22, 30));
   ASSERT_TRUE(anchor);
   EXPECT_EQ(anchor->opening, PanelOpening::upward);
   panel->show(true);
@@ -83,9 +83,9 @@ TEST_F(AnchoredPanelTest, PlacementUnderAnIconAtEachEdgeAndFromAClickPoint) {
   panel->close();
 
   // Empty geometry (StatusNotifierItem hosts): not an anchor; the click point is.
-  EXPECT_FALSE(TrayAnchor::fromGeometry(QRect()));
-  EXPECT_FALSE(TrayAnchor::fromGeometry(QRect(600, 400, 22, 22)));  // mid-screen is no bar
-  anchor = TrayAnchor::fromClick(QPoint(screen.right() - 100, 10));
+  EXPECT_FALSE(TrayAnchorLookup::fromGeometry(QRect()));
+  EXPECT_FALSE(TrayAnchorLookup::fromGeometry(QRect(600, 400, 22, 22)));  // mid-screen is no bar
+  anchor = TrayAnchorLookup::fromClick(QPoint(screen.right() - 100, 10));
   ASSERT_TRUE(anchor);
   panel->show(true);
   frame = panel->window()->geometry();
@@ -95,7 +95,7 @@ TEST_F(AnchoredPanelTest, PlacementUnderAnIconAtEachEdgeAndFromAClickPoint) {
   panel->close();
 
   // The reminder's fallback hangs from the bar edge.
-  anchor = TrayAnchor::reminderFallback(nullptr);
+  anchor = TrayAnchorLookup::reminderFallback(nullptr);
   ASSERT_TRUE(anchor);
   panel->show(false);
   EXPECT_TRUE(panel->isVisible());
@@ -108,7 +108,7 @@ TEST_F(AnchoredPanelTest, PlacementUnderAnIconAtEachEdgeAndFromAClickPoint) {
 TEST_F(AnchoredPanelTest, ShowRetriesUntilTheAnchorAppearsThenGivesUp) {
   int asked = 0;
   bool ready = false;
-  auto panel = make([&]() -> std::optional<MenuBarAnchor> {
+  auto panel = make([&]() -> std::optional<TrayAnchor> {
     ++asked;
     return ready ? topIcon() : std::nullopt;
   });
@@ -260,7 +260,7 @@ TEST_F(AnchoredPanelTest, StaysOutOfTheTaskbarOnEveryDesktop) {
 TEST_F(AnchoredPanelTest, ContentGrowthMovesThePanelAndBadSizesAreIgnored) {
   auto* content = fixedContent(320, 200);
   bool gone = false;
-  AnchoredMenuPanel panel(content, [&]() -> std::optional<MenuBarAnchor> {
+  AnchoredMenuPanel panel(content, [&]() -> std::optional<TrayAnchor> {
     if (gone) return std::nullopt;
     return topIcon();
   });

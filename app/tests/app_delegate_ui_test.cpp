@@ -21,7 +21,7 @@ namespace {
 // Why the start-up gate may have turned the program away: another owner of its bus name.
 std::string gateRefusal() {
   auto* bus = QDBusConnection::sessionBus().interface();
-  const QString name = QString::fromLatin1(NativeProduct::bundleIdentifier);
+  const QString name = QString::fromLatin1(NativeProduct::applicationId);
   if (bus == nullptr || !bus->isServiceRegistered(name).value()) return "the bus name is free";
   const uint pid = bus->servicePid(name).value();
   QFile command(QStringLiteral("/proc/%1/cmdline").arg(pid));
@@ -36,7 +36,7 @@ TEST(AppDelegate, HoldsTheInstanceLockUntilItsModelsAreGone) {
   setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
   setenv("TALVO_SERVICE_ORIGIN", "https://127.0.0.1:9", 1);  // never reached: nothing is paired
   ui_test::app();
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::bundleIdentifier));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::applicationId));
   auto delegate = std::make_unique<AppDelegate>();
   ASSERT_TRUE(delegate->applicationDidFinishLaunching()) << gateRefusal();
   const std::string recordings = RecorderModel::recordingDirectory().toStdString();

@@ -20,7 +20,7 @@
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/panel_style.h"
 #include "app/ui/recording_wave.h"
-#include "app/ui/tray_anchor.h"
+#include "app/ui/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {
@@ -68,7 +68,7 @@ class CapturePanelTest : public ::testing::Test {
     content = new CapturePanel(models);
     host = std::make_unique<AnchoredMenuPanel>(content, [] {
       const QRect screen = QGuiApplication::primaryScreen()->geometry();
-      return TrayAnchor::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
+      return TrayAnchorLookup::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
     });
     host->setKeepOpenWhile([this] { return content->dialogOpen(); });
     host->show(true);

@@ -7,7 +7,8 @@
 #include <QTimer>
 
 #include "app/tests/ui_test_support.h"
-#include "app/ui/tray_anchor.h"
+#include "app/ui/meeting_reminder_view.h"
+#include "app/ui/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {
@@ -25,9 +26,9 @@ struct Shell {
 
   MeetingReminderPanel::Hooks hooks() {
     return {[this] { return busy; },
-            [this]() -> std::optional<MenuBarAnchor> {
+            [this]() -> std::optional<TrayAnchor> {
               if (!anchored) return std::nullopt;
-              return TrayAnchor::reminderFallback(nullptr);
+              return TrayAnchorLookup::reminderFallback(nullptr);
             },
             [this] { ++mainClosed; },
             [this] { ++opened; order.push_back("open"); },

@@ -201,13 +201,13 @@ TEST_F(MeetingRemindersTest, PollsNeverOverlap) {
 
 TEST(MeetingProcessIdentity, SandboxIdWhenKnownElseExecutableName) {
   MeetingCatalog catalog;
-  catalog.bundles = {{"us.zoom.Zoom", MeetingApplication::zoom}, {"zoom", MeetingApplication::zoom}};
-  EXPECT_EQ(MeetingReminders::meetingProcess({5, "zoom", "us.zoom.Zoom"}, catalog).bundleID, "us.zoom.Zoom");
+  catalog.applications = {{"us.zoom.Zoom", MeetingApplication::zoom}, {"zoom", MeetingApplication::zoom}};
+  EXPECT_EQ(MeetingReminders::meetingProcess({5, "zoom", "us.zoom.Zoom"}, catalog).executableOrAppId, "us.zoom.Zoom");
   // An unknown application id does not hide a known executable name.
-  EXPECT_EQ(MeetingReminders::meetingProcess({5, "zoom", "org.example.Wrapper"}, catalog).bundleID, "zoom");
-  EXPECT_EQ(MeetingReminders::meetingProcess({5, "", "org.example.App"}, catalog).bundleID, "org.example.App");
+  EXPECT_EQ(MeetingReminders::meetingProcess({5, "zoom", "org.example.Wrapper"}, catalog).executableOrAppId, "zoom");
+  EXPECT_EQ(MeetingReminders::meetingProcess({5, "", "org.example.App"}, catalog).executableOrAppId, "org.example.App");
   MeetingProcess nameless = MeetingReminders::meetingProcess({5, "", ""}, catalog);
-  EXPECT_FALSE(nameless.bundleID.has_value());
+  EXPECT_FALSE(nameless.executableOrAppId.has_value());
   EXPECT_TRUE(nameless.runningInput);
   EXPECT_EQ(nameless.pid, 5);
 }

@@ -23,7 +23,7 @@
 #include "app/tests/ui_test_support.h"
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_anchor.h"
+#include "app/ui/tray_anchor_lookup.h"
 #include "app/ui/status_notifier_item.h"
 
 namespace talvo {
@@ -49,9 +49,9 @@ struct TrayRig {
     icon.setToolTip(QStringLiteral("TALVO"));
     auto* content = new QLabel(QStringLiteral("панель"));
     content->setFixedSize(320, 200);
-    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<MenuBarAnchor> {
-      if (auto anchor = TrayAnchor::fromIcon(icon)) return anchor;
-      if (click) return TrayAnchor::fromClick(*click);
+    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<TrayAnchor> {
+      if (auto anchor = TrayAnchorLookup::fromIcon(icon)) return anchor;
+      if (click) return TrayAnchorLookup::fromClick(*click);
       return std::nullopt;
     });
     QObject::connect(&icon, &QSystemTrayIcon::activated, [this](QSystemTrayIcon::ActivationReason) {
@@ -110,7 +110,7 @@ TEST(TrayProtocols, XEmbedTrayShowsTheIconAndAClickOpensThePanelUnderIt) {
       << "the icon never got a place in the tray";
   settle(200);
   const QRect icon = rig.icon.geometry();
-  ASSERT_TRUE(TrayAnchor::fromIcon(rig.icon)) << "geometry " << icon.x() << "," << icon.y();
+  ASSERT_TRUE(TrayAnchorLookup::fromIcon(rig.icon)) << "geometry " << icon.x() << "," << icon.y();
 
   clickAt(icon.center());
   ASSERT_TRUE(waitUntil([&] { return rig.panel->isVisible(); }, 3000));
@@ -142,9 +142,9 @@ struct SniRig {
     item.setToolTip(QStringLiteral("TALVO"));
     auto* content = new QLabel(QStringLiteral("панель"));
     content->setFixedSize(320, 200);
-    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<MenuBarAnchor> {
-      if (click) return TrayAnchor::fromClick(*click);
-      return TrayAnchor::reminderFallback(nullptr);
+    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<TrayAnchor> {
+      if (click) return TrayAnchorLookup::fromClick(*click);
+      return TrayAnchorLookup::reminderFallback(nullptr);
     });
     QObject::connect(&item, &StatusNotifierItem::activated, [this](QPoint at) {
       ++activations;

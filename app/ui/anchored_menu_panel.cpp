@@ -19,8 +19,8 @@
 #include "app/ui/panel_style.h"
 #include "app/ui/vector_icon.h"
 #include "app/ui/x11_window_states.h"
-#include "core/menu_bar_bubble.h"
-#include "core/menu_bar_panel_placement.h"
+#include "core/tray_bubble.h"
+#include "core/tray_panel_placement.h"
 
 namespace talvo {
 
@@ -34,7 +34,7 @@ class StatusPanelWindow : public QWidget {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose, false);
     layout_ = new QVBoxLayout(this);
-    layout_->setContentsMargins(0, MenuBarBubble::arrowDepth, 0, 0);
+    layout_->setContentsMargins(0, TrayBubble::arrowDepth, 0, 0);
     layout_->setSizeConstraint(QLayout::SetNoConstraint);
   }
 
@@ -49,11 +49,11 @@ class StatusPanelWindow : public QWidget {
     setGeometry(frame);
   }
 
-  void setBubble(MenuBarBubble bubble) {
+  void setBubble(TrayBubble bubble) {
     const bool flipped = bubble.opening != bubble_.opening;
     bubble_ = bubble;
     if (flipped) {
-      const int depth = static_cast<int>(MenuBarBubble::arrowDepth);
+      const int depth = static_cast<int>(TrayBubble::arrowDepth);
       layout_->setContentsMargins(0, bubble.opening == PanelOpening::downward ? depth : 0, 0,
                                   bubble.opening == PanelOpening::upward ? depth : 0);
     }
@@ -127,7 +127,7 @@ class StatusPanelWindow : public QWidget {
   QRect placed_;
   int corrections_ = 0;
   QVBoxLayout* layout_;
-  MenuBarBubble bubble_;
+  TrayBubble bubble_;
   bool compositing_ = true;
 };
 
@@ -254,11 +254,11 @@ void AnchoredMenuPanel::presentWindowed(bool focus) {
 }
 
 ScreenRect AnchoredMenuPanel::toPlacement(const QRectF& r) {
-  return ScreenRect{r.x(), -(r.y() + r.height()), r.width(), r.height()};
+  return ScreenRect{r.x(), r.y(), r.width(), r.height()};
 }
 
 QRectF AnchoredMenuPanel::fromPlacement(const ScreenRect& r) {
-  return QRectF(r.x, -(r.y + r.height), r.width, r.height);
+  return QRectF(r.x, r.y, r.width, r.height);
 }
 
 void AnchoredMenuPanel::show(bool focus) {
@@ -306,16 +306,16 @@ bool AnchoredMenuPanel::position() {
     closeFor("the tray icon is gone");
     return false;
   }
-  const ScreenRect frame = MenuBarPanelPlacement::frame(
+  const ScreenRect frame = TrayPanelPlacement::frame(
       lastAnchor_->rect, ScreenSize{contentSize_.width(), contentSize_.height()}, lastAnchor_->visibleFrame, gap,
       lastAnchor_->opening);
   if (!frame.isFinite()) {
     closeFor("no place on the screen");
     return false;
   }
-  const double arrow = MenuBarPanelPlacement::arrowX(lastAnchor_->rect, frame);
+  const double arrow = TrayPanelPlacement::arrowX(lastAnchor_->rect, frame);
   if (std::abs(arrow - arrowX_) > 0.5 || !std::isfinite(arrowX_)) arrowX_ = std::isfinite(arrow) ? arrow : 180;
-  window_->setBubble(MenuBarBubble{arrowX_, lastAnchor_->opening});
+  window_->setBubble(TrayBubble{arrowX_, lastAnchor_->opening});
   window_->place(fromPlacement(frame).toAlignedRect());
   return true;
 }

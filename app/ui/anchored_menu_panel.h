@@ -13,8 +13,7 @@
 //   hidden --show(): anchor found--> visible --close()/closing rule--> hidden
 //      \--no anchor yet: retry 10 × 0.1 s--/
 //
-// Anchors are in screen coordinates with y growing upwards (the placement rules' convention);
-// this class mirrors them into Qt's y-down desktop coordinates.
+// Anchors and the placement rules use Qt's desktop coordinates (y growing downwards).
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -23,7 +22,7 @@
 #include <memory>
 #include <optional>
 
-#include "core/menu_bar_anchor.h"
+#include "core/tray_anchor.h"
 
 class QAbstractNativeEventFilter;
 class QWidget;
@@ -36,7 +35,7 @@ class StatusPanelWindow;
 class AnchoredMenuPanel : public QObject {
   Q_OBJECT
  public:
-  using AnchorSource = std::function<std::optional<MenuBarAnchor>()>;
+  using AnchorSource = std::function<std::optional<TrayAnchor>()>;
   static constexpr int showAttempts = 10;
   static constexpr int showRetryMs = 100;
   static constexpr double gap = 6;
@@ -65,7 +64,7 @@ class AnchoredMenuPanel : public QObject {
   // The tray icon's rectangle in Qt's desktop coordinates (a small square around a click point).
   std::optional<QRect> iconRect() const;
 
-  // Qt desktop coordinates <-> the placement rules' y-up coordinates.
+  // Qt's rectangles <-> the placement rules' toolkit-free ones (same coordinates).
   static ScreenRect toPlacement(const QRectF& rect);
   static QRectF fromPlacement(const ScreenRect& rect);
 
@@ -98,7 +97,7 @@ class AnchoredMenuPanel : public QObject {
   bool filtering_ = false;
   double arrowX_ = 180;
   QSizeF contentSize_{360, 220};
-  std::optional<MenuBarAnchor> lastAnchor_;
+  std::optional<TrayAnchor> lastAnchor_;
   std::unique_ptr<QAbstractNativeEventFilter> desktopSwitch_;
   // While the panel shows: presses in other programs' windows, which may not take the focus.
   std::unique_ptr<QObject> pressesElsewhere_;

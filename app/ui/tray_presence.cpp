@@ -18,7 +18,7 @@
 #include "app/ui/anchored_menu_panel.h"
 #include "app/ui/desktop_appearance.h"
 #include "app/ui/status_notifier_item.h"
-#include "app/ui/tray_anchor.h"
+#include "app/ui/tray_anchor_lookup.h"
 #include "app/ui/x11_window_states.h"
 #include "core/ink_contrast.h"
 
@@ -187,7 +187,7 @@ void TrayPresence::openWhenPlaced(int generation) {
   if (icon_) {
     // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
     // the tray to move it.
-    placed = icon_->geometry() != undockedGeometry_ && TrayAnchor::fromIcon(*icon_);
+    placed = icon_->geometry() != undockedGeometry_ && TrayAnchorLookup::fromIcon(*icon_);
     if (placed) sampleBar();
   } else if (sni_) {
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
@@ -271,25 +271,25 @@ void TrayPresence::applyPicture() {
   }
 }
 
-std::optional<MenuBarAnchor> TrayPresence::panelAnchor() const {
+std::optional<TrayAnchor> TrayPresence::panelAnchor() const {
   if (icon_) {
-    if (auto anchor = TrayAnchor::fromIcon(*icon_)) return anchor;
+    if (auto anchor = TrayAnchorLookup::fromIcon(*icon_)) return anchor;
   }
   // Trays that do not tell where the icon is: at the click, or at the bar's edge.
-  if (lastClick_) return TrayAnchor::fromClick(*lastClick_);
-  return TrayAnchor::reminderFallback(nullptr);
+  if (lastClick_) return TrayAnchorLookup::fromClick(*lastClick_);
+  return TrayAnchorLookup::reminderFallback(nullptr);
 }
 
-std::optional<MenuBarAnchor> TrayPresence::reminderAnchor(QScreen* preferred) const {
+std::optional<TrayAnchor> TrayPresence::reminderAnchor(QScreen* preferred) const {
   if (icon_) {
-    if (auto anchor = TrayAnchor::fromIcon(*icon_)) return anchor;
+    if (auto anchor = TrayAnchorLookup::fromIcon(*icon_)) return anchor;
   }
-  return TrayAnchor::reminderFallback(preferred);
+  return TrayAnchorLookup::reminderFallback(preferred);
 }
 
 void TrayPresence::popMenuAt(QPoint at) {
-  const std::optional<MenuBarAnchor> anchor =
-      at.isNull() ? TrayAnchor::reminderFallback(nullptr) : TrayAnchor::fromClick(at);
+  const std::optional<TrayAnchor> anchor =
+      at.isNull() ? TrayAnchorLookup::reminderFallback(nullptr) : TrayAnchorLookup::fromClick(at);
   if (!anchor) return;
   const QRect point = AnchoredMenuPanel::fromPlacement(anchor->rect).toAlignedRect();
   const int height = menu_.sizeHint().height();

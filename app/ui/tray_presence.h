@@ -26,7 +26,7 @@
 
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/status_notifier_item.h"
-#include "core/menu_bar_anchor.h"
+#include "core/tray_anchor.h"
 
 class QAbstractNativeEventFilter;
 class QMenu;
@@ -64,8 +64,8 @@ class TrayPresence : public QObject {
   // ink that reads on the bar (red while recording, light on dark bars and deep on light ones).
   static QImage textImage(bool recording, bool darkBar);
 
-  std::optional<MenuBarAnchor> panelAnchor() const;
-  std::optional<MenuBarAnchor> reminderAnchor(QScreen* preferred) const;
+  std::optional<TrayAnchor> panelAnchor() const;
+  std::optional<TrayAnchor> reminderAnchor(QScreen* preferred) const;
 
   // For tests: the XEmbed icon and the StatusNotifierItem, when they are in use.
   QSystemTrayIcon* trayIcon() const { return icon_; }
@@ -85,7 +85,6 @@ class TrayPresence : public QObject {
   void sampleBar();
   void popMenuAt(QPoint at);
   void applyPicture();
-  std::optional<MenuBarAnchor> clickAnchor() const;
 
   AnchoredMenuPanel& panel_;
   QMenu& menu_;

@@ -27,7 +27,7 @@ TEST(MeetingCatalog, KnowsLinuxExecutablesAndFlatpakIds) {
       {"firefox-esr", MeetingApplication::firefox},
       {"org.mozilla.firefox", MeetingApplication::firefox},
   };
-  EXPECT_EQ(catalog.bundles.size(), expected.size());
+  EXPECT_EQ(catalog.applications.size(), expected.size());
   for (const auto& [identity, application] : expected)
     EXPECT_EQ(catalog.application({10, identity, true}, 1), application) << identity;
   // Identities that must never match: the application name every Electron program reports, the

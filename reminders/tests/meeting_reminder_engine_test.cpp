@@ -55,8 +55,8 @@ struct RecordingNotifier : ReminderNotifier {
   void notify(MeetingApplication application) override { shown.emplace_back(clock->now, application); }
 };
 
-MeetingProcess process(std::int32_t pid, const char* bundle, bool input = true) {
-  return MeetingProcess{pid, bundle ? std::optional<std::string>(bundle) : std::nullopt, input};
+MeetingProcess process(std::int32_t pid, const char* identity, bool input = true) {
+  return MeetingProcess{pid, identity ? std::optional<std::string>(identity) : std::nullopt, input};
 }
 
 const std::vector<MeetingProcess> zoom = {process(100, "zoom")};

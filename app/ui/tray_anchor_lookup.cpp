@@ -1,4 +1,4 @@
-#include "app/ui/tray_anchor.h"
+#include "app/ui/tray_anchor_lookup.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -6,42 +6,42 @@
 #include <QSystemTrayIcon>
 
 #include "app/ui/anchored_menu_panel.h"
-#include "core/menu_bar_panel_placement.h"
+#include "core/tray_panel_placement.h"
 
-namespace talvo::TrayAnchor {
+namespace talvo::TrayAnchorLookup {
 
-std::optional<MenuBarAnchor> fromGeometry(const QRect& iconGeometry) {
+std::optional<TrayAnchor> fromGeometry(const QRect& iconGeometry) {
   if (!iconGeometry.isValid() || iconGeometry.isEmpty()) return std::nullopt;
   QScreen* screen = QGuiApplication::screenAt(iconGeometry.center());
   if (!screen) return std::nullopt;
   const ScreenRect rect = AnchoredMenuPanel::toPlacement(iconGeometry);
   const ScreenRect screenFrame = AnchoredMenuPanel::toPlacement(screen->geometry());
-  const auto opening = MenuBarPanelPlacement::opening(rect, screenFrame);
+  const auto opening = TrayPanelPlacement::opening(rect, screenFrame);
   if (!opening) return std::nullopt;
-  return MenuBarAnchor{rect, AnchoredMenuPanel::toPlacement(screen->availableGeometry()), std::nullopt, *opening};
+  return TrayAnchor{rect, AnchoredMenuPanel::toPlacement(screen->availableGeometry()), *opening};
 }
 
-std::optional<MenuBarAnchor> fromIcon(const QSystemTrayIcon& icon) {
+std::optional<TrayAnchor> fromIcon(const QSystemTrayIcon& icon) {
   if (!icon.isVisible()) return std::nullopt;
   return fromGeometry(icon.geometry());
 }
 
-std::optional<MenuBarAnchor> fromClick(QPoint globalPosition) {
+std::optional<TrayAnchor> fromClick(QPoint globalPosition) {
   QScreen* screen = QGuiApplication::screenAt(globalPosition);
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
-  return MenuBarAnchor::hostClick(ScreenPoint{double(globalPosition.x()), -double(globalPosition.y())},
+  return TrayAnchor::hostClick(ScreenPoint{double(globalPosition.x()), double(globalPosition.y())},
                                    AnchoredMenuPanel::toPlacement(screen->geometry()),
                                    AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
 }
 
-std::optional<MenuBarAnchor> reminderFallback(QScreen* preferred) {
+std::optional<TrayAnchor> reminderFallback(QScreen* preferred) {
   QScreen* screen = preferred;
   if (!screen) screen = QGuiApplication::screenAt(QCursor::pos());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
-  return MenuBarAnchor::barEdgeFallback(AnchoredMenuPanel::toPlacement(screen->geometry()),
+  return TrayAnchor::barEdgeFallback(AnchoredMenuPanel::toPlacement(screen->geometry()),
                                         AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
 }
 
-}  // namespace talvo::TrayAnchor
+}  // namespace talvo::TrayAnchorLookup

@@ -1,14 +1,14 @@
-#include "core/menu_bar_bubble.h"
+#include "core/tray_bubble.h"
 
 #include <algorithm>
 
 namespace talvo {
 
-double MenuBarBubble::clampedArrowX(double width) const {
+double TrayBubble::clampedArrowX(double width) const {
   return std::min(width - arrowMargin, std::max(arrowMargin, arrowX));
 }
 
-std::vector<BubblePathElement> MenuBarBubble::outline(double w, double h) const {
+std::vector<BubblePathElement> TrayBubble::outline(double w, double h) const {
   using Kind = BubblePathElement::Kind;
   const double ax = clampedArrowX(w);
   // Upward panels are drawn upside down: every y is reflected within the panel's height.

@@ -7,7 +7,7 @@
 // the screen has the same outline upside down: the arrow at the bottom, pointing down.
 #include <vector>
 
-#include "core/menu_bar_anchor.h"
+#include "core/tray_anchor.h"
 #include "core/screen_rect.h"
 
 namespace talvo {
@@ -21,7 +21,7 @@ struct BubblePathElement {
   bool operator==(const BubblePathElement&) const = default;
 };
 
-struct MenuBarBubble {
+struct TrayBubble {
   static constexpr double arrowMargin = 30;  // the arrow never comes closer to an edge
   static constexpr double arrowDepth = 10;   // the body starts this far from the arrow's side;
                                              // the content gets as much extra padding there

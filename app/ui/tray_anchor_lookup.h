@@ -7,21 +7,21 @@
 #include <QRect>
 #include <optional>
 
-#include "core/menu_bar_anchor.h"
+#include "core/tray_anchor.h"
 
 class QScreen;
 class QSystemTrayIcon;
 
-namespace talvo::TrayAnchor {
+namespace talvo::TrayAnchorLookup {
 
 // The icon's own rectangle when the tray reports a plausible one (in a bar at the top or the
 // bottom of its screen).
-std::optional<MenuBarAnchor> fromGeometry(const QRect& iconGeometry);
-std::optional<MenuBarAnchor> fromIcon(const QSystemTrayIcon& icon);
+std::optional<TrayAnchor> fromGeometry(const QRect& iconGeometry);
+std::optional<TrayAnchor> fromIcon(const QSystemTrayIcon& icon);
 // The point of the click that opened the panel, on the screen holding it, when it lies in a
 // bar strip; the bar-edge fallback otherwise.
-std::optional<MenuBarAnchor> fromClick(QPoint globalPosition);
+std::optional<TrayAnchor> fromClick(QPoint globalPosition);
 // The bar edge of `preferred`, else of the screen under the mouse, else of the primary screen.
-std::optional<MenuBarAnchor> reminderFallback(QScreen* preferred);
+std::optional<TrayAnchor> reminderFallback(QScreen* preferred);
 
-}  // namespace talvo::TrayAnchor
+}  // namespace talvo::TrayAnchorLookup
