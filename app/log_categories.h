@@ -10,10 +10,10 @@
 
 namespace talvo {
 
-#define TALVO_LOG_CATEGORY(function, name)                                             \
-  inline const QLoggingCategory& function() {                                          \
-    static const QLoggingCategory category(name, QtWarningMsg);                        \
-    return category;                                                                   \
+#define TALVO_LOG_CATEGORY(function, name)                      \
+  inline const QLoggingCategory& function() {                   \
+    static const QLoggingCategory category(name, QtWarningMsg); \
+    return category;                                            \
   }
 
 TALVO_LOG_CATEGORY(captureLog, "talvo.capture")

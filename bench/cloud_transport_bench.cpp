@@ -65,12 +65,12 @@ int main(int argc, char** argv) {
   auto reused = linkedClient(service, true, "1001");
   auto fresh = linkedClient(service, false, "2002");
 
-  benchmark::RegisterBenchmark("AuthorisedGets100/reused_connection",
-                               [&](benchmark::State& state) { runGets(state, *reused, "1001"); })
-      ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("AuthorisedGets100/fresh_connection",
-                               [&](benchmark::State& state) { runGets(state, *fresh, "2002"); })
-      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("AuthorisedGets100/reused_connection", [&](benchmark::State& state) {
+    runGets(state, *reused, "1001");
+  })->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("AuthorisedGets100/fresh_connection", [&](benchmark::State& state) {
+    runGets(state, *fresh, "2002");
+  })->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -81,10 +81,11 @@ void BM_MainThreadGapsDuringARecording(benchmark::State& state) {
     setup.cloud.store = [store] { return store; };
     ServiceConfiguration configuration{service.origin(), service.telegramHost(), service.caFile()};
     setup.cloud.configuration = configuration;
-    setup.cloud.transport = std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
+    setup.cloud.transport =
+        std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
     setup.cloud.openUrl = [](const QUrl&) { return true; };
-    setup.folder.settings = std::make_shared<QSettings>(QString::fromStdString(recordings.file("s.ini")),
-                                                        QSettings::IniFormat);
+    setup.folder.settings =
+        std::make_shared<QSettings>(QString::fromStdString(recordings.file("s.ini")), QSettings::IniFormat);
     RecorderModel model(setup, false);
     CloudModel& cloud = model.cloud();
     QEventLoop loop;
@@ -92,7 +93,8 @@ void BM_MainThreadGapsDuringARecording(benchmark::State& state) {
     // Linking first (not measured): connect, approve in the service, confirm.
     QObject::connect(&cloud, &CloudModel::preparingChanged, [&] { cloud.connect(); });
     QObject::connect(&cloud, &CloudModel::codeChanged, [&] {
-      if (cloud.code()) service.approvePairing(cloud.code()->toStdString(), {"1001", "Алиса", "alice", {{"plan", "unlimited"}}});
+      if (cloud.code())
+        service.approvePairing(cloud.code()->toStdString(), {"1001", "Алиса", "alice", {{"plan", "unlimited"}}});
     });
     QObject::connect(&cloud, &CloudModel::candidateOwnerChanged, [&] {
       if (cloud.candidateOwner()) cloud.confirm();

@@ -78,12 +78,13 @@ struct ServiceProcess {
       testing::FakeRunsService runs(serviceStorage);
       runs.setJobDelay(std::chrono::milliseconds(0));
       runs.install(service);
-      service.addRoute("POST", "/api/bench/approve", [&service](const httplib::Request& request, httplib::Response& response) {
-        auto body = nlohmann::json::parse(request.body);
-        service.approvePairing(body.at("code").get<std::string>(),
-                               testing::FakeAccount{owner, "Bench", "bench", {{"plan", "unlimited"}}});
-        testing::FakeTranscriptionService::reply(response, {{"approved", true}});
-      });
+      service.addRoute("POST", "/api/bench/approve",
+                       [&service](const httplib::Request& request, httplib::Response& response) {
+                         auto body = nlohmann::json::parse(request.body);
+                         service.approvePairing(body.at("code").get<std::string>(),
+                                                testing::FakeAccount{owner, "Bench", "bench", {{"plan", "unlimited"}}});
+                         testing::FakeTranscriptionService::reply(response, {{"approved", true}});
+                       });
       service.start();
       std::string hello = service.origin() + "\n" + service.caFile() + "\n";
       posix_file::writeAll(channel[1], hello.data(), hello.size());

@@ -64,7 +64,8 @@ void BM_TimelineOneSecondTwoSources(benchmark::State& state) {
     samples += static_cast<long>(mixed.size());
     benchmark::DoNotOptimize(mixed.data());
   }
-  state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["realtime_x"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["ingest_allocations"] = static_cast<double>(ingestAllocations);
   state.SetItemsProcessed(samples);
   if (ingestAllocations != 0) state.SkipWithError("ingest allocated memory");

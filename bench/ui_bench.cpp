@@ -170,7 +170,8 @@ void BM_RecordingCpuShare(benchmark::State& state) {
       std::rotate(rig.models.s.levels.begin(), rig.models.s.levels.begin() + 1, rig.models.s.levels.end());
       rig.models.s.levels.back() = float(tick % 10) / 10.0f;
       rig.content->refresh();
-      QImage icon = renderer.image(true, std::span<const float>(rig.models.s.levels).last(7), TrayLook{true, false, 2.0});
+      QImage icon =
+          renderer.image(true, std::span<const float>(rig.models.s.levels).last(7), TrayLook{true, false, 2.0});
       benchmark::DoNotOptimize(icon.constBits());
     });
     const double cpuBefore = cpuSeconds();

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     talvo::HttpRequest request;
     request.url = std::string(argv[1]) + "/desktop-updates/linux.xml";
     auto item = talvo::AppcastFeed::newest(talvo::AppcastFeed::parse(transport.send(request).body), "0.0.0",
-                                                talvo::NativeProduct::architecture);
+                                           talvo::NativeProduct::architecture);
     if (!item) throw std::runtime_error("no release in the feed");
     auto key = talvo::decodeBase64(argv[3]);
     if (!key || key->size() != 32) throw std::runtime_error("public key is not 32 bytes of Base64");

@@ -75,7 +75,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* context) {
     auto colon = line.find(':');
     if (colon != std::string::npos)
       exchange.result.response.headers.emplace_back(lowerCase(trim(line.substr(0, colon))),
-                                                     trim(line.substr(colon + 1)));
+                                                    trim(line.substr(colon + 1)));
     return length;
   }
   long status = 0;

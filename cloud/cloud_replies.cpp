@@ -25,9 +25,12 @@ PairPoll PairPoll::fromJson(const json& value) {
 
 PairRedeemed PairRedeemed::fromJson(const json& value) {
   object(value, "redeem");
-  return PairRedeemed{requiredToken(value, "token"),         requiredString(value, "expiresAt"),
-                      requiredString(value, "ownerId"),       requiredToken(value, "refreshToken"),
-                      requiredString(value, "refreshExpiresAt"), requiredString(value, "deviceId")};
+  return PairRedeemed{requiredToken(value, "token"),
+                      requiredString(value, "expiresAt"),
+                      requiredString(value, "ownerId"),
+                      requiredToken(value, "refreshToken"),
+                      requiredString(value, "refreshExpiresAt"),
+                      requiredString(value, "deviceId")};
 }
 
 SettleReply SettleReply::fromJson(const json& value) {

@@ -55,8 +55,11 @@ json DeviceLogin::toJson() const {
 
 PendingPair PendingPair::fromJson(const json& value) {
   object(value, "pair");
-  PendingPair pair{requiredString(value, "operationId"), requiredString(value, "verifier"),
-                   optionalString(value, "approvalUrl"), optionalString(value, "code"), std::nullopt,
+  PendingPair pair{requiredString(value, "operationId"),
+                   requiredString(value, "verifier"),
+                   optionalString(value, "approvalUrl"),
+                   optionalString(value, "code"),
+                   std::nullopt,
                    optionalString(value, "confirmedOwner")};
   if (const auto* account = member(value, "account")) pair.account = CloudAccount::fromJson(*account);
   return pair;

@@ -54,8 +54,8 @@ struct PendingPair {
   std::string verifier;     // 43-character secret
   std::optional<std::string> approvalUrl;
   std::optional<std::string> code;
-  std::optional<CloudAccount> account;         // the approving account, as the service said
-  std::optional<std::string> confirmedOwner;   // once set, the pairing is not dropped silently
+  std::optional<CloudAccount> account;        // the approving account, as the service said
+  std::optional<std::string> confirmedOwner;  // once set, the pairing is not dropped silently
 
   bool operator==(const PendingPair&) const = default;
   static PendingPair fromJson(const nlohmann::json& json);

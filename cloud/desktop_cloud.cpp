@@ -287,8 +287,8 @@ std::string DesktopCloud::performRefresh(const DeviceLogin& login, const std::st
 
     std::unique_lock write(writeMutex_);
     std::unique_lock lock(mutex_);
-    bool applies = !cancellation->cancelled() && reply.ownerId == login.session.ownerId &&
-                   credentialEpoch_ == epoch && vault_.login && vault_.login->deviceId == login.deviceId &&
+    bool applies = !cancellation->cancelled() && reply.ownerId == login.session.ownerId && credentialEpoch_ == epoch &&
+                   vault_.login && vault_.login->deviceId == login.deviceId &&
                    vault_.login->session.refreshToken == login.session.refreshToken && vault_.rotationId &&
                    *vault_.rotationId == rotation;
     if (!applies) throw CloudFailure("CREDENTIAL_CHANGED", 409);

@@ -45,12 +45,12 @@ class DesktopCloud {
   // A request of the service's API, as `call` frames it.
   struct CallRequest {
     std::string method = "GET";
-    std::optional<nlohmann::json> json;   // sent as a JSON object with sorted keys
-    std::optional<std::string> bytes;     // raw body; wins over `json`
+    std::optional<nlohmann::json> json;  // sent as a JSON object with sorted keys
+    std::optional<std::string> bytes;    // raw body; wins over `json`
     // Raw body owned by the caller, alive until the call returns; sent without a copy. Wins
     // over `json` and `bytes`.
     std::optional<std::string_view> borrowedBytes;
-    std::optional<std::string> token;     // bearer token
+    std::optional<std::string> token;  // bearer token
     std::vector<std::pair<std::string, std::string>> query;
     std::map<std::string, std::string> extra;  // extra headers; replace standard ones
     std::shared_ptr<CancellationFlag> cancellation;
@@ -163,8 +163,8 @@ class DesktopCloud {
   std::string telegramHost_;
   Clock clock_;
 
-  std::mutex writeMutex_;        // serialises vault writes; taken before mutex_
-  mutable std::mutex mutex_;     // guards everything below
+  std::mutex writeMutex_;     // serialises vault writes; taken before mutex_
+  mutable std::mutex mutex_;  // guards everything below
   CloudVault vault_;
   std::int64_t credentialEpoch_ = 0;
   bool settlingPair_ = false;

@@ -74,8 +74,8 @@ std::string DesktopCloud::libraryLink() {
   // A service that echoes a credential as the hand-off value would put it into the browser's
   // history; such a link is never opened.
   std::string value = handoff->fragment().value_or("").substr(std::string("handoff=").size());
-  for (const std::string* secret : {&login.session.token, &login.session.refreshToken, &stored.session.token,
-                                    &stored.session.refreshToken}) {
+  for (const std::string* secret :
+       {&login.session.token, &login.session.refreshToken, &stored.session.token, &stored.session.refreshToken}) {
     if (value == *secret) throw CloudFailure("RESPONSE_INVALID", 0);
   }
   return reply.url;

@@ -162,8 +162,7 @@ void DesktopCloud::confirmAccount(const std::string& ownerId) {
   try {
     CallRequest request;
     request.method = "POST";
-    request.json =
-        nlohmann::json{{"operationId", pair.operationId}, {"ownerId", ownerId}, {"verifier", pair.verifier}};
+    request.json = nlohmann::json{{"operationId", pair.operationId}, {"ownerId", ownerId}, {"verifier", pair.verifier}};
     reply = call<PairRedeemed>("/api/desktop/pairings/redeem", request);
   } catch (const CloudFailure& failure) {
     static constexpr std::array<int, 5> withdrawing{400, 401, 403, 404, 410};
@@ -189,9 +188,9 @@ void DesktopCloud::confirmAccount(const std::string& ownerId) {
       reply.deviceId != pair.operationId)
     throw CloudFailure("OWNER_MISMATCH", 403);
   CloudVault next;
-  next.login = DeviceLogin{
-      CloudSession{reply.token, reply.expiresAt, ownerId, reply.refreshToken, reply.refreshExpiresAt},
-      reply.deviceId, vault_.pair->account};
+  next.login =
+      DeviceLogin{CloudSession{reply.token, reply.expiresAt, ownerId, reply.refreshToken, reply.refreshExpiresAt},
+                  reply.deviceId, vault_.pair->account};
   lock.unlock();
   storeVault(std::move(next), [this] {
     endCredentialsLocked();

@@ -26,14 +26,14 @@ class CancellationFlag {
 };
 
 struct HttpRequest {
-  std::string method = "GET";  // GET, POST, PUT or DELETE
-  std::string url;             // absolute https URL
+  std::string method = "GET";                                // GET, POST, PUT or DELETE
+  std::string url;                                           // absolute https URL
   std::vector<std::pair<std::string, std::string>> headers;  // sent in this order
-  std::string body;            // sent when not empty or when the method carries a body
+  std::string body;                                          // sent when not empty or when the method carries a body
   // A body that belongs to the caller and stays alive until `send` returns; sent instead of
   // `body` without a copy (a 4 MiB upload part would otherwise be copied on every request).
   std::optional<std::string_view> borrowedBody;
-  std::shared_ptr<CancellationFlag> cancellation;            // optional
+  std::shared_ptr<CancellationFlag> cancellation;  // optional
   // Downloads: the reply body goes to `bodySink` piece by piece instead of into
   // HttpExchange::body, with `bodyLimit` bytes in place of the 2 MiB limit. An exception from
   // the sink stops the transfer and reaches the caller. `totalLimit` replaces the transport's

@@ -12,8 +12,8 @@ using namespace json_fields;
 
 namespace queue_state {
 bool isKnown(std::string_view state) noexcept {
-  for (const char* known : {capturing, recorded, uploading, uploaded, uploadedPartial, processing,
-                            processingUnknown, done, attention}) {
+  for (const char* known :
+       {capturing, recorded, uploading, uploaded, uploadedPartial, processing, processingUnknown, done, attention}) {
     if (state == known) return true;
   }
   return false;
@@ -50,9 +50,8 @@ std::size_t characterCount(const std::string& text) {
 }  // namespace
 
 bool DesktopQueueItem::valid() const {
-  return schema == 1 && isRecordingId(id) && (!ownerId || isOwnerId(*ownerId)) &&
-         queue_state::isKnown(state) && (!sha256 || isSha256Hex(*sha256)) && characterCount(startedAt) <= 99 &&
-         bytes >= 0 && bytes <= maximumBytes;
+  return schema == 1 && isRecordingId(id) && (!ownerId || isOwnerId(*ownerId)) && queue_state::isKnown(state) &&
+         (!sha256 || isSha256Hex(*sha256)) && characterCount(startedAt) <= 99 && bytes >= 0 && bytes <= maximumBytes;
 }
 
 std::string DesktopQueueItem::toJson() const {

@@ -30,7 +30,8 @@ DesktopUploadQueue::DesktopUploadQueue(std::string directory, QueueCloud& cloud,
     : directory_(std::move(directory)),
       cloud_(cloud),
       now_(now ? std::move(now) : Clock([] { return talvo::Clock::system()->wallTime(); })),
-      repair_(repair ? std::move(repair) : JournalRepair([](const std::string& path) { WaveJournal::recoverOwnedFile(path); })),
+      repair_(repair ? std::move(repair)
+                     : JournalRepair([](const std::string& path) { WaveJournal::recoverOwnedFile(path); })),
       protocol_(cloud_, directory_) {}
 
 double DesktopUploadQueue::nowSeconds() const {
@@ -63,7 +64,6 @@ void DesktopUploadQueue::save(const DesktopQueueItem& item, bool createOnly) {
   directory_.save(item, createOnly);
   logItem(item);
 }
-
 
 QueueDirectory::Listing DesktopUploadQueue::items() {
   QueueDirectory::Listing listing = directory_.list();
@@ -148,8 +148,8 @@ QueueSummary DesktopUploadQueue::sync() {
   QueueDirectory::Listing listing = items();
   for (DesktopQueueItem item : listing.items) {
     if (item.ownerId != owner || item.nextAttempt > nowSeconds() ||
-        isOneOf(item.state, {queue_state::capturing, queue_state::done, queue_state::uploadedPartial,
-                             queue_state::attention})) {
+        isOneOf(item.state,
+                {queue_state::capturing, queue_state::done, queue_state::uploadedPartial, queue_state::attention})) {
       continue;
     }
     try {

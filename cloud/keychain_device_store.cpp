@@ -15,7 +15,14 @@ const SecretSchema* schema() {
       "pro.talvo.recorder.Device",
       SECRET_SCHEMA_DONT_MATCH_NAME,
       {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"account", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, {}}},
-      0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+      0,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr};
   return &value;
 }
 
@@ -41,8 +48,8 @@ void requireNothingLocked(const std::string& service, const char* account) {
     if (secretService != nullptr) g_object_unref(secretService);
     storageFailure();
   }
-  SecretCollection* collection = secret_collection_for_alias_sync(
-      secretService, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &failure.error);
+  SecretCollection* collection = secret_collection_for_alias_sync(secretService, SECRET_COLLECTION_DEFAULT,
+                                                                  SECRET_COLLECTION_NONE, nullptr, &failure.error);
   g_object_unref(secretService);
   if (failure.error != nullptr) {
     if (collection != nullptr) g_object_unref(collection);
@@ -69,8 +76,8 @@ void requireNothingLocked(const std::string& service, const char* account) {
 
 CloudVault KeychainDeviceStore::load() {
   ErrorHolder failure;
-  gchar* secret = secret_password_lookup_sync(schema(), nullptr, &failure.error, "service", service.c_str(),
-                                              "account", account, nullptr);
+  gchar* secret = secret_password_lookup_sync(schema(), nullptr, &failure.error, "service", service.c_str(), "account",
+                                              account, nullptr);
   if (failure.error != nullptr) {
     if (secret != nullptr) secret_password_free(secret);
     storageFailure();
@@ -91,9 +98,9 @@ void KeychainDeviceStore::save(const CloudVault& vault) {
   if (text.size() > CloudVault::maximumStoredSize) storageFailure();
   // Storing with the same attributes replaces the item in place, or adds it when missing.
   ErrorHolder failure;
-  gboolean stored = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, "TALVO device key", text.c_str(),
-                                               nullptr, &failure.error, "service", service.c_str(), "account",
-                                               account, nullptr);
+  gboolean stored =
+      secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, "TALVO device key", text.c_str(), nullptr,
+                                 &failure.error, "service", service.c_str(), "account", account, nullptr);
   if (!stored || failure.error != nullptr) storageFailure();
 }
 

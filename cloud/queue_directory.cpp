@@ -160,8 +160,9 @@ QueueDirectory::Fingerprint QueueDirectory::fingerprint(const std::string& id, b
     // the buffer, and the block is not reused before both are done.
     std::future<std::string> piece;
     if (withBlocks) {
-      piece = std::async(std::launch::async,
-                         [data = block.get(), got] { return UploadSha256::hex({reinterpret_cast<const char*>(data), got}); });
+      piece = std::async(std::launch::async, [data = block.get(), got] {
+        return UploadSha256::hex({reinterpret_cast<const char*>(data), got});
+      });
     }
     hash.update(block.get(), got);
     if (withBlocks) result.blocks.push_back(piece.get());

@@ -33,8 +33,8 @@ bool isFinalizedElsewhere(const CloudFailure& failure) {
 bool isPlainSegment(const std::string& text) {
   if (text.empty() || text.size() > 128 || text == "." || text == "..") return false;
   for (char c : text) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                 c == '_' || c == '.' || c == '~';
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                 c == '.' || c == '~';
     if (!plain) return false;
   }
   return true;
@@ -104,18 +104,25 @@ DesktopQueueItem UploadProtocol::upload(DesktopQueueItem item, const SaveRecord&
     try {
       sendParts(item, run, local.blocks);
       UploadRequest finalize{"POST", "/api/runs/" + run + "/finalize", {}, json{}, std::nullopt, {}};
-      finalize.json = json{
-          {"chunkCount", partCount(item.bytes)},
-          {"manifest",
-           {{"session",
-             {{"id", run}, {"mode", mode}, {"mimeType", mimeType}, {"sampleRate", sampleRate}, {"startedAt", item.startedAt}}},
-            {"upload",
-             {{"format", "combined-file-v1"}, {"chunkBytes", chunkSize}, {"bytes", item.bytes}, {"sha256", *item.sha256}}}}}};
+      finalize.json = json{{"chunkCount", partCount(item.bytes)},
+                           {"manifest",
+                            {{"session",
+                              {{"id", run},
+                               {"mode", mode},
+                               {"mimeType", mimeType},
+                               {"sampleRate", sampleRate},
+                               {"startedAt", item.startedAt}}},
+                             {"upload",
+                              {{"format", "combined-file-v1"},
+                               {"chunkBytes", chunkSize},
+                               {"bytes", item.bytes},
+                               {"sha256", *item.sha256}}}}}};
       EmptyReply::from(authorised(owner, finalize));
     } catch (const CloudFailure& failure) {
       // Another attempt (or the service) completed the run; verification decides.
       if (!isFinalizedElsewhere(failure)) throw;
-      LogSink::line(log_category::queue, LogLevel::debug, "item " + item.id + " finalized elsewhere (" + failure.code() + "); verifying");
+      LogSink::line(log_category::queue, LogLevel::debug,
+                    "item " + item.id + " finalized elsewhere (" + failure.code() + "); verifying");
     }
   }
 
@@ -156,7 +163,8 @@ void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& 
   }
   if (missing.empty()) return;
 
-  QueueDirectory::OpenedFile file = directory_.safeOpen(QueueDirectory::recordingName(item.id), DesktopQueueItem::maximumBytes);
+  QueueDirectory::OpenedFile file =
+      directory_.safeOpen(QueueDirectory::recordingName(item.id), DesktopQueueItem::maximumBytes);
   if (file.size != item.bytes) throw CloudFailure("FILE_CHANGED", 0);
   ::posix_fadvise(file.fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   // Reading the next part overlaps with sending the current one. Two part buffers exist; no
@@ -179,7 +187,8 @@ void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& 
   for (std::size_t index = 0; index < missing.size(); ++index) {
     const std::int64_t seq = missing[index];
     Part& current = *next.get();
-    if (index + 1 < missing.size()) next = std::async(std::launch::async, readPart, &buffers[(index + 1) % 2], missing[index + 1]);
+    if (index + 1 < missing.size())
+      next = std::async(std::launch::async, readPart, &buffers[(index + 1) % 2], missing[index + 1]);
     if (static_cast<std::int64_t>(current.size) != partLength(item.bytes, seq)) throw CloudFailure("FILE_CHANGED", 0);
     const std::string& part_hash = fingerprinted[static_cast<std::size_t>(seq)];
     const std::string_view bytes(current.data.get(), current.size);
@@ -202,7 +211,8 @@ void UploadProtocol::sendParts(const DesktopQueueItem& item, const std::string& 
 }
 
 void UploadProtocol::verify(const DesktopQueueItem& item, const std::string& run) {
-  RunReply final_run = RunReply::from(authorised(*item.ownerId, UploadRequest{"GET", "/api/runs/" + run, {}, {}, {}, {}}));
+  RunReply final_run =
+      RunReply::from(authorised(*item.ownerId, UploadRequest{"GET", "/api/runs/" + run, {}, {}, {}, {}}));
   if (final_run.id != run || final_run.status != "finalized" || final_run.sha256 != item.sha256 ||
       final_run.bytes != item.bytes) {
     throw CloudFailure("UPLOAD_HASH_MISMATCH", 409);

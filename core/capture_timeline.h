@@ -24,8 +24,8 @@ namespace talvo {
 
 class CaptureTimeline {
  public:
-  static constexpr std::int64_t rate = 16000;        // frames per second of positions and output
-  static constexpr std::int64_t capacity = 128000;   // ring length: 8 seconds
+  static constexpr std::int64_t rate = 16000;       // frames per second of positions and output
+  static constexpr std::int64_t capacity = 128000;  // ring length: 8 seconds
 
   // Allocates all ring storage; nothing is allocated later except drain's result.
   CaptureTimeline();

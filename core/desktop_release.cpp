@@ -25,8 +25,8 @@ bool isArchiveFileName(std::string_view name) {
   std::string_view middle = name.substr(prefix.size(), name.size() - prefix.size() - extension.size());
   if (middle.size() > 100) return false;
   for (char c : middle) {
-    const bool allowed = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                         c == '_' || c == '-';
+    const bool allowed =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
     if (!allowed) return false;
   }
   return true;
@@ -59,7 +59,8 @@ std::optional<Url> DesktopRelease::downloadURL(std::string_view current, std::st
   if (bytes < 1 || static_cast<std::uint64_t>(bytes) > UpdateArchivePolicy::maximumBytes) return std::nullopt;
   if (!UpdateArchivePolicy::isLowerHexDigest(sha256)) return std::nullopt;
   if (!isArchiveFileName(filename)) return std::nullopt;
-  if (path != std::string(UpdateArchivePolicy::downloadsPath) + sha256 + std::string(UpdateArchivePolicy::archiveExtension))
+  if (path !=
+      std::string(UpdateArchivePolicy::downloadsPath) + sha256 + std::string(UpdateArchivePolicy::archiveExtension))
     return std::nullopt;
   auto base = Url::parse(origin);
   if (!base || !UpdateArchivePolicy::isServiceOrigin(*base, configuration)) return std::nullopt;

@@ -23,10 +23,10 @@ struct DesktopRelease {
 
   std::string platform;
   std::string architecture;
-  std::string version;  // "major.minor.patch"
-  std::string sha256;   // 64 lower-case hexadecimal digits
-  std::string filename; // "TALVO-<1…100 of [A-Za-z0-9._-]><archive extension>"
-  std::string path;     // "/desktop-downloads/<sha256><archive extension>"
+  std::string version;   // "major.minor.patch"
+  std::string sha256;    // 64 lower-case hexadecimal digits
+  std::string filename;  // "TALVO-<1…100 of [A-Za-z0-9._-]><archive extension>"
+  std::string path;      // "/desktop-downloads/<sha256><archive extension>"
   std::int64_t bytes = 0;
 
   bool operator==(const DesktopRelease&) const = default;

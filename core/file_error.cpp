@@ -9,16 +9,26 @@ FileError::FileError(FileErrorKind kind, int error_number)
 
 const char* FileError::describe(FileErrorKind kind) noexcept {
   switch (kind) {
-    case FileErrorKind::alreadyExists: return "Файл с таким именем уже существует.";
-    case FileErrorKind::noPermissionRead: return "Нет разрешения на чтение файла.";
-    case FileErrorKind::noPermissionWrite: return "Нет разрешения на запись файла.";
-    case FileErrorKind::corruptFile: return "Файл повреждён или имеет неверный формат.";
-    case FileErrorKind::outOfSpace: return "Недостаточно места для записи файла.";
-    case FileErrorKind::noSuchFile: return "Файл не найден.";
-    case FileErrorKind::invalidFileName: return "Недопустимое имя файла.";
-    case FileErrorKind::unknownRead: return "Не удалось прочитать файл.";
-    case FileErrorKind::unknownWrite: return "Не удалось записать файл.";
-    case FileErrorKind::locking: return "Файл заблокирован другим процессом.";
+    case FileErrorKind::alreadyExists:
+      return "Файл с таким именем уже существует.";
+    case FileErrorKind::noPermissionRead:
+      return "Нет разрешения на чтение файла.";
+    case FileErrorKind::noPermissionWrite:
+      return "Нет разрешения на запись файла.";
+    case FileErrorKind::corruptFile:
+      return "Файл повреждён или имеет неверный формат.";
+    case FileErrorKind::outOfSpace:
+      return "Недостаточно места для записи файла.";
+    case FileErrorKind::noSuchFile:
+      return "Файл не найден.";
+    case FileErrorKind::invalidFileName:
+      return "Недопустимое имя файла.";
+    case FileErrorKind::unknownRead:
+      return "Не удалось прочитать файл.";
+    case FileErrorKind::unknownWrite:
+      return "Не удалось записать файл.";
+    case FileErrorKind::locking:
+      return "Файл заблокирован другим процессом.";
   }
   return "Ошибка файла.";
 }

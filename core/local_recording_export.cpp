@@ -176,8 +176,8 @@ std::string copy(const std::string& source, const std::string& directory) {
 
   // A hidden name, so a file manager never shows a half-written copy.
   TemporaryName temporary(dir.get(), std::string(temporaryPrefix) + makeRecordingId() + "-" + name);
-  UniqueFd output(::openat(dir.get(), temporary.name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           0600));
+  UniqueFd output(
+      ::openat(dir.get(), temporary.name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!output.valid()) {
     temporary.release();  // not ours: someone else's file may have that name
     throwFileError(FileErrorKind::noPermissionWrite);

@@ -30,9 +30,7 @@ std::string userDataDirectory() {
   throw std::runtime_error("Не найдена домашняя папка пользователя.");
 }
 
-std::string programDataDirectory() {
-  return userDataDirectory() + "/" + NativeProduct::dataDirectoryName + "/";
-}
+std::string programDataDirectory() { return userDataDirectory() + "/" + NativeProduct::dataDirectoryName + "/"; }
 
 std::string recordingsDirectory() { return programDataDirectory() + "Recordings/"; }
 

@@ -17,12 +17,12 @@ class QuitDecision {
   enum class Cause { user, signal, logout, updateRelaunch };
   enum class Capture { idle, starting, recording, stopping };
   enum class Action {
-    none,          // nothing to do now (already on the way out, or still waiting)
-    refuse,        // the user asked while a stop is saving: the program goes on
-    quitNow,       // end the program
-    wait,          // the capture is starting or stopping: decide again when it settles
-    stopThenQuit,  // stop the recording; end when it has been handed on
-    startCopyWait, // the recording is final; give its copy a bounded wait
+    none,           // nothing to do now (already on the way out, or still waiting)
+    refuse,         // the user asked while a stop is saving: the program goes on
+    quitNow,        // end the program
+    wait,           // the capture is starting or stopping: decide again when it settles
+    stopThenQuit,   // stop the recording; end when it has been handed on
+    startCopyWait,  // the recording is final; give its copy a bounded wait
   };
   enum class Phase { none, waiting, stopping, copying, finished };
 
@@ -45,7 +45,7 @@ class QuitDecision {
 
   Phase phase_ = Phase::none;
   Cause cause_ = Cause::user;  // of the quit that waits
-  bool insisted_ = false;  // asked again, not by the user, while our stop ran
+  bool insisted_ = false;      // asked again, not by the user, while our stop ran
 };
 
 }  // namespace talvo

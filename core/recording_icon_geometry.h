@@ -14,9 +14,9 @@ struct RecordingIconGeometry {
   static constexpr std::size_t maximumBars = 7;
   static constexpr double barCornerRadius = 1.05;
 
-  ScreenSize size;                // 18 × 18 simple, 30 × 18 with bars
-  std::vector<ScreenRect> bars;   // filled rounded rectangles in the foreground colour
-  ScreenRect dot;                 // filled circle in red; may reach past the image's right edge
+  ScreenSize size;               // 18 × 18 simple, 30 × 18 with bars
+  std::vector<ScreenRect> bars;  // filled rounded rectangles in the foreground colour
+  ScreenRect dot;                // filled circle in red; may reach past the image's right edge
 
   bool operator==(const RecordingIconGeometry&) const = default;
 

@@ -51,8 +51,7 @@ struct ScreenRect {
 
   // Half-open: the minimum edges belong to the rectangle, the maximum edges do not.
   bool contains(ScreenPoint point) const noexcept {
-    return width > 0 && height > 0 && point.x >= minX() && point.x < maxX() && point.y >= minY() &&
-           point.y < maxY();
+    return width > 0 && height > 0 && point.x >= minX() && point.x < maxX() && point.y >= minY() && point.y < maxY();
   }
 };
 

@@ -16,8 +16,8 @@ ServiceConfiguration ServiceConfiguration::current() {
   if constexpr (NativeProduct::production) return configuration;
   if (const char* origin = std::getenv("TALVO_SERVICE_ORIGIN"); origin != nullptr && *origin != '\0') {
     auto url = Url::parse(origin);
-    if (url && url->scheme() == "https" && !url->user() && !url->password() && url->path() == "/" &&
-        !url->query() && !url->fragment()) {
+    if (url && url->scheme() == "https" && !url->user() && !url->password() && url->path() == "/" && !url->query() &&
+        !url->fragment()) {
       configuration.origin = "https://" + url->host();
       if (url->port()) configuration.origin += ":" + std::to_string(*url->port());
     }

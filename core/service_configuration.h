@@ -13,9 +13,9 @@ struct ServiceConfiguration {
   static constexpr const char* productionOrigin = "https://talvo.pro";
   static constexpr const char* productionTelegramHost = "t.me";
 
-  std::string origin;                  // "https://host[:port]", no path, no trailing slash
-  std::string telegramHost;            // lower-case host name
-  std::optional<std::string> caFile;   // none: the system's trust store
+  std::string origin;                 // "https://host[:port]", no path, no trailing slash
+  std::string telegramHost;           // lower-case host name
+  std::optional<std::string> caFile;  // none: the system's trust store
 
   // The fixed production values.
   static ServiceConfiguration production();

@@ -28,9 +28,7 @@ class SystemCallFault {
   bool struck() const;
 
   // True (with errno set) when the armed fault strikes this call.
-  static bool strikes(SystemCall call) noexcept {
-    return armed_.load(std::memory_order_acquire) && strikesArmed(call);
-  }
+  static bool strikes(SystemCall call) noexcept { return armed_.load(std::memory_order_acquire) && strikesArmed(call); }
 
  private:
   static bool strikesArmed(SystemCall call) noexcept;

@@ -20,20 +20,13 @@ std::vector<BubblePathElement> TrayBubble::outline(double w, double h) const {
     return BubblePathElement{Kind::quadTo, at(x, y), at(cx, cy)};
   };
   return {
-      move(18, 10),
-      line(ax - 10, 10),
-      line(ax - 3, 2),
-      quad(ax + 3, 2, ax, -1),  // the rounded arrow tip
-      line(ax + 10, 10),
-      line(w - 18, 10),
-      quad(w, 28, w, 10),
-      line(w, h - 18),
-      quad(w - 18, h, w, h),
-      line(18, h),
-      quad(0, h - 18, 0, h),
-      line(0, 28),
-      quad(18, 10, 0, 10),
-      BubblePathElement{Kind::close, {}, {}},
+      move(18, 10),          line(ax - 10, 10),
+      line(ax - 3, 2),       quad(ax + 3, 2, ax, -1),  // the rounded arrow tip
+      line(ax + 10, 10),     line(w - 18, 10),
+      quad(w, 28, w, 10),    line(w, h - 18),
+      quad(w - 18, h, w, h), line(18, h),
+      quad(0, h - 18, 0, h), line(0, 28),
+      quad(18, 10, 0, 10),   BubblePathElement{Kind::close, {}, {}},
   };
 }
 

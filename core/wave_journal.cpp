@@ -146,10 +146,9 @@ void WaveJournal::recoverOwnedFile(const std::string& path) {
   const std::size_t got = posix_file::readFullyAt(file.get(), found.data(), found.size(), 0);
   const auto expected = header(0);
   // The size fields at 4 and 40 are what the repair rewrites, so they are not examined.
-  const bool ours = got == headerSize && std::memcmp(found.data(), "RIFF", 4) == 0 &&
-                    std::memcmp(found.data() + 8, "WAVE", 4) == 0 &&
-                    std::memcmp(found.data() + 12, expected.data() + 12, 24) == 0 &&
-                    std::memcmp(found.data() + 36, "data", 4) == 0;
+  const bool ours =
+      got == headerSize && std::memcmp(found.data(), "RIFF", 4) == 0 && std::memcmp(found.data() + 8, "WAVE", 4) == 0 &&
+      std::memcmp(found.data() + 12, expected.data() + 12, 24) == 0 && std::memcmp(found.data() + 36, "data", 4) == 0;
   if (!ours) throw FileError(FileErrorKind::corruptFile);
 
   const auto frames = static_cast<std::uint32_t>((length - dataOffset) / 2);

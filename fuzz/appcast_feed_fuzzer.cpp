@@ -25,7 +25,8 @@ TALVO_FUZZ(data) {
     fuzz::require(!item.architecture.empty() && item.architecture.size() <= 32 &&
                       item.architecture.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_") == std::string::npos,
                   "item with a malformed architecture");
-    fuzz::require(releases.emplace(item.version, item.architecture).second, "a version listed twice for one architecture");
+    fuzz::require(releases.emplace(item.version, item.architecture).second,
+                  "a version listed twice for one architecture");
     const auto signature = decodeBase64(item.signature);
     fuzz::require(signature && signature->size() == 64, "item with a malformed signature");
     fuzz::require(DesktopRelease::versionParts(item.displayVersion).has_value(), "malformed display version");

@@ -35,8 +35,8 @@ TALVO_FUZZ(data) {
   for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
     std::string name = input.ConsumeBool() ? std::string(ids[input.ConsumeIntegralInRange(0, 2)])
                                            : input.ConsumeRandomLengthString(40);
-    if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos ||
-        name == "." || name == "..")
+    if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos || name == "." ||
+        name == "..")
       continue;
     name += ".upload.json";
     files[name] = i + 1 == count ? input.ConsumeRemainingBytesAsString() : input.ConsumeRandomLengthString(4096);
@@ -51,6 +51,7 @@ TALVO_FUZZ(data) {
   fuzz::require(std::is_sorted(listing.items.begin(), listing.items.end(),
                                [](const auto& a, const auto& b) { return a.startedAt < b.startedAt; }),
                 "listing not sorted");
-  for (const auto& [name, bytes] : files) fuzz::require(readBack(scratch.file(name)) == bytes, "listing changed a file");
+  for (const auto& [name, bytes] : files)
+    fuzz::require(readBack(scratch.file(name)) == bytes, "listing changed a file");
   return 0;
 }

@@ -32,9 +32,18 @@ void upload(const std::string& body) {
 
 using Decoder = void (*)(const std::string&);
 constexpr Decoder decoders[] = {
-    account<PairDescriptor>, account<PairPoll>,    account<PairRedeemed>,        account<SettleReply>,
-    account<CloudSession>,   account<CloudInfo>,   account<LibraryLinkResponse>, account<DisconnectReply>,
-    upload<RunReply>,        upload<ChunkList>,    upload<PartReply>,            upload<EmptyReply>,
+    account<PairDescriptor>,
+    account<PairPoll>,
+    account<PairRedeemed>,
+    account<SettleReply>,
+    account<CloudSession>,
+    account<CloudInfo>,
+    account<LibraryLinkResponse>,
+    account<DisconnectReply>,
+    upload<RunReply>,
+    upload<ChunkList>,
+    upload<PartReply>,
+    upload<EmptyReply>,
     upload<ProcessReply>,
 };
 

@@ -73,7 +73,8 @@ class ReplyServer {
           reply = reply_;
         }
         for (std::size_t sent = 0; sent < reply.size();) {
-          int wrote = SSL_write(ssl, reply.data() + sent, static_cast<int>(std::min<std::size_t>(reply.size() - sent, 65536)));
+          int wrote =
+              SSL_write(ssl, reply.data() + sent, static_cast<int>(std::min<std::size_t>(reply.size() - sent, 65536)));
           if (wrote <= 0) break;
           sent += static_cast<std::size_t>(wrote);
         }
@@ -118,8 +119,9 @@ TALVO_FUZZ(data) {
     for (const auto& [name, value] : exchange.response.headers)
       for (unsigned char c : name) fuzz::require(!std::isupper(c), "header name not in lower case");
   } catch (const CloudFailure& failure) {
-    fuzz::require(failure.status() == 0 && (failure.code() == "RESPONSE_INVALID" || failure.code() == "RESPONSE_TOO_LARGE"),
-                  "refused with another failure");
+    fuzz::require(
+        failure.status() == 0 && (failure.code() == "RESPONSE_INVALID" || failure.code() == "RESPONSE_TOO_LARGE"),
+        "refused with another failure");
   } catch (const TransportError&) {
   }
   return 0;

@@ -65,7 +65,9 @@ std::string AutostartEntry::render(const std::string& program) {
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=TALVO\n"
-         "Exec=" + exec + "\n"
+         "Exec=" +
+         exec +
+         "\n"
          "Icon=pro.talvo.recorder\n"
          "Terminal=false\n"
          "NoDisplay=true\n"

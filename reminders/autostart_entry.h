@@ -12,9 +12,9 @@ struct AutostartEntry {
   // Larger files are not ours and are not parsed.
   static constexpr std::size_t sizeLimit = 65536;
 
-  std::string program;   // the first word of Exec, unquoted
-  bool hidden = false;   // Hidden=true: the user removed the entry
-  bool disabled = false; // X-GNOME-Autostart-enabled=false: switched off in the desktop's settings
+  std::string program;    // the first word of Exec, unquoted
+  bool hidden = false;    // Hidden=true: the user removed the entry
+  bool disabled = false;  // X-GNOME-Autostart-enabled=false: switched off in the desktop's settings
 
   // Our entry for `program`.
   static std::string render(const std::string& program);

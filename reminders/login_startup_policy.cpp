@@ -19,8 +19,7 @@ std::string installedPath() {
 bool eligible(const std::optional<std::string>& applicationId, const std::string& path,
               const std::string& canonicalPath, bool production) {
   return production && applicationId && *applicationId == NativeProduct::applicationId && path == canonicalPath &&
-         !canonicalPath.empty() &&
-         canonicalPath == installedPath();
+         !canonicalPath.empty() && canonicalPath == installedPath();
 }
 
 LoginStartupCommand bootstrap(bool eligible, LoginStartupStatus status, LoginStartupState& state) {

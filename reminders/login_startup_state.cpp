@@ -18,7 +18,8 @@ LoginStartupState LoginStartupState::fromJson(std::string_view text) {
   nlohmann::json object = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
   if (!object.is_object()) throw std::invalid_argument("login startup state is not a JSON object");
   try {
-    return LoginStartupState{json_fields::requiredBool(object, "initialized"), json_fields::requiredBool(object, "desired")};
+    return LoginStartupState{json_fields::requiredBool(object, "initialized"),
+                             json_fields::requiredBool(object, "desired")};
   } catch (const JsonDecodingError&) {
     throw std::invalid_argument("login startup state lacks its Boolean fields");
   }

@@ -10,10 +10,14 @@ enum class LoginStartupStatus { notRegistered, enabled, requiresApproval, notFou
 // platform does not know the item, which is the status that registers nothing by itself.
 constexpr LoginStartupStatus loginStartupStatusFromRaw(std::int64_t raw) noexcept {
   switch (raw) {
-    case 0: return LoginStartupStatus::notRegistered;
-    case 1: return LoginStartupStatus::enabled;
-    case 2: return LoginStartupStatus::requiresApproval;
-    default: return LoginStartupStatus::notFound;
+    case 0:
+      return LoginStartupStatus::notRegistered;
+    case 1:
+      return LoginStartupStatus::enabled;
+    case 2:
+      return LoginStartupStatus::requiresApproval;
+    default:
+      return LoginStartupStatus::notFound;
   }
 }
 

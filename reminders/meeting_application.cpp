@@ -4,14 +4,22 @@ namespace talvo {
 
 std::string_view rawValue(MeetingApplication application) noexcept {
   switch (application) {
-    case MeetingApplication::zoom: return "zoom";
-    case MeetingApplication::telemost: return "telemost";
-    case MeetingApplication::yandex: return "yandex";
-    case MeetingApplication::chrome: return "chrome";
-    case MeetingApplication::safari: return "safari";
-    case MeetingApplication::edge: return "edge";
-    case MeetingApplication::chromium: return "chromium";
-    case MeetingApplication::firefox: return "firefox";
+    case MeetingApplication::zoom:
+      return "zoom";
+    case MeetingApplication::telemost:
+      return "telemost";
+    case MeetingApplication::yandex:
+      return "yandex";
+    case MeetingApplication::chrome:
+      return "chrome";
+    case MeetingApplication::safari:
+      return "safari";
+    case MeetingApplication::edge:
+      return "edge";
+    case MeetingApplication::chromium:
+      return "chromium";
+    case MeetingApplication::firefox:
+      return "firefox";
   }
   return "";
 }
@@ -25,14 +33,22 @@ std::optional<MeetingApplication> meetingApplicationFromRaw(std::string_view raw
 
 std::string_view displayName(MeetingApplication application) noexcept {
   switch (application) {
-    case MeetingApplication::zoom: return "Zoom";
-    case MeetingApplication::telemost: return "Телемост";
-    case MeetingApplication::yandex: return "Яндекс Браузер";
-    case MeetingApplication::chrome: return "Chrome";
-    case MeetingApplication::safari: return "Safari";
-    case MeetingApplication::edge: return "Edge";
-    case MeetingApplication::chromium: return "Chromium";
-    case MeetingApplication::firefox: return "Firefox";
+    case MeetingApplication::zoom:
+      return "Zoom";
+    case MeetingApplication::telemost:
+      return "Телемост";
+    case MeetingApplication::yandex:
+      return "Яндекс Браузер";
+    case MeetingApplication::chrome:
+      return "Chrome";
+    case MeetingApplication::safari:
+      return "Safari";
+    case MeetingApplication::edge:
+      return "Edge";
+    case MeetingApplication::chromium:
+      return "Chromium";
+    case MeetingApplication::firefox:
+      return "Firefox";
   }
   return "";
 }

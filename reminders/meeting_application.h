@@ -13,9 +13,8 @@ enum class MeetingApplication { zoom, telemost, yandex, chrome, safari, edge, ch
 
 // Every case in priority order.
 inline constexpr std::array<MeetingApplication, 8> allMeetingApplications = {
-    MeetingApplication::zoom,   MeetingApplication::telemost, MeetingApplication::yandex,
-    MeetingApplication::chrome, MeetingApplication::safari,   MeetingApplication::edge,
-    MeetingApplication::chromium, MeetingApplication::firefox,
+    MeetingApplication::zoom,   MeetingApplication::telemost, MeetingApplication::yandex,   MeetingApplication::chrome,
+    MeetingApplication::safari, MeetingApplication::edge,     MeetingApplication::chromium, MeetingApplication::firefox,
 };
 
 // The stable text form used wherever the choice is stored ("zoom", "telemost", ...).

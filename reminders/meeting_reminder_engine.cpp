@@ -7,9 +7,8 @@
 
 namespace talvo {
 
-MeetingReminderEngine::MeetingReminderEngine(const Clock& clock, ReminderQuietStore& store,
-                                             ReminderNotifier& notifier, MeetingCatalog catalog,
-                                             std::int32_t ownPID)
+MeetingReminderEngine::MeetingReminderEngine(const Clock& clock, ReminderQuietStore& store, ReminderNotifier& notifier,
+                                             MeetingCatalog catalog, std::int32_t ownPID)
     : clock_(clock), store_(store), notifier_(notifier), catalog_(std::move(catalog)), ownPID_(ownPID) {
   try {
     std::optional<ReminderQuietState> loaded = store_.load();
@@ -51,9 +50,9 @@ void MeetingReminderEngine::captureStarted() {
   if (!quiet_.episodeHandled) markHandled();
 }
 
-void MeetingReminderEngine::sample(const std::optional<std::vector<MeetingProcess>>& processes,
-                                   bool enabled, const std::set<MeetingApplication>& disabled,
-                                   ReminderAuthorization authorization, bool captureBusy) {
+void MeetingReminderEngine::sample(const std::optional<std::vector<MeetingProcess>>& processes, bool enabled,
+                                   const std::set<MeetingApplication>& disabled, ReminderAuthorization authorization,
+                                   bool captureBusy) {
   const double now = clock_.bootSeconds();
   if (!std::isfinite(now)) return;
 

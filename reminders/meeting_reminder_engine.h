@@ -44,8 +44,7 @@ class MeetingReminderEngine {
   // One decision step. `processes` is none when the platform could not list them.
   // `captureBusy`: a recording is starting, running or stopping.
   void sample(const std::optional<std::vector<MeetingProcess>>& processes, bool enabled,
-              const std::set<MeetingApplication>& disabled, ReminderAuthorization authorization,
-              bool captureBusy);
+              const std::set<MeetingApplication>& disabled, ReminderAuthorization authorization, bool captureBusy);
 
   // The user began recording: the current episode needs no reminder.
   void captureStarted();

@@ -12,8 +12,7 @@ namespace ReminderDelivery {
 // round trip to the notification service; its failure is passed on to the caller untouched,
 // and then nothing is removed); once it returns, `remove()` runs if `admitted()` has turned false.
 // Call it on the thread that owns the notices.
-void post(const std::function<bool()>& admitted, const std::function<void()>& add,
-          const std::function<void()>& remove);
+void post(const std::function<bool()>& admitted, const std::function<void()>& add, const std::function<void()>& remove);
 
 }  // namespace ReminderDelivery
 

@@ -20,9 +20,7 @@ ReminderQuietFile::ReminderQuietFile(std::string path) : path_(std::move(path)) 
   if (name_.empty() || name_ == "." || name_ == "..") throw FileError(FileErrorKind::invalidFileName);
 }
 
-ReminderQuietFile ReminderQuietFile::standard() {
-  return ReminderQuietFile(programDataDirectory() + fileName);
-}
+ReminderQuietFile ReminderQuietFile::standard() { return ReminderQuietFile(programDataDirectory() + fileName); }
 
 std::optional<ReminderQuietState> ReminderQuietFile::load() {
   UniqueFd directory(::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

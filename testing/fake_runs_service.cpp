@@ -211,7 +211,8 @@ FakeRunsResponse FakeRunsService::createRun(const FakeRunsRequest& request) {
   return FakeRunsResponse{200, runReply(id, inserted->second), false};
 }
 
-FakeRunsResponse FakeRunsService::putPart(const FakeRunsRequest& request, const std::string& id, const std::string& seq_text) {
+FakeRunsResponse FakeRunsService::putPart(const FakeRunsRequest& request, const std::string& id,
+                                          const std::string& seq_text) {
   RunState* run = ownedRun(id, request.owner);
   if (run == nullptr) return error(404, "RUN_NOT_FOUND");
   std::optional<std::int64_t> seq = decimal(seq_text);
@@ -267,10 +268,10 @@ FakeRunsResponse FakeRunsService::finalize(const FakeRunsRequest& request, const
   if (!exactMembers(session, {"id", "mode", "mimeType", "sampleRate", "startedAt"}) || session["id"] != id ||
       session["mode"] != "v1-mediarecorder" || session["mimeType"] != "audio/wav" ||
       !session["sampleRate"].is_number_integer() || session["sampleRate"] != 16000 ||
-      session["startedAt"] != run->startedAt ||
-      !exactMembers(*upload, {"format", "chunkBytes", "bytes", "sha256"}) || (*upload)["format"] != "combined-file-v1" ||
-      !(*upload)["chunkBytes"].is_number_integer() || (*upload)["chunkBytes"] != partSize ||
-      !(*upload)["bytes"].is_number_integer() || !(*upload)["sha256"].is_string()) {
+      session["startedAt"] != run->startedAt || !exactMembers(*upload, {"format", "chunkBytes", "bytes", "sha256"}) ||
+      (*upload)["format"] != "combined-file-v1" || !(*upload)["chunkBytes"].is_number_integer() ||
+      (*upload)["chunkBytes"] != partSize || !(*upload)["bytes"].is_number_integer() ||
+      !(*upload)["sha256"].is_string()) {
     return error(400, "MANIFEST_INVALID");
   }
   const auto count = body["chunkCount"].get<std::int64_t>();

@@ -153,10 +153,10 @@ struct FakeTranscriptionService::State {
     Handler handler;
   };
 
-  std::map<std::string, Pairing> pairings;  // by operation id
-  std::map<std::string, Session> sessions;  // by access token
-  std::map<std::string, Refresh> refreshes; // by refresh token
-  std::map<std::string, bool> devices;      // device id -> active
+  std::map<std::string, Pairing> pairings;   // by operation id
+  std::map<std::string, Session> sessions;   // by access token
+  std::map<std::string, Refresh> refreshes;  // by refresh token
+  std::map<std::string, bool> devices;       // device id -> active
   std::map<std::string, FakeAccount> accounts;
   std::map<std::string, Handoff> handoffs;
   std::map<std::string, Received> received;
@@ -214,14 +214,19 @@ void FakeTranscriptionService::start() {
   server->set_payload_max_length(64 * 1024 * 1024);
   for (const auto& route : state_->routes) {
     auto adapter = [this, method = route.method, handler = route.handler](const httplib::Request& request,
-                                                                         httplib::Response& response) {
+                                                                          httplib::Response& response) {
       handle(method, handler, request, response);
     };
-    if (route.method == "GET") server->Get(route.pattern, adapter);
-    else if (route.method == "POST") server->Post(route.pattern, adapter);
-    else if (route.method == "PUT") server->Put(route.pattern, adapter);
-    else if (route.method == "DELETE") server->Delete(route.pattern, adapter);
-    else throw std::logic_error("unsupported method " + route.method);
+    if (route.method == "GET")
+      server->Get(route.pattern, adapter);
+    else if (route.method == "POST")
+      server->Post(route.pattern, adapter);
+    else if (route.method == "PUT")
+      server->Put(route.pattern, adapter);
+    else if (route.method == "DELETE")
+      server->Delete(route.pattern, adapter);
+    else
+      throw std::logic_error("unsupported method " + route.method);
   }
   // Unknown paths answer like the service does: a JSON error, never a redirect or a page.
   server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
@@ -300,7 +305,8 @@ void FakeTranscriptionService::handle(const std::string& method, const Handler& 
         return;
       case FaultKind::redirect:
         response.status = 302;
-        response.set_header("Location", fault->location.empty() ? "https://localhost:1" + request.path : fault->location);
+        response.set_header("Location",
+                            fault->location.empty() ? "https://localhost:1" + request.path : fault->location);
         response.set_content(fault->body, "text/plain");
         return;
       case FaultKind::reply:
@@ -338,8 +344,10 @@ void FakeTranscriptionService::handle(const std::string& method, const Handler& 
     }
   }
 
-  if (auto violation = headerViolation(method, request)) refuse(response, 400, *violation);
-  else handler(request, response);
+  if (auto violation = headerViolation(method, request))
+    refuse(response, 400, *violation);
+  else
+    handler(request, response);
 
   if (!fault) return;
   switch (fault->kind) {
@@ -377,20 +385,20 @@ void FakeTranscriptionService::handle(const std::string& method, const Handler& 
       auto sent = std::make_shared<bool>(false);
       auto delay = fault->delay;
       response.body.clear();
-      response.set_chunked_content_provider(
-          "application/json", [body, sent, delay, stopping](std::size_t, httplib::DataSink& sink) {
-            if (*sent) {
-              sink.done();
-              return true;
-            }
-            auto until = std::chrono::steady_clock::now() + delay;
-            while (std::chrono::steady_clock::now() < until) {
-              if (*stopping) return false;
-              std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            *sent = true;
-            return sink.write(body->data(), body->size());
-          });
+      response.set_chunked_content_provider("application/json",
+                                            [body, sent, delay, stopping](std::size_t, httplib::DataSink& sink) {
+                                              if (*sent) {
+                                                sink.done();
+                                                return true;
+                                              }
+                                              auto until = std::chrono::steady_clock::now() + delay;
+                                              while (std::chrono::steady_clock::now() < until) {
+                                                if (*stopping) return false;
+                                                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                                              }
+                                              *sent = true;
+                                              return sink.write(body->data(), body->size());
+                                            });
       return;
     }
     default:
@@ -487,7 +495,8 @@ std::vector<std::string> FakeTranscriptionService::requestBodies(const std::stri
   return it == state_->received.end() ? std::vector<std::string>{} : it->second.bodies;
 }
 
-std::optional<std::string> FakeTranscriptionService::lastHeader(const std::string& path, const std::string& name) const {
+std::optional<std::string> FakeTranscriptionService::lastHeader(const std::string& path,
+                                                                const std::string& name) const {
   std::lock_guard lock(mutex_);
   auto it = state_->received.find(path);
   if (it == state_->received.end() || it->second.count == 0) return std::nullopt;
@@ -586,9 +595,9 @@ void FakeTranscriptionService::installRoutes() {
     } else if (it->second.expired || it->second.expiresAt <= SystemClock::now() || it->second.state == "settled") {
       return refuse(response, 410, "PAIRING_EXPIRED");
     }
-    reply(response, {{"operationId", it->second.operationId},
-                     {"code", it->second.code},
-                     {"approvalUrl", it->second.approvalUrl}});
+    reply(
+        response,
+        {{"operationId", it->second.operationId}, {"code", it->second.code}, {"approvalUrl", it->second.approvalUrl}});
   });
 
   addRoute("POST", "/api/desktop/pairings/poll", [this, verifiedPairing](const Request& request, Response& response) {

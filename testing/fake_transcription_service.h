@@ -50,30 +50,30 @@ struct FakeDevice {
 };
 
 enum class FaultKind {
-  unauthorized,     // 401 {"error":"AUTH_REQUIRED"}, request not processed
-  serverError,      // `status` (default 503) with {"error": code} or a plain body
-  redirect,         // 302 to `location` (default: the same path on another host)
-  declaredOversize, // declares `size` bytes (default 2 MiB + 1) and sends them
-  streamedBody,     // `size` bytes of "x" with no declared length (chunked)
-  slowBody,         // headers, then silence for `delay`, then the normal reply
-  wrongOwner,       // the request acts; "ownerId" in the reply is replaced
-  wrongDevice,      // the request acts; "deviceId" in the reply is replaced
-  lostReply,        // the request acts; the connection drops before the reply body
+  unauthorized,      // 401 {"error":"AUTH_REQUIRED"}, request not processed
+  serverError,       // `status` (default 503) with {"error": code} or a plain body
+  redirect,          // 302 to `location` (default: the same path on another host)
+  declaredOversize,  // declares `size` bytes (default 2 MiB + 1) and sends them
+  streamedBody,      // `size` bytes of "x" with no declared length (chunked)
+  slowBody,          // headers, then silence for `delay`, then the normal reply
+  wrongOwner,        // the request acts; "ownerId" in the reply is replaced
+  wrongDevice,       // the request acts; "deviceId" in the reply is replaced
+  lostReply,         // the request acts; the connection drops before the reply body
   // The request acts, then its connection closes before a single reply byte. Only requests on
   // a connection that already carried one match (a client may repeat those on its own).
   closeReused,
-  reply,            // `status` with `body` as given, request not processed
+  reply,  // `status` with `body` as given, request not processed
 };
 
 struct Fault {
   FaultKind kind = FaultKind::serverError;
   int status = 503;
-  std::string code{};         // for serverError: {"error": code} when not empty
-  std::string body{};         // for reply
-  std::string location{};     // for redirect
-  std::size_t size = 0;       // for declaredOversize / streamedBody
+  std::string code{};                  // for serverError: {"error": code} when not empty
+  std::string body{};                  // for reply
+  std::string location{};              // for redirect
+  std::size_t size = 0;                // for declaredOversize / streamedBody
   std::chrono::milliseconds delay{0};  // for slowBody
-  int count = 1;              // how many matching requests it hits
+  int count = 1;                       // how many matching requests it hits
 };
 
 class FakeTranscriptionService {

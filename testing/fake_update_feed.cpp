@@ -105,11 +105,15 @@ std::string FakeUpdateFeed::makeArchive(const std::vector<File>& files) {
 }
 
 std::string FakeUpdateFeed::programArchive(const std::string& version, const std::string& relaunchLog) {
-  std::string script = "#!/bin/sh\n"
-                       "if [ \"$1\" = --version ]; then echo " + version + "; exit 0; fi\n"
-                       "echo " + version + " >> '" + relaunchLog + "'\n";
-  return makeArchive({{"bin/talvo", script, 0755},
-                      {"share/applications/pro.talvo.recorder.desktop", "[Desktop Entry]\n", 0644}});
+  std::string script =
+      "#!/bin/sh\n"
+      "if [ \"$1\" = --version ]; then echo " +
+      version +
+      "; exit 0; fi\n"
+      "echo " +
+      version + " >> '" + relaunchLog + "'\n";
+  return makeArchive(
+      {{"bin/talvo", script, 0755}, {"share/applications/pro.talvo.recorder.desktop", "[Desktop Entry]\n", 0644}});
 }
 
 void FakeUpdateFeed::install(FakeTranscriptionService& service) {
@@ -119,26 +123,26 @@ void FakeUpdateFeed::install(FakeTranscriptionService& service) {
   });
   service.addRoute("GET", R"(/desktop-downloads/([0-9a-f]{64})\.tar\.gz)",
                    [this](const httplib::Request& request, httplib::Response& response) {
-    std::lock_guard lock(mutex_);
-    ++downloads_;
-    for (const auto& release : releases_) {
-      if (release.sha256 != request.matches[1].str()) continue;
-      if (release.tamper == Tamper::truncated) {
-        // Declares the whole archive, sends half of it, then drops the connection.
-        auto archive = std::make_shared<std::string>(release.archive);
-        response.set_content_provider(archive->size(), "application/gzip",
-                                      [archive](size_t offset, size_t, httplib::DataSink& sink) {
-                                        if (offset >= archive->size() / 2) return false;
-                                        sink.write(archive->data(), archive->size() / 2);
-                                        return true;
-                                      });
-        return;
-      }
-      response.set_content(release.archive, "application/gzip");
-      return;
-    }
-    FakeTranscriptionService::refuse(response, 404, "NOT_FOUND");
-  });
+                     std::lock_guard lock(mutex_);
+                     ++downloads_;
+                     for (const auto& release : releases_) {
+                       if (release.sha256 != request.matches[1].str()) continue;
+                       if (release.tamper == Tamper::truncated) {
+                         // Declares the whole archive, sends half of it, then drops the connection.
+                         auto archive = std::make_shared<std::string>(release.archive);
+                         response.set_content_provider(archive->size(), "application/gzip",
+                                                       [archive](size_t offset, size_t, httplib::DataSink& sink) {
+                                                         if (offset >= archive->size() / 2) return false;
+                                                         sink.write(archive->data(), archive->size() / 2);
+                                                         return true;
+                                                       });
+                         return;
+                       }
+                       response.set_content(release.archive, "application/gzip");
+                       return;
+                     }
+                     FakeTranscriptionService::refuse(response, 404, "NOT_FOUND");
+                   });
 }
 
 void FakeUpdateFeed::publish(const std::string& version, std::string archive, Tamper tamper,
@@ -214,16 +218,23 @@ std::string FakeUpdateFeed::feed() const {
     const std::string version = release.tamper == Tamper::otherVersion ? "0.0.1" : release.version;
     const std::string message = "TALVO release archive v1\n" + version + "\n" + release.architecture + "\n" + digest;
     std::size_t length = release.archive.size() + (release.tamper == Tamper::wrongLength ? 7 : 0);
-    items += "<item><title>TALVO " + release.version + "</title>"
-             "<sparkle:version>" + release.version + "</sparkle:version>"
-             "<sparkle:shortVersionString>" + release.version + "</sparkle:shortVersionString>"
-             "<enclosure url=\"" + urlOf(release) + "\" length=\"" + std::to_string(length) +
+    items += "<item><title>TALVO " + release.version +
+             "</title>"
+             "<sparkle:version>" +
+             release.version +
+             "</sparkle:version>"
+             "<sparkle:shortVersionString>" +
+             release.version +
+             "</sparkle:shortVersionString>"
+             "<enclosure url=\"" +
+             urlOf(release) + "\" length=\"" + std::to_string(length) +
              "\" type=\"application/gzip\" sparkle:architecture=\"" + release.architecture +
              "\" sparkle:edSignature=\"" + sign(message) + "\"/></item>";
   }
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>"
          "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">"
-         "<channel><title>TALVO</title>" + items + "</channel></rss>";
+         "<channel><title>TALVO</title>" +
+         items + "</channel></rss>";
 }
 
 }  // namespace talvo::testing

@@ -3,8 +3,8 @@
 // /desktop-updates/linux.xml and the release archives at /desktop-downloads/<sha256>.tar.gz,
 // signed with an Ed25519 key made when the object is created (its public half is what a test
 // build trusts). The signed message is the one a release is signed with (see the README):
-// "TALVO release archive v1\n<version>\n<architecture>\n<sha256 hex>". Each published release may be tampered with in one of the ways the updater must
-// refuse.
+// "TALVO release archive v1\n<version>\n<architecture>\n<sha256 hex>". Each published release may be tampered with in
+// one of the ways the updater must refuse.
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -20,12 +20,12 @@ class FakeUpdateFeed {
  public:
   enum class Tamper {
     none,
-    badSignature,   // the signature belongs to other bytes
-    wrongLength,    // the feed's length differs from the archive's size
-    otherAddress,   // the enclosure names the archive on another host (localhost)
-    truncated,      // the download declares the whole length and stops half-way
-    escapingTree,   // a correctly signed archive with an entry "../escaped"
-    otherVersion,   // the signature of the same archive released as another version
+    badSignature,  // the signature belongs to other bytes
+    wrongLength,   // the feed's length differs from the archive's size
+    otherAddress,  // the enclosure names the archive on another host (localhost)
+    truncated,     // the download declares the whole length and stops half-way
+    escapingTree,  // a correctly signed archive with an entry "../escaped"
+    otherVersion,  // the signature of the same archive released as another version
   };
 
   // One file of a release archive; directories are implied by the paths. A file with a

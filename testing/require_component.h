@@ -20,10 +20,10 @@ inline bool realComponentsRequired() {
 // Goes on with the test only when `present` holds; otherwise skips it, or fails it where real
 // components are required. `missing` is streamed into the message. Use it in the test body or
 // in SetUp (a skip or failure there keeps the body from running).
-#define TALVO_REQUIRE_COMPONENT(present, missing)                                \
-  do {                                                                           \
-    if (!(present)) {                                                            \
-      if (::talvo::testing::realComponentsRequired()) FAIL() << missing;         \
-      GTEST_SKIP() << missing;                                                   \
-    }                                                                            \
+#define TALVO_REQUIRE_COMPONENT(present, missing)                        \
+  do {                                                                   \
+    if (!(present)) {                                                    \
+      if (::talvo::testing::realComponentsRequired()) FAIL() << missing; \
+      GTEST_SKIP() << missing;                                           \
+    }                                                                    \
   } while (false)

@@ -15,8 +15,10 @@ ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value) 
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (previous_) ::setenv(name_.c_str(), previous_->c_str(), 1);
-  else ::unsetenv(name_.c_str());
+  if (previous_)
+    ::setenv(name_.c_str(), previous_->c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
 }
 
 void ScopedEnv::set(const std::optional<std::string>& value) {

@@ -9,8 +9,7 @@ CaptureFailure::CaptureFailure(CaptureFailureKind kind, std::string name, std::i
 
 CaptureFailure CaptureFailure::audio(const std::string& name, std::int32_t code) {
   return CaptureFailure(CaptureFailureKind::audio, name, code,
-                        "Не удалось включить " + name + " (" + std::to_string(code) +
-                            "). Проверьте разрешения звука.");
+                        "Не удалось включить " + name + " (" + std::to_string(code) + "). Проверьте разрешения звука.");
 }
 
 CaptureFailure CaptureFailure::format() {

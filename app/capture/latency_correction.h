@@ -13,9 +13,9 @@ namespace talvo {
 
 class LatencyCorrection {
  public:
-  static constexpr double smoothingSeconds = 4;    // time constant of the average
+  static constexpr double smoothingSeconds = 4;  // time constant of the average
   static constexpr double hysteresisSeconds = 0.002;
-  static constexpr double limitSeconds = 0.5;      // readings beyond this are not believed
+  static constexpr double limitSeconds = 0.5;  // readings beyond this are not believed
 
   // A reading at `now` (seconds): `sourceLatency` and `monitoredLatency` in seconds.
   void update(double now, double sourceLatency, double monitoredLatency);

@@ -15,8 +15,8 @@ namespace talvo {
 namespace {
 
 constexpr double rate = static_cast<double>(CaptureTimeline::rate);
-constexpr double sleepGapSeconds = 3;        // continuous clock gap that means sleep or a stalled queue
-constexpr double trailingSeconds = 0.5;      // output trails real time by this much while recording
+constexpr double sleepGapSeconds = 3;    // continuous clock gap that means sleep or a stalled queue
+constexpr double trailingSeconds = 0.5;  // output trails real time by this much while recording
 constexpr double noDataSeconds = 5;
 constexpr double silentSourceSeconds = 1.5;
 constexpr double warningSeconds = 3;
@@ -266,8 +266,8 @@ void NativeAudioCapture::handOff(CaptureSource source, const AudioBlock& block) 
   });
 }
 
-void NativeAudioCapture::consume(CaptureSource source, std::vector<float> samples, unsigned channels,
-                                 double sampleRate, double hostSeconds) {
+void NativeAudioCapture::consume(CaptureSource source, std::vector<float> samples, unsigned channels, double sampleRate,
+                                 double hostSeconds) {
   if (!ready_ || !writer_ || terminalFailure_) {
     return;
   }
@@ -446,7 +446,8 @@ std::string NativeAudioCapture::report() const {
   object["writtenFrames"] = writer_ ? writer_->frames() : 0;
   object["deliveredFrames"] =
       pair(timeline_->delivered(CaptureSource::computer), timeline_->delivered(CaptureSource::microphone));
-  object["missingFrames"] = pair(timeline_->missing(CaptureSource::computer), timeline_->missing(CaptureSource::microphone));
+  object["missingFrames"] =
+      pair(timeline_->missing(CaptureSource::computer), timeline_->missing(CaptureSource::microphone));
   object["lateFrames"] = pair(timeline_->late(CaptureSource::computer), timeline_->late(CaptureSource::microphone));
   object["systemAudioProven"] = false;
   object["physicalAcceptance"] = "UNVERIFIED";

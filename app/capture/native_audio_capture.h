@@ -40,7 +40,8 @@ class NativeAudioCapture {
   using ProgressCallback =
       std::function<void(double elapsed, float computer, float microphone, const std::optional<std::string>& warning)>;
   using FailureCallback = std::function<void(const std::string& text)>;
-  using StopCompletion = std::function<void(const std::optional<std::string>& wav, const std::optional<std::string>& failure)>;
+  using StopCompletion =
+      std::function<void(const std::optional<std::string>& wav, const std::optional<std::string>& failure)>;
 
   struct StopResult {
     std::optional<std::string> wav;
@@ -57,8 +58,8 @@ class NativeAudioCapture {
   static constexpr std::int64_t maximumBlockBytes = 262144;
   static constexpr std::int64_t maximumBlockFrames = 65536;
   static constexpr int maximumPendingBlocks = 8;
-  static constexpr std::uint64_t minimumStartBytes = 134217727;       // start needs more than this (128 MiB)
-  static constexpr std::uint64_t minimumCheckpointBytes = 33554431;   // and each checkpoint (32 MiB)
+  static constexpr std::uint64_t minimumStartBytes = 134217727;      // start needs more than this (128 MiB)
+  static constexpr std::uint64_t minimumCheckpointBytes = 33554431;  // and each checkpoint (32 MiB)
 
   NativeAudioCapture(std::unique_ptr<AudioSource> computer, std::unique_ptr<AudioSource> microphone,
                      std::shared_ptr<const Clock> clock, FreeSpaceQuery freeSpace, MainThreadPoster postToMain,

@@ -31,8 +31,8 @@ PulseCaptureSource::PulseCaptureSource(std::shared_ptr<PulseContext> context, De
 
 PulseCaptureSource::~PulseCaptureSource() { stop(); }
 
-std::pair<std::unique_ptr<AudioSource>, std::unique_ptr<AudioSource>> PulseCaptureSource::makePair(Stamping stamping,
-                                                                                                     const std::string& server) {
+std::pair<std::unique_ptr<AudioSource>, std::unique_ptr<AudioSource>> PulseCaptureSource::makePair(
+    Stamping stamping, const std::string& server) {
   auto context = std::make_shared<PulseContext>(server);
   return {std::make_unique<PulseCaptureSource>(context, Device::monitor, stamping),
           std::make_unique<PulseCaptureSource>(context, Device::microphone, stamping)};
@@ -210,8 +210,7 @@ void PulseCaptureSource::readCallback(pa_stream* stream, size_t, void* self) {
   }
   me->origin_ = latencyOrigin ? *latencyOrigin : me->arrivals_.update(now, me->framesRead_);
   for (const Segment& segment : me->segments_) {
-    if (!me->pending_.empty() &&
-        me->pendingFrame_ + static_cast<std::int64_t>(me->pending_.size()) != segment.frame) {
+    if (!me->pending_.empty() && me->pendingFrame_ + static_cast<std::int64_t>(me->pending_.size()) != segment.frame) {
       me->deliverPending();
     }
     if (me->pending_.empty()) {
@@ -284,7 +283,9 @@ void PulseCaptureSource::stateCallback(pa_stream* stream, void* self) {
   }
 }
 
-void PulseCaptureSource::timingCallback(pa_stream*, void* self) { static_cast<PulseCaptureSource*>(self)->resetTiming(); }
+void PulseCaptureSource::timingCallback(pa_stream*, void* self) {
+  static_cast<PulseCaptureSource*>(self)->resetTiming();
+}
 
 void PulseCaptureSource::movedCallback(pa_stream* stream, void* self) {
   auto* me = static_cast<PulseCaptureSource*>(self);
@@ -292,8 +293,8 @@ void PulseCaptureSource::movedCallback(pa_stream* stream, void* self) {
   // The server may move the microphone's stream on its own (its device gone) onto a monitor.
   if (me->device_ == Device::microphone) {
     me->cancelLookup();
-    me->pendingLookup_ = pa_context_get_source_info_by_index(me->context_->context(), pa_stream_get_device_index(stream),
-                                                             &PulseCaptureSource::sourceInfoCallback, me);
+    me->pendingLookup_ = pa_context_get_source_info_by_index(
+        me->context_->context(), pa_stream_get_device_index(stream), &PulseCaptureSource::sourceInfoCallback, me);
   }
 }
 
@@ -347,8 +348,8 @@ void PulseCaptureSource::defaultsChanged(const std::string& sink, const std::str
     return;
   }
   // The monitor of the new default output is named by the sink's description.
-  pendingLookup_ = pa_context_get_sink_info_by_name(context_->context(), sink.c_str(),
-                                                    &PulseCaptureSource::sinkInfoCallback, this);
+  pendingLookup_ =
+      pa_context_get_sink_info_by_name(context_->context(), sink.c_str(), &PulseCaptureSource::sinkInfoCallback, this);
 }
 
 void PulseCaptureSource::sinkInfoCallback(pa_context*, const pa_sink_info* info, int eol, void* self) {

@@ -35,8 +35,7 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   // server's reported latency at each read) are kept for measuring the difference.
   enum class Stamping { blockDuration, latency, arrival };
 
-  PulseCaptureSource(std::shared_ptr<PulseContext> context, Device device,
-                     Stamping stamping = Stamping::blockDuration);
+  PulseCaptureSource(std::shared_ptr<PulseContext> context, Device device, Stamping stamping = Stamping::blockDuration);
   ~PulseCaptureSource() override;
 
   void start(AudioSourceSink& sink) override;
@@ -58,8 +57,8 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   void defaultsChanged(const std::string& sink, const std::string& source) override;
   void moveTo(const std::string& sourceName);
   struct Segment {
-    std::int64_t frame;   // position in the stream (frames read since the timing was reset)
-    std::size_t offset;   // where its samples start in block_
+    std::int64_t frame;  // position in the stream (frames read since the timing was reset)
+    std::size_t offset;  // where its samples start in block_
     std::size_t count;
   };
   static void timingCallback(pa_stream* stream, void* self);
@@ -87,7 +86,7 @@ class PulseCaptureSource final : public AudioSource, private PulseContext::Liste
   std::vector<float> pending_;
   std::int64_t pendingFrame_ = 0;
   double origin_ = 0;
-  unsigned channels_ = 0;    // 1 when the server delivers what was asked, else 0
+  unsigned channels_ = 0;  // 1 when the server delivers what was asked, else 0
   double sampleRate_ = 0;  // capture time of stream position 0, as last estimated
   ArrivalOriginEstimator arrivals_;
   LatencyCorrection latency_;

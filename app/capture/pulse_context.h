@@ -53,8 +53,8 @@ class PulseContext {
   void removeListener(Listener* listener);
   // Releases the lock for a short while so the mainloop can run (used by waits with a deadline).
   void pause() noexcept;
-  // Waits for `operation` (and unrefs it); not on the mainloop thread. False when it failed, the server went away or the
-  // deadline passed; the operation is then cancelled, so its callback never runs later.
+  // Waits for `operation` (and unrefs it); not on the mainloop thread. False when it failed, the server went away or
+  // the deadline passed; the operation is then cancelled, so its callback never runs later.
   bool await(pa_operation* operation, double timeoutSeconds = 5);
   // The monitor source of the server's default output, asked by name: PipeWire's server does
   // not know "@DEFAULT_MONITOR@" and records the default input in its place. Empty when there

@@ -28,8 +28,7 @@ class SerialQueue {
   // An exception of the task is rethrown here.
   void sync(const Task& task);
   // Fires `task` on the queue after `first`, then every `interval` (replaces an earlier timer).
-  void startTimer(std::chrono::steady_clock::duration first, std::chrono::steady_clock::duration interval,
-                  Task task);
+  void startTimer(std::chrono::steady_clock::duration first, std::chrono::steady_clock::duration interval, Task task);
   // After this returns no further fire starts (one already running may finish first when
   // called from another thread).
   void cancelTimer();

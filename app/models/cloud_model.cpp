@@ -53,7 +53,9 @@ bool isCredentialFailure(const std::string& code) {
 CloudModel::CloudModel(QString directory, QObject* parent) : CloudModel(std::move(directory), Setup{}, parent) {}
 
 CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
-    : QObject(parent), setup_(std::move(setup)), configuration_(setup_.configuration.value_or(ServiceConfiguration::current())) {
+    : QObject(parent),
+      setup_(std::move(setup)),
+      configuration_(setup_.configuration.value_or(ServiceConfiguration::current())) {
   if (!setup_.openUrl) setup_.openUrl = desktopUrlOpener();
   timer_ = new QTimer(this);
   timer_->setSingleShot(true);
@@ -75,8 +77,9 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
         try {
           std::shared_ptr<DeviceVaultStore> store =
               makeStore ? makeStore() : std::make_shared<KeychainDeviceStore>(NativeProduct::deviceCredentialsService);
-          auto http = transport ? transport
-                                : std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
+          auto http =
+              transport ? transport
+                        : std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
           client->cloud = std::make_shared<DesktopCloud>(store, http, configuration.origin, configuration.telegramHost);
         } catch (...) {
           logSwallowed(cloudLog(), "account store not opened", "no account and no queue this run");
@@ -158,7 +161,8 @@ void CloudModel::reserveWaiting() {
           try {
             queue->reserve(id, startedAt);
           } catch (...) {  // its finish shows that the queue could not take it
-            logSwallowed(queueLog(), QString::fromStdString("recording " + id + " not reserved"), "its finish reports it");
+            logSwallowed(queueLog(), QString::fromStdString("recording " + id + " not reserved"),
+                         "its finish reports it");
           }
         }
       },
@@ -466,8 +470,7 @@ void CloudModel::openLibrary() {
   if (openingLibrary_) return;
   setLibraryFailure(std::nullopt);
   if (!connected_) {
-    if (!setup_.openUrl(QUrl(text(configuration_.origin + "/library/"))))
-      setLibraryFailure(QString(browserFailedText));
+    if (!setup_.openUrl(QUrl(text(configuration_.origin + "/library/")))) setLibraryFailure(QString(browserFailedText));
     return;
   }
   if (!cloud_) {
@@ -514,7 +517,8 @@ void CloudModel::finish(const QString& id, bool interrupted, std::function<void(
     return;
   }
   runOnWorker(
-      this, [queue = queue_, keep = queueCloud_, id = id.toStdString(), interrupted] { queue->finish(id, interrupted); },
+      this,
+      [queue = queue_, keep = queueCloud_, id = id.toStdString(), interrupted] { queue->finish(id, interrupted); },
       [this, done = std::move(done)](WorkerOutcome<std::monostate> outcome) {
         if (!outcome.ok()) {
           setLocalWarning(QString(queueNotSavedText));

@@ -45,9 +45,9 @@ class CloudModel : public QObject {
     // Default: ServiceConfiguration::current() with the bounded libcurl transport.
     std::optional<ServiceConfiguration> configuration;
     std::shared_ptr<DesktopHTTPTransport> transport;
-    UrlOpener openUrl;             // default: QDesktopServices::openUrl
+    UrlOpener openUrl;                     // default: QDesktopServices::openUrl
     DesktopUploadQueue::Clock queueClock;  // default: the system clock
-    int tickMilliseconds = 3000;   // the lifecycle tick
+    int tickMilliseconds = 3000;           // the lifecycle tick
     int ticksPerSync = 10;
   };
 

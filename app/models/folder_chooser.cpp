@@ -4,7 +4,8 @@
 
 namespace talvo {
 
-std::optional<QString> DialogFolderChooser::choose(const QString& prompt, const QString& message, const QString& start) {
+std::optional<QString> DialogFolderChooser::choose(const QString& prompt, const QString& message,
+                                                   const QString& start) {
   // The desktop's own directory dialog, with our wording on its accept button.
   QFileDialog dialog(nullptr, message, start);
   dialog.setFileMode(QFileDialog::Directory);

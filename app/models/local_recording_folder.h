@@ -28,11 +28,12 @@ class LocalRecordingFolder : public QObject {
       "Не удалось сохранить копию в выбранную папку. Исходная запись сохранена на компьютере.";
 
   struct Setup {
-    std::shared_ptr<QSettings> settings;       // default: the program's QSettings
-    std::shared_ptr<FolderChooser> chooser;    // default: the directory dialog
-    UrlOpener openUrl;                         // default: QDesktopServices::openUrl
+    std::shared_ptr<QSettings> settings;     // default: the program's QSettings
+    std::shared_ptr<FolderChooser> chooser;  // default: the directory dialog
+    UrlOpener openUrl;                       // default: QDesktopServices::openUrl
     // Copies a recording into a folder and answers the copy's path (runs on a worker).
-    std::function<std::string(const std::string& file, const std::string& directory)> copy = nullptr;  // default: LocalRecordingExport
+    std::function<std::string(const std::string& file, const std::string& directory)> copy =
+        nullptr;  // default: LocalRecordingExport
   };
 
   // `original`: the recordings directory. In preview mode the folder is ~/Documents/ТАЛВО and

@@ -82,8 +82,8 @@ LoginStartup::LoginStartup(Setup setup, bool preview, QObject* parent)
   eligible_ = LoginStartupPolicy::eligible(std::string(NativeProduct::applicationId), running,
                                            realPath(LoginStartupPolicy::installedPath()), setup_.production);
   const QVariant stored = setup_.settings->value(LoginStartupState::settingsKey);
-  state_ = LoginStartupState::fromStored(stored.isValid() ? std::optional<std::string>(stored.toByteArray().toStdString())
-                                                           : std::nullopt);
+  state_ = LoginStartupState::fromStored(
+      stored.isValid() ? std::optional<std::string>(stored.toByteArray().toStdString()) : std::nullopt);
   if (!eligible_) return;  // a copy that may not touch autostart keeps its initial fields
   const LoginStartupCommand command = LoginStartupPolicy::bootstrap(true, status(), state_);
   saveState();
@@ -114,10 +114,18 @@ void LoginStartup::refresh() {
   const bool approval = current == LoginStartupStatus::requiresApproval;
   QString label;
   switch (current) {
-    case LoginStartupStatus::notRegistered: label = offLabel; break;
-    case LoginStartupStatus::enabled: label = onLabel; break;
-    case LoginStartupStatus::requiresApproval: label = approvalLabel; break;
-    case LoginStartupStatus::notFound: label = notFoundLabel; break;
+    case LoginStartupStatus::notRegistered:
+      label = offLabel;
+      break;
+    case LoginStartupStatus::enabled:
+      label = onLabel;
+      break;
+    case LoginStartupStatus::requiresApproval:
+      label = approvalLabel;
+      break;
+    case LoginStartupStatus::notFound:
+      label = notFoundLabel;
+      break;
   }
   if (enabled_ != enabled) {
     enabled_ = enabled;

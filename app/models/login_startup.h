@@ -34,13 +34,13 @@ class LoginStartup : public QObject {
   static constexpr const char* entryName = "pro.talvo.recorder.desktop";
 
   struct Setup {
-    std::shared_ptr<QSettings> settings;     // default: the program's QSettings
-    bool production = false;                 // default: this build's release channel
-    std::optional<QString> runningPath;      // default: the real path of /proc/self/exe
+    std::shared_ptr<QSettings> settings;  // default: the program's QSettings
+    bool production = false;              // default: this build's release channel
+    std::optional<QString> runningPath;   // default: the real path of /proc/self/exe
     // The installed program is $XDG_DATA_HOME/TALVO/app/bin/talvo (LoginStartupPolicy).
     std::optional<QString> autostartDirectory;  // default: $XDG_CONFIG_HOME/autostart
-    QStringList systemAutostartDirectories;  // default: $XDG_CONFIG_DIRS/autostart
-    UrlOpener openUrl;                       // default: QDesktopServices::openUrl
+    QStringList systemAutostartDirectories;     // default: $XDG_CONFIG_DIRS/autostart
+    UrlOpener openUrl;                          // default: QDesktopServices::openUrl
   };
   static Setup productionSetup();
 

@@ -19,8 +19,8 @@ namespace talvo {
 
 template <class T>
 struct WorkerOutcome {
-  std::optional<T> value;       // set on success
-  std::exception_ptr error;     // set on failure
+  std::optional<T> value;    // set on success
+  std::exception_ptr error;  // set on failure
 
   bool ok() const { return !error; }
   // The Russian text of the failure (every error of ours carries one).
@@ -56,21 +56,20 @@ template <class Work, class Done>
 void runOnWorker(QObject* context, Work work, Done done) {
   using Result = std::invoke_result_t<Work>;
   using Value = std::conditional_t<std::is_void_v<Result>, std::monostate, Result>;
-  QFuture<WorkerOutcome<Value>> future =
-      QtConcurrent::run(modelWorkers(), [work = std::move(work)]() mutable {
-        WorkerOutcome<Value> outcome;
-        try {
-          if constexpr (std::is_void_v<Result>) {
-            work();
-            outcome.value = std::monostate{};
-          } else {
-            outcome.value = work();
-          }
-        } catch (...) {
-          outcome.error = std::current_exception();
-        }
-        return outcome;
-      });
+  QFuture<WorkerOutcome<Value>> future = QtConcurrent::run(modelWorkers(), [work = std::move(work)]() mutable {
+    WorkerOutcome<Value> outcome;
+    try {
+      if constexpr (std::is_void_v<Result>) {
+        work();
+        outcome.value = std::monostate{};
+      } else {
+        outcome.value = work();
+      }
+    } catch (...) {
+      outcome.error = std::current_exception();
+    }
+    return outcome;
+  });
   // A continuation attached to a future that has already finished runs at once, inside this
   // call; the queued hop makes `done` always come later, from the event loop.
   future.then(context, [context, done = std::move(done)](WorkerOutcome<Value> outcome) mutable {

@@ -19,9 +19,8 @@ namespace {
 
 std::unique_ptr<NativeAudioCapture> pulseCapture(NativeAudioCapture::MainThreadPoster postToMain) {
   auto [computer, microphone] = PulseCaptureSource::makePair();
-  return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone),
-                                              Clock::system(), availableBytes,
-                                              std::move(postToMain));
+  return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone), Clock::system(),
+                                              availableBytes, std::move(postToMain));
 }
 
 // The engine's callbacks run on the main thread, through the application object, which outlives
@@ -233,10 +232,11 @@ void RecorderModel::stopped(const std::optional<QString>& id, const std::optiona
       finished();
       return;
     }
-    folder_->publish(QString::fromStdString(*file), *destination_, [this, finished](const std::optional<QString>& copy) {
-      if (copy) setSaved(copy);  // the panel points to the copy
-      finished();
-    });
+    folder_->publish(QString::fromStdString(*file), *destination_,
+                     [this, finished](const std::optional<QString>& copy) {
+                       if (copy) setSaved(copy);  // the panel points to the copy
+                       finished();
+                     });
   };
   if (id) {
     cloud_->finish(*id, interrupted, publish);

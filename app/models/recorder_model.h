@@ -39,9 +39,9 @@ class RecorderModel : public QObject {
       std::function<std::unique_ptr<NativeAudioCapture>(NativeAudioCapture::MainThreadPoster postToMain)>;
 
   struct Setup {
-    std::optional<QString> directory;  // default: the recordings directory
+    std::optional<QString> directory;                  // default: the recordings directory
     std::shared_ptr<MicrophonePermission> permission;  // default: granted
-    CaptureFactory captureFactory;     // default: the PulseAudio sources and the system clock
+    CaptureFactory captureFactory;                     // default: the PulseAudio sources and the system clock
     CloudModel::Setup cloud;
     LocalRecordingFolder::Setup folder;
   };

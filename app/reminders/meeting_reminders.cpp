@@ -23,8 +23,8 @@ const QString MeetingReminders::persistenceFailedMessage =
     QStringLiteral("Напоминания приостановлены: не удалось сохранить защиту от повторов.");
 
 MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defaults, bool preview,
-                                   std::unique_ptr<AudioInputProcessSource> source,
-                                   std::shared_ptr<const Clock> clock, QObject* parent)
+                                   std::unique_ptr<AudioInputProcessSource> source, std::shared_ptr<const Clock> clock,
+                                   QObject* parent)
     : QObject(parent), detectorMessage_(readyMessage) {
   // One worker: queries never overlap and run in order.
   metadataQueue_.setMaxThreadCount(1);
@@ -39,8 +39,8 @@ MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defa
   if (!folder.empty() && folder.back() != '/') folder += '/';
   store_ = std::make_unique<ReminderQuietFile>(folder + ReminderQuietFile::fileName);
   catalog_.applications = MeetingCatalog::knownApplications();
-  engine_ = std::make_unique<MeetingReminderEngine>(*clock_, *store_, *this, catalog_,
-                                                    static_cast<std::int32_t>(getpid()));
+  engine_ =
+      std::make_unique<MeetingReminderEngine>(*clock_, *store_, *this, catalog_, static_cast<std::int32_t>(getpid()));
 }
 
 MeetingReminders::~MeetingReminders() {

@@ -79,9 +79,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
   // 8. The icon follows the recording flag.
-  connect(model_, &RecorderModel::recordingChanged, this, [this] {
-    updateStatus(model_->recording(), noLevels);
-  });
+  connect(model_, &RecorderModel::recordingChanged, this, [this] { updateStatus(model_->recording(), noLevels); });
   updateStatus(model_->recording(), noLevels);
   // 9. The live meter while recording.
   model_->onStatusLevels = [self](const std::vector<float>& levels) {
@@ -141,7 +139,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
   reminderPanel_ = std::make_unique<MeetingReminderPanel>(std::move(hooks));
   reminders_->start([self] { return !self || self->captureBusy(); }, *reminderPanel_);
   // 15. Reminders and updater hear of every change of the capture state.
-  for (auto changed : {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
+  for (auto changed :
+       {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
     connect(model_, changed, this, &AppDelegate::captureStateChanged);
   }
   // Every way of quitting goes through the one decision.

@@ -15,7 +15,8 @@ bool InstanceBus::openRunningInstance() {
   if (!bus.isConnected() || bus.interface() == nullptr) return false;
   const QString name = QString::fromLatin1(NativeProduct::applicationId);
   if (!bus.interface()->isServiceRegistered(name).value()) return false;
-  QDBusMessage open = QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Open"));
+  QDBusMessage open =
+      QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Open"));
   // The name has an owner, so an instance runs even if it is too busy to answer now: a second
   // one must not start either way.
   bus.call(open, QDBus::Block, 5000);

@@ -21,8 +21,8 @@ void preferX11UnderWayland() {
   const char* session = std::getenv("XDG_SESSION_TYPE");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   const char* x11 = std::getenv("DISPLAY");
-  const bool onWayland = (session != nullptr && std::string_view(session) == "wayland") ||
-                         (wayland != nullptr && *wayland != '\0');
+  const bool onWayland =
+      (session != nullptr && std::string_view(session) == "wayland") || (wayland != nullptr && *wayland != '\0');
   if (onWayland && x11 != nullptr && *x11 != '\0') qputenv("QT_QPA_PLATFORM", "xcb");
 }
 

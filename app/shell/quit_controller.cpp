@@ -12,7 +12,8 @@ namespace talvo {
 QuitController::QuitController(RecorderModel& model, Setup setup, QObject* parent)
     : QObject(parent), model_(model), setup_(std::move(setup)) {
   if (!setup_.exit) setup_.exit = [] { QCoreApplication::quit(); };
-  for (auto changed : {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
+  for (auto changed :
+       {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
     connect(&model_, changed, this, &QuitController::captureChanged);
   }
   connect(&model_, &RecorderModel::handedToQueue, this, [this] { act(decision_.recordingFinal()); });

@@ -156,8 +156,8 @@ TEST_F(AnchoredPanelTest, ClosingRules) {
 
   // A press on the tray icon is left to the icon's action.
   const QRect icon = *panel->iconRect();
-  QMouseEvent onIcon(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(icon.center()), Qt::LeftButton,
-                     Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent onIcon(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(icon.center()), Qt::LeftButton, Qt::LeftButton,
+                     Qt::NoModifier);
   QApplication::sendEvent(&other, &onIcon);
   settle(50);
   EXPECT_TRUE(panel->isVisible());
@@ -178,14 +178,17 @@ TEST_F(AnchoredPanelTest, FocusLossClosesExceptWhileItsDialogIsOpen) {
   auto panel = make([&] { return topIcon(); });
   panel->setKeepOpenWhile([&] { return dialogOpen; });
   QProcess other;
-  other.start(QStringLiteral("xmessage"), {QStringLiteral("-geometry"), QStringLiteral("300x200+100+300"),
-                                           QStringLiteral("-title"), QStringLiteral("talvo-other"),
-                                           QStringLiteral("другое окно")});
+  other.start(QStringLiteral("xmessage"),
+              {QStringLiteral("-geometry"), QStringLiteral("300x200+100+300"), QStringLiteral("-title"),
+               QStringLiteral("talvo-other"), QStringLiteral("другое окно")});
   ASSERT_TRUE(other.waitForStarted());
-  ASSERT_TRUE(waitUntil([] {
-    return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                         QStringLiteral("--name"), QStringLiteral("talvo-other")}) == 0;
-  }, 5000));
+  ASSERT_TRUE(waitUntil(
+      [] {
+        return QProcess::execute(QStringLiteral("xdotool"),
+                                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                                  QStringLiteral("talvo-other")}) == 0;
+      },
+      5000));
   auto clickOther = [] {
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("160"),
                                                   QStringLiteral("330"), QStringLiteral("click"), QStringLiteral("1")});
@@ -215,8 +218,9 @@ TEST_F(AnchoredPanelTest, AClickThatTakesNoFocusClosesItUnlessOnTheIconOrWhileIt
   auto panel = make([&] { return topIcon(); });
   panel->setKeepOpenWhile([&] { return dialogOpen; });
   auto clickAt = [](QPoint at) {
-    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(at.x()),
-                                                  QString::number(at.y()), QStringLiteral("click"), QStringLiteral("1")});
+    QProcess::execute(QStringLiteral("xdotool"),
+                      {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                       QStringLiteral("click"), QStringLiteral("1")});
   };
   const QPoint desktop(40, screen.bottom() - 40);  // nothing but the root window there
   panel->show(false);
@@ -248,7 +252,7 @@ TEST_F(AnchoredPanelTest, StaysOutOfTheTaskbarOnEveryDesktop) {
   settle(100);
   QProcess xprop;
   xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(panel->window()->winId()),
-                                         QStringLiteral("_NET_WM_STATE"), QStringLiteral("_NET_WM_DESKTOP")});
+                                        QStringLiteral("_NET_WM_STATE"), QStringLiteral("_NET_WM_DESKTOP")});
   ASSERT_TRUE(xprop.waitForFinished(5000));
   const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
   EXPECT_TRUE(out.contains(QStringLiteral("_NET_WM_STATE_SKIP_TASKBAR"))) << out.toStdString();
@@ -269,7 +273,7 @@ TEST_F(AnchoredPanelTest, ContentGrowthMovesThePanelAndBadSizesAreIgnored) {
   content->setFixedSize(320, 300);
   EXPECT_TRUE(waitUntil([&] { return panel.window()->height() == 310; }));
   EXPECT_EQ(panel.window()->geometry().top(), top);  // still hanging from the icon
-  content->setFixedSize(0, 100);                      // implausible: no width
+  content->setFixedSize(0, 100);                     // implausible: no width
   settle(100);
   EXPECT_EQ(panel.window()->height(), 310);
   // An anchor that disappears while visible closes the panel at the next placement.
@@ -295,10 +299,10 @@ TEST_F(AnchoredPanelTest, SwitchingToAnotherDesktopClosesThePanelButTheSameDeskt
     return QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("set_desktop"), QString::number(n)});
   };
   // The same number written again (window managers do) is no switch.
-  ASSERT_EQ(QProcess::execute(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("-f"),
-                                                        QStringLiteral("_NET_CURRENT_DESKTOP"), QStringLiteral("32c"),
-                                                        QStringLiteral("-set"), QStringLiteral("_NET_CURRENT_DESKTOP"),
-                                                        QStringLiteral("0")}),
+  ASSERT_EQ(QProcess::execute(QStringLiteral("xprop"),
+                              {QStringLiteral("-root"), QStringLiteral("-f"), QStringLiteral("_NET_CURRENT_DESKTOP"),
+                               QStringLiteral("32c"), QStringLiteral("-set"), QStringLiteral("_NET_CURRENT_DESKTOP"),
+                               QStringLiteral("0")}),
             0);
   settle(300);
   EXPECT_TRUE(panel->isVisible());

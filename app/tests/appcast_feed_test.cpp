@@ -11,8 +11,8 @@ namespace {
 const std::string signature = std::string(86, 'A') + "==";  // Base64 of 64 bytes
 const std::string hash(64, 'a');
 
-std::string item(const std::string& version, const std::string& extra = "",
-                 const std::string& enclosure = "", const std::string& architecture = "x86_64") {
+std::string item(const std::string& version, const std::string& extra = "", const std::string& enclosure = "",
+                 const std::string& architecture = "x86_64") {
   return "<item><title>r</title><sparkle:version>" + version + "</sparkle:version>" + extra +
          (enclosure.empty() ? "<enclosure url=\"https://talvo.pro/desktop-downloads/" + hash +
                                   ".tar.gz\" length=\"1000\" type=\"application/gzip\" sparkle:architecture=\"" +
@@ -57,21 +57,20 @@ TEST(AppcastFeed, ReadsItemsAndPicksTheNewestNewerOne) {
 TEST(AppcastFeed, OffersOnlyTheRunningArchitecturesRelease) {
   // One version for two architectures is two valid items; a newer one for another
   // architecture is never offered.
-  auto items = AppcastFeed::parse(feed(item("1.1.0", "", "", "x86_64") + item("1.1.0", "", "", "aarch64") +
-                                       item("1.2.0", "", "", "aarch64")));
+  auto items = AppcastFeed::parse(
+      feed(item("1.1.0", "", "", "x86_64") + item("1.1.0", "", "", "aarch64") + item("1.2.0", "", "", "aarch64")));
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[1].architecture, "aarch64");
   EXPECT_EQ(AppcastFeed::newest(items, "1.0.0", "x86_64")->version, "1.1.0");
   EXPECT_EQ(AppcastFeed::newest(items, "1.0.0", "aarch64")->version, "1.2.0");
   EXPECT_FALSE(AppcastFeed::newest(items, "1.0.0", "riscv64"));
   expectRefused(feed(item("1.1.0", "", "", "x86_64") + item("1.1.0", "", "", "x86_64")), "same version twice");
-  for (const char* name : {"", "X86_64", "x86-64", "x86_64 "})
-    expectRefused(feed(item("1.1.0", "", "", name)), name);
-  expectRefused(feed(item("1.1.0", "", "<enclosure url=\"https://talvo.pro/desktop-downloads/" + hash +
-                                           ".tar.gz\" length=\"5\" sparkle:edSignature=\"" + signature + "\"/>")),
+  for (const char* name : {"", "X86_64", "x86-64", "x86_64 "}) expectRefused(feed(item("1.1.0", "", "", name)), name);
+  expectRefused(feed(item("1.1.0", "",
+                          "<enclosure url=\"https://talvo.pro/desktop-downloads/" + hash +
+                              ".tar.gz\" length=\"5\" sparkle:edSignature=\"" + signature + "\"/>")),
                 "no architecture");
 }
-
 
 TEST(AppcastFeed, RefusesMalformedFeedsAsAWhole) {
   const std::string good = item("1.2.0");
@@ -95,9 +94,10 @@ TEST(AppcastFeed, RefusesMalformedFeedsAsAWhole) {
   expectRefused(feed(item("1.2.0", "", "<enclosure " + url + " sparkle:edSignature=\"" + signature + "\"/>")),
                 "no length");
   for (const char* length : {"", "-1", "01", "12x", "99999999999999999999"})
-    expectRefused(feed(item("1.2.0", "", "<enclosure " + url + " length=\"" + length + "\" sparkle:edSignature=\"" +
-                                             signature + "\"/>")),
-                  length);
+    expectRefused(
+        feed(item("1.2.0", "",
+                  "<enclosure " + url + " length=\"" + length + "\" sparkle:edSignature=\"" + signature + "\"/>")),
+        length);
   expectRefused(feed(item("1.2.0", "", "<enclosure " + url + " length=\"5\"/>")), "no signature");
   for (std::string bad : {std::string("not base64!"), std::string(88, 'A'), std::string(43, 'A') + "="})
     expectRefused(feed(item("1.2.0", "", "<enclosure " + url + " length=\"5\" sparkle:edSignature=\"" + bad + "\"/>")),

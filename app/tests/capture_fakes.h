@@ -123,7 +123,9 @@ inline WaveContents readWave(const std::string& path) {
   return wave;
 }
 
-inline nlohmann::json readReport(const std::string& wavPath) { return nlohmann::json::parse(readWholeFile(wavPath + ".json")); }
+inline nlohmann::json readReport(const std::string& wavPath) {
+  return nlohmann::json::parse(readWholeFile(wavPath + ".json"));
+}
 
 inline std::vector<float> constant(std::size_t frames, float value) { return std::vector<float>(frames, value); }
 

@@ -144,8 +144,8 @@ TEST_F(CapturePanelTest, PrimaryButtonFollowsTheCaptureState) {
   const QImage inside = display->grabWindow(0, frame.center().x(), frame.bottom() - 4, 1, 1).toImage();
   EXPECT_EQ(inside.pixelColor(0, 0), PanelStyle::surface);
   const QImage beside = display->grabWindow(0, onScreen.x() + 2, onScreen.bottom() - 2, 1, 1).toImage();
-  EXPECT_EQ(beside.pixelColor(0, 0), QColor(Qt::white)) << "backdrop at " << backdrop.x() << "," << backdrop.y() << " "
-                                                         << backdrop.width() << "x" << backdrop.height();
+  EXPECT_EQ(beside.pixelColor(0, 0), QColor(Qt::white))
+      << "backdrop at " << backdrop.x() << "," << backdrop.y() << " " << backdrop.width() << "x" << backdrop.height();
   backdrop.hide();
 
   auto s = idle();
@@ -220,11 +220,10 @@ TEST_F(CapturePanelTest, NoticesInTheirOrder) {
   s.queueLabel = QStringLiteral("9 очередь");
   set(s);
   EXPECT_EQ(shownNotices(),
-            (std::vector<QString>{QStringLiteral("Обновление TALVO…"), QStringLiteral("2 обновление"),
-                                  QStringLiteral("3 запись"), QStringLiteral("4 папка"),
-                                  QStringLiteral("Открываю библиотеку…"), QStringLiteral("6 библиотека"),
-                                  QStringLiteral("7 локально"), QStringLiteral("8 сообщение"),
-                                  QStringLiteral("9 очередь")}));
+            (std::vector<QString>{
+                QStringLiteral("Обновление TALVO…"), QStringLiteral("2 обновление"), QStringLiteral("3 запись"),
+                QStringLiteral("4 папка"), QStringLiteral("Открываю библиотеку…"), QStringLiteral("6 библиотека"),
+                QStringLiteral("7 локально"), QStringLiteral("8 сообщение"), QStringLiteral("9 очередь")}));
   s.captureWarning.reset();
   s.openingLibrary = false;
   s.cloudMessage = QString();  // empty text counts as none
@@ -365,7 +364,7 @@ TEST_F(CapturePanelTest, SettingsPageWithAFolderFailure) {
   autostart->click();
   button(QStringLiteral("Разрешить в настройках автозапуска"))->click();
   EXPECT_EQ(models.commands(), (std::vector<A>{A::openOriginalFolder, A::chooseFolder, A::openFolder, A::enableLogin,
-                                              A::openLoginSettings}));
+                                               A::openLoginSettings}));
   s.recording = true;
   set(s);
   EXPECT_FALSE(button(QStringLiteral("Выбрать папку…"))->isEnabled());
@@ -523,7 +522,8 @@ TEST_F(CapturePanelTest, TheDialogKeepsEscapeAndTabToItself) {
     if (b->text().startsWith(QStringLiteral("Отправить в")) && b->isVisibleTo(content)) send = b;
   }
   ASSERT_TRUE(send);
-  EXPECT_TRUE(send->text().replace(QLatin1Char('\n'), QLatin1Char(' ')).contains(s.accountLabel)) << send->text().toStdString();
+  EXPECT_TRUE(send->text().replace(QLatin1Char('\n'), QLatin1Char(' ')).contains(s.accountLabel))
+      << send->text().toStdString();
   for (const QString& line : send->text().split(QLatin1Char('\n'))) {
     EXPECT_LE(send->fontMetrics().horizontalAdvance(line), send->contentsRect().width() - 16) << line.toStdString();
   }
@@ -557,7 +557,8 @@ TEST_F(CapturePanelTest, ReminderNoticesAccentTextAndQuietFocus) {
   s.cloudPreparing = true;  // the library button is disabled: its icon is the accent at half opacity
   set(s);
   for (auto* b : content->findChildren<QAbstractButton*>()) {
-    EXPECT_FALSE(b->property("keyboardFocus").toBool()) << "focus moved on from a disabled control looks keyboard-driven";
+    EXPECT_FALSE(b->property("keyboardFocus").toBool())
+        << "focus moved on from a disabled control looks keyboard-driven";
   }
   shot("reminder-notice");
   auto* library = button(QStringLiteral("Библиотека"));

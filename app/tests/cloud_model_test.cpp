@@ -157,7 +157,8 @@ TEST_F(CloudModelService, LinkedRecordingsUploadAndUnlinkedOnesAreAdopted) {
   bool done = false;
   model->finish(QString::fromStdString(linked), false, [&] { done = true; });
   ASSERT_TRUE(waitUntil([&] { return done; }));
-  ASSERT_TRUE(waitUntil([&] { return rig.runs.run(linked).has_value() && rig.runs.run(linked)->status == "finalized"; }));
+  ASSERT_TRUE(
+      waitUntil([&] { return rig.runs.run(linked).has_value() && rig.runs.run(linked)->status == "finalized"; }));
   EXPECT_EQ(rig.runs.storedFile(linked), testing::readWholeFile(rig.recordings.file(linked + ".wav")));
 }
 

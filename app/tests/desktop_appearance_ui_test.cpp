@@ -42,8 +42,8 @@ TEST(DesktopAppearance, ReadsColourSchemeAndAnimationsFromThePortalAndFollowsCha
   FakeSettingsPortal portal;
   portal.values[QStringLiteral("org.freedesktop.appearance/color-scheme")] = 2u;  // prefers light
   portal.values[QStringLiteral("org.gnome.desktop.interface/enable-animations")] = false;
-  ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
-                                 QDBusConnection::ExportAllSlots));
+  ASSERT_TRUE(
+      bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal, QDBusConnection::ExportAllSlots));
   ASSERT_TRUE(bus.registerService(service));
   DesktopAppearance appearance;
   EXPECT_FALSE(appearance.prefersDark());
@@ -52,9 +52,9 @@ TEST(DesktopAppearance, ReadsColourSchemeAndAnimationsFromThePortalAndFollowsCha
   int changes = 0;
   QObject::connect(&appearance, &DesktopAppearance::changed, [&] { ++changes; });
   auto announce = [&](const QString& group, const QString& key, const QVariant& value) {
-    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
-                                                     QStringLiteral("org.freedesktop.portal.Settings"),
-                                                     QStringLiteral("SettingChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                   QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"));
     signal << group << key << QVariant::fromValue(QDBusVariant(value));
     bus.send(signal);
   };

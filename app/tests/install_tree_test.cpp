@@ -110,9 +110,11 @@ TEST_F(InstallTreeTest, RefusedArchivesLeaveTheInstalledTreeUntouched) {
       "\x00\x00";
   expectRefused(std::string(undescribed, sizeof undescribed - 1), "1.1.0", "refused without an error text");
   try {
-    InstallTree(root_, 4096).install(
-        archiveFile(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"big", std::string(5000, 'x')}})).get(),
-        "1.1.0");
+    InstallTree(root_, 4096)
+        .install(
+            archiveFile(FakeUpdateFeed::makeArchive({{"bin/talvo", program, 0755}, {"big", std::string(5000, 'x')}}))
+                .get(),
+            "1.1.0");
     ADD_FAILURE() << "over the size cap";
   } catch (const UpdateError& error) {
     EXPECT_EQ(error.code(), UpdateError::installFailed);

@@ -41,7 +41,8 @@ class LocalRecordingFolderTest : public ::testing::Test {
   void SetUp() override { testing::ensureApplication(); }
   std::unique_ptr<LocalRecordingFolder> make() {
     return std::make_unique<LocalRecordingFolder>(QString::fromStdString(recordings.path()),
-                                                  LocalRecordingFolder::Setup{settings, chooser, opened.opener()}, false);
+                                                  LocalRecordingFolder::Setup{settings, chooser, opened.opener()},
+                                                  false);
   }
 };
 
@@ -121,9 +122,8 @@ TEST_F(LocalRecordingFolderTest, PublishingIntoTheRecordingsDirectoryCopiesNothi
   auto folder = make();
   const QString file = QString::fromStdString(recordings.file(makeRecordingId() + ".wav"));
   std::optional<QString> shown;
-  folder->publish(file, QString::fromStdString(recordings.path() + "/"), [&](const std::optional<QString>& url) {
-    shown = url;
-  });
+  folder->publish(file, QString::fromStdString(recordings.path() + "/"),
+                  [&](const std::optional<QString>& url) { shown = url; });
   EXPECT_EQ(shown, file);  // at once, and the file need not even exist
 }
 

@@ -98,7 +98,7 @@ TEST_F(LoginStartupTest, ACopyThatIsNotTheInstalledProductionOneTouchesNothing) 
   ASSERT_EQ(::symlink(program.c_str(), link.c_str()), 0);
   std::vector<LoginStartup::Setup> copies = {setup(false), setup(), setup()};
   copies[1].runningPath = QString::fromStdString(elsewhere.file("other"));  // run from another folder
-  copies[2].runningPath = QString::fromStdString(link);                       // reached through a link
+  copies[2].runningPath = QString::fromStdString(link);                     // reached through a link
   for (auto& copy : copies) {
     LoginStartup startup(copy, false);
     EXPECT_FALSE(startup.eligible());
@@ -133,8 +133,8 @@ TEST_F(LoginStartupTest, AnInstalledProgramThatCannotRunReadsAsNotFound) {
 TEST_F(LoginStartupTest, AForeignOrBrokenEntryIsNotOursAndIsReplacedWhenTheUserSwitchesOn) {
   posix_file::makeDirectories(config.path() + "/autostart");
   settings->setValue("loginStartupState", QByteArray(R"({"desired":false,"initialized":true})"));
-  for (const std::string& text : {std::string("[Desktop Entry]\nExec=/usr/bin/other\n"), std::string("garbage"),
-                                  std::string(100000, '#')}) {
+  for (const std::string& text :
+       {std::string("[Desktop Entry]\nExec=/usr/bin/other\n"), std::string("garbage"), std::string(100000, '#')}) {
     writeWholeFile(entry, text);
     LoginStartup startup(setup(), false);
     EXPECT_FALSE(startup.enabled());

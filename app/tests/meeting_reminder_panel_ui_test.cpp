@@ -31,8 +31,14 @@ struct Shell {
               return TrayAnchorLookup::reminderFallback(nullptr);
             },
             [this] { ++mainClosed; },
-            [this] { ++opened; order.push_back("open"); },
-            [this] { ++started; order.push_back("start"); }};
+            [this] {
+              ++opened;
+              order.push_back("open");
+            },
+            [this] {
+              ++started;
+              order.push_back("start");
+            }};
   }
 };
 

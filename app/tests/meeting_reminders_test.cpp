@@ -59,7 +59,9 @@ std::string zoomIdentity() {
 
 class MeetingRemindersTest : public ::testing::Test {
  protected:
-  MeetingRemindersTest() : settings(QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat) { application(); }
+  MeetingRemindersTest() : settings(QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat) {
+    application();
+  }
 
   std::unique_ptr<MeetingReminders> make(bool preview = false) {
     auto source = std::make_unique<ScriptedSource>();

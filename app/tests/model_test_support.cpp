@@ -48,7 +48,8 @@ CloudModel::Setup ModelServiceRig::setup(std::shared_ptr<DeviceVaultStore> store
   configuration.telegramHost = service.telegramHost();
   configuration.caFile = service.caFile();
   setup.configuration = configuration;
-  setup.transport = std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::Options{{}, service.caFile(), true});
+  setup.transport =
+      std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::Options{{}, service.caFile(), true});
   setup.openUrl = opened.opener();
   setup.tickMilliseconds = tickMilliseconds;
   return setup;

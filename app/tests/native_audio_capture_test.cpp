@@ -33,7 +33,8 @@ const std::string formatText = "Устройство вернуло неподд
 const std::string diskText = "Недостаточно свободного места для записи.";
 
 TEST(NativeAudioCaptureStart, RefusesABadIdOrALowDiskBeforeTouchingAnything) {
-  for (const char* id : {"0F6B5D4C-3B2A-4C1D-8E2A-3F0C1A529B7E", "not-a-uuid", "", "../0f6b5d4c-3b2a-4c1d-8e2a-3f0c1a52"}) {
+  for (const char* id :
+       {"0F6B5D4C-3B2A-4C1D-8E2A-3F0C1A529B7E", "not-a-uuid", "", "../0f6b5d4c-3b2a-4c1d-8e2a-3f0c1a52"}) {
     CaptureRig rig;
     try {
       rig.engine->start(rig.directory.path(), id);
@@ -205,12 +206,12 @@ TEST(NativeAudioCapturePlacement, BadBlocksAreRefusedOrCountedNeverCrash) {
     rig.clock->advance(1.0);
     rig.computer->push(constant(100, 0.5f), rig.at(0));
     rig.engine->waitForQueue();
-    rig.engine->flushNow();  // cursor now at 8000
-    rig.computer->push(constant(100, 0.5f), rig.at(100));        // continues at 100: late
-    rig.computer->push(constant(10, NAN), rig.at(9000));         // far from 200: placed at 9000
+    rig.engine->flushNow();                                // cursor now at 8000
+    rig.computer->push(constant(100, 0.5f), rig.at(100));  // continues at 100: late
+    rig.computer->push(constant(10, NAN), rig.at(9000));   // far from 200: placed at 9000
     rig.microphone->push({1.0f, 0.0f, 1.0f, 0.0f}, rig.at(9100), 16000, 2);
-    rig.microphone->push(constant(10, 1.0f), 1.0);               // long before the start
-    rig.microphone->push(constant(10, 1.0f), 1e300);             // absurdly late
+    rig.microphone->push(constant(10, 1.0f), 1.0);    // long before the start
+    rig.microphone->push(constant(10, 1.0f), 1e300);  // absurdly late
     rig.engine->waitForQueue();
     auto result = rig.engine->stopAndWait(rig.at(9200));
     EXPECT_FALSE(result.failure);

@@ -29,9 +29,10 @@ class PrivateSoundServer {
   explicit PrivateSoundServer(Microphones microphones = Microphones::present) {
     if (const char* script = std::getenv("TALVO_PIPEWIRE_ENV")) {
       pipewireScript_ = script;
-      const std::string command = "TALVO_PW_DIR='" + directory_.file("pw") + "' TALVO_PW_HEADSET=1 TALVO_PW_MICROPHONE=" +
-                                  (microphones == Microphones::present ? "1" : "0") + " '" + pipewireScript_ +
-                                  "' start >'" + directory_.file("server.log") + "' 2>&1";
+      const std::string command =
+          "TALVO_PW_DIR='" + directory_.file("pw") +
+          "' TALVO_PW_HEADSET=1 TALVO_PW_MICROPHONE=" + (microphones == Microphones::present ? "1" : "0") + " '" +
+          pipewireScript_ + "' start >'" + directory_.file("server.log") + "' 2>&1";
       if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("private pipewire did not come up: " + readWholeFile(directory_.file("server.log")));
       }
@@ -60,10 +61,16 @@ class PrivateSoundServer {
     mkdir(directory_.file("home").c_str(), 0700);
     std::vector<std::string> environment{"HOME=" + directory_.file("home"), "XDG_RUNTIME_DIR=" + directory_.path(),
                                          "PULSE_RUNTIME_PATH=" + directory_.file("run"),
-                                         "PULSE_STATE_PATH=" + directory_.file("state"),
-                                         "PATH=" + path()};
-    std::vector<std::string> arguments{"pulseaudio", "-n", "-F", config, "--daemonize=no", "--exit-idle-time=-1",
-                                       "--disallow-exit", "--use-pid-file=no", "--log-target=stderr",
+                                         "PULSE_STATE_PATH=" + directory_.file("state"), "PATH=" + path()};
+    std::vector<std::string> arguments{"pulseaudio",
+                                       "-n",
+                                       "-F",
+                                       config,
+                                       "--daemonize=no",
+                                       "--exit-idle-time=-1",
+                                       "--disallow-exit",
+                                       "--use-pid-file=no",
+                                       "--log-target=stderr",
                                        "--log-level=error"};
     std::vector<char*> argv;
     for (auto& a : arguments) argv.push_back(a.data());
@@ -96,7 +103,8 @@ class PrivateSoundServer {
   ~PrivateSoundServer() {
     kill();
     if (!pipewireScript_.empty()) {
-      const std::string command = "TALVO_PW_DIR='" + directory_.file("pw") + "' '" + pipewireScript_ + "' stop >/dev/null 2>&1";
+      const std::string command =
+          "TALVO_PW_DIR='" + directory_.file("pw") + "' '" + pipewireScript_ + "' stop >/dev/null 2>&1";
       (void)std::system(command.c_str());
     }
   }

@@ -44,8 +44,8 @@ struct RealRecording {
   explicit RealRecording(PulseCaptureSource::Stamping stamping = PulseCaptureSource::Stamping::blockDuration,
                          const std::string& server = {}) {
     auto [computer, microphone] = PulseCaptureSource::makePair(stamping, server);
-    engine = std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone),
-                                                  Clock::system(), availableBytes,
+    engine = std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone), Clock::system(),
+                                                  availableBytes,
                                                   [this](std::function<void()> task) { main.async(std::move(task)); });
     engine->onFailure = [this](const std::string& text) {
       std::lock_guard lock(mutex);

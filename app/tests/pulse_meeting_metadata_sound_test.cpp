@@ -55,8 +55,7 @@ class FakeRecordingClient {
     pa_threaded_mainloop_lock(loop_);
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 16000, 1};
     pa_stream* stream = pa_stream_new(context_, "call", &spec, nullptr);
-    pa_stream_connect_record(stream, source.c_str(), nullptr,
-                             corked ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS);
+    pa_stream_connect_record(stream, source.c_str(), nullptr, corked ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS);
     streams_.push_back(stream);
     pa_threaded_mainloop_unlock(loop_);
     waitUntil([&] { return pa_stream_get_state(stream) == PA_STREAM_READY; });

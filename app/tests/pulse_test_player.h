@@ -23,7 +23,8 @@ class PulseTestPlayer {
     loop_ = pa_threaded_mainloop_new();
     context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "talvo-test-player");
     try {
-      if (pa_context_connect(context_, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+      if (pa_context_connect(context_, server.empty() ? nullptr : server.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) <
+              0 ||
           pa_threaded_mainloop_start(loop_) < 0) {
         throw std::runtime_error("cannot reach the sound server");
       }
@@ -63,12 +64,12 @@ class PulseTestPlayer {
     attributes.prebuf = 0;
     attributes.minreq = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(-1);
-    pa_stream_connect_playback(stream, sink.c_str(), &attributes,
-                               // DONT_MOVE: a stream on the default sink would otherwise follow a new default
-                               // along with the recorder, and the tests could not tell them apart.
-                               static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                                              PA_STREAM_DONT_MOVE),
-                               nullptr, nullptr);
+    pa_stream_connect_playback(
+        stream, sink.c_str(), &attributes,
+        // DONT_MOVE: a stream on the default sink would otherwise follow a new default
+        // along with the recorder, and the tests could not tell them apart.
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE),
+        nullptr, nullptr);
     streams_.push_back(stream);
     pa_threaded_mainloop_unlock(loop_);
     waitFor([&] { return pa_stream_get_state(stream) == PA_STREAM_READY; },
@@ -84,8 +85,11 @@ class PulseTestPlayer {
     pa_operation* a = pa_context_set_default_sink(context_, sink.c_str(), nullptr, nullptr);
     pa_operation* b = pa_context_set_default_source(context_, source.c_str(), nullptr, nullptr);
     pa_threaded_mainloop_unlock(loop_);
-    waitFor([&] { return pa_operation_get_state(a) != PA_OPERATION_RUNNING && pa_operation_get_state(b) != PA_OPERATION_RUNNING; },
-            [] { return false; });
+    waitFor(
+        [&] {
+          return pa_operation_get_state(a) != PA_OPERATION_RUNNING && pa_operation_get_state(b) != PA_OPERATION_RUNNING;
+        },
+        [] { return false; });
     pa_operation_unref(a);
     pa_operation_unref(b);
   }
@@ -162,7 +166,7 @@ inline bool soundServerReachable() {
   }
 }
 
-#define REQUIRE_SOUND_SERVER()                                             \
+#define REQUIRE_SOUND_SERVER()                                      \
   TALVO_REQUIRE_COMPONENT(::talvo::testing::soundServerReachable(), \
                           "no sound server reachable (run through scripts/with-desktop-env)")
 

@@ -152,7 +152,6 @@ TEST_F(QuitControllerTest, AQuitWaitingOnAHungCopyEndsAfterABoundedWait) {
   quit->request(Cause::logout);
   ASSERT_TRUE(waitUntil([&] { return exits > 0; }, 10000)) << "the quit waits for the copy for ever";
   EXPECT_EQ(stateAtExit, "recorded");
-
 }
 
 TEST_F(QuitControllerTest, AskingAgainWhileTheCopyHangsEndsAtOnce) {

@@ -34,9 +34,8 @@ using testing::envOr;
 RecorderModel::CaptureFactory onServer(const std::string& address) {
   return [address](NativeAudioCapture::MainThreadPoster post) {
     auto [computer, microphone] = PulseCaptureSource::makePair(PulseCaptureSource::Stamping::blockDuration, address);
-    return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone),
-                                                Clock::system(), availableBytes,
-                                                std::move(post));
+    return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone), Clock::system(),
+                                                availableBytes, std::move(post));
   };
 }
 
@@ -56,8 +55,8 @@ class RecorderModelSound : public ::testing::Test {
       return std::chrono::time_point_cast<WallTime::duration>(std::chrono::system_clock::now() +
                                                               std::chrono::duration<double>(skew->load()));
     };
-    setup.folder.settings = std::make_shared<QSettings>(QString::fromStdString(settingsDirectory.file("s.ini")),
-                                                        QSettings::IniFormat);
+    setup.folder.settings =
+        std::make_shared<QSettings>(QString::fromStdString(settingsDirectory.file("s.ini")), QSettings::IniFormat);
     model = std::make_unique<RecorderModel>(setup, false);
     ASSERT_TRUE(waitUntil([&] { return !model->cloud().preparing(); }));
   }

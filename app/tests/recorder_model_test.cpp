@@ -21,9 +21,9 @@
 namespace talvo {
 namespace {
 
-using testing::SteppedClock;
 using testing::FakeSource;
 using testing::ModelServiceRig;
+using testing::SteppedClock;
 using testing::waitUntil;
 
 // Engines on hand-fed sources; the test reaches each one it made.
@@ -39,8 +39,7 @@ struct FakeEngines {
   std::exception_ptr startError;
   std::atomic<std::uint64_t> freeSpace = std::uint64_t{1} << 40;
   std::function<void(FakeSource& microphone)> onMake;  // on the worker, before the engine starts
-  std::optional<std::thread::id> stoppedOn;           // the thread that stopped a computer source
-
+  std::optional<std::thread::id> stoppedOn;            // the thread that stopped a computer source
 
   RecorderModel::CaptureFactory factory() {
     return [this](NativeAudioCapture::MainThreadPoster post) {
@@ -119,9 +118,7 @@ class RecorderModelTest : public ::testing::Test {
     }
     engine.engine->waitForQueue();
   }
-  DesktopQueueItem record(const QString& id) {
-    return model->cloud().queue()->directory().load(id.toStdString());
-  }
+  DesktopQueueItem record(const QString& id) { return model->cloud().queue()->directory().load(id.toStdString()); }
   QString idOf(const std::optional<QString>& wav) { return QFileInfo(wav.value_or("")).completeBaseName(); }
 };
 

@@ -37,7 +37,8 @@ struct AnsweringDriver : UpdateUserDriver {
     ++offers;
     cancel = std::move(cancelDownload);
     // Answers later, from the event loop, as a click would.
-    QMetaObject::invokeMethod(qApp, [decide, accept = accept] { decide(accept); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [decide, accept = accept] { decide(accept); }, Qt::QueuedConnection);
   }
   void showProgress(double fraction) override {
     progress.push_back(fraction);
@@ -87,11 +88,13 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
     environment.makeUpdater = [this, configuration](ReleaseUpdates& delegate) {
       auto driver = std::make_unique<AnsweringDriver>();
       driver_ = driver.get();
-      auto transport = std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration.service));
+      auto transport =
+          std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration.service));
       return std::make_unique<FeedUpdater>(delegate, configuration, transport, std::move(driver), goneProcess());
     };
     environment.now = [this] { return clock_; };
-    auto updates = std::make_unique<ReleaseUpdates>(false, [this] { return busy_; }, std::move(environment));
+    auto updates = std::make_unique<ReleaseUpdates>(
+        false, [this] { return busy_; }, std::move(environment));
     QObject::connect(updates.get(), &ReleaseUpdates::quitRequested, [this] { ++quits_; });
     return updates;
   }
@@ -112,10 +115,12 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
   // file before its echo lands, so the file's mere existence says nothing yet.
   std::string relaunchedVersions() {
     std::string written;
-    testing::waitUntil([&] {
-      written = fs::exists(log_) ? testing::readWholeFile(log_) : "";
-      return !written.empty() && written.back() == '\n';
-    }, 10000);
+    testing::waitUntil(
+        [&] {
+          written = fs::exists(log_) ? testing::readWholeFile(log_) : "";
+          return !written.empty() && written.back() == '\n';
+        },
+        10000);
     return written;
   }
 

@@ -34,7 +34,8 @@ UpdaterConfiguration validConfiguration() {
 }
 
 AppcastItem item(std::string version = "1.1.0") {
-  return {version, version, "https://talvo.pro/desktop-downloads/" + std::string(64, 'a') + ".tar.gz", 1000, "", "x86_64"};
+  return {version, version, "https://talvo.pro/desktop-downloads/" + std::string(64, 'a') + ".tar.gz",
+          1000,    "",      "x86_64"};
 }
 
 class ReleaseUpdatesTest : public ::testing::Test {
@@ -51,7 +52,8 @@ class ReleaseUpdatesTest : public ::testing::Test {
       return updater;
     };
     environment.now = [this] { return clock_; };
-    return std::make_unique<ReleaseUpdates>(preview, [this] { return busy_; }, std::move(environment));
+    return std::make_unique<ReleaseUpdates>(
+        preview, [this] { return busy_; }, std::move(environment));
   }
 
   // Finds a release quietly, as a background check at launch would.

@@ -34,9 +34,7 @@ class SelfInstallTest : public ::testing::Test {
     testing::writeWholeFile(source_ + "/share/icons/hicolor/scalable/apps/pro.talvo.recorder.svg", "<svg/>");
   }
 
-  int install(const SelfInstall::Places& places) {
-    return SelfInstall::install(source_, "1.0.0", places, out_, err_);
-  }
+  int install(const SelfInstall::Places& places) { return SelfInstall::install(source_, "1.0.0", places, out_, err_); }
 
   testing::TempDirectory home_;
   std::string source_ = home_.file("unpacked");

@@ -39,8 +39,8 @@ struct SteppedClock {
 TEST(StatusIconRenderer, BarsFollowTheLevelGeometryAtBothScales) {
   ui_test::app();
   StatusIconRenderer renderer;
-  const std::vector<float> values{0.25f, 0.0f, -1.0f, 4.0f, std::numeric_limits<float>::quiet_NaN(),
-                                  std::numeric_limits<float>::infinity(), 1.0f};
+  const std::vector<float> values{
+      0.25f, 0.0f, -1.0f, 4.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), 1.0f};
   const QImage one = renderer.image(true, values, TrayLook{true, false, 1.0});
   ASSERT_EQ(one.size(), QSize(30, 18));
   EXPECT_NEAR(columnCoverage(one, barColumn(0, 1)), 7.5, 0.5);

@@ -98,7 +98,8 @@ Outcome run(const std::vector<std::string>& arguments, const std::vector<std::st
   Outcome outcome;
   char buffer[4096];
   ssize_t got;
-  while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0) outcome.out.append(buffer, static_cast<std::size_t>(got));
+  while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
+    outcome.out.append(buffer, static_cast<std::size_t>(got));
   close(pipeEnds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -240,7 +241,8 @@ class TalvoEndToEnd : public ::testing::Test {
     int x = 0, y = 0, w = 0, h = 0;
     std::sscanf(rect.out.c_str(), "%d %d %d %d", &x, &y, &w, &h);
     std::string crop = std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y);
-    return std::hash<std::string>{}(run({"import", "-window", "root", "-crop", crop, "rgb:-"}, environmentWith({})).out);
+    return std::hash<std::string>{}(
+        run({"import", "-window", "root", "-crop", crop, "rgb:-"}, environmentWith({})).out);
   }
 
   void key(const std::string& name) {
@@ -278,8 +280,8 @@ class TalvoEndToEnd : public ::testing::Test {
     testing::WaveContents wave = testing::readWave(waves[0]);
     EXPECT_EQ(wave.headerDataBytes, wave.samples.size() * 2) << "the WAV was not finalised";
     EXPECT_GT(wave.samples.size(), 16000u);
-    nlohmann::json record = nlohmann::json::parse(testing::readWholeFile(waves[0].substr(0, waves[0].size() - 4) +
-                                                                          ".upload.json"));
+    nlohmann::json record =
+        nlohmann::json::parse(testing::readWholeFile(waves[0].substr(0, waves[0].size() - 4) + ".upload.json"));
     EXPECT_EQ(record.at("state"), state);
   }
 
@@ -365,8 +367,8 @@ class PrivateDisplay {
     while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
     name_ = ":" + std::to_string(number);
     xvfb_ = std::make_unique<Child>(
-        std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-        environmentWith({}), log);
+        std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, environmentWith({}),
+        log);
     for (int i = 0; i < 200 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i) {
       std::this_thread::sleep_for(50ms);
     }
@@ -384,9 +386,10 @@ class PrivateDisplay {
 // (dark blue), or with a light tint.
 std::unique_ptr<Child> startTrayer(const std::string& log, const std::string& tint = "0x335577") {
   return std::make_unique<Child>(
-      std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
-                               "--heighttype", "pixel", "--height", "32", "--SetDockType", "true", "--transparent",
-                               "true", "--alpha", "0", "--tint", tint},
+      std::vector<std::string>{"trayer", "--edge",        "top",  "--align",       "right", "--widthtype",
+                               "pixel",  "--width",       "200",  "--heighttype",  "pixel", "--height",
+                               "32",     "--SetDockType", "true", "--transparent", "true",  "--alpha",
+                               "0",      "--tint",        tint},
       environmentWith({}), log);
 }
 
@@ -394,7 +397,10 @@ TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
   // No tray, as on GNOME without extensions; a window manager to close windows with.
   PrivateDisplay display(home.file("xvfb.log"));
   Child wm({"openbox", "--sm-disable"}, environmentWith({}), home.file("openbox.log"));
-  for (int i = 0; i < 100 && run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, environmentWith({})).out.find("window id") == std::string::npos; ++i) {
+  for (int i = 0;
+       i < 100 && run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, environmentWith({})).out.find("window id") ==
+                      std::string::npos;
+       ++i) {
     std::this_thread::sleep_for(50ms);
   }
   launch();
@@ -434,8 +440,8 @@ TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
     int x = 0, y = 0, w = 0, h = 0;
     std::sscanf(rect.c_str(), "%d %d %d %d", &x, &y, &w, &h);
     // The icon with the bar around it.
-    Outcome measured = driver({"contrast", pid, std::to_string(x - 4), std::to_string(y), std::to_string(w + 8),
-                               std::to_string(h)});
+    Outcome measured =
+        driver({"contrast", pid, std::to_string(x - 4), std::to_string(y), std::to_string(w + 8), std::to_string(h)});
     return std::atof(measured.out.c_str());
   };
   double ratio = 0;
@@ -648,8 +654,8 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   const int clickX = point->first - 60;
   auto onlyPanel = [&] {
     std::vector<std::array<int, 4>> shown;
-    for (int i = 0; i < 20 && (shown = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).size() != 1;
-         ++i) {
+    for (int i = 0;
+         i < 20 && (shown = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).size() != 1; ++i) {
       std::this_thread::sleep_for(100ms);
     }
     return shown.size() == 1 ? shown[0] : std::array<int, 4>{};
@@ -674,7 +680,8 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   expectDriver("gone-text", {"Начать запись"});
   call("ContextMenu", clickX, point->second);
   std::vector<std::array<int, 4>> menus;
-  for (int i = 0; i < 30 && (menus = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).empty(); ++i) {
+  for (int i = 0; i < 30 && (menus = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).empty();
+       ++i) {
     std::this_thread::sleep_for(100ms);
   }
   ASSERT_EQ(menus.size(), 1u) << "no menu";

@@ -72,9 +72,7 @@ void clickAt(QPoint p) {
                                                 QString::number(p.y()), QStringLiteral("click"), QStringLiteral("1")});
 }
 
-bool ownsName(const QString& name) {
-  return QDBusConnection::sessionBus().interface()->isServiceRegistered(name);
-}
+bool ownsName(const QString& name) { return QDBusConnection::sessionBus().interface()->isServiceRegistered(name); }
 
 // The watcher's item list, asked afresh each time: a QDBusInterface made while the watcher owns
 // its name but does not serve its object yet stays invalid and reads nothing for good.
@@ -104,9 +102,12 @@ TEST(TrayProtocols, XEmbedTrayShowsTheIconAndAClickOpensThePanelUnderIt) {
   if (ownsName(QStringLiteral("org.kde.StatusNotifierWatcher"))) GTEST_SKIP() << "a StatusNotifierItem host runs";
   if (trayCreated) GTEST_SKIP() << "the tray protocol is already chosen in this process";
   TrayRig rig;
-  ASSERT_TRUE(waitUntil([&] { return rig.icon.geometry().isValid() && rig.icon.geometry().y() >= 0 &&
-                                     rig.icon.geometry().width() > 0 && rig.icon.geometry().x() > 0; },
-                        5000))
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return rig.icon.geometry().isValid() && rig.icon.geometry().y() >= 0 && rig.icon.geometry().width() > 0 &&
+               rig.icon.geometry().x() > 0;
+      },
+      5000))
       << "the icon never got a place in the tray";
   settle(200);
   const QRect icon = rig.icon.geometry();
@@ -168,8 +169,8 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
   if (!ownsName(QStringLiteral("org.kde.StatusNotifierWatcher"))) {
     // A bar at the bottom, icons at its right end; it brings its own watcher.
     host.start(QStringLiteral("gtk-sni-tray-standalone"),
-               {QStringLiteral("--watcher"), QStringLiteral("--bottom"), QStringLiteral("--end"), QStringLiteral("--size"),
-                QStringLiteral("30")});
+               {QStringLiteral("--watcher"), QStringLiteral("--bottom"), QStringLiteral("--end"),
+                QStringLiteral("--size"), QStringLiteral("30")});
     ASSERT_TRUE(host.waitForStarted());
     ASSERT_TRUE(waitUntil([] { return ownsName(QStringLiteral("org.kde.StatusNotifierWatcher")); }, 15000));
     settle(500);
@@ -220,8 +221,8 @@ TEST(TrayProtocols, StatusNotifierHostShowsTheIconAndAClickOpensThePanelAtIt) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     EXPECT_NEAR(frame.left() + rig.panel->arrowX(), iconPoint.x(), 1.5)
         << "frame " << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height() << " arrow "
-        << rig.panel->arrowX() << " click " << (rig.click ? rig.click->x() : -1) << "," << (rig.click ? rig.click->y() : -1)
-        << " icon " << iconPoint.x() << "," << iconPoint.y();
+        << rig.panel->arrowX() << " click " << (rig.click ? rig.click->x() : -1) << ","
+        << (rig.click ? rig.click->y() : -1) << " icon " << iconPoint.x() << "," << iconPoint.y();
     if (iconPoint.y() > screen.center().y()) {
       EXPECT_LT(frame.bottom(), iconPoint.y());  // a bottom bar: the panel opens upward
     } else {

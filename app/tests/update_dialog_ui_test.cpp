@@ -17,7 +17,8 @@ TEST(UpdateDialog, InstallAnswersOnceAndShowsProgress) {
   ui_test::app();
   UpdateDialog dialog;
   std::vector<bool> answers;
-  dialog.offer(release(), [&](bool install) { answers.push_back(install); }, [] {});
+  dialog.offer(
+      release(), [&](bool install) { answers.push_back(install); }, [] {});
   ASSERT_TRUE(ui_test::waitUntil([&] { return dialog.isVisible(); }));
   ui_test::saveScreenshot(&dialog, QStringLiteral("update_dialog_offer"));
   auto* install = dialog.findChild<QPushButton*>(QStringLiteral("install"));
@@ -40,7 +41,8 @@ TEST(UpdateDialog, CancelDuringTheDownloadAndRefusalsToRead) {
   ui_test::app();
   UpdateDialog dialog;
   int cancels = 0;
-  dialog.offer(release(), [](bool) {}, [&] { ++cancels; });
+  dialog.offer(
+      release(), [](bool) {}, [&] { ++cancels; });
   auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("cancel"));
   ASSERT_NE(cancel, nullptr);
   EXPECT_FALSE(cancel->isVisible());  // nothing to cancel before the answer
@@ -53,7 +55,8 @@ TEST(UpdateDialog, CancelDuringTheDownloadAndRefusalsToRead) {
   EXPECT_EQ(cancels, 1);
   EXPECT_FALSE(dialog.isVisible());
   // Closing the window during a download cancels it too; once dismissed, nothing is owed.
-  dialog.offer(release(), [](bool) {}, [&] { ++cancels; });
+  dialog.offer(
+      release(), [](bool) {}, [&] { ++cancels; });
   dialog.findChild<QPushButton*>(QStringLiteral("install"))->click();
   dialog.close();
   EXPECT_EQ(cancels, 2);
@@ -72,15 +75,18 @@ TEST(UpdateDialog, LaterOrClosingTheWindowDeclines) {
   ui_test::app();
   UpdateDialog dialog;
   std::vector<bool> answers;
-  dialog.offer(release(), [&](bool install) { answers.push_back(install); }, [] {});
+  dialog.offer(
+      release(), [&](bool install) { answers.push_back(install); }, [] {});
   dialog.findChild<QPushButton*>(QStringLiteral("later"))->click();
   EXPECT_EQ(answers, std::vector<bool>{false});
   EXPECT_FALSE(dialog.isVisible());
-  dialog.offer(release(), [&](bool install) { answers.push_back(install); }, [] {});
+  dialog.offer(
+      release(), [&](bool install) { answers.push_back(install); }, [] {});
   dialog.close();
   EXPECT_EQ(answers, (std::vector<bool>{false, false}));
   // Dismissed by the updater (the cycle ended elsewhere): no answer is owed any more.
-  dialog.offer(release(), [&](bool install) { answers.push_back(install); }, [] {});
+  dialog.offer(
+      release(), [&](bool install) { answers.push_back(install); }, [] {});
   dialog.dismiss();
   dialog.close();
   EXPECT_EQ(answers.size(), 2u);

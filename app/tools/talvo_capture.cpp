@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
   std::optional<std::string> wav;
   std::optional<std::string> failure;
 
-  NativeAudioCapture capture(std::move(computer), std::move(microphone), Clock::system(),
-                             availableBytes, [&](std::function<void()> task) { mainQueue.async(std::move(task)); });
+  NativeAudioCapture capture(std::move(computer), std::move(microphone), Clock::system(), availableBytes,
+                             [&](std::function<void()> task) { mainQueue.async(std::move(task)); });
   capture.onFailure = [&](const std::string&) {
     std::lock_guard lock(mutex);
     failed = true;

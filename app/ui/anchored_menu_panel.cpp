@@ -65,10 +65,18 @@ class StatusPanelWindow : public QWidget {
     QPainterPath path;
     for (const BubblePathElement& e : bubble_.outline(width(), height())) {
       switch (e.kind) {
-        case BubblePathElement::Kind::moveTo: path.moveTo(e.point.x, e.point.y); break;
-        case BubblePathElement::Kind::lineTo: path.lineTo(e.point.x, e.point.y); break;
-        case BubblePathElement::Kind::quadTo: path.quadTo(e.control.x, e.control.y, e.point.x, e.point.y); break;
-        case BubblePathElement::Kind::close: path.closeSubpath(); break;
+        case BubblePathElement::Kind::moveTo:
+          path.moveTo(e.point.x, e.point.y);
+          break;
+        case BubblePathElement::Kind::lineTo:
+          path.lineTo(e.point.x, e.point.y);
+          break;
+        case BubblePathElement::Kind::quadTo:
+          path.quadTo(e.control.x, e.control.y, e.point.x, e.point.y);
+          break;
+        case BubblePathElement::Kind::close:
+          path.closeSubpath();
+          break;
       }
     }
     return path;
@@ -140,7 +148,8 @@ class ProgramWindow : public QWidget {
   explicit ProgramWindow(std::function<void()> closed) : QWidget(nullptr, Qt::Window), closed_(std::move(closed)) {
     setObjectName(QStringLiteral("programWindow"));
     // The menu entry's icon when installed, else the logo itself.
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("pro.talvo.recorder"), VectorIcon::icon(QStringLiteral("talvo"), 48, PanelStyle::accent)));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("pro.talvo.recorder"),
+                                   VectorIcon::icon(QStringLiteral("talvo"), 48, PanelStyle::accent)));
     setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, PanelStyle::surface);
@@ -253,13 +262,9 @@ void AnchoredMenuPanel::presentWindowed(bool focus) {
   if (!wasVisible && didShow_) didShow_();
 }
 
-ScreenRect AnchoredMenuPanel::toPlacement(const QRectF& r) {
-  return ScreenRect{r.x(), r.y(), r.width(), r.height()};
-}
+ScreenRect AnchoredMenuPanel::toPlacement(const QRectF& r) { return ScreenRect{r.x(), r.y(), r.width(), r.height()}; }
 
-QRectF AnchoredMenuPanel::fromPlacement(const ScreenRect& r) {
-  return QRectF(r.x, r.y, r.width, r.height);
-}
+QRectF AnchoredMenuPanel::fromPlacement(const ScreenRect& r) { return QRectF(r.x, r.y, r.width, r.height); }
 
 void AnchoredMenuPanel::show(bool focus) {
   retry_.stop();
@@ -306,9 +311,9 @@ bool AnchoredMenuPanel::position() {
     closeFor("the tray icon is gone");
     return false;
   }
-  const ScreenRect frame = TrayPanelPlacement::frame(
-      lastAnchor_->rect, ScreenSize{contentSize_.width(), contentSize_.height()}, lastAnchor_->visibleFrame, gap,
-      lastAnchor_->opening);
+  const ScreenRect frame =
+      TrayPanelPlacement::frame(lastAnchor_->rect, ScreenSize{contentSize_.width(), contentSize_.height()},
+                                lastAnchor_->visibleFrame, gap, lastAnchor_->opening);
   if (!frame.isFinite()) {
     closeFor("no place on the screen");
     return false;
@@ -382,7 +387,7 @@ void AnchoredMenuPanel::pressedAnywhere() {
   const QPoint at = QCursor::pos();
   if (QApplication::widgetAt(at)) return;  // the program's own windows: the event filter judges those
   if (auto icon = iconRect(); icon && icon->contains(at)) return;  // the icon's action decides
-  if (keepOpen_ && keepOpen_()) return;  // its own dialog is open
+  if (keepOpen_ && keepOpen_()) return;                            // its own dialog is open
   if (QApplication::activeModalWidget()) return;
   closeSoon("a click in another program");
 }

@@ -4,7 +4,8 @@
 // window switcher, above other windows and on every desktop; it sizes itself to its content,
 // keeps its arrow under the icon, and closes on a click elsewhere in the program, on Escape, on
 // losing focus (unless its own dialog is open), when screens change, when the user switches to
-// another virtual desktop and when the icon's anchor disappears. A click on the tray icon itself is left to the icon's own action.
+// another virtual desktop and when the icon's anchor disappears. A click on the tray icon itself is left to the icon's
+// own action.
 //
 // Without a tray there is nothing to hang from: `setWindowed(true)` moves the content into an
 // ordinary window (title, decorations, taskbar entry, no arrow) at the top right of the primary

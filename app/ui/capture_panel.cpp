@@ -91,7 +91,8 @@ QString panelStyleSheet() {
              "QToolButton:disabled{background:transparent;}"
              "QPushButton[kind=\"outline\"]{color:%4;border:1px solid %4;border-radius:10px;background:transparent;"
              "min-height:34px;padding:0 12px;font-size:13px;}"
-             "QPushButton[kind=\"outline\"][keyboardFocus=\"true\"],QPushButton[kind=\"plain\"][keyboardFocus=\"true\"],"
+             "QPushButton[kind=\"outline\"][keyboardFocus=\"true\"],QPushButton[kind=\"plain\"][keyboardFocus=\"true\"]"
+             ","
              "QPushButton[kind=\"row\"][keyboardFocus=\"true\"]"
              "{background:%3;}"
              "QPushButton[kind=\"outline\"]:disabled{color:%5;border-color:%5;}"
@@ -108,7 +109,8 @@ QString panelStyleSheet() {
              "text-align:left;padding:0 4px;}"
              "QPushButton[kind=\"row\"]:disabled{color:%5;}"
              "QCheckBox{font-size:13px;spacing:8px;}"
-             "QCheckBox::indicator{width:16px;height:16px;border:1px solid %4;border-radius:4px;background:transparent;}"
+             "QCheckBox::indicator{width:16px;height:16px;border:1px solid "
+             "%4;border-radius:4px;background:transparent;}"
              "QCheckBox::indicator:checked{background:%4;}"
              "QCheckBox[keyboardFocus=\"true\"]{background:%3;border-radius:6px;}"
              "QCheckBox:disabled{color:%5;}QCheckBox::indicator:disabled{border-color:%5;}")
@@ -265,8 +267,8 @@ QWidget* CapturePanel::buildMainPage() {
   invite_->setFont(PanelStyle::font(13));
   connect_ = button(QStringLiteral("Подключить Telegram"), "outline");
   restartPair_ = button(QStringLiteral("Другой аккаунт / новый запрос"), "small");
-  for (QWidget* w : std::initializer_list<QWidget*>{accountLabel_, sendUnlinked_, disconnect_, pairingCode_,
-                                                    candidate_, confirm_, invite_, connect_, restartPair_}) {
+  for (QWidget* w : std::initializer_list<QWidget*>{accountLabel_, sendUnlinked_, disconnect_, pairingCode_, candidate_,
+                                                    confirm_, invite_, connect_, restartPair_}) {
     area->addWidget(w);
   }
   column->addWidget(account_);
@@ -341,7 +343,8 @@ QWidget* CapturePanel::buildSettingsPage() {
   loginNotice_ = notice();
   column->addWidget(loginNotice_);
 
-  connect(openOriginal_, &QPushButton::clicked, this, [this] { models_.perform(CapturePanelAction::openOriginalFolder); });
+  connect(openOriginal_, &QPushButton::clicked, this,
+          [this] { models_.perform(CapturePanelAction::openOriginalFolder); });
   connect(chooseFolder_, &QPushButton::clicked, this, [this] { models_.perform(CapturePanelAction::chooseFolder); });
   connect(openFolder_, &QPushButton::clicked, this, [this] { models_.perform(CapturePanelAction::openFolder); });
   // Only the user's own toggles reach the model, and the box shows the model's value, not the
@@ -450,8 +453,8 @@ void CapturePanel::applyMain(const CapturePanelState& s) {
 }
 
 void CapturePanel::applySettings(const CapturePanelState& s) {
-  const QString elided = folderPath_->fontMetrics().elidedText(s.folderDirectory, Qt::ElideMiddle,
-                                                                panelWidth - 32 - 26);
+  const QString elided =
+      folderPath_->fontMetrics().elidedText(s.folderDirectory, Qt::ElideMiddle, panelWidth - 32 - 26);
   put(folderPath_, elided);
   if (folderPath_->toolTip() != s.folderDirectory) {
     folderPath_->setToolTip(s.folderDirectory);
@@ -477,7 +480,8 @@ void CapturePanel::showPage(int index) {
   pages_->setCurrentIndex(index);
   // The stack takes the height of the page it shows, not of the taller one it hides.
   for (int i = 0; i < pages_->count(); ++i) {
-    pages_->widget(i)->setSizePolicy(QSizePolicy::Preferred, i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    pages_->widget(i)->setSizePolicy(QSizePolicy::Preferred,
+                                     i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored);
   }
   pages_->adjustSize();
   adjustSize();

@@ -16,9 +16,9 @@ namespace talvo {
 void CapturePanelBinding::connectTo(CapturePanel* panel) {
   auto refresh = [panel] { panel->refresh(); };
   RecorderModel* r = &m_.recorder;
-  for (auto signal : {&RecorderModel::recordingChanged, &RecorderModel::elapsedChanged, &RecorderModel::startingChanged,
-                      &RecorderModel::stoppingChanged, &RecorderModel::captureWarningChanged,
-                      &RecorderModel::levelsChanged}) {
+  for (auto signal :
+       {&RecorderModel::recordingChanged, &RecorderModel::elapsedChanged, &RecorderModel::startingChanged,
+        &RecorderModel::stoppingChanged, &RecorderModel::captureWarningChanged, &RecorderModel::levelsChanged}) {
     QObject::connect(r, signal, panel, refresh);
   }
   CloudModel* c = &m_.cloud;
@@ -35,8 +35,8 @@ void CapturePanelBinding::connectTo(CapturePanel* panel) {
                       &LoginStartup::failureChanged}) {
     QObject::connect(&m_.loginStartup, signal, panel, refresh);
   }
-  for (auto signal : {&ReleaseUpdates::availableChanged, &ReleaseUpdates::blocksRecordingChanged,
-                      &ReleaseUpdates::failureChanged}) {
+  for (auto signal :
+       {&ReleaseUpdates::availableChanged, &ReleaseUpdates::blocksRecordingChanged, &ReleaseUpdates::failureChanged}) {
     QObject::connect(&m_.updates, signal, panel, refresh);
   }
   if (m_.reminders) QObject::connect(m_.reminders, &MeetingReminders::detectorMessageChanged, panel, refresh);
@@ -89,30 +89,66 @@ CapturePanelState CapturePanelBinding::state() const {
 
 void CapturePanelBinding::perform(CapturePanelAction action) {
   switch (action) {
-    case CapturePanelAction::start: m_.recorder.start(); break;
-    case CapturePanelAction::stop: m_.recorder.stop(); break;
-    case CapturePanelAction::openLibrary: m_.cloud.openLibrary(); break;
-    case CapturePanelAction::openBot: m_.cloud.openBot(); break;
+    case CapturePanelAction::start:
+      m_.recorder.start();
+      break;
+    case CapturePanelAction::stop:
+      m_.recorder.stop();
+      break;
+    case CapturePanelAction::openLibrary:
+      m_.cloud.openLibrary();
+      break;
+    case CapturePanelAction::openBot:
+      m_.cloud.openBot();
+      break;
     case CapturePanelAction::openApprovalUrl:
       if (auto url = m_.cloud.approvalUrl()) QDesktopServices::openUrl(*url);
       break;
-    case CapturePanelAction::connect: m_.cloud.connect(); break;
-    case CapturePanelAction::confirm: m_.cloud.confirm(); break;
-    case CapturePanelAction::restartPair: m_.cloud.restartPair(); break;
-    case CapturePanelAction::adoptUnlinked: m_.cloud.adoptUnlinked(); break;
-    case CapturePanelAction::disconnect: m_.cloud.disconnect(); break;
-    case CapturePanelAction::openTariff: m_.cloud.openTariff(); break;
-    case CapturePanelAction::openUpdate: m_.updates.open(); break;
-    case CapturePanelAction::chooseFolder: m_.folder.choose(); break;
-    case CapturePanelAction::openFolder: m_.folder.open(); break;
+    case CapturePanelAction::connect:
+      m_.cloud.connect();
+      break;
+    case CapturePanelAction::confirm:
+      m_.cloud.confirm();
+      break;
+    case CapturePanelAction::restartPair:
+      m_.cloud.restartPair();
+      break;
+    case CapturePanelAction::adoptUnlinked:
+      m_.cloud.adoptUnlinked();
+      break;
+    case CapturePanelAction::disconnect:
+      m_.cloud.disconnect();
+      break;
+    case CapturePanelAction::openTariff:
+      m_.cloud.openTariff();
+      break;
+    case CapturePanelAction::openUpdate:
+      m_.updates.open();
+      break;
+    case CapturePanelAction::chooseFolder:
+      m_.folder.choose();
+      break;
+    case CapturePanelAction::openFolder:
+      m_.folder.open();
+      break;
     case CapturePanelAction::openOriginalFolder:
       QDesktopServices::openUrl(QUrl::fromLocalFile(m_.folder.original()));
       break;
-    case CapturePanelAction::enableLogin: m_.loginStartup.setEnabled(true); break;
-    case CapturePanelAction::disableLogin: m_.loginStartup.setEnabled(false); break;
-    case CapturePanelAction::openLoginSettings: m_.loginStartup.openSettings(); break;
-    case CapturePanelAction::refreshLoginStartup: m_.loginStartup.refresh(); break;
-    case CapturePanelAction::checkUpdates: m_.updates.check(); break;
+    case CapturePanelAction::enableLogin:
+      m_.loginStartup.setEnabled(true);
+      break;
+    case CapturePanelAction::disableLogin:
+      m_.loginStartup.setEnabled(false);
+      break;
+    case CapturePanelAction::openLoginSettings:
+      m_.loginStartup.openSettings();
+      break;
+    case CapturePanelAction::refreshLoginStartup:
+      m_.loginStartup.refresh();
+      break;
+    case CapturePanelAction::checkUpdates:
+      m_.updates.check();
+      break;
   }
 }
 

@@ -54,7 +54,8 @@ DesktopAppearance::DesktopAppearance(QObject* parent) : QObject(parent) {
   if (auto scheme = readSetting(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"))) {
     portalDark_ = darkFromScheme(*scheme);
   }
-  if (auto animations = readSetting(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"))) {
+  if (auto animations =
+          readSetting(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"))) {
     if (animations->typeId() == QMetaType::Bool) gnomeReduce_ = !animations->toBool();
   }
   // The desktop-neutral setting (KDE, newer GNOME): 0 no preference, 1 reduce.

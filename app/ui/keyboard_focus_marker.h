@@ -1,8 +1,8 @@
 #pragma once
 // Marks the control that has the keyboard focus because the user moved it there with Tab, so
 // the panels highlight where keyboard users are without making a control look hovered when a
-// panel opens, after a mouse click, or when the focused control is disabled under the user. The mark is the dynamic property "keyboardFocus", which
-// style sheets select as [keyboardFocus="true"].
+// panel opens, after a mouse click, or when the focused control is disabled under the user. The mark is the dynamic
+// property "keyboardFocus", which style sheets select as [keyboardFocus="true"].
 #include <QObject>
 
 class QWidget;

@@ -26,8 +26,16 @@ void MeetingReminderPanel::show(MeetingApplication application) {
   if (hooks_.closeMainPanel) hooks_.closeMainPanel();
   QPointer<MeetingReminderPanel> self(this);
   // The buttons act after the click has been delivered: closing deletes the view they live in.
-  auto later = [self] { QTimer::singleShot(0, self, [self] { if (self) self->close(); }); };
-  auto record = [self] { QTimer::singleShot(0, self, [self] { if (self) self->accept(); }); };
+  auto later = [self] {
+    QTimer::singleShot(0, self, [self] {
+      if (self) self->close();
+    });
+  };
+  auto record = [self] {
+    QTimer::singleShot(0, self, [self] {
+      if (self) self->accept();
+    });
+  };
   auto* view = new MeetingReminderView(application, later, record);
   panel_ = std::make_unique<AnchoredMenuPanel>(view, hooks_.anchor);
   panel_->show(false);

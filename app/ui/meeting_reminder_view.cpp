@@ -78,8 +78,12 @@ MeetingReminderView::MeetingReminderView(MeetingApplication application, std::fu
   buttons->addWidget(recordButton, 1);
   column->addLayout(buttons);
 
-  connect(laterButton, &QPushButton::clicked, this, [later] { if (later) later(); });
-  connect(recordButton, &QPushButton::clicked, this, [record] { if (record) record(); });
+  connect(laterButton, &QPushButton::clicked, this, [later] {
+    if (later) later();
+  });
+  connect(recordButton, &QPushButton::clicked, this, [record] {
+    if (record) record();
+  });
 }
 
 }  // namespace talvo

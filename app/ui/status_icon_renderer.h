@@ -14,8 +14,8 @@
 namespace talvo {
 
 struct TrayLook {
-  bool dark = true;            // the tray's background is dark: draw in white
-  bool reduceMotion = false;   // the desktop has animations off
+  bool dark = true;           // the tray's background is dark: draw in white
+  bool reduceMotion = false;  // the desktop has animations off
   double devicePixelRatio = 1.0;
 };
 

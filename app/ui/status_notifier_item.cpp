@@ -145,9 +145,8 @@ StatusNotifierItem::~StatusNotifierItem() {
 bool StatusNotifierItem::hostAvailable() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcherService).value()) return false;
-  QDBusMessage get = QDBusMessage::createMethodCall(watcherService, watcherPath,
-                                                    QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                    QStringLiteral("Get"));
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
   get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
   const QDBusMessage reply = bus.call(get, QDBus::Block, 300);
   if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
@@ -159,9 +158,9 @@ bool StatusNotifierItem::publish() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return false;
   if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors)) return false;
-  if (!bus.registerObject(QString::fromLatin1(menuPath), menu_,
-                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                              QDBusConnection::ExportAllProperties)) {
+  if (!bus.registerObject(
+          QString::fromLatin1(menuPath), menu_,
+          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals | QDBusConnection::ExportAllProperties)) {
     bus.unregisterObject(QString::fromLatin1(objectPath));
     return false;
   }

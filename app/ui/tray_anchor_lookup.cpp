@@ -31,8 +31,8 @@ std::optional<TrayAnchor> fromClick(QPoint globalPosition) {
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   return TrayAnchor::hostClick(ScreenPoint{double(globalPosition.x()), double(globalPosition.y())},
-                                   AnchoredMenuPanel::toPlacement(screen->geometry()),
-                                   AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
+                               AnchoredMenuPanel::toPlacement(screen->geometry()),
+                               AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
 }
 
 std::optional<TrayAnchor> reminderFallback(QScreen* preferred) {
@@ -41,7 +41,7 @@ std::optional<TrayAnchor> reminderFallback(QScreen* preferred) {
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   return TrayAnchor::barEdgeFallback(AnchoredMenuPanel::toPlacement(screen->geometry()),
-                                        AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
+                                     AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
 }
 
 }  // namespace talvo::TrayAnchorLookup

@@ -293,8 +293,7 @@ void TrayPresence::popMenuAt(QPoint at) {
   if (!anchor) return;
   const QRect point = AnchoredMenuPanel::fromPlacement(anchor->rect).toAlignedRect();
   const int height = menu_.sizeHint().height();
-  menu_.popup(anchor->opening == PanelOpening::upward ? QPoint(point.left(), point.top() - height)
-                                                      : point.topLeft());
+  menu_.popup(anchor->opening == PanelOpening::upward ? QPoint(point.left(), point.top() - height) : point.topLeft());
 }
 
 }  // namespace talvo

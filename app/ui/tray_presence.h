@@ -41,8 +41,8 @@ class TrayPresence : public QObject {
   Q_OBJECT
  public:
   enum class Host { undecided, window, xembed, statusNotifier };
-  static constexpr int pollMs = 1000;       // while looking for a tray
-  static constexpr int hostedPollMs = 2000; // while one hosts the icon: only to notice it going
+  static constexpr int pollMs = 1000;        // while looking for a tray
+  static constexpr int hostedPollMs = 2000;  // while one hosts the icon: only to notice it going
   static constexpr int graceMs = 2000;
   static constexpr int placementWaitMs = 1000;
   // The themed icon installed with the program, which hosts recolour for their bar.
@@ -72,9 +72,9 @@ class TrayPresence : public QObject {
   StatusNotifierItem* statusNotifierItem() const { return sni_; }
 
  signals:
-  void clicked();       // the icon's primary click: toggle the panel
-  void openPanel();     // the icon is in place (or the window took over): open the panel now
-  void lookChanged();   // draw the icon again with look()
+  void clicked();      // the icon's primary click: toggle the panel
+  void openPanel();    // the icon is in place (or the window took over): open the panel now
+  void lookChanged();  // draw the icon again with look()
   void hostChanged();
 
  private:

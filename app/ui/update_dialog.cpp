@@ -134,8 +134,10 @@ void UpdateDialog::answer(bool install) {
 
 // Closing the window before answering declines the offer; during the download it cancels.
 void UpdateDialog::closeEvent(QCloseEvent* event) {
-  if (decide_) answer(false);
-  else if (cancelDownload_) cancelDownload();
+  if (decide_)
+    answer(false);
+  else if (cancelDownload_)
+    cancelDownload();
   event->accept();
 }
 

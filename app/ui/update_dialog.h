@@ -20,8 +20,7 @@ class UpdateDialog : public QWidget, public UpdateUserDriver {
  public:
   explicit UpdateDialog(QWidget* parent = nullptr);
 
-  void offer(const AppcastItem& item, std::function<void(bool install)> decide,
-             std::function<void()> cancel) override;
+  void offer(const AppcastItem& item, std::function<void(bool install)> decide, std::function<void()> cancel) override;
   void showProgress(double fraction) override;
   void dismiss() override;
   void showRefusal(const std::string& text) override;

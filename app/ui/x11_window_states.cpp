@@ -46,15 +46,14 @@ void markAsPanel(QWidget* window) {
   if (!c || !window) return;
   const auto id = static_cast<xcb_window_t>(window->winId());
   std::vector<xcb_atom_t> states;
-  for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_ABOVE",
-                           "_NET_WM_STATE_STICKY"}) {
+  for (const char* name :
+       {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_STICKY"}) {
     if (xcb_atom_t a = atom(c, name); a != XCB_ATOM_NONE) states.push_back(a);
   }
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
                       static_cast<uint32_t>(states.size()), states.data());
   const uint32_t allDesktops = 0xFFFFFFFF;
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
-                      &allDesktops);
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
   xcb_flush(c);
 }
 
@@ -196,7 +195,9 @@ class TrayManagerWatcher : public QAbstractNativeEventFilter {
 class PointerPressWatcher : public QObject {
  public:
   PointerPressWatcher(xcb_connection_t* c, uint8_t opcode, std::function<void()> pressed)
-      : connection_(c), opcode_(opcode), pressed_(std::move(pressed)),
+      : connection_(c),
+        opcode_(opcode),
+        pressed_(std::move(pressed)),
         notifier_(xcb_get_file_descriptor(c), QSocketNotifier::Read) {
     connect(&notifier_, &QSocketNotifier::activated, this, &PointerPressWatcher::drain);
     drain();
@@ -215,9 +216,11 @@ class PointerPressWatcher : public QObject {
     }
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(c, &xcb_input_id);
     xcb_input_xi_query_version_reply_t* version =
-        extension && extension->present ? xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr)
-                                        : nullptr;
-    const bool usable = version && (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2));
+        extension && extension->present
+            ? xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr)
+            : nullptr;
+    const bool usable =
+        version && (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 2));
     std::free(version);
     if (!usable) {
       xcb_disconnect(c);

@@ -52,7 +52,8 @@ AppcastItem readItem(QXmlStreamReader& reader) {
       const auto attributes = reader.attributes();
       if (attributes.hasAttribute("url")) url = attributes.value("url").toString();
       if (attributes.hasAttribute("length")) length = attributes.value("length").toString();
-      if (attributes.hasAttribute(sparkle, "edSignature")) signature = attributes.value(sparkle, "edSignature").toString();
+      if (attributes.hasAttribute(sparkle, "edSignature"))
+        signature = attributes.value(sparkle, "edSignature").toString();
       if (attributes.hasAttribute(sparkle, "architecture"))
         architecture = attributes.value(sparkle, "architecture").toString();
       reader.skipCurrentElement();

@@ -100,7 +100,8 @@ UniqueFd fetch(DesktopHTTPTransport& transport, const AppcastItem& item, const P
   }
   if (response.status != 200) downloadFailed("status " + std::to_string(response.status));
   // A complete reply of another size than the feed promised.
-  if (received != item.length) invalid("length " + std::to_string(received) + " instead of " + std::to_string(item.length));
+  if (received != item.length)
+    invalid("length " + std::to_string(received) + " instead of " + std::to_string(item.length));
   unsigned char digest[32];
   unsigned int digestLength = 0;
   EVP_DigestFinal_ex(hash.context, digest, &digestLength);

@@ -28,14 +28,14 @@ template <typename Work, typename Done>
 void runWorker(QObject* context, QFuture<void>& running, int code, Work work, Done done) {
   using Result = decltype(work());
   auto future = QtConcurrent::run([work = std::move(work), code]() mutable -> Outcome<Result> {
-           try {
-             return work();
-           } catch (const UpdateError& error) {
-             return error;
-           } catch (const std::exception& error) {
-             return UpdateError(UpdateError::Domain::updater, code, error.what());
-           }
-         });
+    try {
+      return work();
+    } catch (const UpdateError& error) {
+      return error;
+    } catch (const std::exception& error) {
+      return UpdateError(UpdateError::Domain::updater, code, error.what());
+    }
+  });
   running = QFuture<void>(future);
   // A continuation attached to a future that has already finished runs at once, inside this
   // call; the queued hop makes `done` always come later, from the event loop.
@@ -148,11 +148,14 @@ void FeedUpdater::install(const AppcastItem& item) {
     int step = static_cast<int>(fraction * 1000);
     if (step == last) return;
     last = step;
-    QMetaObject::invokeMethod(this, [this, cycle, fraction] {
-      if (cycle != cycle_ || !downloading_) return;
-      delegate_.downloadProgress(fraction);
-      driver_->showProgress(fraction);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, cycle, fraction] {
+          if (cycle != cycle_ || !downloading_) return;
+          delegate_.downloadProgress(fraction);
+          driver_->showProgress(fraction);
+        },
+        Qt::QueuedConnection);
   };
   const std::string directory = parentOf(InstallTree(configuration_.installRoot).root());
   qCDebug(updatesLog) << "update download starts";
@@ -192,7 +195,8 @@ void FeedUpdater::installed(const AppcastItem& item) {
     if (!relaunch()) delegate_.relaunchFailed();
   });
   if (!postponed && delegate_.shouldRelaunchApplication() && !relaunch())
-    return finish(UpdateError(UpdateError::Domain::updater, UpdateError::installFailed, "relaunch helper did not start"));
+    return finish(
+        UpdateError(UpdateError::Domain::updater, UpdateError::installFailed, "relaunch helper did not start"));
   finish(std::nullopt);
 }
 
@@ -201,10 +205,10 @@ void FeedUpdater::installed(const AppcastItem& item) {
 // If the waiter cannot start, the program keeps running (the new tree starts next time).
 bool FeedUpdater::relaunch() {
   const QString program = QString::fromStdString(InstallTree(configuration_.installRoot).executable());
-  if (!QProcess::startDetached(QString::fromStdString(configuration_.relaunchShell),
-                               {QStringLiteral("-c"),
-                                QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; exec \"$2\""),
-                                QStringLiteral("talvo-relaunch"), QString::number(relaunchAfterPid_), program})) {
+  if (!QProcess::startDetached(
+          QString::fromStdString(configuration_.relaunchShell),
+          {QStringLiteral("-c"), QStringLiteral("while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done; exec \"$2\""),
+           QStringLiteral("talvo-relaunch"), QString::number(relaunchAfterPid_), program})) {
     qCDebug(updatesLog) << "relaunch helper did not start";
     return false;
   }

@@ -132,8 +132,8 @@ std::string InstallTree::unpack(int archiveFd) const {
       if (archive_entry_size_is_set(entry) &&
           static_cast<std::uint64_t>(archive_entry_size(entry)) > sizeCap_ - std::min(total, sizeCap_))
         refuse("larger than the size cap");
-      UniqueFd file(openat(directory.get(), parts.back().c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode | 0600));
+      UniqueFd file(openat(directory.get(), parts.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           mode | 0600));
       if (!file) {
         if (errno == EEXIST) refuse("entry listed twice: " + std::string(archive_entry_pathname(entry)));
         throwFileError(FileErrorKind::unknownWrite);

@@ -39,7 +39,7 @@ class InstallTree {
   void install(int archiveFd, const std::string& version) const;
 
   // The steps of install(), separately for tests.
-  std::string unpack(int archiveFd) const;                        // returns the staging path
+  std::string unpack(int archiveFd) const;  // returns the staging path
   static void check(const std::string& tree, const std::string& version);
   void exchange(const std::string& staging) const;
 

@@ -39,7 +39,8 @@ ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, 
   timer_ = new QTimer(this);
   timer_->setInterval(environment.timerInterval);
   // Queued: a tick never runs a check inside whatever the main loop was doing.
-  connect(timer_, &QTimer::timeout, this, [this] { QMetaObject::invokeMethod(this, &ReleaseUpdates::check, Qt::QueuedConnection); });
+  connect(timer_, &QTimer::timeout, this,
+          [this] { QMetaObject::invokeMethod(this, &ReleaseUpdates::check, Qt::QueuedConnection); });
   timer_->start();
 }
 

@@ -53,8 +53,7 @@ class ReleaseUpdates : public QObject {
   // user through the window `makeWindow` makes.
   ReleaseUpdates(bool preview, std::function<bool()> captureBusy,
                  std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow, QObject* parent = nullptr);
-  ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment,
-                 QObject* parent = nullptr);
+  ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment, QObject* parent = nullptr);
   ~ReleaseUpdates() override;
 
   // Published state.

@@ -99,9 +99,9 @@ SelfInstall::Places SelfInstall::current() {
   Places places;
   places.dataHome = userDataDirectory();
   const char* home = std::getenv("HOME");
-  places.configHome = absoluteOr("XDG_CONFIG_HOME", home != nullptr && home[0] == '/'
-                                                        ? lexicallyNormal(std::string(home) + "/.config")
-                                                        : std::string());
+  places.configHome =
+      absoluteOr("XDG_CONFIG_HOME",
+                 home != nullptr && home[0] == '/' ? lexicallyNormal(std::string(home) + "/.config") : std::string());
   if (places.configHome.empty()) throw std::runtime_error("Не найдена домашняя папка пользователя.");
   return places;
 }
@@ -134,8 +134,8 @@ std::optional<std::string> SelfInstall::menuEntry(const std::string& treeEntry, 
   return out;
 }
 
-int SelfInstall::install(const std::string& source, const std::string& version, const Places& places,
-                         std::ostream& out, std::ostream& err) {
+int SelfInstall::install(const std::string& source, const std::string& version, const Places& places, std::ostream& out,
+                         std::ostream& err) {
   const std::string root = places.dataHome + "/" + NativeProduct::dataDirectoryName + "/app";
   try {
     // Everything that could refuse is settled before the first write.

@@ -18,10 +18,10 @@ class UpdateError : public std::runtime_error {
   static constexpr int noUpdate = 1001;
   static constexpr int installationCancelled = 4007;
   static constexpr int installationDeferred = 4008;
-  static constexpr int feedInvalid = 2001;        // feed unreachable, not XML, malformed items
-  static constexpr int downloadFailed = 2002;     // transport failure or a truncated body
-  static constexpr int archiveInvalid = 3001;     // length, hash or signature does not match
-  static constexpr int installFailed = 4005;      // unpacking, the new tree's check, or the swap
+  static constexpr int feedInvalid = 2001;     // feed unreachable, not XML, malformed items
+  static constexpr int downloadFailed = 2002;  // transport failure or a truncated body
+  static constexpr int archiveInvalid = 3001;  // length, hash or signature does not match
+  static constexpr int installFailed = 4005;   // unpacking, the new tree's check, or the swap
 
   UpdateError(Domain domain, int code, const std::string& description);
 

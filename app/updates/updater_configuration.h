@@ -20,15 +20,15 @@ struct UpdaterConfiguration {
   static constexpr const char* developmentChannel = "development";  // a key from the environment
   static constexpr const char* feedPath = "/desktop-updates/linux.xml";
 
-  std::string releaseChannel;    // production, development (with TALVO_UPDATE_KEY), else empty
-  std::string feedUrl;           // <service origin>/desktop-updates/linux.xml
-  std::string publicKey;         // Base64 of the Ed25519 public key that signs archives
-  std::string currentVersion;    // the running program's version
-  std::string installRoot;       // the install tree: <user data>/TALVO/app
-  std::string executable;        // real path of the running program
+  std::string releaseChannel;  // production, development (with TALVO_UPDATE_KEY), else empty
+  std::string feedUrl;         // <service origin>/desktop-updates/linux.xml
+  std::string publicKey;       // Base64 of the Ed25519 public key that signs archives
+  std::string currentVersion;  // the running program's version
+  std::string installRoot;     // the install tree: <user data>/TALVO/app
+  std::string executable;      // real path of the running program
   std::string architecture = NativeProduct::architecture;  // only this architecture's releases
   std::string relaunchShell = "/bin/sh";                   // runs the waiter that relaunches
-  ServiceConfiguration service;  // where archives may come from
+  ServiceConfiguration service;                            // where archives may come from
 
   // This build and this process: TALVO_VERSION, the build's key (or in a development build
   // TALVO_UPDATE_KEY), /proc/self/exe.
@@ -36,8 +36,8 @@ struct UpdaterConfiguration {
 
   // The decoded public key, when it is Base64 of exactly 32 bytes.
   std::optional<std::array<std::uint8_t, 32>> publicKeyBytes() const;
-  // Production channel (or development with a key given), the built-in feed, a usable key, and the running program is the
-  // installed one (<installRoot>/bin/talvo, no symbolic link on the way).
+  // Production channel (or development with a key given), the built-in feed, a usable key, and the running program is
+  // the installed one (<installRoot>/bin/talvo, no symbolic link on the way).
   bool valid() const;
 };
 

@@ -12,7 +12,8 @@ namespace {
 
 TEST(CloudReplies, LibraryLinkHasExactlyTwoStringMembers) {
   EXPECT_NO_THROW(LibraryLinkResponse::fromJson(nlohmann::json::parse(R"({"url":"u","expiresAt":"e"})")));
-  for (const char* text : {R"({"url":"u"})", R"({"url":"u","expiresAt":"e","x":null})", R"({"url":1,"expiresAt":"e"})"}) {
+  for (const char* text :
+       {R"({"url":"u"})", R"({"url":"u","expiresAt":"e","x":null})", R"({"url":1,"expiresAt":"e"})"}) {
     EXPECT_THROW(LibraryLinkResponse::fromJson(nlohmann::json::parse(text)), JsonDecodingError) << text;
   }
   EXPECT_THROW(SettleReply::fromJson(nlohmann::json::parse(R"({"settled":"true"})")), JsonDecodingError);

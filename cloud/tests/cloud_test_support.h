@@ -40,9 +40,9 @@ CloudFailure failureOf(Action&& action) {
 }  // namespace talvo::testing
 
 // Expects `action` to fail with exactly this code and HTTP status.
-#define EXPECT_CLOUD_FAILURE(action, expectedCode, expectedStatus)               \
-  do {                                                                           \
-    auto failure_ = ::talvo::testing::failureOf([&] { action; });               \
-    EXPECT_EQ(failure_.code(), expectedCode);                                    \
-    EXPECT_EQ(failure_.status(), expectedStatus);                                \
+#define EXPECT_CLOUD_FAILURE(action, expectedCode, expectedStatus) \
+  do {                                                             \
+    auto failure_ = ::talvo::testing::failureOf([&] { action; });  \
+    EXPECT_EQ(failure_.code(), expectedCode);                      \
+    EXPECT_EQ(failure_.status(), expectedStatus);                  \
   } while (false)

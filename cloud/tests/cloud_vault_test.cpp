@@ -16,7 +16,7 @@ constexpr const char* kSession =
 TEST(CloudVault, AbsentMembersAreLeftOutAndRoundTrip) {
   EXPECT_EQ(CloudVault{}.encode(), "{}");
   CloudVault vault;
-  vault.pair = PendingPair{"3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a", std::string(43, 'v'), std::nullopt, "ABCDEF12",
+  vault.pair = PendingPair{"3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a",      std::string(43, 'v'), std::nullopt, "ABCDEF12",
                            CloudAccount{"1001", std::nullopt, "alice"}, std::nullopt};
   auto json = nlohmann::json::parse(vault.encode());
   EXPECT_EQ(json.size(), 1u);
@@ -27,8 +27,8 @@ TEST(CloudVault, AbsentMembersAreLeftOutAndRoundTrip) {
   vault.pair.reset();
   vault.login = DeviceLogin{CloudSession::fromJson(nlohmann::json::parse(kSession)), "dev", std::nullopt};
   vault.rotationId = "rot";
-  vault.cachedInfo = CloudInfo{"1001", "dev", "https://t.me/b", "https://t.me/b",
-                               CloudRights{"basic", 120, 1767225600000.0}};
+  vault.cachedInfo =
+      CloudInfo{"1001", "dev", "https://t.me/b", "https://t.me/b", CloudRights{"basic", 120, 1767225600000.0}};
   EXPECT_EQ(CloudVault::decode(vault.encode()), vault);
   EXPECT_NE(vault.encode().find(R"("paidUntil":1767225600000)"), std::string::npos);
 }
@@ -37,15 +37,16 @@ TEST(CloudVault, ReadingIsStrict) {
   // Null optional members read as absent; a login without its refresh token does not read.
   EXPECT_FALSE(CloudVault::decode(R"({"login":null,"rotationId":null})").login);
   EXPECT_TRUE(CloudVault::decode(R"({"pair":{"operationId":"o","verifier":"v"}})").pair);
-  for (const char* text : {
-           R"({"login":{"session":{"token":"t","expiresAt":"e","ownerId":"1","refreshExpiresAt":"x"},"deviceId":"d"}})",
-           R"({"login":{"session":)" "{\"token\":\"t\",\"expiresAt\":\"e\",\"ownerId\":1,\"refreshToken\":\"r\",\"refreshExpiresAt\":\"x\"}"
-           R"(,"deviceId":"d"}})",
-           R"({"pair":{"operationId":"o"}})",
-           R"({"rotationId":5})",
-           R"({"cachedInfo":{"ownerId":"1","deviceId":"d","libraryUrl":"l","tariffUrl":"t","rights":{"plan":"p","remainingSeconds":1.5}}})",
-           R"({"cachedInfo":{"ownerId":"1","deviceId":"d","libraryUrl":"l","tariffUrl":"t","rights":{"plan":"p","paidUntil":"soon"}}})",
-           "[]", "not json", ""}) {
+  for (
+      const char* text :
+      {R"({"login":{"session":{"token":"t","expiresAt":"e","ownerId":"1","refreshExpiresAt":"x"},"deviceId":"d"}})",
+       R"({"login":{"session":)"
+       "{\"token\":\"t\",\"expiresAt\":\"e\",\"ownerId\":1,\"refreshToken\":\"r\",\"refreshExpiresAt\":\"x\"}"
+       R"(,"deviceId":"d"}})",
+       R"({"pair":{"operationId":"o"}})", R"({"rotationId":5})",
+       R"({"cachedInfo":{"ownerId":"1","deviceId":"d","libraryUrl":"l","tariffUrl":"t","rights":{"plan":"p","remainingSeconds":1.5}}})",
+       R"({"cachedInfo":{"ownerId":"1","deviceId":"d","libraryUrl":"l","tariffUrl":"t","rights":{"plan":"p","paidUntil":"soon"}}})",
+       "[]", "not json", ""}) {
     EXPECT_THROW(CloudVault::decode(text), JsonDecodingError) << text;
   }
 }

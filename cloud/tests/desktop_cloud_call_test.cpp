@@ -82,18 +82,20 @@ TEST_F(DesktopCloudCall, EveryRowOfTheFailureTable) {
     rig.service.armFault(kPath, Fault{.kind = FaultKind::reply, .status = 400, .body = body});
     EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_400", 400);
   }
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::reply, .status = 400,
-                                    .body = R"({"error":")" + std::string(65, 'A') + "\"}"});
+  rig.service.armFault(
+      kPath, Fault{.kind = FaultKind::reply, .status = 400, .body = R"({"error":")" + std::string(65, 'A') + "\"}"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_400", 400);
 
   rig.service.armFault(kPath, Fault{.kind = FaultKind::serverError, .status = 502});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_502", 502);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::reply, .status = 200,
-                                    .body = R"({"ownerId":"1","deviceId":"d","libraryUrl":"u"})"});
+  rig.service.armFault(
+      kPath,
+      Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"ownerId":"1","deviceId":"d","libraryUrl":"u"})"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "RESPONSE_INVALID", 200);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::reply, .status = 201,
+  rig.service.armFault(kPath, Fault{.kind = FaultKind::reply,
+                                    .status = 201,
                                     .body = R"({"ownerId":1,"deviceId":"d","libraryUrl":"u","tariffUrl":"t"})"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "RESPONSE_INVALID", 201);
 }

@@ -82,12 +82,11 @@ TEST_F(CloudConcurrency, DisconnectDuringRefreshStoresNothingAndFailsItsWaiters)
 TEST_F(CloudConcurrency, SettleVoidsAnOutstandingPollOrRedeem) {
   rig.cloud->disconnect();
   auto descriptor = rig.cloud->beginPair();
-  rig.service.armFault("/api/desktop/pairings/poll", Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(1)});
+  rig.service.armFault("/api/desktop/pairings/poll",
+                       Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(1)});
   int polls = rig.service.requestCount("/api/desktop/pairings/poll");
   std::string poll;
-  std::thread poller([&] {
-    poll = describe([&] { return rig.cloud->pollPair().state; });
-  });
+  std::thread poller([&] { poll = describe([&] { return rig.cloud->pollPair().state; }); });
   awaitRequests(rig, "/api/desktop/pairings/poll", polls + 1);
   rig.cloud->settlePair();
   poller.join();
@@ -121,8 +120,10 @@ TEST_F(CloudConcurrency, MixedOperationsFromManyThreads) {
     threads.emplace_back([&, i] {
       for (int round = 0; round < 5; ++round) {
         try {
-          if (i % 2 == 0) rig.cloud->refreshInfo();
-          else rig.cloud->access("1001");
+          if (i % 2 == 0)
+            rig.cloud->refreshInfo();
+          else
+            rig.cloud->access("1001");
           (void)rig.cloud->info();
           (void)rig.cloud->owner();
         } catch (const std::exception&) {

@@ -30,20 +30,29 @@ CloudVault linkedVault() {
 
 CloudVault pairingVault() {
   CloudVault vault;
-  vault.pair = PendingPair{"3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a", std::string(43, 'v'), "https://t.me/bot",
-                           "ABCDEF12", CloudAccount{"1001", std::nullopt, std::nullopt}, std::nullopt};
+  vault.pair = PendingPair{
+      "3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a",           std::string(43, 'v'), "https://t.me/bot", "ABCDEF12",
+      CloudAccount{"1001", std::nullopt, std::nullopt}, std::nullopt};
   return vault;
 }
 
 TEST(MalformedReplies, NeverCrashAndNeverHalfWriteTheVault) {
   const std::vector<std::string> bodies = {
-      "", "null", "[]", "{}", "\"text\"", "{\"token\":", std::string(1000, '{'), std::string("{\"a\":1}\0garbage", 15),
+      "",
+      "null",
+      "[]",
+      "{}",
+      "\"text\"",
+      "{\"token\":",
+      std::string(1000, '{'),
+      std::string("{\"a\":1}\0garbage", 15),
       R"({"token":1,"expiresAt":[],"ownerId":{},"refreshToken":null,"refreshExpiresAt":true})",
       R"j({"operationId":"x","code":"ABCDEF12","approvalUrl":"javascript:alert(1)"})j",
       R"({"state":"approved","ownerId":"1001","account":{"id":"1001","name":5}})",
       R"({"ownerId":"1001","deviceId":"3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a","libraryUrl":"https://t.me:99999/x","tariffUrl":"https://t.me/x"})",
       R"({"url":"https://talvo.pro/library/#handoff=","expiresAt":"2026-02-30T25:61:61Z"})",
-      R"({"revoked":"yes","settled":1})", "\xff\xfe\xfd"};
+      R"({"revoked":"yes","settled":1})",
+      "\xff\xfe\xfd"};
   using Operation = std::function<void(DesktopCloud&)>;
   const std::vector<std::pair<CloudVault, Operation>> operations = {
       {CloudVault{}, [](DesktopCloud& cloud) { cloud.beginPair(); }},

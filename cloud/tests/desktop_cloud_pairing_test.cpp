@@ -65,17 +65,18 @@ TEST_F(Pairing, BeginRepliesAreChecked) {
     return nlohmann::json{{"operationId", operation}, {"code", code}, {"approvalUrl", link}}.dump();
   };
   cloud().beginPair();  // registers the pairing so its id is known
-  for (auto [code, link] : std::vector<std::pair<std::string, std::string>>{
-           {"abcdef12", "https://t.me/talvo_bot"},
-           {"ABCDEF1", "https://t.me/talvo_bot"},
-           {"ABCDEF12", "https://evil.example/talvo_bot"},
-           {"ABCDEF12", "http://t.me/talvo_bot"},
-           {"ABCDEF12", "https://user@t.me/talvo_bot"}}) {
+  for (auto [code, link] :
+       std::vector<std::pair<std::string, std::string>>{{"abcdef12", "https://t.me/talvo_bot"},
+                                                        {"ABCDEF1", "https://t.me/talvo_bot"},
+                                                        {"ABCDEF12", "https://evil.example/talvo_bot"},
+                                                        {"ABCDEF12", "http://t.me/talvo_bot"},
+                                                        {"ABCDEF12", "https://user@t.me/talvo_bot"}}) {
     rig.service.armFault(kBegin, Fault{.kind = FaultKind::reply, .status = 200, .body = descriptor(code, link)});
     EXPECT_CLOUD_FAILURE(cloud().beginPair(), "RESPONSE_INVALID", 0);
   }
-  rig.service.armFault(kBegin, Fault{.kind = FaultKind::reply, .status = 200,
-                                     .body = descriptor("12345678", "https://t.me/talvo_bot?start=x")});
+  rig.service.armFault(
+      kBegin,
+      Fault{.kind = FaultKind::reply, .status = 200, .body = descriptor("12345678", "https://t.me/talvo_bot?start=x")});
   EXPECT_EQ(cloud().beginPair().code, "12345678");
   EXPECT_EQ(cloud().pending()->code, "12345678");
 }
@@ -92,17 +93,18 @@ TEST_F(Pairing, ExpiredPairingIsDiscarded) {
 
 TEST_F(Pairing, PollChecksCodeAndAccount) {
   auto descriptor = cloud().beginPair();
-  rig.service.armFault(kPoll, Fault{.kind = FaultKind::reply, .status = 200,
-                                    .body = R"({"state":"approved","ownerId":"1001"})"});
+  rig.service.armFault(
+      kPoll, Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"state":"approved","ownerId":"1001"})"});
   EXPECT_EQ(cloud().pollPair().ownerId, "1001");
   EXPECT_FALSE(cloud().pending()->account);
 
-  rig.service.armFault(kPoll, Fault{.kind = FaultKind::reply, .status = 200,
+  rig.service.armFault(kPoll, Fault{.kind = FaultKind::reply,
+                                    .status = 200,
                                     .body = R"({"state":"approved","ownerId":"1001","account":{"id":"2002"}})"});
   EXPECT_CLOUD_FAILURE(cloud().pollPair(), "OWNER_MISMATCH", 403);
 
-  rig.service.armFault(kPoll, Fault{.kind = FaultKind::reply, .status = 200,
-                                    .body = R"({"state":"pending","code":"00000000"})"});
+  rig.service.armFault(
+      kPoll, Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"state":"pending","code":"00000000"})"});
   EXPECT_CLOUD_FAILURE(cloud().pollPair(), "PAIRING_CONFLICT", 409);
   EXPECT_EQ(cloud().pending()->code, descriptor.code);
 }

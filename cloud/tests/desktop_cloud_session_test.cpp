@@ -190,12 +190,14 @@ TEST_F(Session, DisconnectRevokesAndForgetsEverything) {
 
 TEST_F(Session, DisconnectOfADeviceTheServiceRevokedForgetsTheLogin) {
   std::int64_t epoch = cloud().credentialEpoch();
-  rig.service.armFault("/api/session", Fault{.kind = FaultKind::reply, .status = 401, .body = R"({"error":"AUTH_REQUIRED"})"});
+  rig.service.armFault("/api/session",
+                       Fault{.kind = FaultKind::reply, .status = 401, .body = R"({"error":"AUTH_REQUIRED"})"});
   EXPECT_CLOUD_FAILURE(cloud().disconnect(), "AUTH_REQUIRED", 401);
   EXPECT_TRUE(cloud().owner());
 
   // The bot already let the device go: nothing is left to revoke, and the login is dead.
-  rig.service.armFault("/api/session", Fault{.kind = FaultKind::reply, .status = 401, .body = R"({"error":"DEVICE_REVOKED"})"});
+  rig.service.armFault("/api/session",
+                       Fault{.kind = FaultKind::reply, .status = 401, .body = R"({"error":"DEVICE_REVOKED"})"});
   cloud().disconnect();
   EXPECT_FALSE(cloud().owner() || cloud().account() || cloud().info());
   EXPECT_EQ(rig.store->storedText(), "{}");
@@ -205,11 +207,14 @@ TEST_F(Session, DisconnectOfADeviceTheServiceRevokedForgetsTheLogin) {
 TEST_F(Session, TokensThatAreNotVisibleAsciiAreNeverStored) {
   shiftClock(std::chrono::seconds(3600 - 100));
   const CloudVault before = rig.storedVault();
-  for (const std::string& token : {std::string("abc\r\nX-Injected: 1"), std::string("a b"), std::string("tok\u00e9"),
-                                   std::string("")}) {
+  for (const std::string& token :
+       {std::string("abc\r\nX-Injected: 1"), std::string("a b"), std::string("tok\u00e9"), std::string("")}) {
     for (const char* member : {"token", "refreshToken"}) {
-      nlohmann::json reply = {{"token", "good"}, {"expiresAt", "2099-01-01T00:00:00Z"}, {"ownerId", "1001"},
-                              {"refreshToken", "good"}, {"refreshExpiresAt", "2099-01-01T00:00:00Z"}};
+      nlohmann::json reply = {{"token", "good"},
+                              {"expiresAt", "2099-01-01T00:00:00Z"},
+                              {"ownerId", "1001"},
+                              {"refreshToken", "good"},
+                              {"refreshExpiresAt", "2099-01-01T00:00:00Z"}};
       reply[member] = token;
       rig.service.armFault(kRefresh, Fault{.kind = FaultKind::reply, .status = 200, .body = reply.dump()});
       EXPECT_CLOUD_FAILURE(cloud().access("1001"), "RESPONSE_INVALID", 200);

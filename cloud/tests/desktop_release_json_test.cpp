@@ -35,11 +35,11 @@ TEST(DesktopReleaseJson, RefusesWrongShapesAndTypes) {
   for (const std::string& json : {
            std::string("not json"), std::string("[]"), std::string(R"({"releases":{}})"),
            std::string(R"({"other":[]})"), std::string(R"({"releases":[1]})"),
-           with(R"("bytes":1048576)", R"("bytes":1048576.5)"),        // a float size
-           with(R"("bytes":1048576)", R"("bytes":"1048576")"),        // a text size
+           with(R"("bytes":1048576)", R"("bytes":1048576.5)"),             // a float size
+           with(R"("bytes":1048576)", R"("bytes":"1048576")"),             // a text size
            with(R"("bytes":1048576)", R"("bytes":18446744073709551615)"),  // beyond signed 64-bit
-           with(R"("version":"1.2.3",)", ""),                         // a key missing
-           with(R"("platform":"linux")", R"("platform":7)"),           // a number for a text
+           with(R"("version":"1.2.3",)", ""),                              // a key missing
+           with(R"("platform":"linux")", R"("platform":7)"),               // a number for a text
        }) {
     EXPECT_THROW(decodeDesktopReleaseList(json), std::invalid_argument) << json;
   }

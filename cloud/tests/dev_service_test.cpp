@@ -24,8 +24,8 @@ TEST(DevService, StartsAndCanBePairedAgainst) {
 
   BoundedDesktopTransport::Options options;
   options.caFile = caFile;
-  DesktopCloud cloud(std::make_shared<testing::MemoryDeviceStore>(), std::make_shared<BoundedDesktopTransport>(options), origin,
-                     "t.me");
+  DesktopCloud cloud(std::make_shared<testing::MemoryDeviceStore>(), std::make_shared<BoundedDesktopTransport>(options),
+                     origin, "t.me");
   auto descriptor = cloud.beginPair();
   EXPECT_EQ(process.command("approve " + descriptor.code + " 4242 Разработчик"),
             "approved " + descriptor.code + " as 4242\n");

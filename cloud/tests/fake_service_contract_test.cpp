@@ -36,12 +36,16 @@ class RunsContract : public ::testing::Test {
                 {"catalog", {{"title", UploadProtocol::title(item)}, {"startedAt", kStarted}}}};
   }
   static json finalizeBody(const std::string& sha256) {
-    return json{{"chunkCount", 1},
-                {"manifest",
-                 {{"session",
-                   {{"id", kId}, {"mode", "v1-mediarecorder"}, {"mimeType", "audio/wav"}, {"sampleRate", 16000},
-                    {"startedAt", kStarted}}},
-                  {"upload", {{"format", "combined-file-v1"}, {"chunkBytes", 4194304}, {"bytes", 5}, {"sha256", sha256}}}}}};
+    return json{
+        {"chunkCount", 1},
+        {"manifest",
+         {{"session",
+           {{"id", kId},
+            {"mode", "v1-mediarecorder"},
+            {"mimeType", "audio/wav"},
+            {"sampleRate", 16000},
+            {"startedAt", kStarted}}},
+          {"upload", {{"format", "combined-file-v1"}, {"chunkBytes", 4194304}, {"bytes", 5}, {"sha256", sha256}}}}}};
   }
 
   testing::TempDirectory storage;

@@ -24,12 +24,12 @@ struct Echo {
 
 TEST(FakeServiceExtension, AddedRoutesShareAuthorisationAndFaults) {
   FakeTranscriptionService service;
-  service.addRoute("POST", R"(/api/runs/([^/]+)/probe)", [&service](const httplib::Request& request,
-                                                                    httplib::Response& response) {
-    auto device = service.authorize(request, response);
-    if (!device) return;
-    FakeTranscriptionService::reply(response, {{"owner", device->ownerId}, {"device", device->deviceId}});
-  });
+  service.addRoute(
+      "POST", R"(/api/runs/([^/]+)/probe)", [&service](const httplib::Request& request, httplib::Response& response) {
+        auto device = service.authorize(request, response);
+        if (!device) return;
+        FakeTranscriptionService::reply(response, {{"owner", device->ownerId}, {"device", device->deviceId}});
+      });
   service.start();
   EXPECT_THROW(service.addRoute("GET", "/late", {}), std::logic_error);
 

@@ -55,9 +55,17 @@ int itemCount(const std::string& service) {
 // Writes raw text into the item, bypassing the store's encoder.
 void storeRaw(const KeychainDeviceStore& store, const std::string& text) {
   static const SecretSchema schema = {
-      "pro.talvo.recorder.Device", SECRET_SCHEMA_DONT_MATCH_NAME,
+      "pro.talvo.recorder.Device",
+      SECRET_SCHEMA_DONT_MATCH_NAME,
       {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"account", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, {}}},
-      0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+      0,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr,
+      nullptr};
   GError* error = nullptr;
   secret_password_store_sync(&schema, SECRET_COLLECTION_DEFAULT, "test", text.c_str(), nullptr, &error, "service",
                              store.service.c_str(), "account", "device", nullptr);
@@ -146,9 +154,8 @@ TEST(KeychainChild, DISABLED_WithoutSecretServiceEveryCallFails) {
   expectStorageFailure([&] { store.load(); });
   expectStorageFailure([&] { store.save(CloudVault{}); });
   expectStorageFailure([&] { store.erase(); });
-  expectStorageFailure([&] {
-    DesktopCloud(std::make_shared<KeychainDeviceStore>(store), nullptr, "https://talvo.pro", "t.me");
-  });
+  expectStorageFailure(
+      [&] { DesktopCloud(std::make_shared<KeychainDeviceStore>(store), nullptr, "https://talvo.pro", "t.me"); });
 }
 
 TEST(KeychainWithoutSecretService, EveryCallFailsWithCredentialStorage) {

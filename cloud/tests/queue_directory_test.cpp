@@ -167,7 +167,9 @@ TEST_F(QueueDirectoryTest, ListingIsSortedByStartAndStable) {
   QueueDirectory::Listing listing = directory.list();
   ASSERT_EQ(listing.items.size(), 3u);
   EXPECT_EQ(listing.items[2].startedAt, "2026-12-07T10:00:02Z");
-  auto position = [&](const std::string& id) { return std::find(listed_ids.begin(), listed_ids.end(), id) - listed_ids.begin(); };
+  auto position = [&](const std::string& id) {
+    return std::find(listed_ids.begin(), listed_ids.end(), id) - listed_ids.begin();
+  };
   EXPECT_LT(position(listing.items[0].id), position(listing.items[1].id));
 }
 

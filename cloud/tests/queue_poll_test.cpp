@@ -55,7 +55,8 @@ TEST(QueuePoll, FlagsAreReadWhileARecordWaitsForTheDisk) {
     std::unique_lock lock(gateMutex);
     gateChanged.wait(lock, [] { return heldAtGate; });
   }
-  auto poll = std::async(std::launch::async, [&] { return world.queue.syncing() || world.queue.unreadableJournals() > 0; });
+  auto poll =
+      std::async(std::launch::async, [&] { return world.queue.syncing() || world.queue.unreadableJournals() > 0; });
   bool answered = poll.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
   {
     std::lock_guard lock(gateMutex);

@@ -156,9 +156,8 @@ TEST(QueueSync, OnlyTheServicesCredentialConflictIsFinal) {
   EXPECT_EQ(item.nextAttempt, world.now() + DesktopUploadQueue::failureDelay);
 
   world.advance(60);
-  world.cloud.setBeforeCall([](const UploadRequest&) {
-    throw CloudFailure("CREDENTIAL_CHANGED", 409, CloudFailure::Origin::service);
-  });
+  world.cloud.setBeforeCall(
+      [](const UploadRequest&) { throw CloudFailure("CREDENTIAL_CHANGED", 409, CloudFailure::Origin::service); });
   world.queue.sync();
   EXPECT_EQ(world.item(id).state, "attention");
 }

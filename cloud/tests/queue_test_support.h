@@ -60,7 +60,8 @@ struct QueueWorld {
   FakeRunsService service{storage.path()};
   QueueDirectCloud cloud{service};
   std::shared_ptr<std::atomic<std::int64_t>> seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
-  DesktopUploadQueue queue{recordings.path(), cloud, [s = seconds] { return WallTime(std::chrono::seconds(s->load())); }};
+  DesktopUploadQueue queue{recordings.path(), cloud,
+                           [s = seconds] { return WallTime(std::chrono::seconds(s->load())); }};
 
   void advance(std::int64_t by) { *seconds += by; }
   double now() const { return static_cast<double>(seconds->load()); }

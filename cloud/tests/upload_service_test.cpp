@@ -128,7 +128,8 @@ TEST(UploadService, FinalizeReplyMustBeAnObject) {
   auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
   std::string id = finishedRecording(rig, client->queue, 3000);
   for (const char* body : {"[]", "null", "7"}) {
-    rig.service.armFault("/api/runs/" + id + "/finalize", testing::Fault{.kind = testing::FaultKind::reply, .status = 200, .body = body});
+    rig.service.armFault("/api/runs/" + id + "/finalize",
+                         testing::Fault{.kind = testing::FaultKind::reply, .status = 200, .body = body});
     client->queue.sync();
     DesktopQueueItem item = client->queue.directory().load(id);
     EXPECT_EQ(item.state, "uploading") << body;

@@ -17,7 +17,8 @@ double read(clockid_t id) {
 TEST(SystemClock, ReadsTheSystemClocks) {
   const Clock& clock = *Clock::system();
   // The boot clock counts a suspend, so a suspend shows up as a gap between two readings.
-  for (auto [id, reading] : {std::pair{CLOCK_BOOTTIME, &Clock::bootSeconds}, {CLOCK_MONOTONIC, &Clock::monotonicSeconds}}) {
+  for (auto [id, reading] :
+       {std::pair{CLOCK_BOOTTIME, &Clock::bootSeconds}, {CLOCK_MONOTONIC, &Clock::monotonicSeconds}}) {
     const double before = read(id);
     const double first = (clock.*reading)();
     const double second = (clock.*reading)();

@@ -12,8 +12,8 @@ const std::string extension(UpdateArchivePolicy::archiveExtension);
 const ServiceConfiguration service = ServiceConfiguration::production();
 
 DesktopRelease release() {
-  return DesktopRelease{"linux", "x86_64", "1.10.0", hash, "TALVO-1.10.0" + extension,
-                        "/desktop-downloads/" + hash + extension, 1000};
+  return DesktopRelease{
+      "linux", "x86_64", "1.10.0", hash, "TALVO-1.10.0" + extension, "/desktop-downloads/" + hash + extension, 1000};
 }
 
 std::optional<std::string> address(const DesktopRelease& entry, const char* current = "1.9.9",
@@ -27,8 +27,8 @@ TEST(DesktopRelease, VersionParts) {
   EXPECT_EQ(DesktopRelease::versionParts("1.2.3"), (Parts{1, 2, 3}));
   EXPECT_EQ(DesktopRelease::versionParts("0.0.0"), (Parts{0, 0, 0}));
   EXPECT_EQ(DesktopRelease::versionParts("999999.0.0"), (Parts{999999, 0, 0}));
-  for (const char* bad : {"01.2.3", "1.02.3", "1.2", "1.2.3.4", "1.2.3 ", " 1.2.3", "1.2.3\n", "1234567.0.0",
-                          "-1.0.0", "+1.0.0", "1..3", ".1.2", "1.2.", "", "1.2.x", "１.2.3", "1.2.3-beta"}) {
+  for (const char* bad : {"01.2.3", "1.02.3", "1.2", "1.2.3.4", "1.2.3 ", " 1.2.3", "1.2.3\n", "1234567.0.0", "-1.0.0",
+                          "+1.0.0", "1..3", ".1.2", "1.2.", "", "1.2.x", "１.2.3", "1.2.3-beta"}) {
     EXPECT_FALSE(DesktopRelease::versionParts(bad)) << bad;
   }
 }
@@ -37,10 +37,10 @@ TEST(DesktopRelease, AcceptsOnlyANewerWellFormedBuild) {
   EXPECT_EQ(address(release()), "https://talvo.pro/desktop-downloads/" + hash + extension);
   EXPECT_EQ(address(release(), "1.9.9", "x86_64", "https://talvo.pro/"),
             "https://talvo.pro/desktop-downloads/" + hash + extension);
-  EXPECT_FALSE(address(release(), "1.10.0"));   // equal
-  EXPECT_FALSE(address(release(), "1.10.1"));   // newer running
+  EXPECT_FALSE(address(release(), "1.10.0"));  // equal
+  EXPECT_FALSE(address(release(), "1.10.1"));  // newer running
   EXPECT_FALSE(address(release(), "2.0.0"));
-  EXPECT_FALSE(address(release(), "1.9"));      // running version unreadable
+  EXPECT_FALSE(address(release(), "1.9"));  // running version unreadable
   EXPECT_TRUE(address(release(), "0.99999.99999"));
 
   auto universal = release();
@@ -77,10 +77,10 @@ TEST(DesktopRelease, AcceptsOnlyANewerWellFormedBuild) {
 }
 
 TEST(DesktopRelease, OriginMustBeTheServiceItself) {
-  for (const char* origin : {"http://talvo.pro", "https://talvo.pro:443", "https://user@talvo.pro",
-                             "https://user:pw@talvo.pro", "https://talvo.pro/api", "https://talvo.pro/?q",
-                             "https://talvo.pro/#f", "https://evil.example", "https://talvo.pro.evil.example",
-                             "https://talvo.pro@evil.example", "https://talvo.pro ", "talvo.pro", ""}) {
+  for (const char* origin :
+       {"http://talvo.pro", "https://talvo.pro:443", "https://user@talvo.pro", "https://user:pw@talvo.pro",
+        "https://talvo.pro/api", "https://talvo.pro/?q", "https://talvo.pro/#f", "https://evil.example",
+        "https://talvo.pro.evil.example", "https://talvo.pro@evil.example", "https://talvo.pro ", "talvo.pro", ""}) {
     EXPECT_FALSE(address(release(), "1.9.9", "x86_64", origin)) << origin;
   }
   // A development configuration with its own port accepts exactly that origin.

@@ -30,7 +30,6 @@ using testing::readWholeFile;
 using testing::TempDirectory;
 using testing::writeWholeFile;
 
-
 class LocalRecordingExportTest : public ::testing::Test {
  protected:
   TempDirectory recordings;
@@ -71,7 +70,7 @@ TEST_F(LocalRecordingExportTest, CopiesOnlyFilesNamedLikeOurRecordings) {
     if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
   const std::string id = name.substr(0, name.size() - 4);
   for (const std::string& other : std::vector<std::string>{upper, id + ".WAV", id + ".wav.json", id, "notes.wav",
-                                   "00000000-0000-1000-8000-000000000000.wav"}) {
+                                                           "00000000-0000-1000-8000-000000000000.wav"}) {
     writeWholeFile(recordings.file(other), bytes);
     expectRefused(FileErrorKind::invalidFileName, recordings.file(other));
   }

@@ -17,13 +17,11 @@
 namespace talvo {
 namespace {
 
-using testing::readWholeFile;
 using testing::fileErrorKindOf;
 using testing::namesIn;
+using testing::readWholeFile;
 using testing::TempDirectory;
 using testing::writeWholeFile;
-
-
 
 class PosixFile : public ::testing::Test {
  protected:
@@ -44,7 +42,8 @@ TEST_F(PosixFile, ReplaceCreatesOrReplacesPrivatelyAndLeavesNoTemporary) {
 
 TEST_F(PosixFile, ReplaceRefusesNamesThatAreNotPlainFileNames) {
   for (const char* name : {"", ".", "..", "a/b", "../escape"}) {
-    EXPECT_EQ(fileErrorKindOf([&] { posix_file::replaceFileAt(dirFd.get(), name, "x"); }), FileErrorKind::invalidFileName)
+    EXPECT_EQ(fileErrorKindOf([&] { posix_file::replaceFileAt(dirFd.get(), name, "x"); }),
+              FileErrorKind::invalidFileName)
         << name;
   }
   EXPECT_TRUE(namesIn(dir.path()).empty());
@@ -86,8 +85,10 @@ TEST_F(PosixFile, ReplaceFailingAtTheSyncOrTheRenameKeepsTheOldFile) {
 TEST_F(PosixFile, ReadOwnedFileIsBoundedAndRefusesLinksAndStrangers) {
   writeWholeFile(dir.file("ok.json"), std::string(16, 'a'));
   EXPECT_EQ(posix_file::readOwnedFileAt(dirFd.get(), "ok.json", 16), std::string(16, 'a'));
-  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "ok.json", 15); }), FileErrorKind::corruptFile);
-  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "none.json", 16); }), FileErrorKind::noSuchFile);
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "ok.json", 15); }),
+            FileErrorKind::corruptFile);
+  EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "none.json", 16); }),
+            FileErrorKind::noSuchFile);
 
   ASSERT_EQ(::symlink(dir.file("ok.json").c_str(), dir.file("link.json").c_str()), 0);
   EXPECT_EQ(fileErrorKindOf([&] { posix_file::readOwnedFileAt(dirFd.get(), "link.json", 16); }),
@@ -118,8 +119,9 @@ TEST_F(PosixFile, PrivateDirectoryRefusesLooseModesAndLinksEvenWithATrailingSlas
         << path;
   }
   ASSERT_EQ(::chmod(dir.file("mine").c_str(), 0770), 0);
-  EXPECT_EQ(fileErrorKindOf([&] { posix_file::openPrivateDirectory(dir.file("mine"), FileErrorKind::noPermissionWrite); }),
-            FileErrorKind::noPermissionWrite);
+  EXPECT_EQ(
+      fileErrorKindOf([&] { posix_file::openPrivateDirectory(dir.file("mine"), FileErrorKind::noPermissionWrite); }),
+      FileErrorKind::noPermissionWrite);
 }
 
 TEST_F(PosixFile, MakeDirectoriesCreatesEveryLevelPrivate) {

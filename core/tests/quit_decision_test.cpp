@@ -67,7 +67,7 @@ TEST(QuitDecision, TheCopyIntoTheUsersFolderGetsABoundedWaitThatAnotherRequestCu
   QuitDecision plain;
   plain.request(Cause::signal, Capture::recording);
   EXPECT_EQ(plain.request(Cause::signal, Capture::stopping), Action::none);  // final not yet
-  EXPECT_EQ(plain.recordingFinal(), Action::quitNow);  // asked twice: no wait for the copy
+  EXPECT_EQ(plain.recordingFinal(), Action::quitNow);                        // asked twice: no wait for the copy
   QuitDecision waits;
   waits.request(Cause::logout, Capture::recording);
   EXPECT_EQ(waits.copyWaitOver(), Action::none);

@@ -66,15 +66,15 @@ TEST(TrayPanelPlacement, IconBelowTheUsableTopNeverLiftsThePanelAboveIt) {
 TEST(TrayPanelPlacement, ImplausibleAnchorsAreRefused) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
-  EXPECT_TRUE(validTopAnchor({1300, 0, 24, 64}, screen));     // 64 high
-  EXPECT_FALSE(validTopAnchor({1300, 0, 24, 65}, screen));    // 65 high
-  EXPECT_FALSE(validTopAnchor({1300, 70, 24, 22}, screen));   // screen top 70 above the icon
-  EXPECT_TRUE(validTopAnchor({1300, 64, 24, 22}, screen));    // exactly 64 above
-  EXPECT_TRUE(validTopAnchor({1300, -2, 24, 22}, screen));    // 2 below
-  EXPECT_FALSE(validTopAnchor({1300, -3, 24, 22}, screen));   // 3 below
+  EXPECT_TRUE(validTopAnchor({1300, 0, 24, 64}, screen));    // 64 high
+  EXPECT_FALSE(validTopAnchor({1300, 0, 24, 65}, screen));   // 65 high
+  EXPECT_FALSE(validTopAnchor({1300, 70, 24, 22}, screen));  // screen top 70 above the icon
+  EXPECT_TRUE(validTopAnchor({1300, 64, 24, 22}, screen));   // exactly 64 above
+  EXPECT_TRUE(validTopAnchor({1300, -2, 24, 22}, screen));   // 2 below
+  EXPECT_FALSE(validTopAnchor({1300, -3, 24, 22}, screen));  // 3 below
   EXPECT_FALSE(validTopAnchor({1300, 0, 0, 22}, screen));
   EXPECT_FALSE(validTopAnchor({1300, 22, 24, 0}, screen));
-  EXPECT_FALSE(validTopAnchor({1450, 0, 24, 22}, screen));    // beside the screen
+  EXPECT_FALSE(validTopAnchor({1450, 0, 24, 22}, screen));  // beside the screen
   EXPECT_FALSE(validTopAnchor({1300, 0, 24, 22}, {0, 0, 0, 900}));
   EXPECT_FALSE(validTopAnchor({nan, 0, 24, 22}, screen));
   EXPECT_FALSE(validTopAnchor({1300, 0, 24, 22}, {0, 0, inf, 900}));
@@ -201,8 +201,7 @@ TEST(TrayAnchor, HostClickAnchorsOnlyInABarStrip) {
   const ScreenRect topBar{0, 25, 1440, 875};
   const ScreenRect bottomBar{0, 0, 1440, 875};
   EXPECT_EQ(TrayAnchor::hostClick({1300, 10}, full, topBar), TrayAnchor::clickPoint({1300, 10}, full, topBar));
-  EXPECT_EQ(TrayAnchor::hostClick({1300, 890}, full, bottomBar),
-            TrayAnchor::clickPoint({1300, 890}, full, bottomBar));
+  EXPECT_EQ(TrayAnchor::hostClick({1300, 890}, full, bottomBar), TrayAnchor::clickPoint({1300, 890}, full, bottomBar));
   // The strip's edges, a pixel row counting by its top edge: the first row of the usable area is
   // not the bar; the screen's top row is.
   EXPECT_FALSE(TrayAnchor::inBarStrip({1300, 25}, full, topBar));

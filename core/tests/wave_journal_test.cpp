@@ -18,11 +18,10 @@
 namespace talvo {
 namespace {
 
-using testing::readWholeFile;
 using testing::fileErrorKindOf;
+using testing::readWholeFile;
 using testing::TempDirectory;
 using testing::writeWholeFile;
-
 
 std::string headerText(std::uint32_t frames) {
   auto bytes = WaveJournal::header(frames);
@@ -34,9 +33,9 @@ std::string sampleBytes(const std::vector<std::int16_t>& samples) {
 }
 
 TEST(WaveJournalHeader, IsTheFixedMono16kLayout) {
-  const std::uint8_t expected[44] = {'R', 'I', 'F', 'F', 42, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                     16, 0, 0, 0, 1, 0, 1, 0, 0x80, 0x3e, 0, 0, 0x00, 0x7d, 0, 0,
-                                     2, 0, 16, 0, 'd', 'a', 't', 'a', 6, 0, 0, 0};
+  const std::uint8_t expected[44] = {'R', 'I', 'F', 'F', 42, 0, 0,   0,   'W', 'A',  'V',  'E', 'f', 'm',  't',
+                                     ' ', 16,  0,   0,   0,  1, 0,   1,   0,   0x80, 0x3e, 0,   0,   0x00, 0x7d,
+                                     0,   0,   2,   0,   16, 0, 'd', 'a', 't', 'a',  6,    0,   0,   0};
   auto header = WaveJournal::header(3);
   EXPECT_EQ(0, std::memcmp(header.data(), expected, 44));
   // The largest count still fits the 32-bit RIFF size.
@@ -222,17 +221,17 @@ TEST_F(WaveRecovery, RefusesWhatThisProgramDoesNotWrite) {
     return text + sampleBytes({1, 2, 3});
   };
   const std::string cases[] = {
-      std::string(43, 'x'),                          // shorter than a header
-      headerText(0).substr(0, 43),                   // a torn header
-      variant(0, "RIFX"),                            // big-endian RIFF
-      variant(8, "AVI "),                            // not WAVE
-      variant(12, "LIST"),                           // another first chunk
-      variant(16, std::string("\x12\0\0\0", 4)),     // extended format chunk
-      variant(20, std::string("\x03\0", 2)),         // float samples
-      variant(22, std::string("\x02\0", 2)),         // stereo
-      variant(24, std::string("\x44\xac\0\0", 4)),   // 44100 Hz
-      variant(34, std::string("\x18\0", 2)),         // 24-bit
-      variant(36, "fact"),                           // not the data chunk
+      std::string(43, 'x'),                         // shorter than a header
+      headerText(0).substr(0, 43),                  // a torn header
+      variant(0, "RIFX"),                           // big-endian RIFF
+      variant(8, "AVI "),                           // not WAVE
+      variant(12, "LIST"),                          // another first chunk
+      variant(16, std::string("\x12\0\0\0", 4)),    // extended format chunk
+      variant(20, std::string("\x03\0", 2)),        // float samples
+      variant(22, std::string("\x02\0", 2)),        // stereo
+      variant(24, std::string("\x44\xac\0\0", 4)),  // 44100 Hz
+      variant(34, std::string("\x18\0", 2)),        // 24-bit
+      variant(36, "fact"),                          // not the data chunk
   };
   for (const auto& contents : cases) {
     writeWholeFile(path, contents);

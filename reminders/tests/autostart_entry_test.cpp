@@ -6,9 +6,9 @@ namespace talvo {
 namespace {
 
 TEST(AutostartEntry, WhatWeWriteReadsBackForAnyPath) {
-  for (const std::string program : {"/home/u/.local/share/TALVO/app/bin/talvo",
-                                    "/home/Анна Петрова/.local/share/TALVO/app/bin/talvo",
-                                    R"(/home/a"b\c$d`e/TALVO/app/bin/talvo)"}) {
+  for (const std::string program :
+       {"/home/u/.local/share/TALVO/app/bin/talvo", "/home/Анна Петрова/.local/share/TALVO/app/bin/talvo",
+        R"(/home/a"b\c$d`e/TALVO/app/bin/talvo)"}) {
     const auto entry = AutostartEntry::parse(AutostartEntry::render(program));
     ASSERT_TRUE(entry) << program;
     EXPECT_EQ(entry->program, program);

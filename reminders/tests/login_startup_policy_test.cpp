@@ -77,10 +77,14 @@ TEST(LoginStartupPolicy, ToggleFollowsTheUser) {
     Command command;
   };
   const Row rows[] = {
-      {true, notRegistered, Command::registerItem},   {true, notFound, Command::registerItem},
-      {true, enabled, Command::none},                 {true, requiresApproval, Command::none},
-      {false, enabled, Command::unregisterItem},      {false, requiresApproval, Command::unregisterItem},
-      {false, notRegistered, Command::none},          {false, notFound, Command::none},
+      {true, notRegistered, Command::registerItem},
+      {true, notFound, Command::registerItem},
+      {true, enabled, Command::none},
+      {true, requiresApproval, Command::none},
+      {false, enabled, Command::unregisterItem},
+      {false, requiresApproval, Command::unregisterItem},
+      {false, notRegistered, Command::none},
+      {false, notFound, Command::none},
   };
   for (const Row& row : rows) {
     LoginStartupState state{false, !row.on};

@@ -21,9 +21,16 @@ TEST(LoginStartupState, JsonRoundTripAndStrictDecoding) {
             (LoginStartupState{true, true}));
 
   const std::vector<std::string> bad = {
-      "", "{", "[]", "true", R"({"initialized":true})", R"({"desired":true})",
-      R"({"initialized":1,"desired":true})", R"({"initialized":"true","desired":true})",
-      R"({"initialized":true,"desired":null})", "{\"initialized\":true,\"desired\":true,\"n\":\"\xc3\"}",
+      "",
+      "{",
+      "[]",
+      "true",
+      R"({"initialized":true})",
+      R"({"desired":true})",
+      R"({"initialized":1,"desired":true})",
+      R"({"initialized":"true","desired":true})",
+      R"({"initialized":true,"desired":null})",
+      "{\"initialized\":true,\"desired\":true,\"n\":\"\xc3\"}",
       R"({"initialized":true,"desired":true})" + std::string(LoginStartupState::sizeLimit, ' '),
   };
   for (const std::string& text : bad) {

@@ -7,8 +7,7 @@ namespace {
 
 TEST(MeetingApplication, TextsAndRawValues) {
   EXPECT_EQ(message(MeetingApplication::zoom), "Похоже, начался созвон в Zoom. Не забудьте включить запись.");
-  EXPECT_EQ(message(MeetingApplication::telemost),
-            "Похоже, начался созвон в Телемост. Не забудьте включить запись.");
+  EXPECT_EQ(message(MeetingApplication::telemost), "Похоже, начался созвон в Телемост. Не забудьте включить запись.");
   EXPECT_EQ(message(MeetingApplication::yandex), "В Яндекс Браузере используется микрофон. Начался созвон?");
   EXPECT_EQ(message(MeetingApplication::edge), "В Edge используется микрофон. Начался созвон?");
   EXPECT_EQ(message(MeetingApplication::chromium), "В Chromium используется микрофон. Начался созвон?");

@@ -32,8 +32,8 @@ TEST(MeetingCatalog, KnowsLinuxExecutablesAndFlatpakIds) {
     EXPECT_EQ(catalog.application({10, identity, true}, 1), application) << identity;
   // Identities that must never match: the application name every Electron program reports, the
   // macOS bundle identifiers, case variants, and ourselves.
-  for (const char* identity : {"Chromium", "us.zoom.xos", "com.apple.Safari", "Firefox", "telemost",
-                               "safari", "pro.talvo.recorder", "pro.talvo.recorder.firefox"})
+  for (const char* identity : {"Chromium", "us.zoom.xos", "com.apple.Safari", "Firefox", "telemost", "safari",
+                               "pro.talvo.recorder", "pro.talvo.recorder.firefox"})
     EXPECT_FALSE(catalog.application({10, identity, true}, 1)) << identity;
   EXPECT_FALSE(catalog.application({1, "zoom", true}, 1));
   EXPECT_FALSE(catalog.application({10, "zoom", false}, 1));

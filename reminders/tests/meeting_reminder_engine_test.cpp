@@ -127,16 +127,16 @@ TEST_F(EngineTest, NamesTheHighestPriorityApplicationAndHonoursDisabled) {
 TEST_F(EngineTest, IgnoresOwnForeignAndSilentProcesses) {
   start();
   std::vector<MeetingProcess> ignored = {
-      process(ownPid, "zoom"),                 // our own pid, whatever it claims to be
-      process(0, "zoom"),                      // not a real process
+      process(ownPid, "zoom"),  // our own pid, whatever it claims to be
+      process(0, "zoom"),       // not a real process
       process(-7, "zoom"),
-      process(101, "zoom", false),             // not using the microphone
-      process(102, nullptr),                   // unknown identity
-      process(103, "pro.talvo.recorder"),      // ourselves and our helpers
+      process(101, "zoom", false),         // not using the microphone
+      process(102, nullptr),               // unknown identity
+      process(103, "pro.talvo.recorder"),  // ourselves and our helpers
       process(104, "pro.talvo.recorder.zoom"),
-      process(105, "Zoom"),                    // identities are case-sensitive
+      process(105, "Zoom"),  // identities are case-sensitive
       process(106, "zoom.extra"),
-      process(107, "Chromium"),                // the name every Electron program reports
+      process(107, "Chromium"),  // the name every Electron program reports
   };
   run(0, 300, ignored);
   EXPECT_TRUE(notifier.shown.empty());
@@ -205,7 +205,7 @@ TEST_F(EngineTest, EpisodeEndsOnlyAfter120SecondsWithoutMeeting) {
   run(0, 20, zoom);  // reminded at 8
   run(20, 138, nobody);
   EXPECT_TRUE(engine->quiet().episodeHandled);  // idle since 20: 118 s so far
-  sampleAt(138, zoom);                           // the call comes back: idle time starts over
+  sampleAt(138, zoom);                          // the call comes back: idle time starts over
   run(140, 258, nobody);
   EXPECT_TRUE(engine->quiet().episodeHandled);
   sampleAt(260, nobody);  // 120 s since 140

@@ -11,9 +11,7 @@ namespace {
 TEST(ReminderDelivery, WithdrawsANoticeWhosePermissionWentAwayWhilePosting) {
   std::string log;
   bool admitted = true;
-  auto post = [&](auto add) {
-    ReminderDelivery::post([&] { return admitted; }, add, [&] { log += "remove;"; });
-  };
+  auto post = [&](auto add) { ReminderDelivery::post([&] { return admitted; }, add, [&] { log += "remove;"; }); };
   post([&] { log += "add;"; });
   EXPECT_EQ(log, "add;");
 

@@ -39,7 +39,9 @@ int usage() {
 }
 
 FakeAccount accountFor(const std::string& id, const std::string& name) {
-  return FakeAccount{id, name.empty() ? "Тестовый аккаунт " + id : name, "user" + id,
+  return FakeAccount{id,
+                     name.empty() ? "Тестовый аккаунт " + id : name,
+                     "user" + id,
                      {{"plan", "unlimited"}, {"remainingSeconds", 36000}}};
 }
 
@@ -81,10 +83,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (i + 1 >= argc) return usage();
-    if (arg == "--port") options.port = std::atoi(argv[++i]);
-    else if (arg == "--dir") options.directory = argv[++i];
-    else if (arg == "--telegram-host") options.telegramHost = argv[++i];
-    else return usage();
+    if (arg == "--port")
+      options.port = std::atoi(argv[++i]);
+    else if (arg == "--dir")
+      options.directory = argv[++i];
+    else if (arg == "--telegram-host")
+      options.telegramHost = argv[++i];
+    else
+      return usage();
   }
 
   // Signals are taken by sigwait below, never by a handler in some server thread.
@@ -118,12 +124,12 @@ int main(int argc, char** argv) {
     for (const auto& pairing : service.pairings()) list.push_back({{"code", pairing.code}, {"state", pairing.state}});
     FakeTranscriptionService::reply(response, list);
   });
-  service.addRoute("GET", R"(/dev/stored/([A-Za-z0-9_.-]+))", [&runs](const httplib::Request& request,
-                                                                     httplib::Response& response) {
-    std::string stored = runs.storedFile(request.matches[1].str());
-    if (stored.empty()) return FakeTranscriptionService::refuse(response, 404, "NOT_FOUND");
-    response.set_content(stored, "application/octet-stream");
-  });
+  service.addRoute("GET", R"(/dev/stored/([A-Za-z0-9_.-]+))",
+                   [&runs](const httplib::Request& request, httplib::Response& response) {
+                     std::string stored = runs.storedFile(request.matches[1].str());
+                     if (stored.empty()) return FakeTranscriptionService::refuse(response, 404, "NOT_FOUND");
+                     response.set_content(stored, "application/octet-stream");
+                   });
   // The release feed and archives, signed with a key made now.
   talvo::testing::FakeUpdateFeed updates;
   updates.install(service);
