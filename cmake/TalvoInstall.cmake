@@ -1,15 +1,17 @@
 # The installed form of the program: one relocatable, self-contained tree
 #   bin/talvo, bin/qt.conf
-#   lib/        every library the program needs beyond a desktop's base (below)
-#   plugins/    the Qt plugins it loads: xcb platform, its GLX integration and compose input,
-#               SVG image format and icon engine
+#   lib/        every library the program needs beyond what every stock desktop has (below)
+#   plugins/    the Qt plugins it loads: xcb and offscreen platforms, xcb's GLX integration and
+#               compose input, SVG image format and icon engine
 #   share/applications/pro.talvo.recorder.desktop
-#   share/icons/hicolor/scalable/apps/pro.talvo.recorder.svg
-# laid out by `cmake --install`, and the release archive TALVO-<version>-linux-<arch>.tar.gz of
-# that tree made by `cpack` (into <build>/packages/). `talvo --install` and the updater install
-# it the same way (app/updates/install_tree.h). Libraries are found through RUNPATH alone
-# ($ORIGIN/../lib for the program, $ORIGIN for lib/, $ORIGIN/../../lib for plugins), plugins
-# through qt.conf; no LD_LIBRARY_PATH, no wrapper.
+#   share/icons/hicolor/{scalable,symbolic}/apps/pro.talvo.recorder{,-symbolic}.svg
+#   MANIFEST    every other file of the tree with its size and SHA-256 (written last)
+# laid out by `cmake --install`, and the release archive TALVO-<version>-linux-<arch>.tar.gz made
+# by `cpack` (into <build>/packages/), which holds the tree in one folder TALVO-<version>/.
+# `talvo --install` installs exactly the manifest's files, and the updater installs the archive
+# (app/updates/install_tree.h). Libraries are found through RUNPATH alone ($ORIGIN/../lib for
+# the program, $ORIGIN for lib/, $ORIGIN/../../lib for plugins), plugins through qt.conf; no
+# LD_LIBRARY_PATH, no wrapper.
 
 # Base64 of the Ed25519 public key that signs release archives. A value that does not decode to
 # exactly 32 bytes leaves the updater inert.
@@ -30,18 +32,23 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 if(TARGET talvo)
   set_target_properties(talvo PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
   install(TARGETS talvo RUNTIME DESTINATION bin)
-  # The desktop's base every Linux desktop has, left out of lib/: the C and C++ runtimes, X11 and
-  # xcb (with ICE/SM), xkbcommon, fontconfig and freetype, GL, D-Bus, GLib, libpulse, libsecret;
-  # GnuTLS, which every desktop's networking carries under the same name (libgnutls.so.30) since
-  # 2014; and the libraries this base itself needs, so present wherever it is (zlib, libpng,
-  # brotli, bzip2, zstd, lz4, xz, libffi, libbsd/libmd, libuuid, expat, PCRE2-8, libgcrypt,
-  # libsystemd, libcap, and GnuTLS's own libidn2, libunistring, Nettle, GMP, libtasn1, p11-kit,
-  # which libcurl and librtmp also name directly). What the base needs is its own to bring, so it is left out before its
-  # dependencies are looked at.
+  # What every stock desktop has, left out of lib/. The rule is evidence: a library is left to the
+  # system only when its Debian package is in apt's fresh install of every Debian 12 desktop task
+  # (GNOME, Xfce, KDE, MATE, Cinnamon, LXQt); scripts/check-desktop-libraries proves each release
+  # archive against that, so a name here that some desktop lacks fails the test command. These are
+  # the C and C++ runtimes, X11, the xcb extensions every X server's clients share (not xinput
+  # nor the xcb-util helpers: Xfce, MATE and Cinnamon lack those), xkbcommon, fontconfig and
+  # freetype, GL, D-Bus, GLib, libpulse, libsecret, GnuTLS, and what these themselves need (zlib,
+  # libpng, brotli, bzip2, zstd, lz4, xz, libffi, libbsd/libmd, libuuid, expat, PCRE2-8,
+  # libgcrypt, libsystemd, libcap, ICE/SM, GnuTLS's libidn2, libunistring, Nettle, GMP, libtasn1,
+  # p11-kit). What the base needs is its own to bring, so it is left out before its dependencies
+  # are looked at.
   set(TALVO_DESKTOP_BASE
       "^ld-linux" "^linux-vdso" "^lib(c|m|dl|rt|pthread|resolv|util|anl)\\.so"
       "^libstdc\\+\\+\\.so" "^libgcc_s\\.so"
-      "^libX[A-Za-z0-9_-]*\\.so" "^libxcb" "^libxkbcommon" "^lib(ICE|SM)\\.so"
+      "^libX[A-Za-z0-9_-]*\\.so" "^libxcb\\.so"
+      "^libxcb-(damage|dri2|dri3|glx|present|randr|render|shape|shm|sync|util|xfixes|xkb)\\.so"
+      "^libxkbcommon" "^lib(ICE|SM)\\.so"
       "^libfontconfig\\.so" "^libfreetype\\.so"
       "^lib(GL|EGL|GLX|OpenGL|GLdispatch)\\.so"
       "^libdbus-1\\.so"
@@ -49,7 +56,8 @@ if(TARGET talvo)
       "^libpulse" "^libsecret-1\\.so" "^libgnutls\\.so\\.30"
       "^lib(z|png16|brotli[a-z]*|bz2|zstd|lz4|lzma|ffi|bsd|md|uuid|expat|pcre2-8|gcrypt|gpg-error|systemd|cap)\\.so"
       "^lib(idn2|unistring|nettle|hogweed|gmp|tasn1|p11-kit)\\.so")
-  set(TALVO_QT_PLUGINS platforms/libqxcb.so xcbglintegrations/libqxcb-glx-integration.so
+  # The offscreen platform serves the self-check before an install (it needs no display).
+  set(TALVO_QT_PLUGINS platforms/libqxcb.so platforms/libqoffscreen.so xcbglintegrations/libqxcb-glx-integration.so
       platforminputcontexts/libcomposeplatforminputcontextplugin.so
       imageformats/libqsvg.so iconengines/libqsvgicon.so)
   # Qt's own plugin folder, as Qt6Core's package names it.
@@ -74,6 +82,23 @@ install(FILES ${CMAKE_SOURCE_DIR}/app/icons/talvo.svg DESTINATION share/icons/hi
 install(FILES ${CMAKE_SOURCE_DIR}/app/icons/talvo.svg DESTINATION share/icons/hicolor/symbolic/apps
         RENAME pro.talvo.recorder-symbolic.svg)
 
+# Last of all: the manifest of everything above, which --install and the updater hold the tree to.
+install(CODE [=[
+  set(tree "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+  file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE "${tree}" "${tree}/*")
+  list(REMOVE_ITEM files MANIFEST)
+  list(SORT files)
+  set(manifest "TALVO manifest 1\n")
+  foreach(file ${files})
+    file(SIZE "${tree}/${file}" size)
+    file(SHA256 "${tree}/${file}" hash)
+    string(APPEND manifest "${hash} ${size} ${file}\n")
+  endforeach()
+  file(WRITE "${tree}/MANIFEST" "${manifest}")
+  list(LENGTH files count)
+  message(STATUS "Manifest of ${count} files in ${tree}/MANIFEST")
+]=])
+
 set(CPACK_GENERATOR TGZ)
 # No debugging symbols in what users download.
 set(CPACK_STRIP_FILES ON)
@@ -81,8 +106,10 @@ set(CPACK_PACKAGE_NAME TALVO)
 set(CPACK_PACKAGE_VENDOR TALVO)
 set(CPACK_PACKAGE_VERSION ${TALVO_RELEASE_VERSION})
 set(CPACK_PACKAGE_FILE_NAME "TALVO-${TALVO_RELEASE_VERSION}-linux-${TALVO_ARCHITECTURE}")
-# The archive holds the tree itself (bin/, share/), not a folder around it.
+# The archive holds one folder, TALVO-<version>/, with the tree in it: unpacked in a folder of
+# other files (Downloads) it stays apart from them.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGING_INSTALL_PREFIX "/TALVO-${TALVO_RELEASE_VERSION}")
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_SOURCE_IGNORE_FILES "/build" "/\\\\.git/")
 include(CPack)

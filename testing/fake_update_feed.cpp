@@ -107,13 +107,23 @@ std::string FakeUpdateFeed::makeArchive(const std::vector<File>& files) {
 std::string FakeUpdateFeed::programArchive(const std::string& version, const std::string& relaunchLog) {
   std::string script =
       "#!/bin/sh\n"
-      "if [ \"$1\" = --version ]; then echo " +
+      "if [ \"$1\" = --version ] || [ \"$1\" = --self-check ]; then echo " +
       version +
       "; exit 0; fi\n"
       "echo " +
       version + " >> '" + relaunchLog + "'\n";
-  return makeArchive(
-      {{"bin/talvo", script, 0755}, {"share/applications/pro.talvo.recorder.desktop", "[Desktop Entry]\n", 0644}});
+  return makeArchive(releaseTree(
+      version,
+      {{"bin/talvo", script, 0755}, {"share/applications/pro.talvo.recorder.desktop", "[Desktop Entry]\n", 0644}}));
+}
+
+std::vector<FakeUpdateFeed::File> FakeUpdateFeed::releaseTree(const std::string& version, std::vector<File> files) {
+  std::string manifest = "TALVO manifest 1\n";
+  for (const auto& file : files)
+    manifest += sha256Hex(file.content) + " " + std::to_string(file.content.size()) + " " + file.path + "\n";
+  files.push_back({"MANIFEST", manifest, 0644});
+  for (auto& file : files) file.path = "TALVO-" + version + "/" + file.path;
+  return files;
 }
 
 void FakeUpdateFeed::install(FakeTranscriptionService& service) {

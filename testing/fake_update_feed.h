@@ -49,8 +49,10 @@ class FakeUpdateFeed {
   std::string sign(std::string_view bytes) const;
   // A gzip-compressed tar archive of `files` (and of their directories).
   static std::string makeArchive(const std::vector<File>& files);
-  // The archive of a release whose bin/talvo is a shell script answering --version with
-  // `version` and appending "<version>" to `relaunchLog` when started without arguments.
+  // `files` as a release lays them out: in one folder TALVO-<version>/ with a MANIFEST.
+  static std::vector<File> releaseTree(const std::string& version, std::vector<File> files);
+  // The archive of a release (in its folder, with its manifest) whose bin/talvo is a shell script answering --version
+  // and --self-check with `version` and appending "<version>" to `relaunchLog` when started without arguments.
   static std::string programArchive(const std::string& version, const std::string& relaunchLog);
 
   // Serves the feed and archives from `service` (before its start()).

@@ -101,6 +101,15 @@ TEST_F(InstallTreeTest, RefusedArchivesLeaveTheInstalledTreeUntouched) {
   expectRefused(FakeUpdateFeed::programArchive("1.2.0", log_), "1.1.0", "another version inside");
   expectRefused(FakeUpdateFeed::programArchive("1.1.0", log_).substr(0, 60), "1.1.0", "truncated gzip");
   expectRefused("plain text, not an archive", "1.1.0", "not an archive");
+  // A release in its folder is exactly its manifest's files, and nothing lies outside the folder.
+  auto release = FakeUpdateFeed::releaseTree("1.1.0", {{"bin/talvo", program, 0755}});
+  release.push_back({"TALVO-1.1.0/bin/extra", "not listed"});
+  expectRefused(FakeUpdateFeed::makeArchive(release), "1.1.0", "a file the manifest does not list");
+  release.back() = {"elsewhere/file", "x"};
+  expectRefused(FakeUpdateFeed::makeArchive(release), "1.1.0", "an entry outside the release folder");
+  release.pop_back();
+  release[0].content = "#!/bin/sh\necho 1.1.1\n";
+  expectRefused(FakeUpdateFeed::makeArchive(release), "1.1.0", "a file that differs from the manifest");
   // A damaged gzip stream that libarchive refuses without any error text.
   static const char undescribed[] =
       "\x1f\x8b\x08\x00\x95\x1d\x18\x6b\x02\xff\xed\xc8\x4b\x0a\x83\x40\x14\x44\xd1\xb7\x94\x5e\x81\x3f"

@@ -15,12 +15,16 @@
 #include <vector>
 
 #include "app/log_categories.h"
+#include "app/updates/release_manifest.h"
 #include "app/updates/update_error.h"
+#include "cloud/upload_sha256.h"
 #include "core/native_product.h"
 #include "core/posix_file.h"
 
 namespace talvo {
 namespace {
+
+constexpr const char* releaseFolderPrefix = "TALVO-";
 
 [[noreturn]] void refuse(const std::string& why) {
   throw UpdateError(UpdateError::Domain::updater, UpdateError::installFailed, "update not installed: " + why);
@@ -89,7 +93,7 @@ void InstallTree::install(int archiveFd, const std::string& version) const {
   }
 }
 
-std::string InstallTree::unpack(int archiveFd) const {
+std::string InstallTree::makeStaging() const {
   const std::string parent = parentOf(root_);
   posix_file::makeDirectories(parent);
   struct stat folder {};
@@ -98,6 +102,11 @@ std::string InstallTree::unpack(int archiveFd) const {
   removeLeftovers(root_);
   std::string staging = parent + "/." + nameOf(root_) + "-staging-XXXXXX";
   if (mkdtemp(staging.data()) == nullptr) throwFileError(FileErrorKind::unknownWrite);
+  return staging;
+}
+
+std::string InstallTree::unpack(int archiveFd) const {
+  std::string staging = makeStaging();
   try {
     UniqueFd top(open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!top) throwFileError(FileErrorKind::unknownWrite);
@@ -108,12 +117,21 @@ std::string InstallTree::unpack(int archiveFd) const {
       refuse(std::string("unreadable archive: ") + archiveError(reader.handle));
     std::uint64_t total = 0;
     std::uint64_t entries = 0;
+    std::string folder;
     std::vector<char> buffer(64 * 1024);
     archive_entry* entry = nullptr;
     int status;
     while ((status = archive_read_next_header(reader.handle, &entry)) == ARCHIVE_OK) {
       if (++entries > maximumEntries) refuse("too many entries");
       auto parts = components(archive_entry_pathname(entry));
+      // A release holds its tree in one folder TALVO-<version>/, which becomes the staging
+      // directory itself; every entry must then be inside it.
+      if (entries == 1) folder = parts.size() >= 1 && parts[0].starts_with(releaseFolderPrefix) ? parts[0] : "";
+      if (!folder.empty()) {
+        if (parts.empty() || parts[0] != folder)
+          refuse(std::string("entry outside the release folder: ") + archive_entry_pathname(entry));
+        parts.erase(parts.begin());
+      }
       const auto type = archive_entry_filetype(entry);
       if (archive_entry_hardlink(entry) != nullptr || archive_entry_symlink(entry) != nullptr ||
           (type != AE_IFREG && type != AE_IFDIR))
@@ -148,12 +166,80 @@ std::string InstallTree::unpack(int archiveFd) const {
       }
     }
     if (status != ARCHIVE_EOF) refuse(std::string("damaged archive: ") + archiveError(reader.handle));
+    // A release that lists its files is exactly those files.
+    if (faccessat(top.get(), ReleaseManifest::fileName, F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
+      try {
+        ReleaseManifest::parse(readManifest(top.get())).verify(top.get(), true);
+      } catch (const ManifestMismatch& mismatch) {
+        refuse(std::string("the tree does not match its manifest: ") + mismatch.what());
+      }
+    }
     // Everything on disk before the tree can take the install's place.
     if (syncfs(top.get()) != 0) throwFileError(FileErrorKind::unknownWrite);
     return staging;
   } catch (...) {
     removeTree(staging);
     throw;
+  }
+}
+
+void InstallTree::installFiles(const std::string& source, const std::string& version) const {
+  UniqueFd tree(open(source.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!tree) throw ManifestMismatch("нет папки " + source);
+  const std::string text = readManifest(tree.get());
+  const auto manifest = ReleaseManifest::parse(text);
+  std::string staging = makeStaging();
+  try {
+    UniqueFd top(open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!top) throwFileError(FileErrorKind::unknownWrite);
+    std::vector<char> buffer(64 * 1024);
+    std::uint64_t total = 0;
+    for (const auto& listed : manifest.files()) {
+      total += listed.size;
+      if (total > sizeCap_) throw ManifestMismatch("файлы программы больше допустимого");
+      auto parts = components(listed.path.c_str());
+      UniqueFd in = ReleaseManifest::openListed(tree.get(), listed.path);
+      struct stat info {};
+      if (fstat(in.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw ManifestMismatch(listed.path + " не обычный файл");
+      UniqueFd directory(dup(top.get()));
+      for (std::size_t i = 0; i + 1 < parts.size(); ++i) directory = openDirectory(directory.get(), parts[i]);
+      UniqueFd out(openat(directory.get(), parts.back().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          (info.st_mode & 0755) | 0600));
+      if (!out) throwFileError(FileErrorKind::unknownWrite);
+      // Copied and hashed as it streams: what is installed is what was hashed.
+      UploadSha256 hash;
+      std::uint64_t copied = 0;
+      for (;;) {
+        const auto read = posix_file::readFully(in.get(), buffer.data(), buffer.size());
+        if (read == 0) break;
+        copied += read;
+        if (copied > listed.size) break;
+        hash.update(buffer.data(), read);
+        posix_file::writeAll(out.get(), buffer.data(), read);
+      }
+      if (copied != listed.size) throw ManifestMismatch(listed.path + " другого размера");
+      if (hash.finishHex() != listed.sha256) throw ManifestMismatch(listed.path + " изменён");
+    }
+    posix_file::replaceFileAt(top.get(), ReleaseManifest::fileName, text, 0644);
+    if (syncfs(top.get()) != 0) throwFileError(FileErrorKind::unknownWrite);
+    check(staging, version);
+    exchange(staging);
+  } catch (...) {
+    removeTree(staging);
+    throw;
+  }
+}
+
+std::string InstallTree::readManifest(int tree) {
+  UniqueFd file(openat(tree, ReleaseManifest::fileName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (!file) throw ManifestMismatch("нет списка файлов MANIFEST");
+  struct stat info {};
+  if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) throw ManifestMismatch("MANIFEST не обычный файл");
+  try {
+    return posix_file::readBounded(file.get(), ReleaseManifest::maximumBytes);
+  } catch (const std::exception&) {
+    throw ManifestMismatch("список файлов MANIFEST не читается или слишком велик");
   }
 }
 

@@ -38,6 +38,12 @@ class InstallTree {
   // check, FileError for file-system failures (a full disk among them).
   void install(int archiveFd, const std::string& version) const;
 
+  // Installs the release tree unpacked at `source` from its MANIFEST: exactly the listed files,
+  // each streamed into the staging directory and hashed on the way, then checked and exchanged
+  // like an archive. Nothing else in `source` is read. Throws ManifestMismatch when the manifest
+  // is missing or a file differs from it (nothing installed then), and as install() otherwise.
+  void installFiles(const std::string& source, const std::string& version) const;
+
   // The steps of install(), separately for tests.
   std::string unpack(int archiveFd) const;  // returns the staging path
   static void check(const std::string& tree, const std::string& version);
@@ -45,6 +51,9 @@ class InstallTree {
 
   // The trimmed first line that `program --version` prints (at most 256 bytes, 10 seconds).
   static std::string versionOf(const std::string& program);
+
+  // The manifest of the tree open at `tree`, bounded; throws ManifestMismatch.
+  static std::string readManifest(int tree);
 
   // Removes a directory tree without following links (best effort).
   static void removeTree(const std::string& path);
@@ -55,6 +64,8 @@ class InstallTree {
   void setDirectorySync(std::function<void(int)> sync) { syncDirectory_ = std::move(sync); }
 
  private:
+  std::string makeStaging() const;
+
   std::string root_;
   std::uint64_t sizeCap_;
   std::function<void(int)> syncDirectory_;

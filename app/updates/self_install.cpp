@@ -1,18 +1,15 @@
 #include "app/updates/self_install.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <vector>
 
 #include "app/updates/install_tree.h"
+#include "app/updates/release_manifest.h"
 #include "core/file_error.h"
 #include "core/native_instance_lock.h"
 #include "core/native_product.h"
@@ -35,51 +32,6 @@ std::string readSmallFile(const std::string& path, std::size_t limit) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) throw std::runtime_error("нет файла " + path);
   return posix_file::readBounded(fd.get(), limit);
-}
-
-struct ArchiveWriter {
-  archive* handle = archive_write_new();
-  ~ArchiveWriter() { archive_write_free(handle); }
-  void check(int status) const {
-    if (status < ARCHIVE_WARN) throw std::runtime_error(archive_error_string(handle));
-  }
-};
-
-// The tree as a tar archive in an anonymous memory file: what an update would download.
-// Only directories and regular files; anything else is refused as the unpacking would.
-UniqueFd packTree(const std::string& source) {
-  UniqueFd file(memfd_create("talvo-install", MFD_CLOEXEC));
-  if (!file) throwFileError(FileErrorKind::unknownWrite);
-  ArchiveWriter writer;
-  writer.check(archive_write_set_format_pax_restricted(writer.handle));
-  writer.check(archive_write_open_fd(writer.handle, file.get()));
-  std::vector<char> buffer(64 * 1024);
-  for (auto it = fs::recursive_directory_iterator(source); it != fs::recursive_directory_iterator(); ++it) {
-    const std::string relative = fs::relative(it->path(), source).string();
-    struct stat info {};
-    if (lstat(it->path().c_str(), &info) != 0) throwFileError(FileErrorKind::unknownRead);
-    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
-      throw std::runtime_error("в папке программы не файл и не папка: " + relative);
-    std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(), archive_entry_free);
-    archive_entry_set_pathname(entry.get(), relative.c_str());
-    archive_entry_set_filetype(entry.get(), S_ISDIR(info.st_mode) ? AE_IFDIR : AE_IFREG);
-    archive_entry_set_perm(entry.get(), info.st_mode & 0755);
-    archive_entry_set_size(entry.get(), S_ISREG(info.st_mode) ? info.st_size : 0);
-    writer.check(archive_write_header(writer.handle, entry.get()));
-    if (!S_ISREG(info.st_mode)) continue;
-    UniqueFd in(open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!in) throwFileError(FileErrorKind::unknownRead);
-    for (off_t done = 0; done < info.st_size;) {
-      const auto read = posix_file::readFully(in.get(), buffer.data(), buffer.size());
-      if (read == 0) throw std::runtime_error("файл изменился во время установки: " + relative);
-      if (archive_write_data(writer.handle, buffer.data(), read) < 0)
-        throw std::runtime_error(archive_error_string(writer.handle));
-      done += static_cast<off_t>(read);
-    }
-  }
-  writer.check(archive_write_close(writer.handle));
-  if (lseek(file.get(), 0, SEEK_SET) != 0) throwFileError(FileErrorKind::unknownRead);
-  return file;
 }
 
 void publish(const std::string& directory, const std::string& name, const std::string& contents) {
@@ -134,9 +86,26 @@ std::optional<std::string> SelfInstall::menuEntry(const std::string& treeEntry, 
   return out;
 }
 
+// Held while the tree changes: no instance runs from it, none starts from it meanwhile. Refused
+// (none) when an instance runs.
+static std::optional<NativeInstanceLock> lockInstances(const std::string& recordings) {
+  std::optional<NativeInstanceLock> lock;
+  if (!fs::exists(recordings)) return lock;
+  lock.emplace(recordings);
+  return lock;
+}
+
 int SelfInstall::install(const std::string& source, const std::string& version, const Places& places, std::ostream& out,
                          std::ostream& err) {
-  const std::string root = places.dataHome + "/" + NativeProduct::dataDirectoryName + "/app";
+  const std::string folder = places.dataHome + "/" + NativeProduct::dataDirectoryName;
+  const std::string root = folder + "/app";
+  std::optional<NativeInstanceLock> lock;
+  try {
+    lock = lockInstances(folder + "/Recordings/");
+  } catch (const FileError&) {
+    err << "talvo: TALVO запущен. Завершите его и повторите установку.\n";
+    return 1;
+  }
   try {
     // Everything that could refuse is settled before the first write.
     const std::string treeEntry = readSmallFile(source + "/" + entryPath, 64 * 1024);
@@ -149,11 +118,14 @@ int SelfInstall::install(const std::string& source, const std::string& version, 
       err << "talvo: путь " << root << " нельзя записать в пункт меню (символ % или управляющий символ)\n";
       return 1;
     }
-    auto archive = packTree(source);
-    InstallTree(root).install(archive.get(), version);
+    InstallTree(root).installFiles(source, version);
     publish(places.dataHome + "/applications", desktopEntryName, *entry);
     publish(places.dataHome + "/icons/hicolor/scalable/apps", iconName, icon);
     if (symbolicIcon) publish(places.dataHome + "/icons/hicolor/symbolic/apps", symbolicIconName, *symbolicIcon);
+  } catch (const ManifestMismatch& mismatch) {
+    err << "talvo: TALVO не установлен: файлы программы в " << source << " не совпадают с её списком файлов ("
+        << mismatch.what() << "). Распакуйте архив TALVO заново и повторите установку.\n";
+    return 1;
   } catch (const std::exception& error) {
     err << "talvo: TALVO не установлен: " << error.what() << "\n";
     return 1;
@@ -162,27 +134,28 @@ int SelfInstall::install(const std::string& source, const std::string& version, 
   return 0;
 }
 
-int SelfInstall::uninstall(const Places& places, std::ostream& out, std::ostream& err) {
+int SelfInstall::uninstall(const Places& places, std::ostream& out, std::ostream& err,
+                           const std::function<void()>& beforeTreeRemoval) {
   const std::string folder = places.dataHome + "/" + NativeProduct::dataDirectoryName;
   const std::string recordings = folder + "/Recordings/";
   // Held until the end: no instance starts from the tree while it goes.
   std::optional<NativeInstanceLock> lock;
-  if (fs::exists(recordings)) {
-    try {
-      lock.emplace(recordings);
-    } catch (const FileError&) {
-      err << "talvo: TALVO запущен. Завершите его и повторите удаление.\n";
-      return 1;
-    }
+  try {
+    lock = lockInstances(recordings);
+  } catch (const FileError&) {
+    err << "talvo: TALVO запущен. Завершите его и повторите удаление.\n";
+    return 1;
   }
-  const std::string root = folder + "/app";
-  InstallTree::removeTree(root);
-  InstallTree::removeLeftovers(root);
+  // What points at the tree goes first: cut short here, nothing starts a half-removed tree.
   std::error_code ignored;
+  fs::remove(places.configHome + "/autostart/" + desktopEntryName, ignored);
   fs::remove(places.dataHome + "/applications/" + desktopEntryName, ignored);
   fs::remove(places.dataHome + "/icons/hicolor/scalable/apps/" + iconName, ignored);
   fs::remove(places.dataHome + "/icons/hicolor/symbolic/apps/" + symbolicIconName, ignored);
-  fs::remove(places.configHome + "/autostart/" + desktopEntryName, ignored);
+  const std::string root = folder + "/app";
+  if (beforeTreeRemoval) beforeTreeRemoval();
+  InstallTree::removeTree(root);
+  InstallTree::removeLeftovers(root);
   if (fs::exists(root)) {
     err << "talvo: не удалось удалить " << root << "\n";
     return 1;
