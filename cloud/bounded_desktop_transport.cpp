@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "cloud/cloud_failure.h"
+#include "cloud/system_trust_store.h"
 #include "cloud/transport_error.h"
 
 namespace talvo {
@@ -203,9 +204,15 @@ struct EasyHandle {
 
 }  // namespace
 
-BoundedDesktopTransport::Options BoundedDesktopTransport::optionsFor(const ServiceConfiguration& configuration) {
+BoundedDesktopTransport::Options BoundedDesktopTransport::optionsFor(const ServiceConfiguration& configuration,
+                                                                     const std::string& trustRoot) {
   Options options;
   options.caFile = configuration.caFile;  // always none in a production build
+  if (!options.caFile) {
+    const auto store = SystemTrustStore::locate(trustRoot);
+    options.caFile = store.bundleFile;
+    options.caDirectory = store.directory;
+  }
   return options;
 }
 
@@ -240,7 +247,10 @@ HttpExchange BoundedDesktopTransport::send(const HttpRequest& request) {
   curl_easy_setopt(curl, CURLOPT_TCP_NODELAY, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (options_.caFile) curl_easy_setopt(curl, CURLOPT_CAINFO, options_.caFile->c_str());
+  // Set both ways, so no built-in default of the carried libcurl (another distribution's path)
+  // is ever consulted: a store that is not there is "none", not somewhere else.
+  curl_easy_setopt(curl, CURLOPT_CAINFO, options_.caFile ? options_.caFile->c_str() : nullptr);
+  curl_easy_setopt(curl, CURLOPT_CAPATH, options_.caDirectory ? options_.caDirectory->c_str() : nullptr);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS,
                    static_cast<long>(request.totalLimit.value_or(options_.limits.total).count()));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.limits.idle.count()));

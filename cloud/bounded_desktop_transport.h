@@ -30,15 +30,19 @@ class BoundedDesktopTransport : public DesktopHTTPTransport {
 
   struct Options {
     Limits limits;
-    // PEM file of the certificate authority to trust instead of the system's (development
-    // builds only; see ServiceConfiguration).
+    // PEM file of the certificate authorities to trust: the development service's (development
+    // builds only; see ServiceConfiguration), else the system's bundle (SystemTrustStore).
     std::optional<std::string> caFile;
     // Keep connections between requests. Off only to measure what reuse is worth.
     bool reuseConnections = true;
+    // Folder of hashed certificates, the system's (SystemTrustStore), when there is one.
+    std::optional<std::string> caDirectory{};
   };
 
-  // The options for talking to the configured service: its CA file, if the build allows one.
-  static Options optionsFor(const ServiceConfiguration& configuration);
+  // The options for talking to the configured service: its CA file, if the build allows one,
+  // else the system's trust store wherever this distribution keeps it (looked up under
+  // `trustRoot`, "" for the real file system).
+  static Options optionsFor(const ServiceConfiguration& configuration, const std::string& trustRoot = "");
 
   BoundedDesktopTransport();
   explicit BoundedDesktopTransport(Options options);

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "cloud/cloud_failure.h"
 #include "cloud/transport_error.h"
 #include "testing/fake_transcription_service.h"
+#include "testing/temp_directory.h"
 
 namespace talvo {
 namespace {
@@ -198,6 +200,57 @@ TEST_F(TransportTest, OnlyAGetIsRepeatedAfterAReusedConnectionClosesWithoutReply
   EXPECT_EQ(transport.send(get()).response.status, 401);
   EXPECT_EQ(service.requestCount(kPath), 5);
   EXPECT_EQ(service.connectionCount(), 3);
+}
+
+}  // namespace
+}  // namespace talvo
+
+namespace talvo {
+namespace {
+
+// The carried libcurl knows only Debian's bundle path; the system's store is looked for in the
+// well-known places of each distribution, in a fixed order.
+TEST_F(TransportTest, TheSystemTrustStoreIsFoundWhereverTheDistributionKeepsIt) {
+  auto place = [&](const std::string& root, const std::string& path) {
+    std::filesystem::create_directories(std::filesystem::path(root + path).parent_path());
+    std::filesystem::copy_file(service.caFile(), root + path);
+  };
+  auto sendsWith = [&](const BoundedDesktopTransport::Options& options) {
+    try {
+      BoundedDesktopTransport(options).send(get());
+      return true;
+    } catch (const std::exception&) {
+      return false;
+    }
+  };
+  ServiceConfiguration production = ServiceConfiguration::production();
+  testing::TempDirectory fedora, suse, arch, both, none;
+  // Debian's path absent: Fedora's bundle (and its folder) is taken, and trusted.
+  place(fedora.path(), "/etc/pki/tls/certs/ca-bundle.crt");
+  auto options = BoundedDesktopTransport::optionsFor(production, fedora.path());
+  EXPECT_EQ(options.caFile, fedora.path() + "/etc/pki/tls/certs/ca-bundle.crt");
+  EXPECT_EQ(options.caDirectory, fedora.path() + "/etc/pki/tls/certs");
+  EXPECT_TRUE(sendsWith(options));
+  place(suse.path(), "/var/lib/ca-certificates/ca-bundle.pem");
+  options = BoundedDesktopTransport::optionsFor(production, suse.path());
+  EXPECT_EQ(options.caFile, suse.path() + "/var/lib/ca-certificates/ca-bundle.pem");
+  EXPECT_TRUE(sendsWith(options));
+  place(arch.path(), "/etc/ca-certificates/extracted/tls-ca-bundle.pem");
+  EXPECT_TRUE(sendsWith(BoundedDesktopTransport::optionsFor(production, arch.path())));
+  // Debian's path first when there are several.
+  place(both.path(), "/etc/pki/tls/certs/ca-bundle.crt");
+  place(both.path(), "/etc/ssl/certs/ca-certificates.crt");
+  EXPECT_EQ(BoundedDesktopTransport::optionsFor(production, both.path()).caFile,
+            both.path() + "/etc/ssl/certs/ca-certificates.crt");
+  // No store at all: nothing is trusted, not the carried libcurl's own default.
+  options = BoundedDesktopTransport::optionsFor(production, none.path());
+  EXPECT_FALSE(options.caFile);
+  EXPECT_FALSE(options.caDirectory);
+  EXPECT_FALSE(sendsWith(options));
+  // The development service's CA file wins over any store.
+  ServiceConfiguration development = production;
+  development.caFile = service.caFile();
+  EXPECT_EQ(BoundedDesktopTransport::optionsFor(development, fedora.path()).caFile, service.caFile());
 }
 
 }  // namespace
