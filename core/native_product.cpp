@@ -1,5 +1,6 @@
 #include "core/native_product.h"
 
+#include <climits>
 #include <cstdlib>
 #include <stdexcept>
 #include <string_view>
@@ -28,6 +29,21 @@ std::string userDataDirectory() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
     return lexicallyNormal(std::string(home) + "/.local/share");
   throw std::runtime_error("Не найдена домашняя папка пользователя.");
+}
+
+std::string canonicalInstalledProgram() {
+  std::string data;
+  try {
+    data = userDataDirectory();
+  } catch (const std::exception&) {
+    return {};
+  }
+  char real[PATH_MAX];
+  if (realpath(data.c_str(), real) == nullptr) return {};
+  const std::string expected = std::string(real) + "/" + NativeProduct::dataDirectoryName + "/app/bin/talvo";
+  const std::string program = data + "/" + NativeProduct::dataDirectoryName + "/app/bin/talvo";
+  if (realpath(program.c_str(), real) == nullptr || expected != real) return {};
+  return expected;
 }
 
 std::string programDataDirectory() { return userDataDirectory() + "/" + NativeProduct::dataDirectoryName + "/"; }

@@ -25,6 +25,12 @@ std::string lexicallyNormal(const std::string& path);
 // neither gives an absolute path: without it the program has nowhere to keep recordings.
 std::string userDataDirectory();
 
+// The installed program <user data>/TALVO/app/bin/talvo as the kernel names it (/proc/self/exe
+// spells a running program that way): the user data directory's real path, so a home reached
+// through a symbolic link is still the same home, followed by TALVO/app/bin/talvo with no link
+// below it. Empty when the program is not installed there, or a link lies inside the install.
+std::string canonicalInstalledProgram();
+
 // <user data>/TALVO/ — the program's own folder (quiet record lives here).
 std::string programDataDirectory();
 

@@ -18,8 +18,9 @@ std::string installedPath() {
 
 bool eligible(const std::optional<std::string>& applicationId, const std::string& path,
               const std::string& canonicalPath, bool production) {
+  // Both sides as the kernel spells them: a home reached through a symbolic link is the same home.
   return production && applicationId && *applicationId == NativeProduct::applicationId && path == canonicalPath &&
-         !canonicalPath.empty() && canonicalPath == installedPath();
+         !canonicalPath.empty() && canonicalPath == canonicalInstalledProgram();
 }
 
 LoginStartupCommand bootstrap(bool eligible, LoginStartupStatus status, LoginStartupState& state) {

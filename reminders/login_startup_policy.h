@@ -19,8 +19,9 @@ namespace talvo::LoginStartupPolicy {
 std::string installedPath();
 
 // `path`: the real path of the running program (/proc/self/exe); `canonicalPath`: the installed
-// program's path with symbolic links resolved. A copy run from anywhere else, or an installation
-// reached through a symbolic link, is not eligible.
+// program's path with symbolic links resolved. Eligible when both are canonicalInstalledProgram():
+// a copy run from anywhere else, or an install tree with a symbolic link inside, is not; a data
+// home reached through a symbolic link is fine.
 bool eligible(const std::optional<std::string>& applicationId, const std::string& path,
               const std::string& canonicalPath, bool production);
 

@@ -110,15 +110,16 @@ TEST_F(LoginStartupTest, ACopyThatIsNotTheInstalledProductionOneTouchesNothing) 
   EXPECT_FALSE(::access((config.path() + "/autostart").c_str(), F_OK) == 0);
   EXPECT_FALSE(settings->contains("loginStartupState"));
 
-  // An installation reached through a symbolic link is not the canonical place either.
+  // A data home reached through a symbolic link (a home on another disk) is the same home: the
+  // installed program run from it is eligible, and its first launch turns login startup on.
   TempDirectory linkedData;
   const std::string alias = linkedData.file("share");
   ASSERT_EQ(::symlink(data.path().c_str(), alias.c_str()), 0);
   dataHome.set(alias);
   auto throughLink = setup();
   throughLink.runningPath = QString::fromStdString(program);
-  EXPECT_FALSE(LoginStartup(throughLink, false).eligible());
-  EXPECT_FALSE(entryExists());
+  EXPECT_TRUE(LoginStartup(throughLink, false).eligible());
+  EXPECT_TRUE(entryExists());
 }
 
 TEST_F(LoginStartupTest, AnInstalledProgramThatCannotRunReadsAsNotFound) {

@@ -82,6 +82,7 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
     configuration.currentVersion = "1.0.0";
     configuration.installRoot = root_;
     configuration.executable = root_ + "/bin/talvo";
+    configuration.installedProgram = configuration.executable;
     configuration.relaunchShell = relaunchShell_;
     ReleaseUpdates::Environment environment;
     environment.configuration = configuration;

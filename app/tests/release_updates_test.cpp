@@ -30,6 +30,7 @@ UpdaterConfiguration validConfiguration() {
   configuration.currentVersion = "1.0.0";
   configuration.installRoot = "/home/user/.local/share/TALVO/app";
   configuration.executable = configuration.installRoot + "/bin/talvo";
+  configuration.installedProgram = configuration.executable;
   return configuration;
 }
 

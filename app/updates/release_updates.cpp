@@ -1,5 +1,7 @@
 #include "app/updates/release_updates.h"
 
+#include "app/log_categories.h"
+
 #include "app/updates/feed_updater.h"
 #include "cloud/bounded_desktop_transport.h"
 #include "core/clock.h"
@@ -33,7 +35,16 @@ ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, 
       now_(std::move(environment.now)),
       service_(environment.configuration.service) {
   if (!now_) now_ = [] { return Clock::system()->bootSeconds(); };
-  if (preview || !environment.configuration.valid() || !environment.makeUpdater) return;
+  if (preview || !environment.makeUpdater) return;
+  if (auto why = environment.configuration.whyInert()) {
+    // A release that switched its updater off says why where the user's log can show it.
+    if (environment.configuration.releaseChannel == UpdaterConfiguration::productionChannel) {
+      qCWarning(updatesLog) << "updates off:" << QString::fromStdString(*why);
+    } else {
+      qCDebug(updatesLog) << "updates off:" << QString::fromStdString(*why);
+    }
+    return;
+  }
   updater_ = environment.makeUpdater(*this);
   if (!updater_) return;
   timer_ = new QTimer(this);

@@ -33,6 +33,7 @@ UpdaterConfiguration UpdaterConfiguration::current() {
   }
   char resolved[PATH_MAX];
   if (realpath("/proc/self/exe", resolved) != nullptr) configuration.executable = resolved;
+  configuration.installedProgram = canonicalInstalledProgram();
   return configuration;
 }
 
@@ -44,15 +45,16 @@ std::optional<std::array<std::uint8_t, 32>> UpdaterConfiguration::publicKeyBytes
   return key;
 }
 
-bool UpdaterConfiguration::valid() const {
+std::optional<std::string> UpdaterConfiguration::whyInert() const {
   const bool development = !NativeProduct::production && releaseChannel == developmentChannel;
-  if (releaseChannel != productionChannel && !development) return false;
-  if (feedUrl != service.origin + feedPath) return false;
-  if (!publicKeyBytes()) return false;
-  if (installRoot.empty() || installRoot[0] != '/') return false;
-  // realpath resolved every link and spells the path plainly, so after the same plain spelling
-  // of the install root, equality means the installed copy runs itself.
-  return executable == lexicallyNormal(installRoot) + "/bin/talvo";
+  if (releaseChannel != productionChannel && !development)
+    return "no release channel (a development build without TALVO_UPDATE_KEY)";
+  if (feedUrl != service.origin + feedPath) return "the feed is not " + service.origin + feedPath;
+  if (!publicKeyBytes()) return std::string("the public key is not Base64 of 32 bytes");
+  if (installRoot.empty() || installRoot[0] != '/') return std::string("no install place");
+  if (installedProgram.empty()) return "nothing installed at " + installRoot + "/bin/talvo without a link inside";
+  if (executable != installedProgram) return "running " + executable + ", not the installed " + installedProgram;
+  return std::nullopt;
 }
 
 }  // namespace talvo

@@ -20,12 +20,13 @@ struct UpdaterConfiguration {
   static constexpr const char* developmentChannel = "development";  // a key from the environment
   static constexpr const char* feedPath = "/desktop-updates/linux.xml";
 
-  std::string releaseChannel;  // production, development (with TALVO_UPDATE_KEY), else empty
-  std::string feedUrl;         // <service origin>/desktop-updates/linux.xml
-  std::string publicKey;       // Base64 of the Ed25519 public key that signs archives
-  std::string currentVersion;  // the running program's version
-  std::string installRoot;     // the install tree: <user data>/TALVO/app
-  std::string executable;      // real path of the running program
+  std::string releaseChannel;    // production, development (with TALVO_UPDATE_KEY), else empty
+  std::string feedUrl;           // <service origin>/desktop-updates/linux.xml
+  std::string publicKey;         // Base64 of the Ed25519 public key that signs archives
+  std::string currentVersion;    // the running program's version
+  std::string installRoot;       // the install tree: <user data>/TALVO/app
+  std::string executable;        // real path of the running program
+  std::string installedProgram;  // canonicalInstalledProgram(): the installed program's real path
   std::string architecture = NativeProduct::architecture;  // only this architecture's releases
   std::string relaunchShell = "/bin/sh";                   // runs the waiter that relaunches
   ServiceConfiguration service;                            // where archives may come from
@@ -37,8 +38,10 @@ struct UpdaterConfiguration {
   // The decoded public key, when it is Base64 of exactly 32 bytes.
   std::optional<std::array<std::uint8_t, 32>> publicKeyBytes() const;
   // Production channel (or development with a key given), the built-in feed, a usable key, and the running program is
-  // the installed one (<installRoot>/bin/talvo, no symbolic link on the way).
-  bool valid() const;
+  // the installed one (both real paths: a home reached through a link is the same home).
+  bool valid() const { return !whyInert(); }
+  // Why the updater stays off, in words for the log; none when it may run.
+  std::optional<std::string> whyInert() const;
 };
 
 }  // namespace talvo

@@ -3,10 +3,14 @@
 #include "reminders/login_startup_policy.h"
 #include "core/native_product.h"
 #include "testing/scoped_env.h"
+#include "testing/temp_directory.h"
 
 #include <stdlib.h>
 
+#include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 
@@ -20,8 +24,19 @@ TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
   // The installed path follows the user's data directory; the environment is restored after.
   testing::ScopedEnv home("HOME");
   testing::ScopedEnv data("XDG_DATA_HOME", "/home/u/.local/share");
-  const std::string installed = LoginStartupPolicy::installedPath();
-  EXPECT_EQ(installed, "/home/u/.local/share/TALVO/app/bin/talvo");
+  EXPECT_EQ(LoginStartupPolicy::installedPath(), "/home/u/.local/share/TALVO/app/bin/talvo");
+  // Spelled with "//", "." and a trailing "/": still the same place.
+  data.set("/home/u//.local/./share/");
+  EXPECT_EQ(LoginStartupPolicy::installedPath(), "/home/u/.local/share/TALVO/app/bin/talvo");
+  // Installed for real, in a data home reached through a symbolic link (a home on another disk).
+  testing::TempDirectory top;
+  std::filesystem::create_directories(top.file("disk/share/TALVO/app/bin"));
+  std::ofstream(top.file("disk/share/TALVO/app/bin/talvo")).put('#');
+  std::filesystem::create_directory_symlink(top.file("disk"), top.file("home"));
+  data.set(top.file("home/share"));
+  char real[PATH_MAX];
+  ASSERT_NE(realpath(LoginStartupPolicy::installedPath().c_str(), real), nullptr);
+  const std::string installed = real;  // what /proc/self/exe would say
   EXPECT_TRUE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, false));
   EXPECT_FALSE(LoginStartupPolicy::eligible(std::nullopt, installed, installed, true));
@@ -30,10 +45,6 @@ TEST(LoginStartupPolicy, OnlyTheInstalledProductionCopyIsEligible) {
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/tmp/talvo", "/tmp/talvo", true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed + "/", installed + "/", true));
   EXPECT_FALSE(LoginStartupPolicy::eligible("pro.talvo.recorder", "/usr/bin/talvo", "/usr/bin/talvo", true));
-  // Spelled with "//", "." and a trailing "/": still the path the kernel reports.
-  data.set("/home/u//.local/./share/");
-  EXPECT_EQ(LoginStartupPolicy::installedPath(), installed);
-  EXPECT_TRUE(LoginStartupPolicy::eligible("pro.talvo.recorder", installed, installed, true));
   EXPECT_EQ(lexicallyNormal("/a/../b/."), "/a/../b");
   EXPECT_EQ(lexicallyNormal("//"), "/");
   data.set("relative");
