@@ -316,9 +316,19 @@ TEST_F(ReleaseUpdateFlowTest, ARelaunchThatCannotStartKeepsTheProgramRunningWith
   auto updates = make();
   checkAndOpen(*updates);
   EXPECT_EQ(quits_, 0);
-  EXPECT_EQ(updates->failure(), QString("Обновление не установлено. Попробуйте ещё раз."));
+  // The install stands: the user is told to start TALVO again, not to try the update again.
+  EXPECT_EQ(updates->failure(), QString("Обновление установлено. Запустите TALVO снова, чтобы открыть новую версию."));
   EXPECT_FALSE(updates->blocksRecording());
+  EXPECT_FALSE(updates->available());
   EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");  // starts next time
+  // Nothing is checked or downloaded again by this (old) process.
+  const int downloads = feed_.downloads();
+  updates->check();
+  updates->open();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(idle(*updates));
+  EXPECT_EQ(feed_.downloads(), downloads);
+  EXPECT_FALSE(updates->available());
 }
 
 TEST_F(ReleaseUpdateFlowTest, RefusalsReachTheUserWhoStartedTheCheck) {

@@ -194,9 +194,8 @@ void FeedUpdater::installed(const AppcastItem& item) {
   bool postponed = delegate_.shouldPostponeRelaunch(item, [this] {
     if (!relaunch()) delegate_.relaunchFailed();
   });
-  if (!postponed && delegate_.shouldRelaunchApplication() && !relaunch())
-    return finish(
-        UpdateError(UpdateError::Domain::updater, UpdateError::installFailed, "relaunch helper did not start"));
+  // A relaunch that fails leaves a good install: no failed update, nothing to install again.
+  if (!postponed && delegate_.shouldRelaunchApplication() && !relaunch()) delegate_.relaunchFailed();
   finish(std::nullopt);
 }
 

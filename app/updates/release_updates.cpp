@@ -59,13 +59,13 @@ ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, 
 ReleaseUpdates::~ReleaseUpdates() = default;
 
 void ReleaseUpdates::check() {
-  if (!updater_ || !updater_->canCheckForUpdates()) return;
+  if (!updater_ || installedAwaitingRestart_ || !updater_->canCheckForUpdates()) return;
   if (!lifecycle_.beginQuietCheck(now_(), captureBusy_())) return;
   updater_->checkForUpdatesInBackground();
 }
 
 void ReleaseUpdates::open() {
-  if (!updater_ || !updater_->canCheckForUpdates()) return;
+  if (!updater_ || installedAwaitingRestart_ || !updater_->canCheckForUpdates()) return;
   if (!lifecycle_.beginUserUpdate(captureBusy_())) return;
   if (failure_) {
     failure_.reset();
@@ -134,9 +134,11 @@ void ReleaseUpdates::didFinishUpdateCycle(const std::optional<UpdateError>& erro
 }
 
 void ReleaseUpdates::relaunchFailed() {
-  failure_ = QString::fromUtf8(failedUpdateText);
+  installedAwaitingRestart_ = true;
+  failure_ = QString::fromUtf8(restartNeededText);
   emit failureChanged();
   lifecycle_.failed();
+  lifecycle_.noUpdate();
   republish();
 }
 

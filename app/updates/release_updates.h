@@ -37,6 +37,9 @@ class ReleaseUpdates : public QObject {
 
  public:
   static constexpr const char* failedUpdateText = "Обновление не установлено. Попробуйте ещё раз.";
+  // The new version is installed but could not be started in place of this one.
+  static constexpr const char* restartNeededText =
+      "Обновление установлено. Запустите TALVO снова, чтобы открыть новую версию.";
 
   // What the controller is built from; tests give a scripted updater and a stepped clock.
   struct Environment {
@@ -88,7 +91,9 @@ class ReleaseUpdates : public QObject {
   void didFinishUpdateCycle(const std::optional<UpdateError>& error);
   // Download progress reported by the updater (none when the download is over).
   void downloadProgress(std::optional<double> fraction);
-  // A kept relaunch could not start the new program: the failure shows and recording is free.
+  // The new version is installed, but starting it failed: the user is told to start TALVO again,
+  // recording is free, and nothing more is checked or installed until then (this process is the
+  // old version; the feed would offer the installed one again).
   void relaunchFailed();
   // The new version has been started: quit (emits quitRequested).
   void requestQuit() { emit quitRequested(); }
@@ -121,6 +126,7 @@ class ReleaseUpdates : public QObject {
   std::function<double()> now_;
   ServiceConfiguration service_;  // where archives may come from
   std::optional<UpdateError> lastCycleError_;
+  bool installedAwaitingRestart_ = false;
 };
 
 }  // namespace talvo
