@@ -1,6 +1,6 @@
 // The `talvo` program. Everything lives in talvo_app; this file only answers --version (before
-// anything else is touched: no display, no sound server, no files), --install and --uninstall,
-// and hands over.
+// anything else is touched: no display, no sound server, no files), --self-check, --install and
+// --uninstall, and hands over.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +12,7 @@
 
 #include "app/shell/process_entry.h"
 #include "app/shell/qt_log_sink.h"
+#include "app/shell/self_check.h"
 #include "app/updates/self_install.h"
 
 namespace {
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", TALVO_VERSION);
     return 0;
   }
+  // What a new tree must pass before it replaces the installed one (app/updates/install_tree.h).
+  if (argc == 2 && std::strcmp(argv[1], "--self-check") == 0) return talvo::SelfCheck::run(argc, argv, TALVO_VERSION);
   if (verbose) talvo::qt_log_sink::enableVerbose();
   if (argc == 2 && (std::strcmp(argv[1], "--install") == 0 || std::strcmp(argv[1], "--uninstall") == 0))
     return selfInstall(argc, argv, std::strcmp(argv[1], "--install") == 0);

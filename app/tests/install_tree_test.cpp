@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/tests/model_test_support.h"
@@ -156,6 +158,37 @@ TEST_F(InstallTreeTest, FullDiskDuringUnpackLeavesTheInstalledTreeIntact) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 3);
   expectOnlyA();
+}
+
+// The real program's self-check in a tree laid out like a release (bin/qt.conf naming plugins/):
+// a platform plugin that links a library the system lacks keeps the tree from being installed.
+TEST_F(InstallTreeTest, TheSelfCheckRefusesATreeWhosePlatformPluginCannotLoad) {
+  const std::string tree = home_.file("release");
+  const std::string system = QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString();
+  fs::create_directories(tree + "/bin");
+  fs::copy_file(TALVO_BINARY, tree + "/bin/talvo");
+  testing::writeWholeFile(tree + "/bin/qt.conf", "[Paths]\nPrefix = ..\nPlugins = plugins\n");
+  for (const char* plugin : {"platforms/libqoffscreen.so", "iconengines/libqsvgicon.so", "imageformats/libqsvg.so"}) {
+    fs::create_directories(fs::path(tree + "/plugins/" + plugin).parent_path());
+    fs::create_symlink(system + "/" + plugin, tree + "/plugins/" + plugin);
+  }
+  const std::string version = InstallTree::versionOf(tree + "/bin/talvo");
+  ASSERT_FALSE(version.empty());
+  // No xcb plugin at all, then one that needs a library nobody has.
+  EXPECT_THROW(InstallTree::check(tree, version), UpdateError);
+  const std::string xcb = tree + "/plugins/platforms/libqxcb.so";
+  fs::copy_file(system + "/platforms/libqxcb.so", xcb);
+  ASSERT_EQ(std::system(("patchelf --add-needed libtalvo-nowhere.so.0 '" + xcb + "'").c_str()), 0);
+  try {
+    InstallTree::check(tree, version);
+    ADD_FAILURE() << "a tree whose xcb plugin cannot load passed";
+  } catch (const UpdateError& error) {
+    EXPECT_EQ(error.code(), UpdateError::installFailed);
+    EXPECT_NE(std::string(error.what()).find("libtalvo-nowhere.so.0"), std::string::npos) << error.what();
+  }
+  fs::remove(xcb);
+  fs::create_symlink(system + "/platforms/libqxcb.so", xcb);
+  EXPECT_NO_THROW(InstallTree::check(tree, version));
 }
 
 }  // namespace

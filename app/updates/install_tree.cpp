@@ -248,8 +248,13 @@ void InstallTree::check(const std::string& tree, const std::string& version) {
   struct stat info {};
   if (lstat(program.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & S_IXUSR) == 0)
     refuse("bin/talvo missing or not executable");
-  const std::string answered = versionOf(program);
-  if (answered != version) refuse("bin/talvo is version \"" + answered + "\", expected " + version);
+  // The new program loads what it needs on a desktop (platform plugins, SVG, TLS store) before it
+  // may take the installed one's place.
+  std::string errors;
+  const std::string answered = answerOf(program, "--self-check", 60000, &errors);
+  if (answered != version)
+    refuse("bin/talvo --self-check answered \"" + answered + "\", expected " + version +
+           (errors.empty() ? std::string() : ": " + errors));
 }
 
 void InstallTree::exchange(const std::string& staging) const {
@@ -275,16 +280,23 @@ void InstallTree::exchange(const std::string& staging) const {
 }
 
 std::string InstallTree::versionOf(const std::string& program) {
+  return answerOf(program, "--version", 10000, nullptr);
+}
+
+std::string InstallTree::answerOf(const std::string& program, const char* argument, int milliseconds,
+                                  std::string* errors) {
   QProcess process;
   process.setProcessChannelMode(QProcess::SeparateChannels);
   process.setStandardInputFile(QProcess::nullDevice());
-  process.setStandardErrorFile(QProcess::nullDevice());
-  process.start(QString::fromStdString(program), {QStringLiteral("--version")});
-  if (!process.waitForFinished(10000)) {
+  if (errors == nullptr) process.setStandardErrorFile(QProcess::nullDevice());
+  process.start(QString::fromStdString(program), {QString::fromLatin1(argument)});
+  if (!process.waitForFinished(milliseconds)) {
     process.kill();
     process.waitForFinished(1000);
+    if (errors != nullptr) *errors = "no answer in time";
     return {};
   }
+  if (errors != nullptr) *errors = process.readAllStandardError().left(2048).trimmed().toStdString();
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return {};
   QByteArray output = process.read(256);
   auto line = output.left(output.indexOf('\n') < 0 ? output.size() : output.indexOf('\n'));

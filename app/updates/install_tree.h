@@ -33,8 +33,9 @@ class InstallTree {
   const std::string& root() const noexcept { return root_; }
   std::string executable() const { return root_ + "/bin/talvo"; }
 
-  // Unpacks, checks that bin/talvo is executable and answers --version with `version`, and
-  // swaps the result in. Throws UpdateError(installFailed) for a refused archive or a failed
+  // Unpacks, checks that bin/talvo is executable and passes its self-check (it loads its platform
+  // plugins, the SVG icon engine and the TLS store, and answers with `version`), and swaps the
+  // result in. Throws UpdateError(installFailed) for a refused archive or a failed
   // check, FileError for file-system failures (a full disk among them).
   void install(int archiveFd, const std::string& version) const;
 
@@ -51,6 +52,9 @@ class InstallTree {
 
   // The trimmed first line that `program --version` prints (at most 256 bytes, 10 seconds).
   static std::string versionOf(const std::string& program);
+  // The same for `program <argument>` within `milliseconds`; empty when it failed, with the
+  // beginning of its standard error in `errors` when asked.
+  static std::string answerOf(const std::string& program, const char* argument, int milliseconds, std::string* errors);
 
   // The manifest of the tree open at `tree`, bounded; throws ManifestMismatch.
   static std::string readManifest(int tree);
