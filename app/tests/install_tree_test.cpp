@@ -20,6 +20,8 @@
 #include "core/file_error.h"
 #include "core/unique_fd.h"
 #include "testing/fake_update_feed.h"
+#include "testing/fuse_mount.h"
+#include "testing/require_component.h"
 #include "testing/temp_directory.h"
 
 namespace talvo {
@@ -189,6 +191,44 @@ TEST_F(InstallTreeTest, TheSelfCheckRefusesATreeWhosePlatformPluginCannotLoad) {
   fs::remove(xcb);
   fs::create_symlink(system + "/platforms/libqxcb.so", xcb);
   EXPECT_NO_THROW(InstallTree::check(tree, version));
+}
+
+// A FUSE folder (here ext4 through fuse2fs) exchanges no directories: two renames with a recovery
+// marker. A crash after any step leaves the old or the new tree whole, and the next start (which
+// clears leftovers) puts it at the install path with nothing else beside it.
+TEST_F(InstallTreeTest, WithoutRenameExchangeACrashAfterAnyStepLeavesAWholeTreeAtTheNextStart) {
+  testing::FuseMount fuse(testing::FuseMount::Kind::ext4);
+  TALVO_REQUIRE_COMPONENT(fuse.mounted(), fuse.why());
+  const std::string parent = fuse.path() + "/TALVO";
+  const std::string root = parent + "/app";
+  struct Crash {};
+  auto programOf = [&] { return testing::readWholeFile(root + "/bin/talvo"); };
+  auto onlyTheTree = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(parent)) names.push_back(entry.path().filename().string());
+    return names == std::vector<std::string>{"app"};
+  };
+  for (int crashAt = 1; crashAt <= 4; ++crashAt) {
+    InstallTree(root).install(archiveFile(FakeUpdateFeed::programArchive("1.0.0", log_)).get(), "1.0.0");
+    ASSERT_NE(programOf().find("echo 1.0.0"), std::string::npos);
+    InstallTree crashing(root);
+    const std::string staging = crashing.unpack(archiveFile(FakeUpdateFeed::programArchive("1.1.0", log_)).get());
+    InstallTree::check(staging, "1.1.0");
+    crashing.setStepHook([&](int step) {
+      if (step == crashAt) throw Crash{};
+    });
+    EXPECT_THROW(crashing.exchange(staging), Crash) << "step " << crashAt;
+    InstallTree::removeLeftovers(root);  // what the next start does
+    // Cut short before the old tree moved, A stays; from then on, B is in place.
+    const std::string expected = crashAt == 1 ? "echo 1.0.0" : "echo 1.1.0";
+    EXPECT_NE(programOf().find(expected), std::string::npos) << "crash after step " << crashAt;
+    EXPECT_TRUE(fs::exists(root + "/share/applications/pro.talvo.recorder.desktop")) << "step " << crashAt;
+    EXPECT_TRUE(onlyTheTree()) << "crash after step " << crashAt;
+  }
+  // Uncut, the two renames install B and leave nothing beside it.
+  InstallTree(root).install(archiveFile(FakeUpdateFeed::programArchive("1.1.0", log_)).get(), "1.1.0");
+  EXPECT_EQ(InstallTree::versionOf(root + "/bin/talvo"), "1.1.0");
+  EXPECT_TRUE(onlyTheTree());
 }
 
 }  // namespace

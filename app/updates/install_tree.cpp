@@ -144,7 +144,9 @@ std::string InstallTree::unpack(int archiveFd) const {
       const mode_t mode = archive_entry_perm(entry) & 0755;
       if (type == AE_IFDIR) {
         auto made = openDirectory(directory.get(), parts.back());
-        if (fchmod(made.get(), mode | 0700) != 0) throwFileError(FileErrorKind::unknownWrite);
+        // File systems without permissions (FAT through FUSE) cannot change them, nor need to.
+        if (fchmod(made.get(), mode | 0700) != 0 && errno != ENOSYS && errno != EPERM && errno != EOPNOTSUPP)
+          throwFileError(FileErrorKind::unknownWrite);
         continue;
       }
       if (archive_entry_size_is_set(entry) &&
@@ -257,17 +259,27 @@ void InstallTree::check(const std::string& tree, const std::string& version) {
            (errors.empty() ? std::string() : ": " + errors));
 }
 
+// Whether a rename refused a flag the file system does not offer (NFS, CIFS, ecryptfs, FUSE).
+static bool flagRefused(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+
 void InstallTree::exchange(const std::string& staging) const {
   UniqueFd parent(open(parentOf(root_).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!parent) throwFileError(FileErrorKind::unknownWrite);
   const std::string stagingName = nameOf(staging);
   const std::string rootName = nameOf(root_);
-  bool exchanged = renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_EXCHANGE) == 0;
-  if (!exchanged) {
-    if (errno != ENOENT) throwFileError(FileErrorKind::unknownWrite);
-    // First install: nothing to exchange with.
-    if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_NOREPLACE) != 0)
+  std::string previous;  // where the replaced tree went
+  if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_EXCHANGE) == 0) {
+    previous = staging;
+  } else if (errno == ENOENT) {
+    // First install: nothing to exchange with. Without RENAME_NOREPLACE a plain rename can only
+    // replace an empty directory, which holds nothing to lose.
+    if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_NOREPLACE) != 0 &&
+        (!flagRefused(errno) || renameat(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str()) != 0))
       throwFileError(FileErrorKind::unknownWrite);
+  } else if (flagRefused(errno)) {
+    previous = parentOf(root_) + "/" + exchangeInTwoSteps(parent.get(), stagingName);
+  } else {
+    throwFileError(FileErrorKind::unknownWrite);
   }
   // The new tree is live now. A sync that fails only leaves the rename less durable; the
   // kernel still writes it back, so this is no reason to call the update failed.
@@ -276,7 +288,79 @@ void InstallTree::exchange(const std::string& staging) const {
   } catch (const std::exception& error) {
     qCDebug(updatesLog) << "install folder not synced:" << error.what() << "- the install stands";
   }
-  if (exchanged) removeTree(staging);  // now the previous tree
+  if (!previous.empty()) removeTree(previous);
+}
+
+// Two renames with a marker that names the staging tree, written durably before the first:
+//   marker written ─ tree → previous ─ staging → tree ─ marker removed
+// A crash anywhere leaves the marker and at least one whole tree (the old one as previous, or
+// the new one as staging or as the tree); recoverExchange() finishes or undoes it.
+std::string InstallTree::exchangeInTwoSteps(int parent, const std::string& stagingName) const {
+  const std::string rootName = nameOf(root_);
+  const std::string previousName = "." + rootName + "-previous";
+  const std::string markerName = "." + rootName + "-exchange";
+  qCDebug(updatesLog) << "the file system exchanges no directories; two renames with a recovery marker";
+  removeTree(parentOf(root_) + "/" + previousName);
+  posix_file::replaceFileAt(parent, markerName, stagingName + "\n", 0600);
+  step(1);
+  if (renameat(parent, rootName.c_str(), parent, previousName.c_str()) != 0) {
+    unlinkat(parent, markerName.c_str(), 0);
+    throwFileError(FileErrorKind::unknownWrite);
+  }
+  step(2);
+  if (renameat(parent, stagingName.c_str(), parent, rootName.c_str()) != 0) {
+    const int error = errno;
+    // The old tree goes back where it was; the marker stays if even that fails.
+    if (renameat(parent, previousName.c_str(), parent, rootName.c_str()) == 0) unlinkat(parent, markerName.c_str(), 0);
+    errno = error;
+    throwFileError(FileErrorKind::unknownWrite);
+  }
+  step(3);
+  syncDirectory_(parent);
+  unlinkat(parent, markerName.c_str(), 0);
+  step(4);
+  return previousName;
+}
+
+void InstallTree::recoverExchange(const std::string& root) {
+  const std::string normal = lexicallyNormal(root);
+  const std::string rootName = nameOf(normal);
+  UniqueFd parent(open(parentOf(normal).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!parent) return;
+  const std::string markerName = "." + rootName + "-exchange";
+  UniqueFd marker(openat(parent.get(), markerName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!marker) return;
+  std::string stagingName;
+  try {
+    stagingName = posix_file::readBounded(marker.get(), 4096);
+  } catch (const std::exception&) {
+  }
+  if (!stagingName.empty() && stagingName.back() == '\n') stagingName.pop_back();
+  const std::string previousName = "." + rootName + "-previous";
+  auto present = [&](const std::string& name) {
+    struct stat info {};
+    return !name.empty() && fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(info.st_mode);
+  };
+  const bool validStaging =
+      stagingName.starts_with("." + rootName + "-staging-") && stagingName.find('/') == std::string::npos;
+  if (!present(rootName)) {
+    // Cut short between the renames: the new tree (checked before the marker was written)
+    // takes the place, else the old one goes back.
+    if (validStaging && present(stagingName)) {
+      renameat(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str());
+      qCDebug(updatesLog) << "an interrupted exchange finished: the new tree is in place";
+    } else if (present(previousName)) {
+      renameat(parent.get(), previousName.c_str(), parent.get(), rootName.c_str());
+      qCDebug(updatesLog) << "an interrupted exchange undone: the previous tree is back";
+    }
+  }
+  if (!present(rootName)) return;  // keep the marker: nothing could be put in place
+  try {
+    posix_file::syncDirectory(parent.get());
+  } catch (const std::exception&) {
+  }
+  unlinkat(parent.get(), markerName.c_str(), 0);
 }
 
 std::string InstallTree::versionOf(const std::string& program) {
@@ -304,7 +388,14 @@ std::string InstallTree::answerOf(const std::string& program, const char* argume
 }
 
 void InstallTree::removeLeftovers(const std::string& root) {
+  // An exchange cut short is finished or undone first: its trees are no leftovers until then.
+  recoverExchange(root);
   const std::string normal = lexicallyNormal(root);
+  UniqueFd parent(open(parentOf(normal).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat marker {};
+  if (parent && fstatat(parent.get(), ("." + nameOf(normal) + "-exchange").c_str(), &marker, AT_SYMLINK_NOFOLLOW) == 0)
+    return;  // an exchange that could not be recovered: keep every tree for the next try
+  removeTree(parentOf(normal) + "/." + nameOf(normal) + "-previous");
   // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + string.
   std::string staging = ".";
   staging += nameOf(normal);

@@ -2,7 +2,10 @@
 // The installed program's tree (<user data>/TALVO/app) and its replacement. A release archive
 // is unpacked into a fresh staging directory beside the tree, the staged program is checked,
 // and the two directories trade places in one renameat2(RENAME_EXCHANGE): at every moment the
-// install path names either the whole old tree or the whole new one. The old tree is removed
+// install path names either the whole old tree or the whole new one. Where the file system
+// refuses the exchange (NFS, CIFS, ecryptfs, FUSE), two renames with a recovery marker: a crash
+// between them leaves the old tree aside and the new one staged (for a moment no tree at the
+// install path), and the next start or install finishes the exchange. The old tree is removed
 // only after the exchange succeeded; any failure before it removes the staging directory and
 // leaves the installed tree untouched.
 //
@@ -64,15 +67,27 @@ class InstallTree {
   // Removes the staging trees and download files an interrupted update left beside `root`.
   static void removeLeftovers(const std::string& root);
 
+  // Finishes or undoes a two-step exchange that a crash cut short (see exchange()); called by
+  // removeLeftovers(), so before every install and at start.
+  static void recoverExchange(const std::string& root);
+
   // Tests make the directory sync after the exchange fail.
   void setDirectorySync(std::function<void(int)> sync) { syncDirectory_ = std::move(sync); }
+  // Tests stop a two-step exchange after step 1 (marker written), 2 (old tree moved aside),
+  // 3 (new tree in place) or 4 (marker removed), as a crash would.
+  void setStepHook(std::function<void(int)> hook) { stepHook_ = std::move(hook); }
 
  private:
   std::string makeStaging() const;
+  std::string exchangeInTwoSteps(int parent, const std::string& stagingName) const;
+  void step(int number) const {
+    if (stepHook_) stepHook_(number);
+  }
 
   std::string root_;
   std::uint64_t sizeCap_;
   std::function<void(int)> syncDirectory_;
+  std::function<void(int)> stepHook_;
 };
 
 }  // namespace talvo

@@ -154,8 +154,9 @@ int SelfInstall::uninstall(const Places& places, std::ostream& out, std::ostream
   fs::remove(places.dataHome + "/icons/hicolor/symbolic/apps/" + symbolicIconName, ignored);
   const std::string root = folder + "/app";
   if (beforeTreeRemoval) beforeTreeRemoval();
-  InstallTree::removeTree(root);
+  // Leftovers first: an interrupted exchange would otherwise put a tree back.
   InstallTree::removeLeftovers(root);
+  InstallTree::removeTree(root);
   if (fs::exists(root)) {
     err << "talvo: не удалось удалить " << root << "\n";
     return 1;
