@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <filesystem>
 #include <fcntl.h>
 
@@ -170,13 +171,44 @@ TEST_F(ReleaseUpdateFlowTest, UpdatesVerifiesExchangesAndRelaunchesIntoTheNewVer
   EXPECT_EQ(feed_.downloads(), 1);
   EXPECT_EQ(quits_, 1);
   EXPECT_TRUE(updates->blocksRecording());  // until the program is replaced
-  // The relaunched program is B, and A's tree is gone.
+  // The relaunched program is B; A's tree stays until B has started once (B's updater clears it).
   EXPECT_EQ(relaunchedVersions(), "1.1.0\n");
   EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(fs::path(root_).parent_path()))
-    names.push_back(entry.path().filename().string());
-  EXPECT_EQ(names, std::vector<std::string>{"app"});
+  auto names = [&] {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(fs::path(root_).parent_path()))
+      found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  EXPECT_EQ(names(), (std::vector<std::string>{".app-previous", "app"}));
+  updates.reset();
+  updates = make();  // B starting
+  EXPECT_EQ(names(), std::vector<std::string>{"app"});
+}
+
+// A new version that passes its self-check but ends in failure when started gives way to the
+// previous one: the waiter puts A's tree back and starts A.
+TEST_F(ReleaseUpdateFlowTest, ANewVersionThatCannotStartBringsThePreviousOneBack) {
+  const std::string failing =
+      "#!/bin/sh\n"
+      "if [ \"$1\" = --version ] || [ \"$1\" = --self-check ]; then echo 1.1.0; exit 0; fi\n"
+      "echo 1.1.0 >> '" +
+      log_ + "'\nexit 3\n";
+  feed_.publish("1.1.0", FakeUpdateFeed::makeArchive(FakeUpdateFeed::releaseTree(
+                             "1.1.0", {{"bin/talvo", failing, 0755},
+                                       {"share/applications/pro.talvo.recorder.desktop", "[Desktop Entry]\n", 0644}})));
+  auto updates = make();
+  checkAndOpen(*updates);
+  EXPECT_EQ(quits_, 1);
+  std::string written;
+  EXPECT_TRUE(testing::waitUntil([&] {
+    written = fs::exists(log_) ? testing::readWholeFile(log_) : "";
+    return written == "1.1.0\n1.0.0\n";
+  })) << written;
+  EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.0.0");
+  EXPECT_EQ(testing::readWholeFile(root_ + "/bin/talvo"), scriptA_);
+  EXPECT_FALSE(fs::exists(InstallTree::previousPath(root_)));
 }
 
 TEST_F(ReleaseUpdateFlowTest, RelaunchWaitsForTheRecordingToEnd) {

@@ -288,7 +288,18 @@ void InstallTree::exchange(const std::string& staging) const {
   } catch (const std::exception& error) {
     qCDebug(updatesLog) << "install folder not synced:" << error.what() << "- the install stands";
   }
-  if (!previous.empty()) removeTree(previous);
+  if (previous.empty()) return;
+  const std::string kept = previousPath(root_);
+  if (keepPrevious_ && previous != kept) {
+    removeTree(kept);
+    if (renameat(parent.get(), nameOf(previous).c_str(), parent.get(), nameOf(kept).c_str()) == 0) return;
+  }
+  if (!keepPrevious_) removeTree(previous);
+}
+
+std::string InstallTree::previousPath(const std::string& root) {
+  const std::string normal = lexicallyNormal(root);
+  return parentOf(normal) + "/." + nameOf(normal) + "-previous";
 }
 
 // Two renames with a marker that names the staging tree, written durably before the first:
@@ -395,7 +406,7 @@ void InstallTree::removeLeftovers(const std::string& root) {
   struct stat marker {};
   if (parent && fstatat(parent.get(), ("." + nameOf(normal) + "-exchange").c_str(), &marker, AT_SYMLINK_NOFOLLOW) == 0)
     return;  // an exchange that could not be recovered: keep every tree for the next try
-  removeTree(parentOf(normal) + "/." + nameOf(normal) + "-previous");
+  removeTree(previousPath(normal));
   // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + string.
   std::string staging = ".";
   staging += nameOf(normal);

@@ -71,6 +71,11 @@ class InstallTree {
   // removeLeftovers(), so before every install and at start.
   static void recoverExchange(const std::string& root);
 
+  // The replaced tree is kept as previousPath() instead of removed (the updater keeps it until the
+  // new version has started once: the new version's start clears it with the leftovers).
+  void setKeepPrevious(bool keep) { keepPrevious_ = keep; }
+  static std::string previousPath(const std::string& root);
+
   // Tests make the directory sync after the exchange fail.
   void setDirectorySync(std::function<void(int)> sync) { syncDirectory_ = std::move(sync); }
   // Tests stop a two-step exchange after step 1 (marker written), 2 (old tree moved aside),
@@ -88,6 +93,7 @@ class InstallTree {
   std::uint64_t sizeCap_;
   std::function<void(int)> syncDirectory_;
   std::function<void(int)> stepHook_;
+  bool keepPrevious_ = false;
 };
 
 }  // namespace talvo
