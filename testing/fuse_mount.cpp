@@ -19,7 +19,7 @@ FuseMount::FuseMount(Kind kind) {
   const std::string image = scratch_.file("image");
   ::mkdir(mountPoint_.c_str(), 0700);
   if (kind == Kind::fat) {
-    if (run({"mkfs.fat", "-C", image, "16384"}) != 0) {
+    if (run({"mkfs.fat", "-C", image, "8192"}) != 0) {
       why_ = "mkfs.fat (dosfstools) is missing or failed";
       return;
     }

@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <spawn.h>
-#include <sys/statfs.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "core/recording_id.h"
+#include "testing/fuse_mount.h"
 #include "testing/require_component.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
@@ -149,93 +148,34 @@ TEST_F(LocalRecordingExportTest, ASourceThatGrowsWhileCopyingIsRefused) {
   EXPECT_EQ(namesIn(destination.path()), std::set<std::string>{});
 }
 
-// A FAT image mounted through FUSE (fusefat), as a USB stick or a synced folder appears: it has
-// neither hard links nor RENAME_NOREPLACE.
-class FatMount {
- public:
-  FatMount() {
-    if (::access("/dev/fuse", R_OK | W_OK) != 0) {
-      why = "no usable /dev/fuse";
-      return;
-    }
-    const std::string image = scratch.file("fat.img");
-    ::mkdir(mountPoint.c_str(), 0700);
-    if (run({"mkfs.fat", "-C", image, "8192"}) != 0) {
-      why = "mkfs.fat (dosfstools) is missing or failed";
-      return;
-    }
-    if (run({"fusefat", "-o", "rw+", image, mountPoint}) != 0) {
-      why = "fusefat is missing or cannot mount";
-      return;
-    }
-    struct statfs info {};
-    mounted = ::statfs(mountPoint.c_str(), &info) == 0 && info.f_type == 0x65735546;  // FUSE
-    if (!mounted) why = "fusefat did not mount";
-  }
-  ~FatMount() {
-    if (mounted && run({"fusermount", "-u", mountPoint}) != 0) run({"umount", mountPoint});
-  }
-
-  // Runs a program (also looked up in the administrator's folders), quietly; its exit status.
-  static int run(const std::vector<std::string>& arguments) {
-    std::string program;
-    for (const char* folder : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"}) {
-      if (::access((folder + arguments[0]).c_str(), X_OK) == 0) {
-        program = folder + arguments[0];
-        break;
-      }
-    }
-    if (program.empty()) return -1;
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  TempDirectory scratch;
-  std::string mountPoint = scratch.file("mount");
-  bool mounted = false;
-  std::string why;
-};
-
 class LocalRecordingExportFat : public LocalRecordingExportTest {
  protected:
   void SetUp() override {
     LocalRecordingExportTest::SetUp();
-    TALVO_REQUIRE_COMPONENT(fat.mounted, fat.why);
+    TALVO_REQUIRE_COMPONENT(fat.mounted(), fat.why());
   }
-  FatMount fat;
+  // FAT through FUSE, as a USB stick or a synced folder appears: no hard links, no RENAME_NOREPLACE.
+  testing::FuseMount fat{testing::FuseMount::Kind::fat};
 };
 
 TEST_F(LocalRecordingExportFat, PublishesWithoutLinksNeverReplacesAndLeavesNothingOnFailure) {
-  const std::string leftover = fat.mountPoint + "/.talvo-" + makeRecordingId();
+  const std::string leftover = fat.path() + "/.talvo-" + makeRecordingId();
   writeWholeFile(leftover, "half a copy");
-  const std::string copy = LocalRecordingExport::copy(source, fat.mountPoint);
-  EXPECT_EQ(copy, fat.mountPoint + "/" + name);
+  const std::string copy = LocalRecordingExport::copy(source, fat.path());
+  EXPECT_EQ(copy, fat.path() + "/" + name);
   EXPECT_EQ(readWholeFile(copy), bytes);
-  EXPECT_EQ(namesIn(fat.mountPoint), std::set<std::string>{name});  // the leftover went too
+  EXPECT_EQ(namesIn(fat.path()), std::set<std::string>{name});  // the leftover went too
 
   TempDirectory other;
   writeWholeFile(other.file(name), std::string(44, 'h') + "another recording of that name");
-  EXPECT_EQ(fileErrorKindOf([&] { LocalRecordingExport::copy(other.file(name), fat.mountPoint); }),
+  EXPECT_EQ(fileErrorKindOf([&] { LocalRecordingExport::copy(other.file(name), fat.path()); }),
             FileErrorKind::alreadyExists);
   EXPECT_EQ(readWholeFile(copy), bytes);
 
   const std::string large = makeRecordingId() + ".wav";  // more than the 8 MiB volume holds
   writeWholeFile(other.file(large), std::string(12 << 20, 'a'));
-  fileErrorKindOf([&] { LocalRecordingExport::copy(other.file(large), fat.mountPoint); });  // the volume is full
-  EXPECT_EQ(namesIn(fat.mountPoint), std::set<std::string>{name});
+  fileErrorKindOf([&] { LocalRecordingExport::copy(other.file(large), fat.path()); });  // the volume is full
+  EXPECT_EQ(namesIn(fat.path()), std::set<std::string>{name});
 }
 
 }  // namespace
