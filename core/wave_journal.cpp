@@ -82,11 +82,7 @@ std::array<std::uint8_t, WaveJournal::headerSize> WaveJournal::header(std::uint3
 
 WaveJournal::WaveJournal(std::string path) : url_(std::move(path)) {
   handle_ = UniqueFd(system_call::open(url_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!handle_) {
-    const int error = errno;
-    if (error == EEXIST || error == ELOOP) throw FileError(FileErrorKind::alreadyExists, error);
-    throw FileError(error == ENOSPC || error == EDQUOT ? FileErrorKind::outOfSpace : FileErrorKind::unknownWrite, error);
-  }
+  if (!handle_) throwFileError(FileErrorKind::alreadyExists);  // the kind the design names; errno tells more
   try {
     const auto empty = header(0);
     posix_file::writeAll(handle_.get(), empty.data(), empty.size());
