@@ -37,7 +37,9 @@ bool QuitController::eventFilter(QObject* watched, QEvent* event) {
   return true;  // the decision ends the program when the recording is safe
 }
 
-void QuitController::request(Cause cause) { act(decision_.request(cause, capture(), setup_.clock->monotonicSeconds())); }
+void QuitController::request(Cause cause) {
+  act(decision_.request(cause, capture(), setup_.clock->monotonicSeconds()));
+}
 
 QuitDecision::Capture QuitController::capture() const {
   if (model_.stopping()) return QuitDecision::Capture::stopping;
