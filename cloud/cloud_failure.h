@@ -5,9 +5,11 @@
 #include <exception>
 #include <string>
 
+#include "core/log_sink.h"
+
 namespace talvo {
 
-class CloudFailure : public std::exception {
+class CloudFailure : public std::exception, public DiagnosticFacts {
  public:
   // Who said it: the service in an error reply, or this program about itself.
   enum class Origin { client, service };
@@ -21,6 +23,8 @@ class CloudFailure : public std::exception {
   // The Russian text shown to the user; never empty.
   const std::string& errorDescription() const noexcept { return description_; }
   const char* what() const noexcept override { return description_.c_str(); }
+  // "<code> <status>", e.g. "JOURNAL_UNAVAILABLE 0".
+  std::string diagnostic() const override { return code_ + " " + std::to_string(status_); }
 
   // The message for a code (exact, case-sensitive match; any other code gets the general text).
   static std::string messageFor(const std::string& code);

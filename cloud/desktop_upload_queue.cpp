@@ -87,35 +87,87 @@ void DesktopUploadQueue::reserve(const std::string& id, WallTime startedAt) {
 }
 
 void DesktopUploadQueue::finish(const std::string& id, bool interrupted) {
+  // Hashing runs without the lock; the record is read and written under it, so an owner filled
+  // in meanwhile (claim) is kept.
+  std::optional<QueueDirectory::Fingerprint> fingerprint;
+  std::optional<std::string> failure;
+  try {
+    fingerprint = directory_.fingerprint(id);
+  } catch (const CloudFailure& error) {
+    failure = error.code();
+  }
+  std::lock_guard lock(mutex_);
   DesktopQueueItem item = directory_.load(id);
   item.interrupted = interrupted;
-  try {
-    QueueDirectory::Fingerprint fingerprint = directory_.fingerprint(id);
-    item.bytes = fingerprint.bytes;
-    item.sha256 = fingerprint.sha256;
+  if (fingerprint) {
+    item.bytes = fingerprint->bytes;
+    item.sha256 = fingerprint->sha256;
     item.state = queue_state::recorded;
-  } catch (const CloudFailure& failure) {
+  } else {
     item.state = queue_state::attention;
-    item.errorCode = failure.code();
+    item.errorCode = failure;
+    LogSink::line(log_category::queue, LogLevel::warning, "recording " + id + " not fingerprinted: " + *failure);
   }
-  save(item, false);
+  directory_.save(item, false);
+  logItem(item);
 }
 
-void DesktopUploadQueue::recover() {
+void DesktopUploadQueue::claim(const std::string& id) {
+  const std::optional<std::string> owner = cloud_.connectedOwner();
+  if (!owner) return;
+  std::lock_guard lock(mutex_);
+  DesktopQueueItem item = directory_.load(id);
+  if (item.ownerId) return;
+  item.ownerId = owner;
+  directory_.save(item, false);
+  logItem(item);
+}
+
+void DesktopUploadQueue::finishRecovered(DesktopQueueItem item) {
+  try {
+    repair_(directory_.path() + "/" + QueueDirectory::recordingName(item.id));
+    finish(item.id, true);
+  } catch (...) {
+    logSwallowed(log_category::queue, "interrupted recording " + item.id + " not repaired", "left for attention");
+    item.state = queue_state::attention;
+    item.interrupted = true;
+    item.errorCode = "RECOVERY_REQUIRED";
+    save(item, false);
+  }
+}
+
+int DesktopUploadQueue::recover(const InFlight& inFlight) {
+  auto busy = [&inFlight](const std::string& id) { return inFlight && inFlight(id); };
+  if (const int removed = directory_.removeStaleTemporaries(); removed > 0) {
+    LogSink::line(log_category::queue, LogLevel::debug, "removed " + std::to_string(removed) + " stale temporaries");
+  }
   QueueDirectory::Listing listing = items();
   for (DesktopQueueItem& item : listing.items) {
-    if (item.state != queue_state::capturing) continue;
-    try {
-      repair_(directory_.path() + "/" + QueueDirectory::recordingName(item.id));
-      finish(item.id, true);
-    } catch (...) {
-      logSwallowed(log_category::queue, "interrupted recording " + item.id + " not repaired", "left for attention");
-      item.state = queue_state::attention;
-      item.interrupted = true;
-      item.errorCode = "RECOVERY_REQUIRED";
-      save(item, false);
-    }
+    if (item.state == queue_state::capturing && !busy(item.id)) finishRecovered(item);
   }
+  // A recording whose record was never written is still a recording of this computer: it joins
+  // the queue without owner, and the user sends it like one made without an account.
+  int adopted = 0;
+  for (const QueueDirectory::Orphan& orphan : directory_.orphanRecordings()) {
+    if (busy(orphan.id)) continue;
+    DesktopQueueItem item;
+    item.id = orphan.id;
+    // The file was last written when the recording ended; it began its length earlier.
+    item.startedAt = formatInternetDateTime(orphan.modified - std::chrono::seconds(durationSeconds(orphan.bytes)));
+    item.state = queue_state::capturing;
+    item.interrupted = true;
+    try {
+      save(item, true);
+    } catch (...) {
+      logSwallowed(log_category::queue, "recording " + orphan.id + " without record not adopted",
+                   "tried again at the next start");
+      continue;
+    }
+    LogSink::line(log_category::queue, LogLevel::warning, "recording " + orphan.id + " had no record: adopted");
+    finishRecovered(item);
+    ++adopted;
+  }
+  return adopted;
 }
 
 void DesktopUploadQueue::adoptUnlinked(const std::string& owner) {

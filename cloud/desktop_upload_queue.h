@@ -53,8 +53,16 @@ class DesktopUploadQueue {
   void reserve(const std::string& id, WallTime startedAt);
   // Fingerprints `<id>.wav` and marks the record "recorded" ("attention" if that fails).
   void finish(const std::string& id, bool interrupted);
-  // Completes records left "capturing" by a crash.
-  void recover();
+  // Start-up repair, before any recording of this run is noted: removes the temporaries a crash
+  // left, completes records left "capturing", and gives every finished `<id>.wav` without a
+  // record (the program ended before its record was written) a record without owner, repaired
+  // first. Recordings `inFlight` names are being written by this process and are not touched.
+  // Returns how many recordings were adopted that way.
+  using InFlight = std::function<bool(const std::string& id)>;
+  int recover(const InFlight& inFlight = {});
+  // Gives the record `id`, made without owner while the account store had not answered yet, to
+  // the account that is connected now (nothing when none is, or the record has an owner).
+  void claim(const std::string& id);
   // Gives every unlinked, finished record to `owner`, which must be the connected account.
   void adoptUnlinked(const std::string& owner);
   // One pass over the due items of the connected account; returns the summary afterwards.
@@ -77,6 +85,7 @@ class DesktopUploadQueue {
  private:
   QueueDirectory::Listing items();
   void save(const DesktopQueueItem& item, bool createOnly);
+  void finishRecovered(DesktopQueueItem item);
   void processingStep(DesktopQueueItem item, const std::optional<QueueRights>& rights);
   void recordFailure(const std::string& id, std::exception_ptr failure);
   double nowSeconds() const;

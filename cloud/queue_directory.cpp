@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <future>
 #include <memory>
+#include <set>
 
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
+#include "core/file_error.h"
 #include "core/log_sink.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
@@ -26,15 +28,36 @@ bool endsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// The failure's code for the caller, and the developer's facts (the call, the file, errno's name)
+// for the log; the code is what the user's text is chosen by.
+CloudFailure systemFailure(const char* code, const char* call, const std::string& name) {
+  const int error = errno;
+  LogSink::line(log_category::queue, LogLevel::warning,
+                std::string(code) + ": " + call + " " + name + ": " + errnoName(error));
+  errno = error;
+  return CloudFailure(code, 0);
+}
+
+// ".journal-<uuid>" (a record being written) or ".<name>.<uuid>.tmp" (a file being replaced).
+bool isStaleTemporaryName(const std::string& name) {
+  static const std::string journal = ".journal-";
+  if (name.size() == journal.size() + 36 && name.compare(0, journal.size(), journal) == 0)
+    return isRecordingId(std::string_view(name).substr(journal.size()));
+  static const std::string tmp = ".tmp";
+  if (name.size() < 1 + 1 + 1 + 36 + tmp.size() || name[0] != '.' || !endsWith(name, tmp)) return false;
+  const std::size_t idAt = name.size() - tmp.size() - 36;
+  return name[idAt - 1] == '.' && isRecordingId(std::string_view(name).substr(idAt, 36));
+}
+
 }  // namespace
 
 UniqueFd QueueDirectory::open() const {
   // Linux follows a symbolic link named with a trailing "/" even with O_NOFOLLOW.
   if (path_.empty() || path_.back() == '/') throw CloudFailure("FILE_UNSAFE", 0);
-  UniqueFd dir(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!dir) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  UniqueFd dir(system_call::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir) throw systemFailure("JOURNAL_UNAVAILABLE", "open", path_);
   struct stat info {};
-  if (::fstat(dir.get(), &info) != 0 || !posix_file::isPrivateDirectory(info)) {
+  if (system_call::fstat(dir.get(), &info) != 0 || !posix_file::isPrivateDirectory(info)) {
     throw CloudFailure("FILE_UNSAFE", 0);
   }
   return dir;
@@ -44,10 +67,10 @@ QueueDirectory::OpenedFile QueueDirectory::safeOpenAt(int dirfd, const std::stri
   // A record replaced by a save between our open and fstat has no links left; that is a
   // normal race with the writer, not a hostile file, so the name is opened again.
   for (int attempt = 0;; ++attempt) {
-    UniqueFd file(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file) throw CloudFailure("FILE_UNAVAILABLE", 0);
+    UniqueFd file(system_call::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) throw systemFailure("FILE_UNAVAILABLE", "openat", name);
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0) throw CloudFailure("FILE_UNSAFE", 0);
+    if (system_call::fstat(file.get(), &info) != 0) throw systemFailure("FILE_UNSAFE", "fstat", name);
     if (info.st_nlink == 0 && S_ISREG(info.st_mode) && attempt < 8) continue;
     if (!posix_file::isOwnedSingleLinkFile(info) || info.st_size < 0 || info.st_size > limit) {
       throw CloudFailure("FILE_UNSAFE", 0);
@@ -82,8 +105,9 @@ void QueueDirectory::save(const DesktopQueueItem& item, bool createOnly) const {
   UniqueFd dir = open();
   const std::string temporary = ".journal-" + makeRecordingId();
   const std::string final_name = recordName(item.id);
-  UniqueFd file(::openat(dir.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!file) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  UniqueFd file(
+      system_call::openat(dir.get(), temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!file) throw systemFailure("JOURNAL_UNAVAILABLE", "openat", temporary);
   // Whatever happens from here on, the temporary name does not outlive this call.
   struct Cleanup {
     int dirfd;
@@ -91,7 +115,7 @@ void QueueDirectory::save(const DesktopQueueItem& item, bool createOnly) const {
     UniqueFd& file;
     ~Cleanup() {
       file.reset();
-      ::unlinkat(dirfd, name.c_str(), 0);
+      system_call::unlinkat(dirfd, name.c_str(), 0);
     }
   } cleanup{dir.get(), temporary, file};
 
@@ -101,33 +125,41 @@ void QueueDirectory::save(const DesktopQueueItem& item, bool createOnly) const {
 
   if (createOnly) {
     if (system_call::linkat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str(), 0) != 0) {
-      throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+      throw systemFailure("JOURNAL_UNAVAILABLE", "linkat", final_name);
     }
-    if (::unlinkat(dir.get(), temporary.c_str(), 0) != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+    // The record is published by its link; a temporary that stays is only a second name for
+    // it (the cleanup below tries again, and the next start removes it).
   } else if (system_call::renameat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str()) != 0) {
-    throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+    throw systemFailure("JOURNAL_UNAVAILABLE", "renameat", final_name);
   }
-  if (system_call::fsync(dir.get()) != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  if (system_call::fsync(dir.get()) != 0) throw systemFailure("JOURNAL_UNAVAILABLE", "fsync", path_);
 }
 
-QueueDirectory::Listing QueueDirectory::list() const {
-  UniqueFd dir = open();
+std::vector<std::string> QueueDirectory::namesAt(int dirfd) const {
   // Read the entries through our own verified descriptor, not the path.
-  int listing_fd = ::openat(dir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing_fd < 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  int listing_fd = system_call::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing_fd < 0) throw systemFailure("JOURNAL_UNAVAILABLE", "openat", path_);
   std::unique_ptr<DIR, int (*)(DIR*)> stream(::fdopendir(listing_fd), ::closedir);
   if (!stream) {
     ::close(listing_fd);
-    throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+    throw systemFailure("JOURNAL_UNAVAILABLE", "fdopendir", path_);
   }
   std::vector<std::string> names;
   errno = 0;
   while (struct dirent* entry = ::readdir(stream.get())) {
-    std::string name = entry->d_name;
-    if (endsWith(name, ".upload.json")) names.push_back(std::move(name));
+    names.emplace_back(entry->d_name);
     errno = 0;
   }
-  if (errno != 0) throw CloudFailure("JOURNAL_UNAVAILABLE", 0);
+  if (errno != 0) throw systemFailure("JOURNAL_UNAVAILABLE", "readdir", path_);
+  return names;
+}
+
+QueueDirectory::Listing QueueDirectory::list() const {
+  UniqueFd dir = open();
+  std::vector<std::string> names;
+  for (std::string& name : namesAt(dir.get())) {
+    if (endsWith(name, ".upload.json")) names.push_back(std::move(name));
+  }
 
   Listing listing;
   for (const std::string& name : names) {
@@ -141,6 +173,45 @@ QueueDirectory::Listing QueueDirectory::list() const {
   std::stable_sort(listing.items.begin(), listing.items.end(),
                    [](const DesktopQueueItem& a, const DesktopQueueItem& b) { return a.startedAt < b.startedAt; });
   return listing;
+}
+
+std::vector<QueueDirectory::Orphan> QueueDirectory::orphanRecordings() const {
+  UniqueFd dir = open();
+  const std::vector<std::string> names = namesAt(dir.get());
+  const std::set<std::string> present(names.begin(), names.end());
+  std::vector<Orphan> orphans;
+  for (const std::string& name : names) {
+    if (!isRecordingFileName(name)) continue;
+    const std::string id = name.substr(0, name.size() - recordingName("").size());
+    if (present.count(recordName(id)) != 0) continue;
+    struct stat info {};
+    if (system_call::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !posix_file::isOwnedSingleLinkFile(info))
+      continue;
+    const auto modified = std::chrono::system_clock::time_point(std::chrono::duration_cast<WallTime::duration>(
+        std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec)));
+    orphans.push_back(Orphan{id, static_cast<std::int64_t>(info.st_size), modified});
+  }
+  return orphans;
+}
+
+int QueueDirectory::removeStaleTemporaries() const {
+  UniqueFd dir = open();
+  int removed = 0;
+  for (const std::string& name : namesAt(dir.get())) {
+    if (!isStaleTemporaryName(name)) continue;
+    struct stat info {};
+    if (system_call::fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid())
+      continue;
+    if (system_call::unlinkat(dir.get(), name.c_str(), 0) == 0) {
+      ++removed;
+    } else {
+      LogSink::line(log_category::queue, LogLevel::warning,
+                    "stale temporary " + name + " not removed: " + errnoName(errno));
+    }
+  }
+  return removed;
 }
 
 QueueDirectory::Fingerprint QueueDirectory::fingerprint(const std::string& id, bool withBlocks) const {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "cloud/desktop_queue_item.h"
+#include "core/internet_date_time.h"
+#include "core/recording_id.h"
 #include "core/unique_fd.h"
 
 namespace talvo {
@@ -18,7 +20,8 @@ class QueueDirectory {
  public:
   // Record files are never longer than this.
   static constexpr std::size_t recordLimit = 8192;
-  // Hashing reads this much at a time; the upload's part size is the same.
+  // Hashing reads this much at a time: the upload's part size (UploadProtocol::chunkSize), so
+  // each block's hash is a part's.
   static constexpr std::size_t blockSize = 4194304;
 
   struct OpenedFile {
@@ -63,17 +66,31 @@ class QueueDirectory {
   // Every readable record; unreadable ones are counted, never touched.
   Listing list() const;
 
+  // A recording file `<id>.wav` that has no record beside it (its record was never written:
+  // the program ended before the queue was there).
+  struct Orphan {
+    std::string id;
+    std::int64_t bytes = 0;
+    WallTime modified;
+  };
+  std::vector<Orphan> orphanRecordings() const;
+
+  // Removes the hidden temporaries a crash can leave behind (".journal-<uuid>" of a record,
+  // ".<name>.<uuid>.tmp" of a replaced file); only this user's regular files. Returns how many.
+  int removeStaleTemporaries() const;
+
   // Size and SHA-256 of `<id>.wav`, read in 4 MiB blocks. "EMPTY_RECORDING" below 45 bytes,
   // "FILE_CHANGED" when the file grows or shrinks while it is read. With `withBlocks` the hash
   // of each block is taken from the same read, on a second thread.
   Fingerprint fingerprint(const std::string& id, bool withBlocks = false) const;
 
   static std::string recordName(const std::string& id) { return id + ".upload.json"; }
-  static std::string recordingName(const std::string& id) { return id + ".wav"; }
+  static std::string recordingName(const std::string& id) { return recordingFileName(id); }
 
  private:
   OpenedFile safeOpenAt(int dirfd, const std::string& name, std::int64_t limit) const;
   DesktopQueueItem loadAt(int dirfd, const std::string& name) const;
+  std::vector<std::string> namesAt(int dirfd) const;
 
   std::string path_;
 };

@@ -40,7 +40,8 @@ namespace talvo {
 
 class UploadProtocol {
  public:
-  static constexpr std::int64_t chunkSize = 4194304;
+  // One part of the upload: the queue's hashing block, so a block's hash is a part's.
+  static constexpr std::int64_t chunkSize = static_cast<std::int64_t>(QueueDirectory::blockSize);
   static constexpr std::size_t maximumParts = 512;
 
   using SaveRecord = std::function<void(const DesktopQueueItem&)>;

@@ -1,5 +1,7 @@
 #include "core/file_error.h"
 
+#include <cstring>
+
 #include <cerrno>
 
 namespace talvo {
@@ -33,6 +35,20 @@ const char* FileError::describe(FileErrorKind kind) noexcept {
   return "Ошибка файла.";
 }
 
+std::string FileError::diagnostic() const {
+  static constexpr const char* kinds[] = {"alreadyExists", "noPermissionRead", "noPermissionWrite", "corruptFile",
+                                          "outOfSpace",    "noSuchFile",       "invalidFileName",   "unknownRead",
+                                          "unknownWrite",  "locking"};
+  std::string text = kinds[static_cast<int>(kind_)];
+  if (errno_ != 0) text += " " + errnoName(errno_);
+  return text;
+}
+
 void throwFileError(FileErrorKind kind) { throw FileError(kind, errno); }
+
+std::string errnoName(int error_number) {
+  if (const char* name = ::strerrorname_np(error_number)) return name;
+  return "errno " + std::to_string(error_number);
+}
 
 }  // namespace talvo

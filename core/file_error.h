@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/log_sink.h"
+
 namespace talvo {
 
 enum class FileErrorKind {
@@ -19,7 +21,7 @@ enum class FileErrorKind {
   locking,            // a lock is held by someone else or the lock file is not ours
 };
 
-class FileError : public std::runtime_error {
+class FileError : public std::runtime_error, public DiagnosticFacts {
  public:
   explicit FileError(FileErrorKind kind, int error_number = 0);
 
@@ -28,11 +30,17 @@ class FileError : public std::runtime_error {
   int errorNumber() const noexcept { return errno_; }
 
   static const char* describe(FileErrorKind kind) noexcept;
+  // "<kind> <errno name>", e.g. "unknownWrite EIO".
+  std::string diagnostic() const override;
 
  private:
   FileErrorKind kind_;
   int errno_;
 };
+
+// The symbolic name of an errno value for developers' log lines ("EIO", "ENOSPC"; "errno 1234"
+// for one the C library does not name).
+std::string errnoName(int error_number);
 
 // Throws FileError(kind, errno) — for the failure branch right after a system call.
 [[noreturn]] void throwFileError(FileErrorKind kind);

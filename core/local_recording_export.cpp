@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/file_error.h"
+#include "core/log_sink.h"
 #include "core/posix_file.h"
 #include "core/recording_id.h"
 #include "core/system_call.h"
@@ -25,18 +26,12 @@ constexpr std::size_t chunkSize = 1048576;
 constexpr off_t minimumSize = 44;          // a WAV header
 constexpr off_t maximumSize = 2147483648;  // 2 GiB
 
-bool isRecordingFileName(const std::string& name) {
-  constexpr std::string_view extension = ".wav";
-  return name.size() > extension.size() && name.ends_with(extension) &&
-         isRecordingId(std::string_view(name).substr(0, name.size() - extension.size()));
-}
-
 // The temporary name is removed on every way out; after the link it is only a second name.
 class TemporaryName {
  public:
   TemporaryName(int dirfd, std::string name) : dirfd_(dirfd), name_(std::move(name)) {}
   ~TemporaryName() {
-    if (!released_) ::unlinkat(dirfd_, name_.c_str(), 0);
+    if (!released_) system_call::unlinkat(dirfd_, name_.c_str(), 0);
   }
   TemporaryName(const TemporaryName&) = delete;
   TemporaryName& operator=(const TemporaryName&) = delete;
@@ -65,7 +60,7 @@ std::optional<std::string> claimOfTemporary(std::string_view name) {
   if (name.size() < idLength || !isRecordingId(name.substr(0, idLength))) return std::nullopt;
   name.remove_prefix(idLength);
   if (name.empty()) return std::string();
-  if (name.front() != '-' || !isRecordingFileName(std::string(name.substr(1)))) return std::nullopt;
+  if (name.front() != '-' || !isRecordingFileName(name.substr(1))) return std::nullopt;
   return std::string(name.substr(1));
 }
 
@@ -83,38 +78,44 @@ bool unsupported(int error) {
 
 // Gives the finished temporary its final name without ever replacing a file there.
 void publish(int dirfd, TemporaryName& temporary, const std::string& name) {
-  if (::linkat(dirfd, temporary.name().c_str(), dirfd, name.c_str(), 0) == 0) {
-    if (::unlinkat(dirfd, temporary.name().c_str(), 0) != 0) throwFileError(FileErrorKind::unknownWrite);
+  if (system_call::linkat(dirfd, temporary.name().c_str(), dirfd, name.c_str(), 0) == 0) {
+    // The copy is complete under its name now. A temporary name that will not go is only a
+    // second link to it: the copy is not a failure, and the next copy or start removes it.
+    if (system_call::unlinkat(dirfd, temporary.name().c_str(), 0) != 0) {
+      LogSink::line(
+          log_category::capture, LogLevel::warning,
+          "copy published, its temporary name " + temporary.name() + " not removed: unlinkat " + errnoName(errno));
+    }
     temporary.release();
     return;
   }
   if (!unsupported(errno)) publishFailed(errno);
-  if (::renameat2(dirfd, temporary.name().c_str(), dirfd, name.c_str(), RENAME_NOREPLACE) == 0) {
+  if (system_call::renameat2(dirfd, temporary.name().c_str(), dirfd, name.c_str(), RENAME_NOREPLACE) == 0) {
     temporary.release();
     return;
   }
   if (!unsupported(errno)) publishFailed(errno);
 
   // Neither: claim the name with an empty file of our own, then rename over that claim only.
-  UniqueFd claim(::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueFd claim(system_call::openat(dirfd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!claim.valid()) publishFailed(errno);
   struct stat claimed {};
-  const bool known = ::fstat(claim.get(), &claimed) == 0;
+  const bool known = system_call::fstat(claim.get(), &claimed) == 0;
   claim.reset();
   const auto stillOurs = [&] {
     struct stat now {};
-    return ::fstatat(dirfd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == claimed.st_dev &&
+    return system_call::fstatat(dirfd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == claimed.st_dev &&
            now.st_ino == claimed.st_ino && now.st_size == 0;
   };
   int error = 0;
   if (!known) {
     error = errno;
-    ::unlinkat(dirfd, name.c_str(), 0);  // created just now, by us
+    system_call::unlinkat(dirfd, name.c_str(), 0);  // created just now, by us
   } else if (!stillOurs()) {
     error = EEXIST;  // another program took the name meanwhile
-  } else if (::renameat(dirfd, temporary.name().c_str(), dirfd, name.c_str()) != 0) {
+  } else if (system_call::renameat(dirfd, temporary.name().c_str(), dirfd, name.c_str()) != 0) {
     error = errno;
-    if (stillOurs()) ::unlinkat(dirfd, name.c_str(), 0);
+    if (stillOurs()) system_call::unlinkat(dirfd, name.c_str(), 0);
   } else {
     temporary.release();
     return;
@@ -124,10 +125,10 @@ void publish(int dirfd, TemporaryName& temporary, const std::string& name) {
 
 // The destination directory, opened and checked.
 UniqueFd openDestination(const std::string& directory) {
-  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd dir(system_call::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir.valid()) throwFileError(FileErrorKind::noPermissionWrite);
   struct stat info {};
-  if (::fstat(dir.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionWrite);
+  if (system_call::fstat(dir.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionWrite);
   if (info.st_uid != ::getuid() || (info.st_mode & 0002) != 0) throw FileError(FileErrorKind::noPermissionWrite);
   return dir;
 }
@@ -148,12 +149,13 @@ void removeLeftoversAt(int dirfd) noexcept {
   ::closedir(stream);
   for (const auto& [temporary, claim] : leftovers) {
     struct stat info {};
-    if (::fstatat(dirfd, temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !isOwnedRegularFile(info)) continue;
+    if (system_call::fstatat(dirfd, temporary.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !isOwnedRegularFile(info))
+      continue;
     // An empty file under the name it was to get is the claim a crash left between claim and rename.
-    if (!claim.empty() && ::fstatat(dirfd, claim.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (!claim.empty() && system_call::fstatat(dirfd, claim.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         isOwnedRegularFile(info) && info.st_size == 0)
-      ::unlinkat(dirfd, claim.c_str(), 0);
-    ::unlinkat(dirfd, temporary.c_str(), 0);
+      system_call::unlinkat(dirfd, claim.c_str(), 0);
+    system_call::unlinkat(dirfd, temporary.c_str(), 0);
   }
 }
 
@@ -164,10 +166,10 @@ std::string copy(const std::string& source, const std::string& directory) {
   const std::string name = slash == std::string::npos ? source : source.substr(slash + 1);
   if (!isRecordingFileName(name)) throw FileError(FileErrorKind::invalidFileName);
 
-  UniqueFd input(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd input(system_call::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!input.valid()) throwFileError(FileErrorKind::noPermissionRead);
   struct stat before {};
-  if (::fstat(input.get(), &before) != 0) throwFileError(FileErrorKind::noPermissionRead);
+  if (system_call::fstat(input.get(), &before) != 0) throwFileError(FileErrorKind::noPermissionRead);
   if (!posix_file::isOwnedSingleLinkFile(before) || before.st_size < minimumSize || before.st_size > maximumSize)
     throw FileError(FileErrorKind::noPermissionRead);
 
@@ -176,8 +178,8 @@ std::string copy(const std::string& source, const std::string& directory) {
 
   // A hidden name, so a file manager never shows a half-written copy.
   TemporaryName temporary(dir.get(), std::string(temporaryPrefix) + makeRecordingId() + "-" + name);
-  UniqueFd output(
-      ::openat(dir.get(), temporary.name().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueFd output(system_call::openat(dir.get(), temporary.name().c_str(),
+                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!output.valid()) {
     temporary.release();  // not ours: someone else's file may have that name
     throwFileError(FileErrorKind::noPermissionWrite);
@@ -194,7 +196,7 @@ std::string copy(const std::string& source, const std::string& directory) {
     posix_file::writeAll(output.get(), buffer.data(), static_cast<std::size_t>(count));
   }
   struct stat after {};
-  if (total != before.st_size || ::fstat(input.get(), &after) != 0 || !sameVersion(before, after))
+  if (total != before.st_size || system_call::fstat(input.get(), &after) != 0 || !sameVersion(before, after))
     throw FileError(FileErrorKind::corruptFile);
 
   posix_file::syncFile(output.get());
@@ -210,7 +212,7 @@ std::string copy(const std::string& source, const std::string& directory) {
 void checkDestination(const std::string& directory) { openDestination(directory); }
 
 void removeLeftovers(const std::string& directory) noexcept {
-  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd dir(system_call::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (dir.valid()) removeLeftoversAt(dir.get());
 }
 

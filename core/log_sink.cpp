@@ -49,7 +49,9 @@ std::string currentErrorText() {
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& failure) {
-    return failure.what();
+    std::string text = failure.what();
+    if (const auto* facts = dynamic_cast<const DiagnosticFacts*>(&failure)) text += " [" + facts->diagnostic() + "]";
+    return text;
   } catch (...) {
     return "unknown error";
   }

@@ -34,7 +34,16 @@ struct LogSink {
   static void line(std::string_view category, LogLevel level, const std::string& message) noexcept;
 };
 
-// The text of the exception being handled (its what()), for a log line inside a catch block.
+// An error that knows more than its user text: the developer's facts (a failure code, errno's
+// name), never a secret. Log lines add them to the Russian text the user sees.
+class DiagnosticFacts {
+ public:
+  virtual ~DiagnosticFacts() = default;
+  virtual std::string diagnostic() const = 0;
+};
+
+// The text of the exception being handled (its what(), with its facts in brackets when it has
+// any), for a log line inside a catch block.
 std::string currentErrorText();
 
 // Inside a catch block that drops a failure on purpose: "<failed>: <error>; <instead>".

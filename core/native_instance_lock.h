@@ -22,6 +22,9 @@ class NativeInstanceLock {
   explicit NativeInstanceLock(const std::string& directory);
 
   int fd() const noexcept { return fd_.get(); }
+  // Keeps the lock for the rest of the process whatever happens to this object: for a teardown
+  // that could not make sure nothing writes any more.
+  void abandon() noexcept { fd_.release(); }
 
  private:
   UniqueFd fd_;

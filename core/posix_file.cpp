@@ -25,10 +25,10 @@ UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure) {
   // directory names usually end in one.
   std::string plain = path;
   while (plain.size() > 1 && plain.back() == '/') plain.pop_back();
-  UniqueFd dir(::open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd dir(system_call::open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir) throwFileError(failure);
   struct stat info {};
-  if (::fstat(dir.get(), &info) != 0) throwFileError(failure);
+  if (system_call::fstat(dir.get(), &info) != 0) throwFileError(failure);
   if (!isPrivateDirectory(info)) throw FileError(failure);
   return dir;
 }
@@ -41,7 +41,7 @@ void makeDirectories(const std::string& path) {
   for (const auto& part : target) {
     built /= part;
     if (built.empty() || built == built.root_path()) continue;
-    if (::mkdir(built.c_str(), 0700) != 0 && errno != EEXIST) throwFileError(FileErrorKind::unknownWrite);
+    if (system_call::mkdir(built.c_str(), 0700) != 0 && errno != EEXIST) throwFileError(FileErrorKind::unknownWrite);
   }
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) throwFileError(FileErrorKind::noSuchFile);
@@ -110,13 +110,13 @@ std::string readBounded(int fd, std::size_t limit) {
 }
 
 std::string readOwnedFileAt(int dirfd, const std::string& name, std::size_t limit) {
-  UniqueFd file(::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd file(system_call::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!file) {
     if (errno == ENOENT) throwFileError(FileErrorKind::noSuchFile);
     throwFileError(FileErrorKind::noPermissionRead);  // ELOOP: a symbolic link stands there
   }
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
+  if (system_call::fstat(file.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
   if (!isOwnedSingleLinkFile(info)) throw FileError(FileErrorKind::noPermissionRead);
   if (static_cast<std::size_t>(info.st_size) > limit) throw FileError(FileErrorKind::corruptFile);
   return readBounded(file.get(), limit);
@@ -126,7 +126,8 @@ void replaceFileAt(int dirfd, const std::string& name, std::string_view contents
   if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
     throw FileError(FileErrorKind::invalidFileName);
   const std::string temporary = "." + name + "." + makeRecordingId() + ".tmp";
-  UniqueFd file(::openat(dirfd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+  UniqueFd file(
+      system_call::openat(dirfd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (!file) throwFileError(FileErrorKind::noPermissionWrite);
   try {
     if (::fchmod(file.get(), mode) != 0) throwFileError(FileErrorKind::unknownWrite);  // umask may have narrowed it
@@ -136,7 +137,7 @@ void replaceFileAt(int dirfd, const std::string& name, std::string_view contents
     if (system_call::renameat(dirfd, temporary.c_str(), dirfd, name.c_str()) != 0)
       throwFileError(FileErrorKind::unknownWrite);
   } catch (...) {
-    ::unlinkat(dirfd, temporary.c_str(), 0);
+    system_call::unlinkat(dirfd, temporary.c_str(), 0);
     throw;
   }
   syncDirectory(dirfd);
@@ -145,7 +146,7 @@ void replaceFileAt(int dirfd, const std::string& name, std::string_view contents
 void replaceFile(const std::string& path, std::string_view contents, mode_t mode) {
   std::filesystem::path target(path);
   std::string parent = target.has_parent_path() ? target.parent_path().string() : ".";
-  UniqueFd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd dir(system_call::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir) throwFileError(FileErrorKind::noPermissionWrite);
   replaceFileAt(dir.get(), target.filename().string(), contents, mode);
 }

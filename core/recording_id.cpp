@@ -48,4 +48,15 @@ bool isRecordingId(std::string_view text) noexcept {
   return variant == '8' || variant == '9' || variant == 'a' || variant == 'b';
 }
 
+namespace {
+constexpr std::string_view wavExtension = ".wav";
+}
+
+std::string recordingFileName(std::string_view id) { return std::string(id) + std::string(wavExtension); }
+
+bool isRecordingFileName(std::string_view name) noexcept {
+  return name.size() > wavExtension.size() && name.ends_with(wavExtension) &&
+         isRecordingId(name.substr(0, name.size() - wavExtension.size()));
+}
+
 }  // namespace talvo

@@ -17,6 +17,11 @@ std::string makeRecordingId();
 // 8-4-4-4-12 lower-case hex digits, version nibble 4, variant nibble 8, 9, a or b.
 bool isRecordingId(std::string_view text) noexcept;
 
+// The recording's audio file in the recordings directory: "<id>.wav".
+std::string recordingFileName(std::string_view id);
+// Whether `name` is such a file name: a recording id followed by ".wav".
+bool isRecordingFileName(std::string_view name) noexcept;
+
 // `count` bytes from the kernel's cryptographic random source (getrandom). Throws
 // std::system_error if the kernel cannot supply them.
 std::vector<std::uint8_t> secureRandomBytes(std::size_t count);

@@ -1,7 +1,9 @@
 #include "core/system_call.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +22,7 @@ struct ArmedFault {
 
 std::mutex faultLock;
 ArmedFault fault;
+int counted[systemCallKinds] = {};
 
 // Makes `call` (or fails it as armed), again while it is interrupted.
 template <typename Call>
@@ -38,6 +41,7 @@ SystemCallFault::SystemCallFault(SystemCall call, int nth, int error) {
   std::lock_guard lock(faultLock);
   if (armed_.load()) throw std::logic_error("one system call fault at a time");
   fault = ArmedFault{call, nth, error, false};
+  for (int& count : counted) count = 0;
   armed_.store(true, std::memory_order_release);
 }
 
@@ -51,9 +55,16 @@ bool SystemCallFault::struck() const {
   return fault.struck;
 }
 
+int SystemCallFault::calls(SystemCall call) const {
+  std::lock_guard lock(faultLock);
+  return counted[static_cast<int>(call)];
+}
+
 bool SystemCallFault::strikesArmed(SystemCall call) noexcept {
   std::lock_guard lock(faultLock);
-  if (!armed_.load(std::memory_order_relaxed) || fault.struck || fault.call != call) return false;
+  if (!armed_.load(std::memory_order_relaxed)) return false;
+  ++counted[static_cast<int>(call)];
+  if (fault.struck || fault.call != call) return false;
   if (--fault.remaining > 0) return false;
   fault.struck = true;
   errno = fault.error;
@@ -100,6 +111,34 @@ int statvfs(const char* path, struct statvfs* info) noexcept {
 
 ssize_t getrandom(void* data, std::size_t size, unsigned flags) noexcept {
   return retrying(SystemCall::getrandom, [&] { return ::getrandom(data, size, flags); });
+}
+
+int open(const char* path, int flags, mode_t mode) noexcept {
+  return retrying(SystemCall::open, [&] { return ::open(path, flags, mode); });
+}
+
+int openat(int dir, const char* name, int flags, mode_t mode) noexcept {
+  return retrying(SystemCall::openat, [&] { return ::openat(dir, name, flags, mode); });
+}
+
+int fstat(int fd, struct stat* info) noexcept {
+  return retrying(SystemCall::fstat, [&] { return ::fstat(fd, info); });
+}
+
+int fstatat(int dir, const char* name, struct stat* info, int flags) noexcept {
+  return retrying(SystemCall::fstatat, [&] { return ::fstatat(dir, name, info, flags); });
+}
+
+int unlinkat(int dir, const char* name, int flags) noexcept {
+  return retrying(SystemCall::unlinkat, [&] { return ::unlinkat(dir, name, flags); });
+}
+
+int mkdir(const char* path, mode_t mode) noexcept {
+  return retrying(SystemCall::mkdir, [&] { return ::mkdir(path, mode); });
+}
+
+int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) noexcept {
+  return retrying(SystemCall::renameat2, [&] { return ::renameat2(fromDir, from, toDir, to, flags); });
 }
 
 }  // namespace system_call

@@ -36,7 +36,7 @@ void putUint16(std::uint8_t* at, std::uint16_t value) {
 
 off_t fileLength(int fd) {
   struct stat info {};
-  if (::fstat(fd, &info) != 0) throwFileError(FileErrorKind::unknownRead);
+  if (system_call::fstat(fd, &info) != 0) throwFileError(FileErrorKind::unknownRead);
   return info.st_size;
 }
 
@@ -49,7 +49,7 @@ void truncateTo(int fd, off_t length) {
 void syncParentDirectory(const std::string& path) {
   std::filesystem::path file(path);
   const std::string parent = file.has_parent_path() ? file.parent_path().string() : ".";
-  UniqueFd dir(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(system_call::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) throwFileError(FileErrorKind::unknownWrite);
   posix_file::syncDirectory(dir.get());
 }
@@ -81,12 +81,20 @@ std::array<std::uint8_t, WaveJournal::headerSize> WaveJournal::header(std::uint3
 }
 
 WaveJournal::WaveJournal(std::string path) : url_(std::move(path)) {
-  handle_ = UniqueFd(::open(url_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!handle_) throwFileError(FileErrorKind::alreadyExists);
-  const auto empty = header(0);
-  posix_file::writeAll(handle_.get(), empty.data(), empty.size());
-  posix_file::syncFile(handle_.get());
-  syncParentDirectory(url_);
+  handle_ = UniqueFd(system_call::open(url_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!handle_) throwFileError(FileErrorKind::alreadyExists);  // the kind the design names; errno tells more
+  try {
+    const auto empty = header(0);
+    posix_file::writeAll(handle_.get(), empty.data(), empty.size());
+    posix_file::syncFile(handle_.get());
+    syncParentDirectory(url_);
+  } catch (...) {
+    // The recording never began: the file we just made holds nothing and must not stay behind
+    // as a recording without a valid header.
+    handle_.reset();
+    ::unlink(url_.c_str());
+    throw;
+  }
 }
 
 WaveJournal::~WaveJournal() = default;
@@ -132,10 +140,10 @@ void WaveJournal::close() {
 }
 
 void WaveJournal::recoverOwnedFile(const std::string& path) {
-  UniqueFd file(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd file(system_call::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   if (!file) throwFileError(FileErrorKind::noSuchFile);
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
+  if (system_call::fstat(file.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
   if (!posix_file::isOwnedSingleLinkFile(info)) throw FileError(FileErrorKind::noPermissionRead);
 
   const off_t length = fileLength(file.get());

@@ -10,6 +10,7 @@
 #include "app/capture/capture_failure.h"
 #include "core/log_sink.h"
 #include "core/posix_file.h"
+#include "core/recording_id.h"
 
 namespace talvo {
 namespace {
@@ -30,24 +31,6 @@ const char* const noComputerWarning = "Звук компьютера ещё не
 
 const char* noDataName(CaptureSource source) {
   return source == CaptureSource::computer ? "звук компьютера: нет данных" : "микрофон: нет данных";
-}
-
-// A lower-case UUID text of any version: 8-4-4-4-12 hex digits, lower case only.
-bool isLowerCaseUuid(const std::string& text) {
-  if (text.size() != 36) {
-    return false;
-  }
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (c != '-') {
-        return false;
-      }
-    } else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Nearest integer, halves away from zero, kept far inside int64 so absurd timestamps cannot
@@ -115,7 +98,7 @@ std::string NativeAudioCapture::start(const std::string& directory, const std::s
   if (started_) {
     throw std::logic_error("a capture object records only once");
   }
-  if (!isLowerCaseUuid(recordingId)) {
+  if (!isRecordingId(recordingId)) {
     throw CaptureFailure::format();
   }
   std::optional<std::uint64_t> space = freeSpace_(directory);
@@ -123,7 +106,7 @@ std::string NativeAudioCapture::start(const std::string& directory, const std::s
     throw CaptureFailure::disk();
   }
   started_ = true;
-  std::string path = directory + "/" + recordingId + ".wav";
+  std::string path = directory + "/" + recordingFileName(recordingId);
   try {
     queue_->sync([&] {
       startedAt_ = clock_->wallTime();

@@ -1,5 +1,8 @@
 #include "app/models/cloud_model.h"
 
+#include <mutex>
+#include <set>
+
 #include <QDateTime>
 #include <QLocale>
 #include <QTimeZone>
@@ -8,10 +11,13 @@
 #include "app/models/model_worker.h"
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/cloud_failure.h"
+#include "cloud/deferred_queue_cloud.h"
 #include "cloud/desktop_cloud.h"
 #include "cloud/keychain_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
+#include "core/clock.h"
 #include "core/native_product.h"
+#include "core/recording_id.h"
 #include "core/telegram_destination.h"
 
 namespace talvo {
@@ -25,11 +31,28 @@ struct CloudModel::State {
   std::optional<PendingPair> pending;
 };
 
-// The client and the queue that talks through it, built together.
+// The client and the queue's view of it, built together once the account store answered.
 struct CloudModel::Client {
   std::shared_ptr<DesktopCloud> cloud;
   std::shared_ptr<QueueCloud> queueCloud;
-  std::shared_ptr<DesktopUploadQueue> queue;
+};
+
+// Recordings begun before the queue had read the directory at start; recovery leaves them be.
+struct CloudModel::InFlight {
+  std::mutex mutex;
+  std::set<std::string> ids;
+  void insert(const std::string& id) {
+    std::lock_guard lock(mutex);
+    ids.insert(id);
+  }
+  bool contains(const std::string& id) {
+    std::lock_guard lock(mutex);
+    return ids.count(id) != 0;
+  }
+  void clear() {
+    std::lock_guard lock(mutex);
+    ids.clear();
+  }
 };
 
 namespace {
@@ -55,24 +78,81 @@ CloudModel::CloudModel(QString directory, QObject* parent) : CloudModel(std::mov
 CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
     : QObject(parent),
       setup_(std::move(setup)),
-      configuration_(setup_.configuration.value_or(ServiceConfiguration::current())) {
+      configuration_(setup_.configuration.value_or(ServiceConfiguration::current())),
+      inFlight_(std::make_shared<InFlight>()),
+      deferred_(std::make_shared<DeferredQueueCloud>()) {
   if (!setup_.openUrl) setup_.openUrl = desktopUrlOpener();
+  if (!setup_.queueClock) setup_.queueClock = [] { return Clock::system()->wallTime(); };
   timer_ = new QTimer(this);
   timer_->setSingleShot(true);
   timer_->setTimerType(Qt::PreciseTimer);
   QObject::connect(timer_, &QTimer::timeout, this, &CloudModel::tick);
 
-  // Opening the keyring may wait for the user to unlock it, and recovery repairs WAV files:
-  // both happen on a worker, while `preparing` keeps the recorder from starting.
+  // Two steps, each on a worker. First the queue: it needs only the recordings directory, so a
+  // recording gets its record at once even while the keyring's unlock prompt waits for the user.
+  // Recovery runs before any record of this run is written; a recording that starts meanwhile
+  // is named in `inFlight` so recovery never takes its file for a crashed one. Then the account
+  // store, which may wait for that prompt; `preparing` lasts until it answered.
+  runOnWorker(
+      this,
+      [deferred = deferred_, clock = setup_.queueClock, inFlight = inFlight_, directory = directory.toStdString()] {
+        // The queue keeps its cloud alive: whoever holds the queue holds both.
+        struct Holder {
+          std::shared_ptr<DeferredQueueCloud> cloud;
+          std::unique_ptr<DesktopUploadQueue> queue;
+        };
+        auto holder = std::make_shared<Holder>();
+        holder->cloud = deferred;
+        holder->queue = std::make_unique<DesktopUploadQueue>(directory, *deferred, clock);
+        std::shared_ptr<DesktopUploadQueue> queue(holder, holder->queue.get());
+        bool recovered = true;
+        try {
+          const int adopted = queue->recover([inFlight](const std::string& id) { return inFlight->contains(id); });
+          if (adopted > 0) qCWarning(queueLog) << "recordings without a record joined the queue:" << adopted;
+        } catch (...) {  // without a usable recordings directory the account still works
+          logSwallowed(queueLog(), "queue not recovered", "its records stay as they are");
+          recovered = false;
+        }
+        std::optional<QueueSummary> summary;
+        try {
+          summary = queue->summary();
+        } catch (...) {
+          logSwallowed(queueLog(), "queue summary not read", "none shown until the next read");
+        }
+        return std::make_tuple(queue, recovered, summary);
+      },
+      [this](auto outcome) {
+        if (!outcome.ok()) {  // nothing of the queue could be built
+          queueOpened(nullptr, false, std::nullopt);
+          return;
+        }
+        auto& [queue, recovered, summary] = *outcome.value;
+        queueOpened(queue, recovered, summary);
+      });
+}
+
+CloudModel::~CloudModel() = default;
+
+void CloudModel::queueOpened(std::shared_ptr<DesktopUploadQueue> queue, bool recovered,
+                             std::optional<QueueSummary> summary) {
+  qCDebug(queueLog) << "queue opened:" << (recovered ? "recovered" : "not recovered");
+  queue_ = std::move(queue);
+  queueRead_ = true;
+  inFlight_->clear();  // recovery is over: nothing looks for crashed recordings any more
+  if (!recovered) setLocalWarning(QString(recoveryFailedText));
+  if (summary) setSummary(*summary);
+  reserveWaiting();
+  openStore();
+}
+
+void CloudModel::openStore() {
   auto makeStore = setup_.store;
   auto configuration = configuration_;
   auto transport = setup_.transport;
-  auto queueClock = setup_.queueClock;
   runOnWorker(
       this,
-      [makeStore, configuration, transport, queueClock, directory = directory.toStdString()]() {
+      [makeStore, configuration, transport, deferred = deferred_, queue = queue_]() {
         auto client = std::make_shared<Client>();
-        bool recovered = true;
         State state;
         try {
           std::shared_ptr<DeviceVaultStore> store =
@@ -82,58 +162,45 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
                         : std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));
           client->cloud = std::make_shared<DesktopCloud>(store, http, configuration.origin, configuration.telegramHost);
         } catch (...) {
-          logSwallowed(cloudLog(), "account store not opened", "no account and no queue this run");
-          return std::make_tuple(std::shared_ptr<Client>(), recovered, state);
+          logSwallowed(cloudLog(), "account store not opened", "the queue keeps recordings without owner this run");
+          return std::make_tuple(std::shared_ptr<Client>(), state);
         }
         client->queueCloud = std::make_shared<QueueDesktopCloud>(client->cloud);
-        try {
-          client->queue = std::make_shared<DesktopUploadQueue>(directory, *client->queueCloud, queueClock);
-          client->queue->recover();
-        } catch (...) {  // without a usable recordings directory the account still works
-          logSwallowed(queueLog(), "queue not opened or recovered", "the account works without it");
-          recovered = false;
-        }
+        deferred->attach(client->queueCloud);
         state.owner = client->cloud->owner();
         state.account = client->cloud->account();
         state.info = client->cloud->info();
         state.pending = client->cloud->pending();
         try {
-          if (client->queue) state.summary = client->queue->summary();
+          if (queue) state.summary = queue->summary();
         } catch (...) {
           logSwallowed(queueLog(), "queue summary not read", "none shown until the next read");
         }
-        return std::make_tuple(client, recovered, state);
+        return std::make_tuple(client, state);
       },
       [this](auto outcome) {
         if (!outcome.ok()) {  // building the store itself failed
-          started(nullptr, true, {});
+          started(nullptr, {});
           return;
         }
-        auto& [client, recovered, state] = *outcome.value;
-        started(client, recovered, state);
+        auto& [client, state] = *outcome.value;
+        started(client, state);
       });
 }
 
-CloudModel::~CloudModel() = default;
-
-void CloudModel::started(std::shared_ptr<Client> client, bool recovered, const State& state) {
+void CloudModel::started(std::shared_ptr<Client> client, const State& state) {
   qCDebug(cloudLog) << "cloud ready:" << (client ? "account store open" : "no account store");
-  if (!recovered) qCDebug(queueLog) << "queue not recovered";
   if (!client) {
     setMessage(QString(keyUnavailableText));
-    waiting_.clear();  // no queue: those recordings stay on the computer only
+    unowned_.clear();  // they stay in the queue without owner; the user sends them once connected
   } else {
     cloud_ = client->cloud;
     queueCloud_ = client->queueCloud;
-    // The queue talks to the service through `queueCloud` by reference: every holder of the
-    // queue (a worker still running while the model goes away) keeps the whole client alive.
-    if (client->queue) queue_ = std::shared_ptr<DesktopUploadQueue>(client, client->queue.get());
-    if (!recovered) setLocalWarning(QString(recoveryFailedText));
     applyState(state);
   }
   preparing_ = false;
   emit preparingChanged();
-  reserveWaiting();
+  claimUnowned();
   if (cloud_ && !connected_ && state.pending) {
     setPairing(state.pending->code ? std::optional<QString>(text(*state.pending->code)) : std::nullopt,
                parsedUrl(state.pending->approvalUrl));
@@ -142,21 +209,73 @@ void CloudModel::started(std::shared_ptr<Client> client, bool recovered, const S
   synchronizeThen([this] { scheduleTick(); });
 }
 
-void CloudModel::reserveWhenReady(const QString& id) {
-  if (preparing_) waiting_.push_back(Waiting{id, std::chrono::system_clock::now(), std::nullopt});
+void CloudModel::reserve(Reserved answer) {
+  if (queueRead_ && !queue_) {  // no queue this run: the recording stays on the computer only
+    answer(QString::fromStdString(makeRecordingId()), std::nullopt);
+    return;
+  }
+  if (!queue_) {
+    // The queue is still reading the directory (a moment at start): the record follows.
+    const QString id = QString::fromStdString(makeRecordingId());
+    inFlight_->insert(id.toStdString());
+    waiting_.push_back(Waiting{id, setup_.queueClock(), std::nullopt, {}});
+    answer(id, std::nullopt);
+    return;
+  }
+  runOnWorker(
+      this,
+      [queue = queue_, deferred = deferred_] {
+        const bool beforeStore = !deferred->attached();  // read first: a record made now may lack its owner
+        return std::make_pair(queue->prepare(), beforeStore);
+      },
+      [this, answer = std::move(answer)](WorkerOutcome<std::pair<std::string, bool>> outcome) {
+        if (!outcome.ok()) {
+          qCWarning(queueLog).noquote() << "recording not reserved:" << QString::fromStdString(outcome.diagnosis());
+          answer(std::nullopt, text(outcome.description()));
+          return;
+        }
+        const QString id = text(outcome.value->first);
+        if (outcome.value->second) unowned_.push_back(id);
+        if (outcome.value->second && !preparing_) claimUnowned();
+        answer(id, std::nullopt);
+      });
+}
+
+void CloudModel::claimUnowned() {
+  if (preparing_ || unowned_.empty() || !queue_) return;
+  std::vector<std::string> ids;
+  for (const QString& id : std::exchange(unowned_, {})) ids.push_back(id.toStdString());
+  runOnWorker(
+      this,
+      [queue = queue_, ids] {
+        for (const std::string& id : ids) {
+          try {
+            queue->claim(id);
+          } catch (...) {  // it stays without owner: the user sends it like any such recording
+            logSwallowed(queueLog(), QString::fromStdString("recording " + id + " not given its owner"),
+                         "it stays without owner");
+          }
+        }
+      },
+      [this](WorkerOutcome<std::monostate>) { synchronize(); });
 }
 
 void CloudModel::reserveWaiting() {
   if (waiting_.empty()) return;
-  if (!queue_) {
-    waiting_.clear();
+  if (!queue_) {  // nowhere to keep them: the recordings stay on the computer only
+    for (Waiting& recording : std::exchange(waiting_, {})) {
+      if (!recording.interrupted) continue;
+      setLocalWarning(QString(queueNotSavedText));
+      if (recording.done) recording.done();
+    }
     return;
   }
   std::vector<std::pair<std::string, WallTime>> recordings;
   for (const Waiting& recording : waiting_) recordings.emplace_back(recording.id.toStdString(), recording.startedAt);
   runOnWorker(
       this,
-      [queue = queue_, keep = queueCloud_, recordings] {
+      [queue = queue_, deferred = deferred_, recordings] {
+        const bool beforeStore = !deferred->attached();
         for (const auto& [id, startedAt] : recordings) {
           try {
             queue->reserve(id, startedAt);
@@ -165,11 +284,16 @@ void CloudModel::reserveWaiting() {
                          "its finish reports it");
           }
         }
+        return beforeStore;
       },
-      [this](WorkerOutcome<std::monostate>) {
+      [this](WorkerOutcome<bool> outcome) {
+        const bool beforeStore = outcome.value.value_or(true);
         // Those that finished meanwhile are handed on now; the others finish the usual way.
-        for (const Waiting& recording : std::exchange(waiting_, {}))
-          if (recording.interrupted) finish(recording.id, *recording.interrupted);
+        for (Waiting& recording : std::exchange(waiting_, {})) {
+          if (beforeStore) unowned_.push_back(recording.id);
+          if (recording.interrupted) finish(recording.id, *recording.interrupted, std::move(recording.done));
+        }
+        claimUnowned();
       });
 }
 
@@ -508,8 +632,9 @@ void CloudModel::openTariff() {
 void CloudModel::finish(const QString& id, bool interrupted, std::function<void()> done) {
   for (Waiting& recording : waiting_) {
     if (recording.id != id) continue;
+    // Handed over only once its record exists: a quit waits for that moment.
     recording.interrupted = interrupted;
-    if (done) done();
+    recording.done = std::move(done);
     return;
   }
   if (!queue_) {
@@ -519,8 +644,10 @@ void CloudModel::finish(const QString& id, bool interrupted, std::function<void(
   runOnWorker(
       this,
       [queue = queue_, keep = queueCloud_, id = id.toStdString(), interrupted] { queue->finish(id, interrupted); },
-      [this, done = std::move(done)](WorkerOutcome<std::monostate> outcome) {
+      [this, id, done = std::move(done)](WorkerOutcome<std::monostate> outcome) {
         if (!outcome.ok()) {
+          qCWarning(queueLog).noquote() << "recording" << id
+                                        << "not finished in the queue:" << QString::fromStdString(outcome.diagnosis());
           setLocalWarning(QString(queueNotSavedText));
           if (done) done();
           return;

@@ -29,6 +29,7 @@
 
 namespace talvo {
 
+class DeferredQueueCloud;
 class DesktopCloud;
 class DesktopHTTPTransport;
 class QueueCloud;
@@ -92,7 +93,7 @@ class CloudModel : public QObject {
   static std::optional<QString> queueLabel(const QueueSummary& summary);
   static QString tariffLabel(const std::optional<CloudInfo>& info);
 
-  // The queue, for the recorder's reservation of a recording id (none without a cloud client).
+  // The queue (none until the recordings directory has been read at start, and never without one).
   std::shared_ptr<DesktopUploadQueue> queue() const { return queue_; }
   bool syncing() const { return syncing_; }
   bool polling() const { return polling_; }
@@ -107,12 +108,14 @@ class CloudModel : public QObject {
   void openBot();
   void openTariff();
 
-  // A recording that starts while the model is still preparing (the keyring has not answered):
-  // it gets its queue record once the queue is there.
-  void reserveWhenReady(const QString& id);
-  // A finished recording (or a prepared one that failed to start) for the queue; `done` runs on
-  // the main thread once the queue took it over (or failed to; at once for a recording that
-  // waits for the queue, which takes it over when it is there).
+  // A new recording's id and its "capturing" record. The record never waits for the keyring:
+  // made before the account store answered, it gets its owner once it does. In the moment
+  // before the queue has read the directory at start, the id is noted and its record follows
+  // as soon as the queue is there. `answer` (main thread) gets the id, or the failure's text.
+  using Reserved = std::function<void(std::optional<QString> id, std::optional<QString> failure)>;
+  void reserve(Reserved answer);
+  // A finished recording (or a reserved one that failed to start) for the queue; `done` runs on
+  // the main thread once its record is final (or could not be saved: `localWarning` says so).
   void finish(const QString& id, bool interrupted, std::function<void()> done = {});
   void synchronize();
 
@@ -136,13 +139,18 @@ class CloudModel : public QObject {
  private:
   struct State;
   struct Client;
+  struct InFlight;
   struct Waiting {
     QString id;
     WallTime startedAt;
     std::optional<bool> interrupted;  // set once it finished
+    std::function<void()> done;       // of its finish
   };
-  void started(std::shared_ptr<Client> client, bool recovered, const State& state);
+  void queueOpened(std::shared_ptr<DesktopUploadQueue> queue, bool recovered, std::optional<QueueSummary> summary);
+  void openStore();
+  void started(std::shared_ptr<Client> client, const State& state);
   void reserveWaiting();
+  void claimUnowned();
   void scheduleTick();
   void tick();
   void readState(std::function<void()> then = {});
@@ -185,8 +193,12 @@ class CloudModel : public QObject {
   std::uint64_t stateReads_ = 0;
   std::uint64_t stateApplied_ = 0;
   std::vector<Waiting> waiting_;  // recordings begun before the queue was there
+  std::vector<QString> unowned_;  // records made before the account store answered
+  bool queueRead_ = false;        // the start's recovery is over (queue_ may still be none)
   Setup setup_;
   ServiceConfiguration configuration_;
+  std::shared_ptr<InFlight> inFlight_;
+  std::shared_ptr<DeferredQueueCloud> deferred_;
   std::shared_ptr<DesktopCloud> cloud_;
   std::shared_ptr<QueueCloud> queueCloud_;
   std::shared_ptr<DesktopUploadQueue> queue_;

@@ -79,11 +79,15 @@ void LocalRecordingFolder::publish(const QString& file, const QString& destinati
       [copy = setup_.copy, source = file.toStdString(), directory = destination.toStdString()] {
         return copy(source, directory);
       },
-      [this, done = std::move(done)](WorkerOutcome<std::string> outcome) {
+      [this, done = std::move(done), source = file.toStdString(),
+       directory = destination.toStdString()](WorkerOutcome<std::string> outcome) {
         if (outcome.ok()) {
           setFailure(std::nullopt);
           done(QString::fromStdString(*outcome.value));
         } else {
+          qCWarning(captureLog).noquote()
+              << "copy into the chosen folder failed:" << QString::fromStdString(source) << "->"
+              << QString::fromStdString(directory) << "-" << QString::fromStdString(outcome.diagnosis());
           setFailure(QString(publishFailedText));
           done(std::nullopt);
         }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <variant>
 
+#include "core/log_sink.h"
+
 #include <QFuture>
 #include <QObject>
 #include <QThreadPool>
@@ -31,6 +33,14 @@ struct WorkerOutcome {
       return failure.what();
     } catch (...) {
       return "Неизвестная ошибка.";
+    }
+  }
+  // The failure for a log line: its text with the developer's facts (errno's name, a code).
+  std::string diagnosis() const {
+    try {
+      std::rethrow_exception(error);
+    } catch (...) {
+      return currentErrorText();
     }
   }
   // The failure as `Error`, when it is one.

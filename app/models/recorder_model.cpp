@@ -12,7 +12,6 @@
 #include "core/clock.h"
 #include "core/native_product.h"
 #include "core/posix_file.h"
-#include "core/recording_id.h"
 
 namespace talvo {
 namespace {
@@ -104,25 +103,17 @@ void RecorderModel::continueStart(bool granted) {
     setStarting(false);
     return;
   }
-  const auto queue = cloud_->queue();
-  if (!queue) {
-    const QString id = QString::fromStdString(makeRecordingId());
-    cloud_->reserveWhenReady(id);  // when the cloud model is still preparing
-    startEngine(id);
-    return;
-  }
-  runOnWorker(
-      this, [queue] { return queue->prepare(); },
-      [this](WorkerOutcome<std::string> outcome) {
-        if (!outcome.ok()) {
-          generation_.reset();
-          recordingID_.reset();
-          setCaptureWarning(QString::fromStdString(outcome.description()));
-          setStarting(false);
-          return;
-        }
-        startEngine(QString::fromStdString(*outcome.value));
-      });
+  // The record is written before the file exists, so no recording is ever without one.
+  cloud_->reserve([this](std::optional<QString> id, std::optional<QString> failure) {
+    if (!id) {
+      generation_.reset();
+      recordingID_.reset();
+      setCaptureWarning(failure);
+      setStarting(false);
+      return;
+    }
+    startEngine(*id);
+  });
 }
 
 void RecorderModel::startEngine(const QString& id) {
@@ -222,20 +213,23 @@ void RecorderModel::stopped(const std::optional<QString>& id, const std::optiona
     setCaptureWarning(std::nullopt);
   }
   const bool interrupted = reason.has_value() || failure.has_value();
-  auto finished = [this, completion] {
-    setStopping(false);
-    if (completion) completion();
-  };
-  auto publish = [this, file, finished] {
+  // Final and queued ends "stopping": a copy into the user's folder (which may hang on a network
+  // folder) runs on as "copying" and never holds up a new recording or a quit's bounded wait.
+  auto publish = [this, file, completion] {
     emit handedToQueue();
     if (!file || !destination_) {
-      finished();
+      setStopping(false);
+      if (completion) completion();
       return;
     }
+    setCopies(copies_ + 1);
+    setStopping(false);
     folder_->publish(QString::fromStdString(*file), *destination_,
-                     [this, finished](const std::optional<QString>& copy) {
-                       if (copy) setSaved(copy);  // the panel points to the copy
-                       finished();
+                     [this, file, completion](const std::optional<QString>& copy) {
+                       // The panel points to the copy, unless a newer recording took its place.
+                       if (copy && saved_ == QString::fromStdString(*file) && !recording_ && !starting_) setSaved(copy);
+                       setCopies(copies_ - 1);
+                       if (completion) completion();
                      });
   };
   if (id) {
@@ -297,6 +291,14 @@ void RecorderModel::setStopping(bool value) {
   stopping_ = value;
   qCDebug(captureLog) << (value ? "capture: stopping" : "capture: stop over");
   emit stoppingChanged();
+}
+
+void RecorderModel::setCopies(int value) {
+  const bool was = copying();
+  copies_ = value;
+  if (copying() == was) return;
+  qCDebug(captureLog) << (copying() ? "capture: copying into the chosen folder" : "capture: copy over");
+  emit copyingChanged();
 }
 
 void RecorderModel::setCaptureWarning(const std::optional<QString>& value) {

@@ -3,8 +3,11 @@
 // folder and at most one capture engine; turns start and stop into the engine's lifecycle and,
 // when a recording ends, hands the file to the upload queue and the user's folder.
 //
-//   idle ──start──▶ starting ──engine started──▶ recording ──stop──▶ stopping ──handed on──▶ idle
+//   idle ──start──▶ starting ──engine started──▶ recording ──stop──▶ stopping ──final, queued──▶ idle
 //                      └── permission denied / no id / engine failed ──▶ idle (captureWarning)
+//
+// `copying` runs beside that: from "final, queued" until the copy into the user's folder is
+// over. A new recording may start meanwhile; a hung network folder blocks nothing.
 //
 // Lives on the main thread and never waits there: the permission answer, the id reservation,
 // the engine's start (sound-server round trips) and its stop sequence run elsewhere and come
@@ -59,6 +62,8 @@ class RecorderModel : public QObject {
   std::optional<QString> saved() const { return saved_; }
   bool starting() const { return starting_; }
   bool stopping() const { return stopping_; }
+  // A finished recording's copy into the chosen folder is still running.
+  bool copying() const { return copies_ > 0; }
   std::optional<QString> captureWarning() const { return captureWarning_; }
   const RecordingLevels& levels() const { return levels_; }
 
@@ -81,7 +86,7 @@ class RecorderModel : public QObject {
   // Begins a recording if allowed; returns at once.
   void start();
   // Ends the current recording; `completion` runs (main thread) once the file is finalised and
-  // handed on, or at once when nothing is recording.
+  // handed on and its copy is over, or at once when nothing is recording.
   void stop(const std::optional<QString>& reason = std::nullopt, std::function<void()> completion = {});
   // One progress snapshot of the running engine.
   void acceptProgress(double elapsed, float computer, float microphone, const std::optional<std::string>& warning);
@@ -92,6 +97,7 @@ class RecorderModel : public QObject {
   void savedChanged();
   void startingChanged();
   void stoppingChanged();
+  void copyingChanged();
   void captureWarningChanged();
   void levelsChanged();
   // A stopped recording is final and in the queue; only the copy into the user's folder may
@@ -109,6 +115,7 @@ class RecorderModel : public QObject {
   void setSaved(const std::optional<QString>& value);
   void setStarting(bool value);
   void setStopping(bool value);
+  void setCopies(int value);
   void setCaptureWarning(const std::optional<QString>& value);
   void setLevels(const RecordingLevels& value);
   void resetLevels();
@@ -118,6 +125,7 @@ class RecorderModel : public QObject {
   std::optional<QString> saved_;
   bool starting_ = false;
   bool stopping_ = false;
+  int copies_ = 0;
   std::optional<QString> captureWarning_;
   RecordingLevels levels_;
 

@@ -27,8 +27,8 @@ MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defa
                                    QObject* parent)
     : QObject(parent), detectorMessage_(readyMessage) {
   // One worker: queries never overlap and run in order.
-  metadataQueue_.setMaxThreadCount(1);
-  metadataQueue_.setObjectName(QStringLiteral("pro.talvo.meeting-metadata"));
+  metadataQueue_->setMaxThreadCount(1);
+  metadataQueue_->setObjectName(QStringLiteral("pro.talvo.meeting-metadata"));
   if (preview) return;
   // Reminders are always on and no application is excluded; written on every launch.
   defaults.setValue(QStringLiteral("meetingRemindersEnabled"), true);
@@ -45,8 +45,14 @@ MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defa
 
 MeetingReminders::~MeetingReminders() {
   if (timer_ != nullptr) timer_->stop();
-  // A query still running finishes against the shared source; its result is dropped.
-  metadataQueue_.waitForDone();
+  // A query still running finishes against the shared source; its result is dropped. The wait
+  // is bounded: a sound server that stopped answering must not hold the program's exit.
+  if (!metadataQueue_->waitForDone(teardownWaitMs)) {
+    qCWarning(remindersLog) << "teardown: audio process query still running after" << teardownWaitMs
+                            << "ms; left to the process's end";
+    return;  // the pool is not destroyed: its destructor would wait without bound
+  }
+  delete metadataQueue_;
 }
 
 void MeetingReminders::start(std::function<bool()> captureBusy, MeetingReminderPresenter& presenter) {
@@ -65,7 +71,7 @@ void MeetingReminders::poll() {
   if (polling_ || !source_) return;
   polling_ = true;
   std::shared_ptr<AudioInputProcessSource> source = source_;
-  QtConcurrent::run(&metadataQueue_,
+  QtConcurrent::run(metadataQueue_,
                     [source, failedBefore = !lastSampleRead_]() -> std::optional<std::vector<AudioInputProcess>> {
                       try {
                         return source->snapshot();

@@ -34,6 +34,7 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
 
  public:
   static constexpr int pollIntervalMs = 2000;
+  static constexpr int teardownWaitMs = 2000;  // for a query still running at exit
   static const QString readyMessage;
   static const QString unavailableMessage;
   static const QString persistenceFailedMessage;
@@ -81,7 +82,8 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
   bool busy() const;
 
   QString detectorMessage_;
-  QThreadPool metadataQueue_;
+  // Owned; left to the process on a teardown whose wait ran out (a query that hangs).
+  QThreadPool* metadataQueue_ = new QThreadPool;
   QTimer* timer_ = nullptr;
   bool polling_ = false;
   int pollInterval_ = pollIntervalMs;

@@ -51,7 +51,14 @@ AppDelegate::~AppDelegate() {
   // writes. The wait is bounded: a folder that hangs must not keep the program up.
   const QObjectList owned = children();
   qDeleteAll(owned);
-  modelWorkers()->waitForDone(teardownWaitMs);
+  if (!modelWorkers()->waitForDone(teardownWaitMs)) {
+    // Something may still write into the recordings folder: the process ends holding the lock
+    // (the kernel drops it with the process), so no new instance starts beside those writes.
+    qCWarning(captureLog) << "teardown: model workers still busy after" << teardownWaitMs
+                          << "ms; the instance lock is kept until the process ends";
+    instanceLock_->abandon();
+    return;
+  }
   instanceLock_.reset();
 }
 
@@ -148,7 +155,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
   connect(quit_, &QuitController::quitting, this, &AppDelegate::quitting);
   connect(updates_, &ReleaseUpdates::quitRequested, this, [this] { requestQuit(QuitCause::updateRelaunch); });
   if (bus_) connect(bus_, &InstanceBus::openRequested, this, &AppDelegate::openFromMenu);
-  if (bus_) connect(bus_, &InstanceBus::quitRequested, this, [this] { requestQuit(QuitCause::user); });
+  // `talvo --quit` (and the launcher's "Выйти" that runs it) waits for a save instead of being refused.
+  if (bus_) connect(bus_, &InstanceBus::quitRequested, this, [this] { requestQuit(QuitCause::command); });
   auto redrawIdle = [this] {
     if (!model_->recording()) updateStatus(false, noLevels);
   };

@@ -12,8 +12,9 @@ namespace talvo {
 QuitController::QuitController(RecorderModel& model, Setup setup, QObject* parent)
     : QObject(parent), model_(model), setup_(std::move(setup)) {
   if (!setup_.exit) setup_.exit = [] { QCoreApplication::quit(); };
-  for (auto changed :
-       {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
+  if (!setup_.clock) setup_.clock = Clock::system();
+  for (auto changed : {&RecorderModel::recordingChanged, &RecorderModel::startingChanged,
+                       &RecorderModel::stoppingChanged, &RecorderModel::copyingChanged}) {
     connect(&model_, changed, this, &QuitController::captureChanged);
   }
   connect(&model_, &RecorderModel::handedToQueue, this, [this] { act(decision_.recordingFinal()); });
@@ -36,17 +37,21 @@ bool QuitController::eventFilter(QObject* watched, QEvent* event) {
   return true;  // the decision ends the program when the recording is safe
 }
 
-void QuitController::request(Cause cause) { act(decision_.request(cause, capture())); }
+void QuitController::request(Cause cause) {
+  act(decision_.request(cause, capture(), setup_.clock->monotonicSeconds()));
+}
 
 QuitDecision::Capture QuitController::capture() const {
   if (model_.stopping()) return QuitDecision::Capture::stopping;
   if (model_.starting()) return QuitDecision::Capture::starting;
   if (model_.recording()) return QuitDecision::Capture::recording;
+  if (model_.copying()) return QuitDecision::Capture::copying;
   return QuitDecision::Capture::idle;
 }
 
 void QuitController::captureChanged() {
-  if (decision_.phase() != QuitDecision::Phase::waiting) return;
+  const QuitDecision::Phase phase = decision_.phase();
+  if (phase != QuitDecision::Phase::waiting && phase != QuitDecision::Phase::copying) return;
   // Decide after the model has finished announcing this change.
   QTimer::singleShot(0, this, [this] { act(decision_.captureChanged(capture())); });
 }

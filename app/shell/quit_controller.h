@@ -1,13 +1,15 @@
 #pragma once
 // Carries out the quit decision (core/quit_decision.h) for the running program: every way of
-// quitting comes here — "Выйти", SIGTERM, SIGINT and SIGHUP, the session manager's Die (Qt's Quit
+// quitting comes here — "Выйти", `talvo --quit`, SIGTERM, SIGINT and SIGHUP, the session manager's Die (Qt's Quit
 // event), the updater's relaunch — and the program ends only when the recording it had running
 // is finalised and handed to the queue. The copy into the user's folder gets a bounded wait
 // after that: a network folder that stopped answering must not keep the program up for ever.
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
+#include "core/clock.h"
 #include "core/quit_decision.h"
 
 namespace talvo {
@@ -27,6 +29,8 @@ class QuitController : public QObject {
     // How long a quit waits for the copy into the user's folder once the recording is final
     // (a network folder may hang for minutes).
     int copyWaitMs = 10000;
+    // Its monotonic reading tells two requests of one intent apart (default: the system's).
+    std::shared_ptr<const Clock> clock;
   };
 
   QuitController(RecorderModel& model, Setup setup, QObject* parent = nullptr);

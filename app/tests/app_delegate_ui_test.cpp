@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <cstdlib>
+#include <future>
 
+#include "app/models/model_worker.h"
 #include "app/models/recorder_model.h"
 #include "app/tests/ui_test_support.h"
 #include "core/native_instance_lock.h"
@@ -49,6 +51,29 @@ TEST(AppDelegate, HoldsTheInstanceLockUntilItsModelsAreGone) {
   delegate.reset();
   EXPECT_TRUE(checked);
   EXPECT_NO_THROW(NativeInstanceLock{recordings});
+}
+
+// A worker that outlives the teardown's bounded wait may still write: the lock stays taken (the
+// process ends holding it) instead of letting a new instance start beside it.
+TEST(AppDelegate, KeepsTheInstanceLockWhenItsWorkersOutliveTheTeardownWait) {
+  testing::TempDirectory home;
+  setenv("XDG_DATA_HOME", home.file("data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
+  setenv("TALVO_SERVICE_ORIGIN", "https://127.0.0.1:9", 1);
+  ui_test::app();
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::applicationId));
+  // An earlier instance of this test program may still hold the bus name.
+  QDBusConnection::sessionBus().unregisterService(QString::fromLatin1(NativeProduct::applicationId));
+  auto delegate = std::make_unique<AppDelegate>();
+  ASSERT_TRUE(delegate->applicationDidFinishLaunching()) << gateRefusal();
+  const std::string recordings = RecorderModel::recordingDirectory().toStdString();
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  modelWorkers()->start([released] { released.wait(); });  // a write into a folder that hangs
+  delegate.reset();
+  EXPECT_THROW(NativeInstanceLock{recordings}, std::exception) << "the lock went while a worker could still write";
+  release.set_value();
+  modelWorkers()->waitForDone();
 }
 
 }  // namespace

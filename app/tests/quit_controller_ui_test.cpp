@@ -53,6 +53,8 @@ class QuitControllerTest : public ::testing::Test {
   std::unique_ptr<QuitController> quit;
   int exits = 0;
   std::optional<std::string> stateAtExit;
+  // The controller's clock, stepped by the tests that count intents.
+  std::shared_ptr<testing::SteppedClock> quitClock = std::make_shared<testing::SteppedClock>();
 
   ~QuitControllerTest() override {
     if (copyHangs) release.set_value();
@@ -88,6 +90,7 @@ class QuitControllerTest : public ::testing::Test {
       ++exits;
       stateAtExit = state();
     };
+    setup.clock = quitClock;
     quit = std::make_unique<QuitController>(*model, setup);
   }
   void startRecording() {
@@ -162,8 +165,51 @@ TEST_F(QuitControllerTest, AskingAgainWhileTheCopyHangsEndsAtOnce) {
   ASSERT_TRUE(waitUntil([&] { return state() == "recorded"; }, 10000));
   ui_test::settle(100);
   EXPECT_EQ(exits, 0);
+  quitClock->advance(0.5);  // SIGHUP right after SIGTERM, as a session's end sends them: one request
+  quit->request(Cause::signal);
+  ui_test::settle(100);
+  EXPECT_EQ(exits, 0) << "one session teardown counted as two requests";
+  quitClock->advance(2);
   quit->request(Cause::signal);
   EXPECT_TRUE(waitUntil([&] { return exits > 0; }, 2000)) << "the second signal was swallowed";
+}
+
+// The user's own stop with a copy that hangs: the recorder leaves "stopping" once the recording
+// is final and queued, a new recording may start, and `talvo --quit` (which the launcher's
+// "Выйти" runs) is not refused: it stops the new one and waits for the copies only within the
+// limit.
+TEST_F(QuitControllerTest, AQuitDuringTheUsersOwnSaveWithAHungCopyEndsWithinTheLimit) {
+  copyHangs = true;
+  make(withoutSignals(300));
+  startRecording();
+  const QString first = QFileInfo(wav).completeBaseName();
+  model->stop();
+  ASSERT_TRUE(waitUntil([&] { return !model->stopping(); }, 10000)) << "a hung copy keeps the recorder stopping";
+  EXPECT_TRUE(model->copying());
+  EXPECT_EQ(state(), "recorded");
+  quit->request(Cause::user);  // the tray's "Выйти" with only the copy left: a bounded wait, not a refusal
+  ASSERT_TRUE(waitUntil([&] { return exits > 0; }, 10000)) << "the quit waits for the copy for ever";
+  EXPECT_EQ(stateAtExit, "recorded");
+
+  // Again with a quit that comes while the save itself runs, and a recording begun meanwhile.
+  exits = 0;
+  quit = std::make_unique<QuitController>(*model, [this] {
+    auto setup = withoutSignals(300);
+    setup.exit = [this] {
+      ++exits;
+      stateAtExit = state();
+    };
+    setup.clock = quitClock;
+    return setup;
+  }());
+  startRecording();
+  EXPECT_NE(QFileInfo(wav).completeBaseName(), first);
+  model->stop();
+  EXPECT_TRUE(model->stopping());
+  quit->request(Cause::command);
+  ASSERT_TRUE(waitUntil([&] { return exits > 0; }, 10000)) << "`--quit` during a save was dropped";
+  EXPECT_EQ(stateAtExit, "recorded");
+  EXPECT_TRUE(model->copying());
 }
 
 }  // namespace

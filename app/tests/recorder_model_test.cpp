@@ -366,5 +366,123 @@ TEST_F(RecorderModelTest, RecordingWorksWhileTheVaultIsStillLoading) {
   }
 }
 
+// The keyring's answer, held back by the test.
+struct KeyringGate {
+  std::promise<void> promise;
+  std::shared_future<void> future = promise.get_future().share();
+  bool opened = false;
+  void open() {
+    if (!std::exchange(opened, true)) promise.set_value();
+  }
+  ~KeyringGate() { open(); }
+};
+
+std::function<std::shared_ptr<DeviceVaultStore>()> gatedStore(std::shared_future<void> answered,
+                                                              std::shared_ptr<DeviceVaultStore> store) {
+  return [answered, store]() -> std::shared_ptr<DeviceVaultStore> {
+    answered.wait();
+    if (!store) throw std::runtime_error("keyring refused");
+    return store;
+  };
+}
+
+// A recording made while the keyring has not answered, or after it refused, is in the queue
+// however the program ends — quit (every quit path stops through `stop`) or killed mid-recording
+// (the disk as it was at that moment) — and the next start with the keyring open sends it
+// byte-identical once the user sends the computer's unowned recordings.
+TEST_F(RecorderModelTest, ARecordingMadeWithoutTheKeyringReachesTheQueueHoweverTheProgramEnds) {
+  for (const bool refused : {false, true}) {
+    for (const bool killed : {false, true}) {
+      SCOPED_TRACE(std::string(refused ? "keyring refused, " : "keyring unanswered, ") + (killed ? "killed" : "quit"));
+      KeyringGate gate;
+      if (refused) gate.open();
+      RecorderModel::Setup setup;
+      setup.directory = QString::fromStdString(rig.recordings.path());
+      setup.captureFactory = engines.factory();
+      setup.cloud = rig.setup(nullptr);
+      setup.cloud.store = gatedStore(gate.future, nullptr);
+      setup.folder.settings = settings;
+      model = std::make_unique<RecorderModel>(setup, false);
+      if (refused) {
+        ASSERT_TRUE(waitUntil([&] { return !model->cloud().preparing(); }));
+      }
+
+      ASSERT_NO_FATAL_FAILURE(startRecording());
+      const QString id = idOf(model->saved());
+      EXPECT_EQ(record(id).state, "capturing");  // written at the start, owner to follow
+      EXPECT_FALSE(record(id).ownerId);
+      feed();
+      const std::string wav = model->saved()->toStdString();
+      const std::string recordPath = rig.recordings.file(id.toStdString() + ".upload.json");
+      const std::string crashedWav = testing::readWholeFile(wav);
+      const std::string crashedRecord = testing::readWholeFile(recordPath);
+      bool handedOn = false;
+      model->stop(std::nullopt, [&] { handedOn = true; });
+      ASSERT_TRUE(waitUntil([&] { return handedOn; }));
+      if (!refused) {
+        EXPECT_TRUE(model->cloud().preparing());
+      }
+      EXPECT_EQ(record(id).state, "recorded");  // final before the quit goes on
+      if (killed) {                             // the disk as a kill -9 during the recording left it
+        testing::writeWholeFile(wav, crashedWav);
+        testing::writeWholeFile(recordPath, crashedRecord);
+      }
+      model.reset();
+
+      RecorderModel::Setup next = setup;
+      next.cloud = rig.setup(std::make_shared<testing::MemoryDeviceStore>());
+      model = std::make_unique<RecorderModel>(next, false);
+      ASSERT_NO_FATAL_FAILURE(testing::linkThroughModel(model->cloud(), rig));
+      EXPECT_EQ(record(id).state, "recorded");
+      EXPECT_EQ(record(id).interrupted, killed);
+      model->cloud().adoptUnlinked();
+      ASSERT_TRUE(waitUntil([&] {
+        const auto run = rig.runs.run(id.toStdString());
+        return run && run->status == "finalized";
+      }));
+      EXPECT_EQ(rig.runs.storedFile(id.toStdString()), testing::readWholeFile(wav));
+      if (killed) {  // no sample that reached the disk is lost
+        EXPECT_EQ(testing::readWholeFile(wav).size(), crashedWav.size());
+      }
+      model.reset();
+    }
+  }
+}
+
+// Once the keyring answers with a connected account, the records made before get that owner.
+TEST_F(RecorderModelTest, RecordsMadeBeforeTheKeyringAnsweredGetTheConnectedOwner) {
+  auto vault = std::make_shared<testing::MemoryDeviceStore>();
+  make();
+  model.reset();
+  {
+    CloudModel linking(QString::fromStdString(rig.recordings.path()), rig.setup(vault));
+    ASSERT_NO_FATAL_FAILURE(testing::linkThroughModel(linking, rig));
+  }
+  KeyringGate gate;
+  RecorderModel::Setup setup;
+  setup.directory = QString::fromStdString(rig.recordings.path());
+  setup.captureFactory = engines.factory();
+  setup.cloud = rig.setup(nullptr);
+  setup.cloud.store = gatedStore(gate.future, vault);
+  setup.folder.settings = settings;
+  model = std::make_unique<RecorderModel>(setup, false);
+  ASSERT_NO_FATAL_FAILURE(startRecording());
+  const QString id = idOf(model->saved());
+  EXPECT_FALSE(record(id).ownerId);
+  gate.open();
+  ASSERT_TRUE(waitUntil([&] { return record(id).ownerId.has_value(); }));
+  EXPECT_EQ(record(id).ownerId, "1001");
+  EXPECT_EQ(record(id).state, "capturing");
+  feed();
+  bool done = false;
+  model->stop(std::nullopt, [&] { done = true; });
+  ASSERT_TRUE(waitUntil([&] { return done; }));
+  EXPECT_EQ(record(id).ownerId, "1001");
+  ASSERT_TRUE(waitUntil([&] {
+    const auto run = rig.runs.run(id.toStdString());
+    return run && run->status == "finalized";
+  }));
+}
+
 }  // namespace
 }  // namespace talvo

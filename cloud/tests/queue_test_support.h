@@ -47,7 +47,7 @@ std::string failureCode(Action&& action) {
 #include <memory>
 
 #include "cloud/desktop_upload_queue.h"
-#include "cloud/tests/queue_direct_cloud.h"
+#include "testing/queue_direct_cloud.h"
 #include "testing/fake_runs_service.h"
 
 namespace talvo::testing {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/recording_id.h"
+#include "core/system_call.h"
 #include "testing/fuse_mount.h"
 #include "testing/require_component.h"
 #include "testing/temp_directory.h"
@@ -123,6 +124,23 @@ TEST_F(LocalRecordingExportTest, LeftoversOfAnInterruptedCopyAreRemovedByTheNext
   writeWholeFile(destination.file(leftover), "half a copy");
   LocalRecordingExport::removeLeftovers(destination.path());  // what a start does
   EXPECT_EQ(namesIn(destination.path()), expected);
+}
+
+// The copy is published by its link; a temporary name that then refuses to go is only a second
+// link to the finished copy: the copy is reported, and the next start removes the extra name.
+TEST_F(LocalRecordingExportTest, ALinkedCopyWhoseTemporaryNameStaysIsStillACopy) {
+  std::string copy;
+  {
+    SystemCallFault fault(SystemCall::unlinkat, 1, EIO);
+    copy = LocalRecordingExport::copy(source, destination.path());
+    EXPECT_TRUE(fault.struck());
+  }
+  EXPECT_EQ(copy, destination.file(name));
+  EXPECT_EQ(readWholeFile(copy), bytes);
+  EXPECT_EQ(namesIn(destination.path()).size(), 2u);
+  LocalRecordingExport::removeLeftovers(destination.path());
+  EXPECT_EQ(namesIn(destination.path()), std::set<std::string>{name});
+  EXPECT_EQ(readWholeFile(copy), bytes);
 }
 
 TEST_F(LocalRecordingExportTest, ASourceThatGrowsWhileCopyingIsRefused) {

@@ -1,4 +1,4 @@
-#include "cloud/tests/queue_direct_cloud.h"
+#include "testing/queue_direct_cloud.h"
 
 #include <stdexcept>
 
