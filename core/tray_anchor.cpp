@@ -1,5 +1,7 @@
 #include "core/tray_anchor.h"
 
+#include <algorithm>
+
 namespace talvo {
 
 TrayAnchor TrayAnchor::reminderFallback(const ScreenRect& visibleFrame) {
@@ -43,6 +45,15 @@ bool TrayAnchor::inBarStrip(ScreenPoint point, const ScreenRect& screenFrame, co
 TrayAnchor TrayAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
   if (inBarStrip(point, screenFrame, visibleFrame)) return clickPoint(point, screenFrame, visibleFrame);
   return barEdgeFallback(screenFrame, visibleFrame);
+}
+
+TrayAnchor TrayAnchor::menuEntry(ScreenPoint pointer, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+  if (inBarStrip(pointer, screenFrame, visibleFrame)) return clickPoint(pointer, screenFrame, visibleFrame);
+  TrayAnchor anchor = barEdgeFallback(screenFrame, visibleFrame);
+  if (screenFrame.contains(pointer)) {
+    anchor.rect.x = std::clamp(pointer.x, visibleFrame.minX(), visibleFrame.maxX());
+  }
+  return anchor;
 }
 
 }  // namespace talvo
