@@ -410,6 +410,25 @@ TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
   EXPECT_NE(window.out.find("_NET_WM_WINDOW_TYPE_NORMAL"), std::string::npos) << window.out;
   expectDriver("wait-text", {"Начать запись"});
   screenshot("no-tray-window");
+  {
+    // Docks group the window with the launcher by the entry's StartupWMClass; a fixed-size
+    // window offers no maximize.
+    const std::string id = window.out.substr(0, window.out.find(' '));
+    const std::string wmClass = run({"xprop", "-id", id, "WM_CLASS"}, environmentWith({})).out;
+    std::ifstream entry(std::string(TALVO_SOURCE_DIR) + "/app/share/pro.talvo.recorder.desktop");
+    std::string line, startupClass;
+    while (std::getline(entry, line)) {
+      if (line.rfind("StartupWMClass=", 0) == 0) startupClass = line.substr(15);
+    }
+    ASSERT_FALSE(startupClass.empty()) << "no StartupWMClass in the menu entry";
+    EXPECT_NE(wmClass.find("\"" + startupClass + "\""), std::string::npos) << wmClass;
+    std::string actions;
+    for (int i = 0; i < 20 && actions.find("_NET_WM_ACTION_CLOSE") == std::string::npos; ++i) {
+      actions = run({"xprop", "-id", id, "_NET_WM_ALLOWED_ACTIONS"}, environmentWith({})).out;
+      std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_EQ(actions.find("MAXIMIZE"), std::string::npos) << actions;
+  }
 
   // Recording goes on while the window is closed; launching again shows it.
   playTones(60);
@@ -472,9 +491,19 @@ TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
   EXPECT_TRUE(opened) << "the icon in the new tray does not open the panel";
   screenshot("light-tray");
 
-  // The tray goes away for good: the window comes back, and `talvo --quit` while recording
-  // finishes the recording before the program ends.
+  // The tray goes away (as GNOME's extension does at every screen lock) and stays away: nothing
+  // pops up, however long; the recording goes on. Launching again shows the window, and
+  // `talvo --quit` while recording finishes the recording before the program ends.
+  clickTray("left");
+  for (int i = 0; i < 50 && panelOpen(); ++i) std::this_thread::sleep_for(100ms);
   trayer.reset();
+  std::this_thread::sleep_for(4s);  // twice the grace period a start without a tray gets
+  EXPECT_FALSE(driverSucceeds("window", {"TALVO", "0"})) << "the tray's absence brought the window";
+  EXPECT_EQ(driver({"xwindows", pid}).out, "") << "something of the program popped up";
+  {
+    Talvo third(home.path(), *service, home.file("third.log"));
+    EXPECT_EQ(third.waitExit(5s), 0) << "the third instance kept running";
+  }
   expectDriver("window", {"TALVO — идёт запись", "10"});
   screenshot("tray-gone-window");
   std::this_thread::sleep_for(1500ms);
