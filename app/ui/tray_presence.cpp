@@ -303,7 +303,8 @@ void TrayPresence::watchPlacement(int generation) {
     // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
     // the tray to move it.
     placed = icon_->geometry() != undockedGeometry_ && TrayAnchorLookup::fromIcon(*icon_);
-    if (placed) sampleBar();
+    // The bar's colour once the panel shows: the grab takes a while the user would wait for.
+    if (placed) QTimer::singleShot(0, this, &TrayPresence::sampleBar);
   } else if (sni_) {
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
   }
@@ -312,7 +313,7 @@ void TrayPresence::watchPlacement(int generation) {
     schedule();
     return;
   }
-  QTimer::singleShot(50, this, [this, generation] { watchPlacement(generation); });
+  QTimer::singleShot(20, this, [this, generation] { watchPlacement(generation); });
 }
 
 void TrayPresence::sampleBar() {
