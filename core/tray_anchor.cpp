@@ -49,10 +49,16 @@ TrayAnchor TrayAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFram
 
 TrayAnchor TrayAnchor::menuEntry(ScreenPoint pointer, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
   if (inBarStrip(pointer, screenFrame, visibleFrame)) return clickPoint(pointer, screenFrame, visibleFrame);
-  TrayAnchor anchor = barEdgeFallback(screenFrame, visibleFrame);
-  if (screenFrame.contains(pointer)) {
-    anchor.rect.x = std::clamp(pointer.x, visibleFrame.minX(), visibleFrame.maxX());
+  if (!screenFrame.contains(pointer)) return barEdgeFallback(screenFrame, visibleFrame);
+  const double x = std::clamp(pointer.x, visibleFrame.minX(), visibleFrame.maxX());
+  // The host's menu hangs from its bar: with bars at both edges, the one nearer the pointer.
+  const bool topBar = visibleFrame.minY() > screenFrame.minY();
+  const bool bottomBar = visibleFrame.maxY() < screenFrame.maxY();
+  if (bottomBar && (!topBar || pointer.y > visibleFrame.midY())) {
+    return TrayAnchor{ScreenRect{x, visibleFrame.maxY() + 6, 0, 0}, visibleFrame, PanelOpening::upward};
   }
+  TrayAnchor anchor = barEdgeFallback(screenFrame, visibleFrame);
+  anchor.rect.x = x;
   return anchor;
 }
 

@@ -650,6 +650,31 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   // it on.
   clickAt({10, point->second});
   expectDriver("gone-text", {"Начать запись"});
+
+  // "Открыть TALVO" from the host's own menu (GNOME's extension opens it on a single click):
+  // with no click position from the host yet, the panel hangs in the pointer's column, where
+  // the menu under the icon was, not at the bar's edge 192 from the right.
+  {
+    run({"xdotool", "mousemove", "400", std::to_string(point->second - 40)}, environmentWith({}));
+    run({"dbus-send", "--session", "--print-reply",
+         "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1", "/MenuBar",
+         "com.canonical.dbusmenu.Event", "int32:1", "string:clicked", "variant:int32:0", "uint32:0"},
+        environmentWith({}));
+    expectDriver("wait-text", {"Начать запись"});
+    std::vector<std::array<int, 4>> shown;
+    for (int i = 0;
+         i < 20 && (shown = rectangles(driver({"xwindows", std::to_string(program->pid())}).out)).size() != 1; ++i) {
+      std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_LE(shown[0][0], 400) << "the panel hangs in the pointer's column";
+    EXPECT_GE(shown[0][0] + shown[0][2], 400);
+    EXPECT_LT(shown[0][1] + shown[0][3], point->second) << "above the bottom bar";
+    EXPECT_GT(shown[0][1] + shown[0][3], point->second - 60) << "hanging from the bottom bar, where the menu was";
+    screenshot("sni-menu-entry");
+    clickAt({10, point->second});
+    expectDriver("gone-text", {"Начать запись"});
+  }
   bool opened = false;
   for (int attempt = 0; attempt < 5 && !opened; ++attempt) {
     point = iconPoint().value_or(*point);

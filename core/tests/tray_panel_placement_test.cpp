@@ -230,6 +230,12 @@ TEST(TrayAnchor, AMenuEntryUnderTheIconAnchorsInTheIconsColumn) {
   TrayAnchor bottom = TrayAnchor::menuEntry({1300, 840}, full, bottomBar);
   EXPECT_EQ(bottom.rect, (ScreenRect{1300, 881, 0, 0}));
   EXPECT_EQ(bottom.opening, PanelOpening::upward);
+  // Bars at both edges: the one nearer the pointer holds the menu.
+  const ScreenRect bothBars{0, 25, 1440, 850};
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 800}, full, bothBars).rect, (ScreenRect{700, 881, 0, 0}));
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 800}, full, bothBars).opening, PanelOpening::upward);
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 90}, full, bothBars).rect, (ScreenRect{700, 19, 0, 0}));
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 90}, full, bothBars).opening, PanelOpening::downward);
   // The pointer still on the icon: the click point itself; off every screen: the fallback.
   EXPECT_EQ(TrayAnchor::menuEntry({1300, 10}, full, topBar), TrayAnchor::clickPoint({1300, 10}, full, topBar));
   EXPECT_EQ(TrayAnchor::menuEntry({2000, 60}, full, topBar), TrayAnchor::barEdgeFallback(full, topBar));
