@@ -219,17 +219,6 @@ StatusNotifierItem::~StatusNotifierItem() {
   StatusNotifierExport::instance().detach(this);
 }
 
-bool StatusNotifierItem::hostAvailable() {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcherService).value()) return false;
-  QDBusMessage get = QDBusMessage::createMethodCall(
-      watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-  get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-  const QDBusMessage reply = bus.call(get, QDBus::Block, 300);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
-  return reply.arguments().first().value<QDBusVariant>().variant().toBool();
-}
-
 bool StatusNotifierItem::publish() {
   if (published_) return true;
   QDBusConnection bus = QDBusConnection::sessionBus();

@@ -57,9 +57,6 @@ class StatusNotifierItem : public QObject {
   explicit StatusNotifierItem(QMenu* menu, QObject* parent = nullptr);
   ~StatusNotifierItem() override;
 
-  // True when a watcher runs and a host has told it that it shows items.
-  static bool hostAvailable();
-
   // Takes the bus name, exports the item and the menu and registers with the watcher.
   bool publish();
   bool registered() const { return registered_; }
