@@ -1,5 +1,7 @@
 #include "core/tray_anchor.h"
 
+#include <algorithm>
+
 namespace talvo {
 
 TrayAnchor TrayAnchor::reminderFallback(const ScreenRect& visibleFrame) {
@@ -43,6 +45,21 @@ bool TrayAnchor::inBarStrip(ScreenPoint point, const ScreenRect& screenFrame, co
 TrayAnchor TrayAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
   if (inBarStrip(point, screenFrame, visibleFrame)) return clickPoint(point, screenFrame, visibleFrame);
   return barEdgeFallback(screenFrame, visibleFrame);
+}
+
+TrayAnchor TrayAnchor::menuEntry(ScreenPoint pointer, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+  if (inBarStrip(pointer, screenFrame, visibleFrame)) return clickPoint(pointer, screenFrame, visibleFrame);
+  if (!screenFrame.contains(pointer)) return barEdgeFallback(screenFrame, visibleFrame);
+  const double x = std::clamp(pointer.x, visibleFrame.minX(), visibleFrame.maxX());
+  // The host's menu hangs from its bar: with bars at both edges, the one nearer the pointer.
+  const bool topBar = visibleFrame.minY() > screenFrame.minY();
+  const bool bottomBar = visibleFrame.maxY() < screenFrame.maxY();
+  if (bottomBar && (!topBar || pointer.y > visibleFrame.midY())) {
+    return TrayAnchor{ScreenRect{x, visibleFrame.maxY() + 6, 0, 0}, visibleFrame, PanelOpening::upward};
+  }
+  TrayAnchor anchor = barEdgeFallback(screenFrame, visibleFrame);
+  anchor.rect.x = x;
+  return anchor;
 }
 
 }  // namespace talvo

@@ -40,6 +40,11 @@ struct TrayAnchor {
   // icons are; anything else (a stale pointer position, a host that makes one up) would hang
   // the panel in mid-screen, so the bar-edge fallback stands in.
   static TrayAnchor hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
+  // The pointer when the user chose an entry of the menu a host shows under the icon (GNOME's
+  // AppIndicator extension opens it on a single click): the entry sits in the icon's column just
+  // past the bar, so the pointer's x at the bar's edge stands in for the icon; in a bar strip the
+  // pointer is the click itself.
+  static TrayAnchor menuEntry(ScreenPoint pointer, const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
 };
 
 }  // namespace talvo

@@ -196,6 +196,7 @@ void AppDelegate::toggle() {
 
 void AppDelegate::openFromMenu() {
   if (!panel_ || panel_->isVisible()) return;
+  if (item_) item_->userOpens();  // with no tray to hang from, the window shows
   if (loginStartup_) loginStartup_->refresh();
   if (updates_) updates_->check();
   panel_->show(true);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include "app/tests/ui_test_support.h"
+#include "app/ui/vector_icon.h"
 #include "core/ink_contrast.h"
 
 namespace talvo {
@@ -35,6 +38,24 @@ TEST(TrayPresence, TheTextFallbackReadsOnDarkAndLightBars) {
       EXPECT_GE(ratio, 3.0) << bar.colour.name().toStdString() << (recording ? " REC" : " TALVO");
     }
   }
+}
+
+// The logo file is also the themed symbolic icon hosts recolour: drawn in the theme's text colour
+// (Plasma's ColorScheme-Text class with currentColor), never a fixed black; the panel's own
+// drawing of it stays solid.
+TEST(TrayPresence, TheSymbolicIconTakesTheThemesTextColour) {
+  ui_test::app();
+  QFile file(QStringLiteral(TALVO_SOURCE_DIR "/app/icons/talvo.svg"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QString svg = QString::fromUtf8(file.read(64 * 1024));
+  EXPECT_TRUE(svg.contains(QStringLiteral("ColorScheme-Text")) && svg.contains(QStringLiteral("currentColor")));
+  EXPECT_FALSE(svg.contains(QStringLiteral("fill=\"#000\""))) << "a fixed ink Plasma cannot recolour";
+  const QImage drawn = VectorIcon::image(QStringLiteral("talvo"), 24, Qt::white, 1);
+  int solid = 0;
+  for (int y = 0; y < drawn.height(); ++y) {
+    for (int x = 0; x < drawn.width(); ++x) solid += drawn.pixelColor(x, y).alpha() == 255;
+  }
+  EXPECT_GT(solid, 60) << "the logo no longer draws";
 }
 
 }  // namespace

@@ -145,7 +145,11 @@ class ProgramWindow : public QWidget {
  public:
   static constexpr int margin = 8;  // from the usable area's edges, as the panel keeps
 
-  explicit ProgramWindow(std::function<void()> closed) : QWidget(nullptr, Qt::Window), closed_(std::move(closed)) {
+  // A fixed-size window: no maximize button (a window manager would offer one that does nothing).
+  explicit ProgramWindow(std::function<void()> closed)
+      : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                             Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+        closed_(std::move(closed)) {
     setObjectName(QStringLiteral("programWindow"));
     // The menu entry's icon when installed, else the logo itself.
     setWindowIcon(QIcon::fromTheme(QStringLiteral("pro.talvo.recorder"),
@@ -231,7 +235,8 @@ AnchoredMenuPanel::~AnchoredMenuPanel() {
 QWidget* AnchoredMenuPanel::window() const {
   return windowed_ ? static_cast<QWidget*>(programWindow_) : static_cast<QWidget*>(window_);
 }
-bool AnchoredMenuPanel::isVisible() const { return window()->isVisible(); }
+// Qt counts a minimized window as visible; the user sees nothing of it.
+bool AnchoredMenuPanel::isVisible() const { return window()->isVisible() && !window()->isMinimized(); }
 
 void AnchoredMenuPanel::setWindowTitle(const QString& title) { programWindow_->setWindowTitle(title); }
 
@@ -248,13 +253,15 @@ void AnchoredMenuPanel::setWindowed(bool windowed) {
 }
 
 void AnchoredMenuPanel::presentWindowed(bool focus) {
-  const bool wasVisible = programWindow_->isVisible();
+  const bool wasVisible = programWindow_->isVisible() && !programWindow_->isMinimized();
   measure();
   if (!wasVisible) {
     programWindow_->contentLayout()->activate();
     programWindow_->placeTopRight();
   }
   programWindow_->setAttribute(Qt::WA_ShowWithoutActivating, !focus);
+  if (programWindow_->isMinimized())
+    programWindow_->setWindowState(programWindow_->windowState() & ~Qt::WindowMinimized);
   programWindow_->show();
   programWindow_->raise();
   if (focus) programWindow_->activateWindow();

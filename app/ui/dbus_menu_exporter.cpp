@@ -46,6 +46,20 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuItemPrope
   return argument;
 }
 
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusMenuItemKeys& item) {
+  argument.beginStructure();
+  argument << item.id << item.names;
+  argument.endStructure();
+  return argument;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuItemKeys& item) {
+  argument.beginStructure();
+  argument >> item.id >> item.names;
+  argument.endStructure();
+  return argument;
+}
+
 QDBusArgument& operator<<(QDBusArgument& argument, const DBusMenuEvent& event) {
   argument.beginStructure();
   argument << event.id << event.eventId << event.data << event.timestamp;
@@ -66,8 +80,16 @@ void DBusMenuExporter::registerTypes() {
   qDBusRegisterMetaType<DBusMenuLayoutItem>();
   qDBusRegisterMetaType<DBusMenuItemProperties>();
   qDBusRegisterMetaType<QList<DBusMenuItemProperties>>();
+  qDBusRegisterMetaType<DBusMenuItemKeys>();
+  qDBusRegisterMetaType<QList<DBusMenuItemKeys>>();
   qDBusRegisterMetaType<DBusMenuEvent>();
   qDBusRegisterMetaType<QList<DBusMenuEvent>>();
+}
+
+void DBusMenuExporter::setMenu(QMenu* menu) {
+  if (menu == menu_) return;
+  menu_ = menu;
+  emit LayoutUpdated(++revision_, 0);
 }
 
 QAction* DBusMenuExporter::action(int id) const {
@@ -76,36 +98,76 @@ QAction* DBusMenuExporter::action(int id) const {
   return id <= actions.size() ? actions[id - 1] : nullptr;
 }
 
-QVariantMap DBusMenuExporter::properties(int id) const {
-  if (id == 0) return {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
-  QAction* a = action(id);
-  if (!a) return {};
-  if (a->isSeparator()) return {{QStringLiteral("type"), QStringLiteral("separator")}};
-  QString label = a->text();
-  label.replace(QLatin1Char('_'), QStringLiteral("__"));  // an underscore marks a mnemonic
-  return {{QStringLiteral("label"), label},
-          {QStringLiteral("enabled"), a->isEnabled()},
-          {QStringLiteral("visible"), a->isVisible()}};
-}
+bool DBusMenuExporter::exists(int id) const { return id == 0 || action(id) != nullptr; }
 
-uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QStringList&, DBusMenuLayoutItem& layout) {
-  layout = DBusMenuLayoutItem{parentId, properties(parentId), {}};
-  if (parentId == 0 && recursionDepth != 0 && menu_) {
-    for (int id = 1; id <= menu_->actions().size(); ++id) layout.children.append({id, properties(id), {}});
+QVariantMap DBusMenuExporter::properties(int id, const QStringList& names) const {
+  QVariantMap all;
+  if (id == 0) {
+    all = {{QStringLiteral("children-display"), QStringLiteral("submenu")}};
+  } else if (QAction* a = action(id); a && a->isSeparator()) {
+    all = {{QStringLiteral("type"), QStringLiteral("separator")}};
+  } else if (a) {
+    QString label = a->text();
+    label.replace(QLatin1Char('_'), QStringLiteral("__"));  // an underscore marks a mnemonic
+    all = {{QStringLiteral("label"), label},
+           {QStringLiteral("enabled"), a->isEnabled()},
+           {QStringLiteral("visible"), a->isVisible()}};
   }
-  return 1;
+  if (names.isEmpty()) return all;  // no names: every property
+  QVariantMap wanted;
+  for (const QString& name : names) {
+    if (all.contains(name)) wanted.insert(name, all.value(name));
+  }
+  return wanted;
 }
 
-QList<DBusMenuItemProperties> DBusMenuExporter::GetGroupProperties(const QList<int>& ids, const QStringList&) {
+void DBusMenuExporter::refuseUnknownItem(int id) {
+  if (calledFromDBus()) {
+    sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no menu entry %1").arg(id));
+  }
+}
+
+uint DBusMenuExporter::GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames,
+                                 DBusMenuLayoutItem& layout) {
+  if (!exists(parentId)) {
+    refuseUnknownItem(parentId);
+    return revision_;
+  }
+  layout = DBusMenuLayoutItem{parentId, properties(parentId, propertyNames), {}};
+  if (parentId == 0 && recursionDepth != 0 && menu_) {
+    for (int id = 1; id <= menu_->actions().size(); ++id) {
+      layout.children.append({id, properties(id, propertyNames), {}});
+    }
+  }
+  return revision_;
+}
+
+QList<DBusMenuItemProperties> DBusMenuExporter::GetGroupProperties(const QList<int>& ids,
+                                                                   const QStringList& propertyNames) {
+  QList<int> wanted = ids;
+  if (wanted.isEmpty()) {
+    // No ids: every entry, the root included.
+    wanted.append(0);
+    for (int id = 1; menu_ && id <= menu_->actions().size(); ++id) wanted.append(id);
+  }
   QList<DBusMenuItemProperties> result;
-  for (int id : ids) {
-    if (id == 0 || action(id)) result.append({id, properties(id)});
+  for (int id : wanted) {
+    if (exists(id)) result.append({id, properties(id, propertyNames)});
   }
   return result;
 }
 
 QDBusVariant DBusMenuExporter::GetProperty(int id, const QString& name) {
-  return QDBusVariant(properties(id).value(name));
+  const QVariantMap all = properties(id);
+  if (!exists(id)) {
+    refuseUnknownItem(id);
+  } else if (!all.contains(name)) {
+    if (calledFromDBus())
+      sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("entry %1 has no %2").arg(id).arg(name));
+  } else {
+    return QDBusVariant(all.value(name));
+  }
+  return QDBusVariant(QString());  // not sent: the error is the answer
 }
 
 void DBusMenuExporter::Event(int id, const QString& eventId, const QDBusVariant&, uint) {

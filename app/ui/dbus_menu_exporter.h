@@ -2,7 +2,10 @@
 // A flat QMenu published as com.canonical.dbusmenu, for StatusNotifierItem hosts that show the
 // item's menu themselves (GNOME's AppIndicator extension) instead of asking for ContextMenu.
 // Entries are numbered by their place in the menu (the root is 0); "clicked" triggers the action.
+// A call about an entry or a property that does not exist is answered with an error, never left
+// without an answer.
 #include <QDBusArgument>
+#include <QDBusContext>
 #include <QDBusVariant>
 #include <QList>
 #include <QObject>
@@ -26,6 +29,12 @@ struct DBusMenuItemProperties {
   QVariantMap properties;
 };
 
+// The properties an update removes from an entry: (ias).
+struct DBusMenuItemKeys {
+  int id = 0;
+  QStringList names;
+};
+
 struct DBusMenuEvent {
   int id = 0;
   QString eventId;
@@ -33,7 +42,16 @@ struct DBusMenuEvent {
   uint timestamp = 0;
 };
 
-class DBusMenuExporter : public QObject {
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusMenuLayoutItem& item);
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuLayoutItem& item);
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusMenuItemProperties& item);
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuItemProperties& item);
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusMenuItemKeys& item);
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuItemKeys& item);
+QDBusArgument& operator<<(QDBusArgument& argument, const DBusMenuEvent& event);
+const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuEvent& event);
+
+class DBusMenuExporter : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
   Q_PROPERTY(uint Version READ version)
@@ -44,6 +62,8 @@ class DBusMenuExporter : public QObject {
  public:
   explicit DBusMenuExporter(QMenu* menu, QObject* parent = nullptr);
   static void registerTypes();
+  // The menu shown from now on (the exporter outlives the item that set it).
+  void setMenu(QMenu* menu);
 
   uint version() const { return 3; }
   QString textDirection() const { return QStringLiteral("ltr"); }
@@ -61,15 +81,18 @@ class DBusMenuExporter : public QObject {
 
  signals:
   void ItemsPropertiesUpdated(const QList<talvo::DBusMenuItemProperties>& updated,
-                              const QList<talvo::DBusMenuItemProperties>& removed);
+                              const QList<talvo::DBusMenuItemKeys>& removed);
   void LayoutUpdated(uint revision, int parent);
   void ItemActivationRequested(int id, uint timestamp);
 
  private:
   QAction* action(int id) const;
-  QVariantMap properties(int id) const;
+  bool exists(int id) const;
+  QVariantMap properties(int id, const QStringList& names = {}) const;
+  void refuseUnknownItem(int id);
 
   QPointer<QMenu> menu_;
+  uint revision_ = 1;
 };
 
 }  // namespace talvo
@@ -77,3 +100,4 @@ class DBusMenuExporter : public QObject {
 Q_DECLARE_METATYPE(talvo::DBusMenuLayoutItem)
 Q_DECLARE_METATYPE(talvo::DBusMenuItemProperties)
 Q_DECLARE_METATYPE(talvo::DBusMenuEvent)
+Q_DECLARE_METATYPE(talvo::DBusMenuItemKeys)

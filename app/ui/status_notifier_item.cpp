@@ -10,6 +10,7 @@
 #include <QDBusServiceWatcher>
 #include <QMenu>
 #include <QtEndian>
+#include <algorithm>
 
 #include "app/ui/dbus_menu_exporter.h"
 
@@ -48,6 +49,74 @@ namespace {
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
+// The item's objects on the bus, one set per process for its whole life (see the header): the
+// state hosts read, and the item the clicks go to while there is one.
+class StatusNotifierExport : public QObject {
+  Q_OBJECT
+ public:
+  static StatusNotifierExport& instance() {
+    static QPointer<StatusNotifierExport> one;
+    if (!one) one = new StatusNotifierExport(QCoreApplication::instance());
+    return *one;
+  }
+
+  bool registerOnce() {
+    if (registered_) return true;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    if (!bus.registerObject(QString::fromLatin1(StatusNotifierItem::objectPath), this,
+                            QDBusConnection::ExportAdaptors)) {
+      return false;
+    }
+    if (!bus.registerObject(QString::fromLatin1(StatusNotifierItem::menuPath), menu_,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                                QDBusConnection::ExportAllProperties)) {
+      bus.unregisterObject(QString::fromLatin1(StatusNotifierItem::objectPath));
+      return false;
+    }
+    registered_ = true;
+    return true;
+  }
+
+  void attach(StatusNotifierItem* item, QMenu* menu) {
+    item_ = item;
+    menu_->setMenu(menu);
+  }
+  // The item went: its last state stays readable, clicks go nowhere.
+  void detach(StatusNotifierItem* item) {
+    if (item_ == item) item_ = nullptr;
+  }
+  StatusNotifierItem* item() const { return item_; }
+  bool attached(const StatusNotifierItem* item) const { return item_ == item; }
+
+  void setIcon(const QString& name, const StatusNotifierPixmaps& pixmaps) {
+    iconName_ = name;
+    pixmaps_ = pixmaps;
+    emit newIcon();
+  }
+  void setToolTip(const QString& text) {
+    toolTip_ = text;
+    emit newToolTip();
+  }
+  QString iconName() const { return iconName_; }
+  StatusNotifierPixmaps pixmaps() const { return pixmaps_; }
+  QString toolTip() const { return toolTip_; }
+
+ signals:
+  void newIcon();
+  void newToolTip();
+
+ private:
+  explicit StatusNotifierExport(QObject* parent);
+
+  DBusMenuExporter* menu_;
+  QPointer<StatusNotifierItem> item_;
+  bool registered_ = false;
+  QString iconName_;
+  StatusNotifierPixmaps pixmaps_;
+  QString toolTip_;
+};
+
 // org.kde.StatusNotifierItem as hosts read it.
 class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   Q_OBJECT
@@ -70,10 +139,10 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   Q_PROPERTY(talvo::StatusNotifierToolTip ToolTip READ toolTip)
 
  public:
-  explicit StatusNotifierItemAdaptor(StatusNotifierItem* item) : QDBusAbstractAdaptor(item), item_(item) {
+  explicit StatusNotifierItemAdaptor(StatusNotifierExport* face) : QDBusAbstractAdaptor(face), face_(face) {
     setAutoRelaySignals(false);
-    connect(item, &StatusNotifierItem::newIcon, this, &StatusNotifierItemAdaptor::NewIcon);
-    connect(item, &StatusNotifierItem::newToolTip, this, &StatusNotifierItemAdaptor::NewToolTip);
+    connect(face, &StatusNotifierExport::newIcon, this, &StatusNotifierItemAdaptor::NewIcon);
+    connect(face, &StatusNotifierExport::newToolTip, this, &StatusNotifierItemAdaptor::NewToolTip);
   }
 
   QString category() const { return QStringLiteral("ApplicationStatus"); }
@@ -84,15 +153,19 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   QString empty() const { return {}; }
   QDBusObjectPath menu() const { return QDBusObjectPath(QString::fromLatin1(StatusNotifierItem::menuPath)); }
   bool itemIsMenu() const { return false; }
-  QString iconName() const { return item_->iconName(); }
-  QList<StatusNotifierPixmap> iconPixmap() const { return item_->iconPixmap(); }
+  QString iconName() const { return face_->iconName(); }
+  QList<StatusNotifierPixmap> iconPixmap() const { return face_->pixmaps(); }
   QList<StatusNotifierPixmap> noPixmaps() const { return {}; }
-  StatusNotifierToolTip toolTip() const { return {QString(), {}, item_->toolTipText(), QString()}; }
+  StatusNotifierToolTip toolTip() const { return {QString(), {}, face_->toolTip(), QString()}; }
 
  public slots:
-  void Activate(int x, int y) { emit item_->activated(QPoint(x, y)); }
+  void Activate(int x, int y) {
+    if (StatusNotifierItem* item = face_->item()) emit item->activated(QPoint(x, y));
+  }
   void SecondaryActivate(int, int) {}
-  void ContextMenu(int x, int y) { emit item_->contextMenuRequested(QPoint(x, y)); }
+  void ContextMenu(int x, int y) {
+    if (StatusNotifierItem* item = face_->item()) emit item->contextMenuRequested(QPoint(x, y));
+  }
   void Scroll(int, const QString&) {}
 
  signals:
@@ -104,8 +177,16 @@ class StatusNotifierItemAdaptor : public QDBusAbstractAdaptor {
   void NewStatus(const QString& status);
 
  private:
-  StatusNotifierItem* item_;
+  StatusNotifierExport* face_;
 };
+
+StatusNotifierExport::StatusNotifierExport(QObject* parent)
+    : QObject(parent), menu_(new DBusMenuExporter(nullptr, this)) {
+  qDBusRegisterMetaType<StatusNotifierPixmap>();
+  qDBusRegisterMetaType<QList<StatusNotifierPixmap>>();
+  qDBusRegisterMetaType<StatusNotifierToolTip>();
+  new StatusNotifierItemAdaptor(this);
+}
 
 int nextInstance = 0;
 
@@ -116,13 +197,9 @@ StatusNotifierItem::StatusNotifierItem(QMenu* menu, QObject* parent)
       serviceName_(QStringLiteral("org.kde.StatusNotifierItem-%1-%2")
                        .arg(QCoreApplication::applicationPid())
                        .arg(++nextInstance)),
-      menu_(new DBusMenuExporter(menu, this)),
+      menu_(menu),
       watcher_(new QDBusServiceWatcher(watcherService, QDBusConnection::sessionBus(),
                                        QDBusServiceWatcher::WatchForOwnerChange, this)) {
-  qDBusRegisterMetaType<StatusNotifierPixmap>();
-  qDBusRegisterMetaType<QList<StatusNotifierPixmap>>();
-  qDBusRegisterMetaType<StatusNotifierToolTip>();
-  new StatusNotifierItemAdaptor(this);
   retry_.setSingleShot(true);
   retry_.setInterval(retryMs);
   connect(&retry_, &QTimer::timeout, this, &StatusNotifierItem::registerWithWatcher);
@@ -136,37 +213,23 @@ StatusNotifierItem::StatusNotifierItem(QMenu* menu, QObject* parent)
 
 StatusNotifierItem::~StatusNotifierItem() {
   if (!published_) return;
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  bus.unregisterObject(QString::fromLatin1(objectPath));
-  bus.unregisterObject(QString::fromLatin1(menuPath));
-  bus.unregisterService(serviceName_);  // the watcher drops the item when the name goes
-}
-
-bool StatusNotifierItem::hostAvailable() {
-  QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcherService).value()) return false;
-  QDBusMessage get = QDBusMessage::createMethodCall(
-      watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-  get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
-  const QDBusMessage reply = bus.call(get, QDBus::Block, 300);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
-  return reply.arguments().first().value<QDBusVariant>().variant().toBool();
+  // The name goes first (the watcher drops the item when it does); the objects stay and answer
+  // whatever a host still asks.
+  QDBusConnection::sessionBus().unregisterService(serviceName_);
+  StatusNotifierExport::instance().detach(this);
 }
 
 bool StatusNotifierItem::publish() {
   if (published_) return true;
   QDBusConnection bus = QDBusConnection::sessionBus();
-  if (!bus.isConnected()) return false;
-  if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors)) return false;
-  if (!bus.registerObject(
-          QString::fromLatin1(menuPath), menu_,
-          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals | QDBusConnection::ExportAllProperties)) {
-    bus.unregisterObject(QString::fromLatin1(objectPath));
-    return false;
-  }
+  StatusNotifierExport& face = StatusNotifierExport::instance();
+  if (!face.registerOnce()) return false;
+  // The objects carry this item's state before its name makes hosts read them.
+  face.attach(this, menu_);
+  face.setIcon(iconName_, pixmaps_);
+  face.setToolTip(toolTip_);
   if (!bus.registerService(serviceName_)) {
-    bus.unregisterObject(QString::fromLatin1(objectPath));
-    bus.unregisterObject(QString::fromLatin1(menuPath));
+    face.detach(this);
     return false;
   }
   published_ = true;
@@ -190,33 +253,61 @@ void StatusNotifierItem::registerWithWatcher() {
   });
 }
 
+namespace {
+
+StatusNotifierPixmap pixmapOf(const QImage& image) {
+  const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+  StatusNotifierPixmap pixmap{argb.width(), argb.height(), QByteArray()};
+  pixmap.argb.resize(qsizetype(argb.width()) * argb.height() * 4);
+  auto* out = reinterpret_cast<quint32*>(pixmap.argb.data());
+  for (int y = 0; y < argb.height(); ++y) {
+    const auto* line = reinterpret_cast<const quint32*>(argb.constScanLine(y));
+    for (int x = 0; x < argb.width(); ++x) *out++ = qToBigEndian(line[x]);
+  }
+  return pixmap;
+}
+
+}  // namespace
+
 void StatusNotifierItem::setIcon(const QImage& image) {
   StatusNotifierPixmaps pixmaps;
   if (!image.isNull()) {
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    StatusNotifierPixmap pixmap{argb.width(), argb.height(), QByteArray()};
-    pixmap.argb.resize(qsizetype(argb.width()) * argb.height() * 4);
-    auto* out = reinterpret_cast<quint32*>(pixmap.argb.data());
-    for (int y = 0; y < argb.height(); ++y) {
-      const auto* line = reinterpret_cast<const quint32*>(argb.constScanLine(y));
-      for (int x = 0; x < argb.width(); ++x) *out++ = qToBigEndian(line[x]);
+    // Each height from the one large picture, its width in proportion (the meter is wide).
+    for (int height : pixmapHeights) {
+      const int width = std::max(1, qRound(double(image.width()) * height / image.height()));
+      pixmaps.append(pixmapOf(image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
     }
-    pixmaps.append(pixmap);
   }
   pixmaps_ = pixmaps;
-  emit newIcon();
+  changed(true);
 }
 
 void StatusNotifierItem::setIconName(const QString& name) {
   if (name == iconName_) return;
   iconName_ = name;
-  emit newIcon();
+  changed(true);
 }
 
 void StatusNotifierItem::setToolTip(const QString& text) {
   if (text == toolTip_) return;
   toolTip_ = text;
-  emit newToolTip();
+  changed(false);
+}
+
+void StatusNotifierItem::changed(bool icon) {
+  StatusNotifierExport& face = StatusNotifierExport::instance();
+  if (published_ && face.attached(this)) {
+    if (icon) {
+      face.setIcon(iconName_, pixmaps_);
+    } else {
+      face.setToolTip(toolTip_);
+    }
+  }
+  if (icon) {
+    emit newIcon();
+  } else {
+    emit newToolTip();
+  }
 }
 
 }  // namespace talvo

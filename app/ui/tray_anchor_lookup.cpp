@@ -6,7 +6,10 @@
 #include <QSystemTrayIcon>
 
 #include "app/ui/anchored_menu_panel.h"
+#include "core/screen_pixels.h"
 #include "core/tray_panel_placement.h"
+
+#include <vector>
 
 namespace talvo::TrayAnchorLookup {
 
@@ -31,6 +34,26 @@ std::optional<TrayAnchor> fromClick(QPoint globalPosition) {
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   return TrayAnchor::hostClick(ScreenPoint{double(globalPosition.x()), double(globalPosition.y())},
+                               AnchoredMenuPanel::toPlacement(screen->geometry()),
+                               AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
+}
+
+std::optional<QPoint> fromScreenPixels(QPoint pixels) {
+  std::vector<ScaledScreen> screens;
+  for (QScreen* screen : QGuiApplication::screens()) {
+    screens.push_back({AnchoredMenuPanel::toPlacement(screen->geometry()), screen->devicePixelRatio()});
+  }
+  const auto units = ScreenPixels::toDeviceIndependent(ScreenPoint{double(pixels.x()), double(pixels.y())}, screens);
+  if (!units) return std::nullopt;
+  return QPointF(units->x, units->y).toPoint();
+}
+
+std::optional<TrayAnchor> fromPointer() {
+  if (!QGuiApplication::platformName().startsWith(QLatin1String("xcb"))) return std::nullopt;
+  const QPoint pointer = QCursor::pos();
+  QScreen* screen = QGuiApplication::screenAt(pointer);
+  if (!screen) return std::nullopt;
+  return TrayAnchor::menuEntry(ScreenPoint{double(pointer.x()), double(pointer.y())},
                                AnchoredMenuPanel::toPlacement(screen->geometry()),
                                AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
 }

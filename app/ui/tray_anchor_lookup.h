@@ -21,6 +21,11 @@ std::optional<TrayAnchor> fromIcon(const QSystemTrayIcon& icon);
 // The point of the click that opened the panel, on the screen holding it, when it lies in a
 // bar strip; the bar-edge fallback otherwise.
 std::optional<TrayAnchor> fromClick(QPoint globalPosition);
+// A host's click position (screen pixels) in Qt's units, on whichever screen holds it.
+std::optional<QPoint> fromScreenPixels(QPoint pixels);
+// The pointer's column at the bar's edge, for a panel opened from an entry of the host's own menu
+// (which hangs under the icon); nothing where the pointer is not seen (Wayland).
+std::optional<TrayAnchor> fromPointer();
 // The bar edge of `preferred`, else of the screen under the mouse, else of the primary screen.
 std::optional<TrayAnchor> reminderFallback(QScreen* preferred);
 

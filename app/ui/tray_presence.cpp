@@ -4,7 +4,12 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLoggingCategory>
@@ -58,30 +63,49 @@ bool symbolicIconInstalled() {
 
 }  // namespace
 
+namespace {
+
+const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+
+}  // namespace
+
 TrayPresence::TrayPresence(AnchoredMenuPanel& panel, QMenu& menu, DesktopAppearance& appearance, QObject* parent)
     : QObject(parent),
       panel_(panel),
       menu_(menu),
       appearance_(appearance),
-      watcherWatch_(new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"),
-                                            QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange,
-                                            this)) {
+      watcherWatch_(new QDBusServiceWatcher(watcherService, QDBusConnection::sessionBus(),
+                                            QDBusServiceWatcher::WatchForOwnerChange, this)) {
+  clock_.start();
+  deadline_.setSingleShot(true);
+  connect(&deadline_, &QTimer::timeout, this, [this] {
+    apply(decision_.tick(now()));
+    schedule();
+  });
+  // A shell's watcher comes and goes with the shell (and with GNOME's extension at every lock);
+  // whether a host shows items is asked each time it comes and told by the host's signals.
   connect(watcherWatch_, &QDBusServiceWatcher::serviceOwnerChanged, this,
           [this](const QString&, const QString&, const QString& owner) {
             watcherPresent_ = !owner.isEmpty();
-            poll();
+            hostRegistered_ = false;
+            if (watcherPresent_) askForHost();
+            trayMayHaveChanged();
           });
-  poll_.setInterval(pollMs);
-  connect(&poll_, &QTimer::timeout, this, &TrayPresence::poll);
-  // A tray that restarts (maybe with another look) takes the icon again by itself: look at the
-  // new bar once it has, and at once for a tray where there was none.
-  trayStarts_ = X11WindowStates::watchTrayStarts([this] {
-    QTimer::singleShot(placementWaitMs, this, &TrayPresence::sampleBar);
-    poll();
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
+    bus.connect(watcherService, watcherPath, watcherService, QString::fromLatin1(signal), this, SLOT(hostSignal()));
+  }
+  // An XEmbed tray that starts, restarts (maybe with another look) or ends: look at the new bar
+  // once the icon has docked there.
+  trayWatch_ = X11WindowStates::watchTray([this] {
+    QTimer::singleShot(TrayDecision::placementWaitMs, this, &TrayPresence::sampleBar);
+    trayMayHaveChanged();
   });
   // A new theme repaints the bar: look at it again once it has.
   connect(&appearance_, &DesktopAppearance::changed, this,
           [this] { QTimer::singleShot(500, this, &TrayPresence::sampleBar); });
+  watchScreenLock();
 }
 
 TrayPresence::~TrayPresence() {
@@ -91,49 +115,143 @@ TrayPresence::~TrayPresence() {
 
 void TrayPresence::start() {
   QDBusConnection bus = QDBusConnection::sessionBus();
-  watcherPresent_ = bus.isConnected() &&
-                    bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
-  noTraySince_.start();
-  poll();
-  poll_.start();
-}
-
-TrayPresence::Host TrayPresence::detect() const {
-  // A shell's watcher and its host go together: while the item is hosted, the watcher's presence
-  // (heard from the bus) is enough, and no call is made.
-  if (watcherPresent_ && (host_ == Host::statusNotifier || StatusNotifierItem::hostAvailable())) {
-    return Host::statusNotifier;
+  watcherPresent_ = bus.isConnected() && bus.interface()->isServiceRegistered(watcherService).value();
+  // With a watcher, its answer about a host decides between the two kinds of tray before the
+  // first icon is made.
+  if (watcherPresent_) {
+    askForHost();
+  } else {
+    begin();
   }
-  if (X11WindowStates::systemTray() != 0) return Host::xembed;
-  return Host::window;
 }
 
-void TrayPresence::poll() {
-  const Host found = detect();
-  if (found == Host::window) {
-    if (host_ == Host::window) return;
-    poll_.setInterval(pollMs);
-    // A shell that restarts leaves the bar empty for a moment: only a lasting absence counts.
-    if (!noTraySince_.isValid()) noTraySince_.start();
-    if (noTraySince_.elapsed() + pollMs / 2 >= graceMs) switchTo(Host::window);
+void TrayPresence::begin() {
+  if (begun_) return;
+  begun_ = true;
+  apply(decision_.start(now(), trayNow(), locked_));
+  schedule();
+}
+
+TrayDecision::Tray TrayPresence::trayNow() const {
+  if (watcherPresent_ && hostRegistered_) return TrayDecision::Tray::statusNotifier;
+  if (X11WindowStates::systemTray() != 0) return TrayDecision::Tray::xembed;
+  return TrayDecision::Tray::none;
+}
+
+void TrayPresence::trayMayHaveChanged() {
+  if (!begun_) return;
+  const bool windowShown = decision_.presence() == Host::window && panel_.isVisible();
+  apply(decision_.trayChanged(now(), trayNow(), windowShown));
+  schedule();
+}
+
+void TrayPresence::hostSignal() {
+  if (watcherPresent_) askForHost();
+}
+
+void TrayPresence::askForHost() {
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get << watcherService << QStringLiteral("IsStatusNotifierHostRegistered");
+  // A watcher that owns its name before it serves its object does not answer yet: its host's
+  // registration signal asks again.
+  auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, 1000), this);
+  const int query = ++hostQuery_;
+  connect(pending, &QDBusPendingCallWatcher::finished, this, [this, query](QDBusPendingCallWatcher* done) {
+    done->deleteLater();
+    if (query != hostQuery_) return;
+    const QDBusMessage reply = done->reply();
+    hostRegistered_ = watcherPresent_ && reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+                      reply.arguments().first().value<QDBusVariant>().variant().toBool();
+    qCDebug(trayLog) << "StatusNotifierItem host registered:" << hostRegistered_;
+    if (begun_) {
+      trayMayHaveChanged();
+    } else {
+      begin();
+    }
+  });
+}
+
+void TrayPresence::watchScreenLock() {
+  QDBusConnection session = QDBusConnection::sessionBus();
+  for (const char* service : {"org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver"}) {
+    session.connect(QString(), QString(), QString::fromLatin1(service), QStringLiteral("ActiveChanged"), this,
+                    SLOT(screenSaverActiveChanged(bool)));
+  }
+  // logind's LockedHint on this process's session (none without a system bus or logind).
+  QDBusConnection system = QDBusConnection::systemBus();
+  if (!system.isConnected()) return;
+  QDBusMessage find = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+      QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("GetSessionByPID"));
+  find << uint(QCoreApplication::applicationPid());
+  auto* pending = new QDBusPendingCallWatcher(system.asyncCall(find, 2000), this);
+  connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {
+    done->deleteLater();
+    const QDBusPendingReply<QDBusObjectPath> reply = *done;
+    if (reply.isError()) return;
+    QDBusConnection::systemBus().connect(QStringLiteral("org.freedesktop.login1"), reply.value().path(),
+                                         QStringLiteral("org.freedesktop.DBus.Properties"),
+                                         QStringLiteral("PropertiesChanged"), this,
+                                         SLOT(sessionPropertiesChanged(QString, QVariantMap, QStringList)));
+  });
+}
+
+void TrayPresence::screenSaverActiveChanged(bool active) { lockChanged(active); }
+
+void TrayPresence::sessionPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList&) {
+  if (interface == QLatin1String("org.freedesktop.login1.Session") && changed.contains(QStringLiteral("LockedHint"))) {
+    lockChanged(changed.value(QStringLiteral("LockedHint")).toBool());
+  }
+}
+
+void TrayPresence::lockChanged(bool locked) {
+  if (locked == locked_) return;
+  locked_ = locked;
+  qCDebug(trayLog) << "screen locked:" << locked;
+  if (!begun_) return;
+  apply(decision_.lockChanged(now(), locked));
+  schedule();
+}
+
+void TrayPresence::userOpens() {
+  if (!begun_) begin();
+  // The caller opens the panel (with focus); only a switch to the window is carried out here.
+  const TrayDecision::Step step = decision_.userOpens(now());
+  if (step.switchTo) switchTo(*step.switchTo);
+  schedule();
+}
+
+void TrayPresence::apply(const TrayDecision::Step& step) {
+  if (step.switchTo) switchTo(*step.switchTo);
+  switch (step.open) {
+    case TrayDecision::Open::none:
+      break;
+    case TrayDecision::Open::withFocus:
+      emit openPanel();  // the launch: the user started the program
+      break;
+    case TrayDecision::Open::withoutFocus:
+      panel_.show(false);  // the window the user looked at, now under the icon
+      break;
+  }
+}
+
+void TrayPresence::schedule() {
+  const std::optional<std::int64_t> at = decision_.deadline();
+  if (!at) {
+    deadline_.stop();
     return;
   }
-  noTraySince_.invalidate();
-  if (found != host_) switchTo(found);
-
-  poll_.setInterval(host_ == Host::window ? pollMs : hostedPollMs);
+  deadline_.start(int(std::clamp<std::int64_t>(*at - now(), 0, 60'000)));
 }
 
 void TrayPresence::switchTo(Host host) {
-  qCDebug(trayLog) << "host" << int(host_) << "->" << int(host);
-  const bool windowShown = host_ == Host::window && panel_.isVisible();
-  const bool first = host_ == Host::undecided;
+  qCDebug(trayLog) << "shown as" << int(host);
   delete icon_;
   delete sni_;
   lastClick_.reset();
   barIsDark_.reset();
   shownImage_.reset();
-  host_ = host;
   ++generation_;
   if (host == Host::window) {
     panel_.setWindowed(true);
@@ -143,9 +261,9 @@ void TrayPresence::switchTo(Host host) {
     }
     applyPicture();
     emit hostChanged();
-    emit openPanel();  // nothing else shows the program now
     return;
   }
+  // The window, if it shows, gives way; the decision says whether the panel follows.
   panel_.setWindowed(false);
   if (host == Host::xembed) {
     icon_ = new QSystemTrayIcon(this);
@@ -160,12 +278,10 @@ void TrayPresence::switchTo(Host host) {
     undockedGeometry_ = icon_->geometry();
   } else {
     sni_ = new StatusNotifierItem(&menu_, this);
-    connect(sni_, &StatusNotifierItem::activated, this, [this](QPoint at) {
+    connect(sni_, &StatusNotifierItem::activated, this, [this](QPoint pixels) {
       // (0, 0) is what hosts send when they know no position.
-      if (at.isNull()) {
-        lastClick_.reset();
-      } else {
-        lastClick_ = at;
+      if (!pixels.isNull()) {
+        if (auto at = TrayAnchorLookup::fromScreenPixels(pixels)) lastClick_ = at;
       }
       emit clicked();
     });
@@ -175,42 +291,48 @@ void TrayPresence::switchTo(Host host) {
   }
   emit hostChanged();
   emit lookChanged();
-  // At launch, and when the window was showing, the panel opens under the new icon.
-  openAfterPlacement_ = first || windowShown;
-  placementWait_.start();
-  openWhenPlaced(generation_);
+  if (decision_.deadline()) watchPlacement(generation_);
 }
 
-void TrayPresence::openWhenPlaced(int generation) {
-  if (generation != generation_) return;
+void TrayPresence::watchPlacement(int generation) {
+  // Only while the decision waits for the icon's place (a second at most): neither kind of tray
+  // says when the icon is in place.
+  if (generation != generation_ || !decision_.deadline()) return;
   bool placed = false;
   if (icon_) {
     // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
     // the tray to move it.
     placed = icon_->geometry() != undockedGeometry_ && TrayAnchorLookup::fromIcon(*icon_);
-    if (placed) sampleBar();
+    // The bar's colour once the panel shows: the grab takes a while the user would wait for.
+    if (placed) QTimer::singleShot(0, this, &TrayPresence::sampleBar);
   } else if (sni_) {
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
   }
-  if (placed || placementWait_.hasExpired(placementWaitMs)) {
-    if (openAfterPlacement_) {
-      openAfterPlacement_ = false;
-      emit openPanel();
-    }
+  if (placed) {
+    apply(decision_.iconPlaced(now()));
+    schedule();
     return;
   }
-  QTimer::singleShot(20, this, [this, generation] { openWhenPlaced(generation); });
+  QTimer::singleShot(20, this, [this, generation] { watchPlacement(generation); });
 }
 
 void TrayPresence::sampleBar() {
-  if (!icon_) return;
+  // Where the icon is: its own rectangle on an XEmbed tray, else a host's last click (desktops
+  // such as MATE, Xfce and Cinnamon offer both kinds of tray and give both the same bar).
+  QRect icon;
+  if (icon_) {
+    icon = icon_->geometry();
+  } else if (sni_ && lastClick_) {
+    icon = QRect(*lastClick_ - QPoint(8, 8), QSize(16, 16));
+  } else {
+    return;
+  }
   std::optional<bool> dark;
   if (auto ink = X11WindowStates::systemTrayForeground()) {
     // The tray names the ink it wants: a light ink means a dark bar.
     dark = !InkContrast::lightInkOn(InkContrast::relativeLuminance((*ink)[0] >> 8, (*ink)[1] >> 8, (*ink)[2] >> 8));
   } else {
     // The bar's own pixels in two thin columns beside the icon.
-    const QRect icon = icon_->geometry();
     QScreen* screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr;
     if (!screen) return;
     std::vector<double> luminances;
@@ -218,7 +340,9 @@ void TrayPresence::sampleBar() {
                                QRect(icon.right() + 1, icon.top(), 3, icon.height())}) {
       const QRect part = strip.intersected(screen->geometry());
       if (part.isEmpty()) continue;
-      const QImage shot = screen->grabWindow(0, part.x(), part.y(), part.width(), part.height()).toImage();
+      // The grab counts from the screen's own corner, not the desktop's.
+      const QRect local = part.translated(-screen->geometry().topLeft());
+      const QImage shot = screen->grabWindow(0, local.x(), local.y(), local.width(), local.height()).toImage();
       for (int y = 0; y < shot.height(); ++y) {
         for (int x = 0; x < shot.width(); ++x) {
           const QColor c = shot.pixelColor(x, y);
@@ -242,6 +366,8 @@ TrayLook TrayPresence::look() const {
   look.dark = barIsDark_.value_or(appearance_.trayBarIsDark());
   look.reduceMotion = appearance_.reduceMotion();
   look.devicePixelRatio = qApp->devicePixelRatio();
+  // A host picks among sizes up to 64 pixels: draw large enough for the largest.
+  if (sni_) look.devicePixelRatio = std::max(look.devicePixelRatio, 4.0);
   return look;
 }
 
@@ -275,8 +401,12 @@ std::optional<TrayAnchor> TrayPresence::panelAnchor() const {
   if (icon_) {
     if (auto anchor = TrayAnchorLookup::fromIcon(*icon_)) return anchor;
   }
-  // Trays that do not tell where the icon is: at the click, or at the bar's edge.
+  // Trays that do not tell where the icon is: at the click, in the pointer's column (an entry of
+  // the host's own menu), or at the bar's edge.
   if (lastClick_) return TrayAnchorLookup::fromClick(*lastClick_);
+  if (sni_) {
+    if (auto anchor = TrayAnchorLookup::fromPointer()) return anchor;
+  }
   return TrayAnchorLookup::reminderFallback(nullptr);
 }
 
@@ -287,9 +417,12 @@ std::optional<TrayAnchor> TrayPresence::reminderAnchor(QScreen* preferred) const
   return TrayAnchorLookup::reminderFallback(preferred);
 }
 
-void TrayPresence::popMenuAt(QPoint at) {
+void TrayPresence::popMenuAt(QPoint pixels) {
+  std::optional<QPoint> at;
+  if (!pixels.isNull()) at = TrayAnchorLookup::fromScreenPixels(pixels);
+  if (at) lastClick_ = at;  // "Открыть TALVO" from this menu hangs the panel here too
   const std::optional<TrayAnchor> anchor =
-      at.isNull() ? TrayAnchorLookup::reminderFallback(nullptr) : TrayAnchorLookup::fromClick(at);
+      at ? TrayAnchorLookup::fromClick(*at) : TrayAnchorLookup::reminderFallback(nullptr);
   if (!anchor) return;
   const QRect point = AnchoredMenuPanel::fromPlacement(anchor->rect).toAlignedRect();
   const int height = menu_.sizeHint().height();

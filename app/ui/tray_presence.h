@@ -1,18 +1,18 @@
 #pragma once
 // Where the program shows itself: an icon in whichever tray the desktop has, or, with none, the
-// capture panel in an ordinary window. Trays come and go (a shell restarts, a user adds or drops
-// a panel), so the choice is looked at again every second (every two while a tray hosts the
-// icon; the StatusNotifierItem watcher's coming and going is heard at once):
+// capture panel in an ordinary window. What shows and when the panel may open by itself is
+// TrayDecision's (core/): this class feeds it the events it hears and carries out its answers.
 //
 //   XEmbed tray (trayer, Xfce, MATE, GNOME Flashback)  -> QSystemTrayIcon, anchored at its geometry
 //   StatusNotifierItem host (KDE, GNOME's extension)   -> our StatusNotifierItem, anchored at the
 //                                                         position the host passes with a click
-//   neither for `graceMs`                              -> the panel as a window "TALVO"
+//   neither at start for the grace period              -> the panel as a window "TALVO"
 //
-// A tray that appears while the window shows takes over and opens the panel under the icon; a
-// tray that goes away hands back to the window. The icon's ink is white or black, whichever
-// reads better on the bar: the tray's own colours or the bar's pixels around the icon on XEmbed,
-// the desktop's look elsewhere.
+// Every change is heard as it happens, nothing is polled: the XEmbed tray selection (a MANAGER
+// message and XFixes), the StatusNotifierItem watcher's owner and its host (un)registration
+// signals, the screen lock (the screensaver's ActiveChanged, logind's LockedHint). The icon's ink
+// is white or black, whichever reads better on the bar: the tray's own colours or the bar's
+// pixels around the icon, the desktop's look elsewhere.
 #include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
@@ -21,12 +21,14 @@
 #include <QRect>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QVariantMap>
 #include <memory>
 #include <optional>
 
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/status_notifier_item.h"
 #include "core/tray_anchor.h"
+#include "core/tray_decision.h"
 
 class QAbstractNativeEventFilter;
 class QMenu;
@@ -40,20 +42,19 @@ class DesktopAppearance;
 class TrayPresence : public QObject {
   Q_OBJECT
  public:
-  enum class Host { undecided, window, xembed, statusNotifier };
-  static constexpr int pollMs = 1000;        // while looking for a tray
-  static constexpr int hostedPollMs = 2000;  // while one hosts the icon: only to notice it going
-  static constexpr int graceMs = 2000;
-  static constexpr int placementWaitMs = 1000;
+  using Host = TrayDecision::Presence;
   // The themed icon installed with the program, which hosts recolour for their bar.
   static constexpr const char* symbolicIconName = "pro.talvo.recorder-symbolic";
 
   TrayPresence(AnchoredMenuPanel& panel, QMenu& menu, DesktopAppearance& appearance, QObject* parent = nullptr);
   ~TrayPresence() override;
 
-  // Looks for a tray now and then every second.
+  // Looks for a tray now and listens for changes from then on.
   void start();
-  Host host() const { return host_; }
+  Host host() const { return decision_.presence(); }
+  // The user asked for the panel: makes sure there is something to open it in (the window when
+  // no tray holds the icon). Call before showing the panel.
+  void userOpens();
 
   // How the icon should be drawn on the bar it sits on.
   TrayLook look() const;
@@ -64,6 +65,8 @@ class TrayPresence : public QObject {
   // ink that reads on the bar (red while recording, light on dark bars and deep on light ones).
   static QImage textImage(bool recording, bool darkBar);
 
+  // Where the panel hangs: the icon, else the last point a host gave with a click, else the
+  // pointer's column at the bar (an entry of the host's own menu was chosen), else the bar's edge.
   std::optional<TrayAnchor> panelAnchor() const;
   std::optional<TrayAnchor> reminderAnchor(QScreen* preferred) const;
 
@@ -73,39 +76,54 @@ class TrayPresence : public QObject {
 
  signals:
   void clicked();      // the icon's primary click: toggle the panel
-  void openPanel();    // the icon is in place (or the window took over): open the panel now
+  void openPanel();    // the launch's opening: the icon is in place (or the window shows)
   void lookChanged();  // draw the icon again with look()
   void hostChanged();
 
+ private slots:
+  // D-Bus signals (connected by name).
+  void hostSignal();
+  void screenSaverActiveChanged(bool active);
+  void sessionPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
+
  private:
-  Host detect() const;
-  void poll();
+  TrayDecision::Tray trayNow() const;
+  void begin();
+  void trayMayHaveChanged();
+  void askForHost();
+  void watchScreenLock();
+  void lockChanged(bool locked);
+  void apply(const TrayDecision::Step& step);
+  void schedule();
+  void watchPlacement(int generation);
+  std::int64_t now() const { return clock_.elapsed(); }
   void switchTo(Host host);
-  void openWhenPlaced(int generation);
   void sampleBar();
-  void popMenuAt(QPoint at);
+  void popMenuAt(QPoint pixels);
   void applyPicture();
 
   AnchoredMenuPanel& panel_;
   QMenu& menu_;
   DesktopAppearance& appearance_;
-  Host host_ = Host::undecided;
+  TrayDecision decision_;
+  QElapsedTimer clock_;
+  QTimer deadline_;
+  bool begun_ = false;
   QPointer<QSystemTrayIcon> icon_;
   QPointer<StatusNotifierItem> sni_;
-  QTimer poll_;
   class QDBusServiceWatcher* watcherWatch_;
   bool watcherPresent_ = false;  // org.kde.StatusNotifierWatcher has an owner
-  std::unique_ptr<QAbstractNativeEventFilter> trayStarts_;
-  QElapsedTimer noTraySince_;
-  QElapsedTimer placementWait_;
+  bool hostRegistered_ = false;  // and a host told it that it shows items
+  int hostQuery_ = 0;            // the latest question about the host, so a stale answer is dropped
+  std::unique_ptr<QAbstractNativeEventFilter> trayWatch_;
   QRect undockedGeometry_;
-  bool openAfterPlacement_ = false;
-  std::optional<QPoint> lastClick_;
-  std::optional<bool> barIsDark_;  // measured on an XEmbed tray
+  std::optional<QPoint> lastClick_;  // in Qt's units
+  std::optional<bool> barIsDark_;    // measured on the bar
   QImage image_;
   std::optional<QImage> shownImage_;
   bool recording_ = false;
-  int generation_ = 0;  // of the current host, so a stale placement wait stops
+  bool locked_ = false;
+  int generation_ = 0;  // of the current host, so a stale placement watch stops
 };
 
 }  // namespace talvo

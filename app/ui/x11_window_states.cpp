@@ -1,6 +1,7 @@
 #include "app/ui/x11_window_states.h"
 
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 #include <xcb/xinput.h>
 
 #include <QGuiApplication>
@@ -71,8 +72,8 @@ bool compositing() {
 namespace {
 
 xcb_window_t systemTrayOwner(xcb_connection_t* c) {
-  // The program's windows live on the display's first screen, as Qt opens it. Asked every second:
-  // the atom is looked up once.
+  // The program's windows live on the display's first screen, as Qt opens it. Asked at every
+  // change of the tray: the atom is looked up once.
   static const xcb_atom_t selection = atom(c, "_NET_SYSTEM_TRAY_S0");
   xcb_get_selection_owner_reply_t* reply =
       xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr);
@@ -164,11 +165,26 @@ class DesktopSwitchWatcher : public QAbstractNativeEventFilter {
 
 // A tray that starts announces itself with a MANAGER client message on the root window (the
 // system tray protocol), which Qt's own tray code asks the root window for.
+// A tray that starts announces itself with a MANAGER message on the root window; one that ends
+// only drops its selection, which XFixes reports (as it reports a new owner), so both are heard
+// as they happen instead of by asking the server again and again.
 class TrayManagerWatcher : public QAbstractNativeEventFilter {
  public:
-  TrayManagerWatcher(xcb_connection_t* c, std::function<void()> started)
-      : manager_(atom(c, "MANAGER")), selection_(atom(c, "_NET_SYSTEM_TRAY_S0")), started_(std::move(started)) {
-    listenOnRoot(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+  TrayManagerWatcher(xcb_connection_t* c, std::function<void()> changed)
+      : manager_(atom(c, "MANAGER")), selection_(atom(c, "_NET_SYSTEM_TRAY_S0")), changed_(std::move(changed)) {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    listenOnRoot(c, root, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(c, &xcb_xfixes_id);
+    if (fixes && fixes->present) {
+      // Qt settled the version for its clipboard already; a client must ask before it selects.
+      std::free(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
+      fixesNotify_ = fixes->first_event + XCB_XFIXES_SELECTION_NOTIFY;
+      xcb_xfixes_select_selection_input(c, root, selection_,
+                                        XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                            XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                            XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+      xcb_flush(c);
+    }
     qApp->installNativeEventFilter(this);
   }
   ~TrayManagerWatcher() override { qApp->removeNativeEventFilter(this); }
@@ -176,16 +192,21 @@ class TrayManagerWatcher : public QAbstractNativeEventFilter {
   bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
     if (type != "xcb_generic_event_t") return false;
     auto* event = static_cast<xcb_generic_event_t*>(message);
-    if ((event->response_type & ~0x80) != XCB_CLIENT_MESSAGE) return false;
-    auto* client = reinterpret_cast<xcb_client_message_event_t*>(event);
-    if (client->type == manager_ && client->format == 32 && client->data.data32[1] == selection_) started_();
+    const int kind = event->response_type & ~0x80;
+    if (kind == XCB_CLIENT_MESSAGE) {
+      auto* client = reinterpret_cast<xcb_client_message_event_t*>(event);
+      if (client->type == manager_ && client->format == 32 && client->data.data32[1] == selection_) changed_();
+    } else if (fixesNotify_ && kind == fixesNotify_) {
+      if (reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event)->selection == selection_) changed_();
+    }
     return false;
   }
 
  private:
   xcb_atom_t manager_;
   xcb_atom_t selection_;
-  std::function<void()> started_;
+  int fixesNotify_ = 0;
+  std::function<void()> changed_;
 };
 
 // XInput 2 raw button events, selected on the root window, reach every client that asked for
@@ -271,10 +292,10 @@ std::unique_ptr<QObject> watchPointerPresses(std::function<void()> pressed) {
   return PointerPressWatcher::open(std::move(pressed));
 }
 
-std::unique_ptr<QAbstractNativeEventFilter> watchTrayStarts(std::function<void()> started) {
+std::unique_ptr<QAbstractNativeEventFilter> watchTray(std::function<void()> changed) {
   xcb_connection_t* c = connection();
   if (!c) return nullptr;
-  return std::make_unique<TrayManagerWatcher>(c, std::move(started));
+  return std::make_unique<TrayManagerWatcher>(c, std::move(changed));
 }
 
 std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed) {

@@ -25,9 +25,9 @@ uint32_t systemTray();
 // The foreground colour the tray asks icons to use (_NET_SYSTEM_TRAY_COLORS, set by GNOME
 // Flashback, Xfce and MATE trays), as 16-bit red, green, blue; nothing when it sets none.
 std::optional<std::array<uint16_t, 3>> systemTrayForeground();
-// Calls `started` whenever an XEmbed tray takes the tray selection (a tray starts or restarts).
-// Stops when the returned object is destroyed. Null off X11.
-std::unique_ptr<QAbstractNativeEventFilter> watchTrayStarts(std::function<void()> started);
+// Calls `changed` whenever an XEmbed tray takes the tray selection (a tray starts or restarts)
+// or gives it up (the tray ended). Stops when the returned object is destroyed. Null off X11.
+std::unique_ptr<QAbstractNativeEventFilter> watchTray(std::function<void()> changed);
 // Calls `changed` whenever the user switches to another virtual desktop (_NET_CURRENT_DESKTOP of
 // the root window changes). The returned object stops watching when destroyed. Null off X11.
 std::unique_ptr<QAbstractNativeEventFilter> watchDesktopSwitch(std::function<void()> changed);

@@ -218,5 +218,28 @@ TEST(TrayAnchor, HostClickAnchorsOnlyInABarStrip) {
   EXPECT_EQ(TrayAnchor::hostClick({1300, 1}, full, full), TrayAnchor::barEdgeFallback(full, full));
 }
 
+TEST(TrayAnchor, AMenuEntryUnderTheIconAnchorsInTheIconsColumn) {
+  const ScreenRect full{0, 0, 1440, 900};
+  const ScreenRect topBar{0, 25, 1440, 875};
+  const ScreenRect bottomBar{0, 0, 1440, 875};
+  // The host's menu hangs under (or over) the icon at x = 1300: the pointer on its entry is past
+  // the bar, and the panel hangs at the bar's edge in that column, not 192 from the right.
+  TrayAnchor top = TrayAnchor::menuEntry({1300, 60}, full, topBar);
+  EXPECT_EQ(top.rect, (ScreenRect{1300, 19, 0, 0}));
+  EXPECT_EQ(top.opening, PanelOpening::downward);
+  TrayAnchor bottom = TrayAnchor::menuEntry({1300, 840}, full, bottomBar);
+  EXPECT_EQ(bottom.rect, (ScreenRect{1300, 881, 0, 0}));
+  EXPECT_EQ(bottom.opening, PanelOpening::upward);
+  // Bars at both edges: the one nearer the pointer holds the menu.
+  const ScreenRect bothBars{0, 25, 1440, 850};
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 800}, full, bothBars).rect, (ScreenRect{700, 881, 0, 0}));
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 800}, full, bothBars).opening, PanelOpening::upward);
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 90}, full, bothBars).rect, (ScreenRect{700, 19, 0, 0}));
+  EXPECT_EQ(TrayAnchor::menuEntry({700, 90}, full, bothBars).opening, PanelOpening::downward);
+  // The pointer still on the icon: the click point itself; off every screen: the fallback.
+  EXPECT_EQ(TrayAnchor::menuEntry({1300, 10}, full, topBar), TrayAnchor::clickPoint({1300, 10}, full, topBar));
+  EXPECT_EQ(TrayAnchor::menuEntry({2000, 60}, full, topBar), TrayAnchor::barEdgeFallback(full, topBar));
+}
+
 }  // namespace
 }  // namespace talvo

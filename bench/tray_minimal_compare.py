@@ -1,0 +1,80 @@
+#!/usr/bin/python3
+# TALVO against the least a Qt program with a tray icon and a window does
+# (talvo-bench-minimal-tray), side by side in one run on the test display's XEmbed tray:
+#   start    spawn -> icon docked and the panel (the minimal program's window) shown; launches
+#            alternate between the two, median of N each
+#   idle     both running at once for S seconds, TALVO's panel closed: wake-ups per second
+#            (voluntary context switches of all threads), CPU, resident memory
+#
+#   cmake --build build --target talvo talvo-dev-service talvo-bench-minimal-tray
+#   scripts/with-desktop-env bench/tray_minimal_compare.py [--launches 10] [--seconds 30]
+# Targets: start at most 1.5x the minimal program, at most 1 wake-up a second idle.
+import argparse, os, statistics, subprocess, sys, tempfile, time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import talvo_program as tp  # noqa: E402
+
+
+def memory_map(pid):
+    # Resident memory by what holds it: the largest mappings (libraries, heap, anonymous).
+    totals, name = {}, None
+    for line in open(f"/proc/{pid}/smaps"):
+        parts = line.split()
+        if "-" in parts[0] and len(parts) >= 5:
+            name = os.path.basename(parts[5]) if len(parts) > 5 else "[anonymous]"
+        elif parts[0] == "Rss:":
+            totals[name] = totals.get(name, 0) + int(parts[1])
+    return sorted(totals.items(), key=lambda kv: -kv[1])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", default=os.path.join(tp.ROOT, "build"))
+    parser.add_argument("--launches", type=int, default=10)
+    parser.add_argument("--seconds", type=int, default=30)
+    args = parser.parse_args()
+    minimal = os.path.join(args.build, "bench", "talvo-bench-minimal-tray")
+    work = tempfile.mkdtemp(prefix="talvo-bench-")
+    service = subprocess.Popen([os.path.join(args.build, "testing", "tools", "talvo-dev-service"), "--port", "0",
+                                "--dir", os.path.join(work, "service")], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, text=True)
+    origin = ca = None
+    for line in service.stdout:
+        if line.startswith("origin: "):
+            origin = line.split(": ", 1)[1].strip()
+        if line.startswith("ca-file: "):
+            ca = line.split(": ", 1)[1].strip()
+            break
+    env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"), XDG_CONFIG_HOME=os.path.join(work, "config"),
+               TALVO_SERVICE_ORIGIN=origin, TALVO_CA_FILE=ca, TALVO_TELEGRAM_HOST="t.me", QT_QPA_PLATFORM="xcb")
+    try:
+        talvo, least = [], []
+        for _ in range(args.launches):
+            talvo += tp.startup(args.build, env, 1)
+            least += tp.startup(args.build, env, 1, minimal)
+        t, m = statistics.median(talvo), statistics.median(least)
+        print(f"start to icon + panel shown: talvo median {t:.0f} ms ({min(talvo):.0f}-{max(talvo):.0f}), "
+              f"minimal {m:.0f} ms ({min(least):.0f}-{max(least):.0f}), ratio {t / m:.2f}x (target <= 1.5x)")
+
+        program = tp.Program(args.build, env)
+        other = tp.Program(args.build, env, minimal)
+        if not tp.driver("wait-text", str(program.pid), "Начать запись", "20"):
+            sys.exit("the panel did not open")
+        tp.driver("click-tray", str(program.pid), "left")
+        time.sleep(3)
+        cpu, wake = tp.measure([program.pid, other.pid], args.seconds)
+        for name, pid in (("talvo", program.pid), ("minimal", other.pid)):
+            print(f"idle {args.seconds} s ({name}): {wake[pid]:.2f} wake-ups/s, CPU {cpu[pid]:.3f} % of one core, "
+                  f"RSS {tp.rss_mib(pid):.1f} MiB")
+        print("talvo's resident memory by mapping (top 12, MiB):")
+        for name, kib in memory_map(program.pid)[:12]:
+            print(f"  {kib / 1024:6.1f}  {name}")
+        program.quit()
+        other.quit()
+    finally:
+        service.terminate()
+        service.wait()
+
+
+if __name__ == "__main__":
+    main()
