@@ -20,7 +20,7 @@ using talvo::DesktopCloud;
 using talvo::testing::FakeAccount;
 using talvo::testing::FakeTranscriptionService;
 
-constexpr int kRequests = 100;
+constexpr int requestsPerIteration = 100;
 
 std::unique_ptr<DesktopCloud> linkedClient(FakeTranscriptionService& service, bool reuse, const std::string& owner) {
   BoundedDesktopTransport::Options options;
@@ -38,12 +38,12 @@ std::unique_ptr<DesktopCloud> linkedClient(FakeTranscriptionService& service, bo
 
 void runGets(benchmark::State& state, DesktopCloud& cloud, const std::string& owner) {
   for (auto _ : state) {
-    for (int i = 0; i < kRequests; ++i) {
+    for (int i = 0; i < requestsPerIteration; ++i) {
       auto info = cloud.authorized<CloudInfo>(owner, "/api/desktop/session", {});
       benchmark::DoNotOptimize(info);
     }
   }
-  state.SetItemsProcessed(state.iterations() * kRequests);
+  state.SetItemsProcessed(state.iterations() * requestsPerIteration);
 }
 
 // Keeps the mean real time of each benchmark so the ratio can be printed after the run.

@@ -21,7 +21,7 @@ namespace talvo {
 namespace {
 
 // The value the service is told about the computer's platform.
-constexpr const char* kPlatform = "linux";
+constexpr const char* platformName = "linux";
 
 bool isPairCode(const std::string& code) {
   if (code.size() != 8) return false;
@@ -75,7 +75,7 @@ PairDescriptor DesktopCloud::beginPair() {
     CallRequest request;
     request.method = "POST";
     request.json = nlohmann::json{
-        {"challenge", sha256Hex(pair.verifier)}, {"operationId", pair.operationId}, {"platform", kPlatform}};
+        {"challenge", sha256Hex(pair.verifier)}, {"operationId", pair.operationId}, {"platform", platformName}};
     auto reply = call<PairDescriptor>("/api/desktop/pairings", request);
 
     std::unique_lock write(writeMutex_);

@@ -96,6 +96,10 @@ void KeychainDeviceStore::save(const CloudVault& vault) {
   std::string text = vault.encode();
   // A record load() would refuse is never stored: the computer could not even disconnect.
   if (text.size() > CloudVault::maximumStoredSize) storageFailure();
+  storeText(text);
+}
+
+void KeychainDeviceStore::storeText(const std::string& text) {
   // Storing with the same attributes replaces the item in place, or adds it when missing.
   ErrorHolder failure;
   gboolean stored =

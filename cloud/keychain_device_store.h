@@ -23,6 +23,8 @@ class KeychainDeviceStore : public DeviceVaultStore {
 
   CloudVault load() override;
   void save(const CloudVault& vault) override;
+  // Stores the text as it is, unchecked (save() after its checks; tests write malformed items).
+  void storeText(const std::string& text);
   // Deletes the item (tests and the developer tool only; the program never removes it).
   void erase();
 

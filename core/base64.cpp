@@ -3,8 +3,8 @@
 namespace talvo {
 namespace {
 
-constexpr char kStandard[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr char kUrlSafe[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr char standardAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr char urlSafeAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 std::string encode(std::span<const std::uint8_t> bytes, const char* alphabet, bool pad) {
   std::string text;
@@ -62,19 +62,19 @@ std::optional<std::vector<std::uint8_t>> decodeSymbols(std::string_view text, co
 
 }  // namespace
 
-std::string encodeBase64Url(std::span<const std::uint8_t> bytes) { return encode(bytes, kUrlSafe, false); }
+std::string encodeBase64Url(std::span<const std::uint8_t> bytes) { return encode(bytes, urlSafeAlphabet, false); }
 
 std::optional<std::vector<std::uint8_t>> decodeBase64Url(std::string_view text) {
-  return decodeSymbols(text, kUrlSafe);
+  return decodeSymbols(text, urlSafeAlphabet);
 }
 
-std::string encodeBase64(std::span<const std::uint8_t> bytes) { return encode(bytes, kStandard, true); }
+std::string encodeBase64(std::span<const std::uint8_t> bytes) { return encode(bytes, standardAlphabet, true); }
 
 std::optional<std::vector<std::uint8_t>> decodeBase64(std::string_view text) {
   if (text.size() % 4 != 0) return std::nullopt;
   std::size_t padding = 0;
   while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') ++padding;
-  return decodeSymbols(text.substr(0, text.size() - padding), kStandard);
+  return decodeSymbols(text.substr(0, text.size() - padding), standardAlphabet);
 }
 
 }  // namespace talvo

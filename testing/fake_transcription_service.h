@@ -158,6 +158,9 @@ class FakeTranscriptionService {
  private:
   struct State;
   void installRoutes();
+  void installPairingRoutes();
+  void installSessionRoutes();
+  nlohmann::json issueSession(const std::string& ownerId, const std::string& deviceId);
   void handle(const std::string& method, const Handler& handler, const httplib::Request& request,
               httplib::Response& response);
 

@@ -18,7 +18,7 @@ using testing::FakeTranscriptionService;
 using testing::Fault;
 using testing::FaultKind;
 
-constexpr const char* kPath = "/api/desktop/session";
+constexpr const char* sessionPath = "/api/desktop/session";
 
 class TransportTest : public ::testing::Test {
  protected:
@@ -33,7 +33,7 @@ class TransportTest : public ::testing::Test {
   }
   HttpRequest get() const {
     HttpRequest request;
-    request.url = service.origin() + kPath;
+    request.url = service.origin() + sessionPath;
     request.headers = {{"Accept", "application/json"}};
     return request;
   }
@@ -65,17 +65,17 @@ TransportError transportErrorOf(F&& action) {
 
 TEST_F(TransportTest, BodyLimitIsExactlyTwoMebibytes) {
   auto transport = make();
-  service.armFault(kPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200000});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200000});
   auto exchange = transport.send(get());
   EXPECT_EQ(exchange.body.size(), 0x200000u);
   EXPECT_EQ(exchange.response.status, 200);
 
-  service.armFault(kPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200001});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200001});
   auto tooLarge = cloudFailureOf([&] { transport.send(get()); });
   EXPECT_EQ(tooLarge.code(), "RESPONSE_TOO_LARGE");
   EXPECT_EQ(tooLarge.status(), 0);
 
-  service.armFault(kPath, Fault{.kind = FaultKind::declaredOversize, .size = 0x200001});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::declaredOversize, .size = 0x200001});
   auto declared = cloudFailureOf([&] { transport.send(get()); });
   EXPECT_EQ(declared.code(), "RESPONSE_INVALID");
   EXPECT_EQ(declared.status(), 0);
@@ -86,26 +86,26 @@ TEST_F(TransportTest, BodyLimitIsExactlyTwoMebibytes) {
 
 TEST_F(TransportTest, RedirectIsReturnedNotFollowed) {
   auto transport = make();
-  service.armFault(kPath, Fault{.kind = FaultKind::redirect, .location = service.origin() + "/api/desktop/pairings"});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::redirect, .location = service.origin() + "/api/desktop/pairings"});
   auto exchange = transport.send(get());
   EXPECT_EQ(exchange.response.status, 302);
-  EXPECT_EQ(exchange.response.finalUrl, service.origin() + kPath);
+  EXPECT_EQ(exchange.response.finalUrl, service.origin() + sessionPath);
   EXPECT_EQ(service.requestCount("/api/desktop/pairings"), 0);
 }
 
 TEST_F(TransportTest, IdleAndTotalLimitsEndASlowReply) {
   auto idle = make({.idle = std::chrono::milliseconds(700), .total = std::chrono::seconds(60)});
-  service.armFault(kPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(8)});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(8)});
   EXPECT_EQ(transportErrorOf([&] { idle.send(get()); }).kind(), TransportError::Kind::timedOut);
 
   auto total = make({.idle = std::chrono::seconds(60), .total = std::chrono::milliseconds(700)});
-  service.armFault(kPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(8)});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(8)});
   EXPECT_EQ(transportErrorOf([&] { total.send(get()); }).kind(), TransportError::Kind::timedOut);
 }
 
 TEST_F(TransportTest, CancellationFromAnotherThreadEndsTheExchange) {
   auto transport = make();
-  service.armFault(kPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(20)});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(20)});
   auto request = get();
   request.cancellation = std::make_shared<CancellationFlag>();
   std::thread canceller([flag = request.cancellation] {
@@ -124,9 +124,9 @@ TEST_F(TransportTest, OnlyTrustedHttpsIsSpoken) {
 
   auto transport = make();
   auto plain = get();
-  plain.url = "http://127.0.0.1:" + std::to_string(service.port()) + kPath;
+  plain.url = "http://127.0.0.1:" + std::to_string(service.port()) + sessionPath;
   EXPECT_EQ(transportErrorOf([&] { transport.send(plain); }).kind(), TransportError::Kind::network);
-  EXPECT_EQ(service.requestCount(kPath), 0);
+  EXPECT_EQ(service.requestCount(sessionPath), 0);
 }
 
 TEST_F(TransportTest, ConnectionsAreReusedBetweenRequests) {
@@ -196,9 +196,9 @@ TEST_F(TransportTest, OnlyAGetIsRepeatedAfterAReusedConnectionClosesWithoutReply
   // The connection reuse itself is kept, and a GET may be asked again on a fresh connection.
   transport.send(get());
   transport.send(get());
-  service.armFault(kPath, Fault{.kind = FaultKind::closeReused});
+  service.armFault(sessionPath, Fault{.kind = FaultKind::closeReused});
   EXPECT_EQ(transport.send(get()).response.status, 401);
-  EXPECT_EQ(service.requestCount(kPath), 5);
+  EXPECT_EQ(service.requestCount(sessionPath), 5);
   EXPECT_EQ(service.connectionCount(), 3);
 }
 

@@ -10,7 +10,7 @@
 namespace talvo {
 namespace {
 
-constexpr const char* kSession =
+constexpr const char* sessionJson =
     R"({"token":"t","expiresAt":"2026-12-07T10:00:00.5Z","ownerId":"1001","refreshToken":"r","refreshExpiresAt":"x"})";
 
 TEST(CloudVault, AbsentMembersAreLeftOutAndRoundTrip) {
@@ -25,7 +25,7 @@ TEST(CloudVault, AbsentMembersAreLeftOutAndRoundTrip) {
   EXPECT_EQ(CloudVault::decode(vault.encode()), vault);
 
   vault.pair.reset();
-  vault.login = DeviceLogin{CloudSession::fromJson(nlohmann::json::parse(kSession)), "dev", std::nullopt};
+  vault.login = DeviceLogin{CloudSession::fromJson(nlohmann::json::parse(sessionJson)), "dev", std::nullopt};
   vault.rotationId = "rot";
   vault.cachedInfo =
       CloudInfo{"1001", "dev", "https://t.me/b", "https://t.me/b", CloudRights{"basic", 120, 1767225600000.0}};

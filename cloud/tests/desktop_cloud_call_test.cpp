@@ -12,7 +12,7 @@ using testing::failureOf;
 using testing::Fault;
 using testing::FaultKind;
 
-constexpr const char* kPath = "/api/desktop/session";
+constexpr const char* sessionPath = "/api/desktop/session";
 
 TEST(DesktopCloudOrigin, OnlyABareHttpsOriginIsAccepted) {
   auto store = std::make_shared<testing::MemoryDeviceStore>();
@@ -39,10 +39,10 @@ TEST(DesktopCloudOrigin, AReplyFromAnotherOriginIsRefused) {
   for (const char* url : {"https://evil.example/api/desktop/session", "http://talvo.pro/api/desktop/session",
                           "https://talvo.pro:8443/api/desktop/session"}) {
     transport->finalUrl = url;
-    EXPECT_CLOUD_FAILURE(cloud.call<CloudInfo>(kPath, {}), "ORIGIN_INVALID", 0);
+    EXPECT_CLOUD_FAILURE(cloud.call<CloudInfo>(sessionPath, {}), "ORIGIN_INVALID", 0);
   }
   transport->finalUrl = "https://talvo.pro:443/api/desktop/session";
-  EXPECT_NO_THROW(cloud.call<CloudInfo>(kPath, {}));
+  EXPECT_NO_THROW(cloud.call<CloudInfo>(sessionPath, {}));
 }
 
 class DesktopCloudCall : public ::testing::Test {
@@ -60,44 +60,44 @@ TEST_F(DesktopCloudCall, PathsOutsideTheApiAreNeverSent) {
 }
 
 TEST_F(DesktopCloudCall, EveryRowOfTheFailureTable) {
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::declaredOversize});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "RESPONSE_INVALID", 0);
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::declaredOversize});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "RESPONSE_INVALID", 0);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200001});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "RESPONSE_TOO_LARGE", 0);
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::streamedBody, .size = 0x200001});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "RESPONSE_TOO_LARGE", 0);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::redirect});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_302", 302);
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::redirect});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_302", 302);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::redirect, .body = R"({"error":"MOVED_AWAY"})"});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "MOVED_AWAY", 302);
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::redirect, .body = R"({"error":"MOVED_AWAY"})"});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "MOVED_AWAY", 302);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"PAIRING_EXPIRED"})"});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "PAIRING_EXPIRED", 410);
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"PAIRING_EXPIRED"})"});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "PAIRING_EXPIRED", 410);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"pairing_expired"})"});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_410", 410);
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"pairing_expired"})"});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_410", 410);
 
   for (const char* body : {"not json", "[]", R"({"error":42})", R"({"error":""})", R"({"message":"X"})"}) {
-    rig.service.armFault(kPath, Fault{.kind = FaultKind::reply, .status = 400, .body = body});
-    EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_400", 400);
+    rig.service.armFault(sessionPath, Fault{.kind = FaultKind::reply, .status = 400, .body = body});
+    EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_400", 400);
   }
   rig.service.armFault(
-      kPath, Fault{.kind = FaultKind::reply, .status = 400, .body = R"({"error":")" + std::string(65, 'A') + "\"}"});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_400", 400);
+      sessionPath, Fault{.kind = FaultKind::reply, .status = 400, .body = R"({"error":")" + std::string(65, 'A') + "\"}"});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_400", 400);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::serverError, .status = 502});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "HTTP_502", 502);
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::serverError, .status = 502});
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_502", 502);
 
   rig.service.armFault(
-      kPath,
+      sessionPath,
       Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"ownerId":"1","deviceId":"d","libraryUrl":"u"})"});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "RESPONSE_INVALID", 200);
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "RESPONSE_INVALID", 200);
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::reply,
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::reply,
                                     .status = 201,
                                     .body = R"({"ownerId":1,"deviceId":"d","libraryUrl":"u","tariffUrl":"t"})"});
-  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(kPath, {}), "RESPONSE_INVALID", 201);
+  EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "RESPONSE_INVALID", 201);
 }
 
 TEST_F(DesktopCloudCall, NetworkFailuresPassThroughUnchanged) {
@@ -110,9 +110,9 @@ TEST_F(DesktopCloudCall, NetworkFailuresPassThroughUnchanged) {
   EXPECT_THROW(cloud().call<PairDescriptor>("/api/desktop/pairings", request), TransportError);
   EXPECT_EQ(rig.service.pairings().size(), 1u);  // the service acted before the reply was lost
 
-  rig.service.armFault(kPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(6)});
+  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(6)});
   try {
-    cloud().call<CloudInfo>(kPath, {});
+    cloud().call<CloudInfo>(sessionPath, {});
     ADD_FAILURE() << "no time-out";
   } catch (const TransportError& error) {
     EXPECT_EQ(error.kind(), TransportError::Kind::timedOut);

@@ -16,7 +16,7 @@ using testing::CloudRig;
 using testing::Fault;
 using testing::FaultKind;
 
-constexpr const char* kRefresh = "/api/session/refresh";
+constexpr const char* refreshPath = "/api/session/refresh";
 
 // Waits (generously) until the service has received `count` requests for `path`.
 void awaitRequests(const CloudRig& rig, const std::string& path, int count) {
@@ -51,23 +51,23 @@ class CloudConcurrency : public ::testing::Test {
 };
 
 TEST_F(CloudConcurrency, ConcurrentAccessSharesOneRefresh) {
-  rig.service.armFault(kRefresh, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::milliseconds(600)});
+  rig.service.armFault(refreshPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::milliseconds(600)});
   std::vector<std::string> results(5);
   std::vector<std::thread> threads;
   for (int i = 0; i < 5; ++i)
     threads.emplace_back([&, i] { results[i] = describe([&] { return rig.cloud->access("1001"); }); });
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 1);
   std::string fresh = "token:" + rig.storedVault().login->session.token;
   for (const auto& result : results) EXPECT_EQ(result, fresh);
 }
 
 TEST_F(CloudConcurrency, DisconnectDuringRefreshStoresNothingAndFailsItsWaiters) {
-  rig.service.armFault(kRefresh, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(20)});
+  rig.service.armFault(refreshPath, Fault{.kind = FaultKind::slowBody, .delay = std::chrono::seconds(20)});
   std::string first;
   std::string second;
   std::thread starter([&] { first = describe([&] { return rig.cloud->access("1001"); }); });
-  awaitRequests(rig, kRefresh, 1);
+  awaitRequests(rig, refreshPath, 1);
   std::thread waiter([&] { second = describe([&] { return rig.cloud->access("1001"); }); });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   rig.cloud->disconnect();

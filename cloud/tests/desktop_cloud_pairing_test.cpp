@@ -14,9 +14,9 @@ using testing::failureOf;
 using testing::Fault;
 using testing::FaultKind;
 
-constexpr const char* kBegin = "/api/desktop/pairings";
-constexpr const char* kPoll = "/api/desktop/pairings/poll";
-constexpr const char* kRedeem = "/api/desktop/pairings/redeem";
+constexpr const char* beginPath = "/api/desktop/pairings";
+constexpr const char* pollPath = "/api/desktop/pairings/poll";
+constexpr const char* redeemPath = "/api/desktop/pairings/redeem";
 
 class Pairing : public ::testing::Test {
  protected:
@@ -25,19 +25,19 @@ class Pairing : public ::testing::Test {
 };
 
 TEST_F(Pairing, FullFlowLinksTheComputer) {
-  rig.service.keepBodies(kBegin);
+  rig.service.keepBodies(beginPath);
   auto first = cloud().beginPair();
   auto pair = cloud().pending();
   ASSERT_TRUE(pair);
   EXPECT_EQ(pair->verifier.size(), 43u);
   EXPECT_EQ(first.operationId, pair->operationId);
   EXPECT_EQ(pair->code, first.code);
-  auto body = rig.service.requestBodies(kBegin).at(0);
+  auto body = rig.service.requestBodies(beginPath).at(0);
   EXPECT_EQ(body, R"({"challenge":")" + sha256Hex(pair->verifier) + R"(","operationId":")" + pair->operationId +
                       R"(","platform":"linux"})");
   // Beginning again re-registers the same pairing.
   cloud().beginPair();
-  EXPECT_EQ(rig.service.requestBodies(kBegin).at(1), body);
+  EXPECT_EQ(rig.service.requestBodies(beginPath).at(1), body);
 
   EXPECT_EQ(cloud().pollPair().state, "pending");
   ASSERT_TRUE(rig.service.approvePairing(first.code, CloudRig::alice()));
@@ -71,11 +71,11 @@ TEST_F(Pairing, BeginRepliesAreChecked) {
                                                         {"ABCDEF12", "https://evil.example/talvo_bot"},
                                                         {"ABCDEF12", "http://t.me/talvo_bot"},
                                                         {"ABCDEF12", "https://user@t.me/talvo_bot"}}) {
-    rig.service.armFault(kBegin, Fault{.kind = FaultKind::reply, .status = 200, .body = descriptor(code, link)});
+    rig.service.armFault(beginPath, Fault{.kind = FaultKind::reply, .status = 200, .body = descriptor(code, link)});
     EXPECT_CLOUD_FAILURE(cloud().beginPair(), "RESPONSE_INVALID", 0);
   }
   rig.service.armFault(
-      kBegin,
+      beginPath,
       Fault{.kind = FaultKind::reply, .status = 200, .body = descriptor("12345678", "https://t.me/talvo_bot?start=x")});
   EXPECT_EQ(cloud().beginPair().code, "12345678");
   EXPECT_EQ(cloud().pending()->code, "12345678");
@@ -94,17 +94,17 @@ TEST_F(Pairing, ExpiredPairingIsDiscarded) {
 TEST_F(Pairing, PollChecksCodeAndAccount) {
   auto descriptor = cloud().beginPair();
   rig.service.armFault(
-      kPoll, Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"state":"approved","ownerId":"1001"})"});
+      pollPath, Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"state":"approved","ownerId":"1001"})"});
   EXPECT_EQ(cloud().pollPair().ownerId, "1001");
   EXPECT_FALSE(cloud().pending()->account);
 
-  rig.service.armFault(kPoll, Fault{.kind = FaultKind::reply,
+  rig.service.armFault(pollPath, Fault{.kind = FaultKind::reply,
                                     .status = 200,
                                     .body = R"({"state":"approved","ownerId":"1001","account":{"id":"2002"}})"});
   EXPECT_CLOUD_FAILURE(cloud().pollPair(), "OWNER_MISMATCH", 403);
 
   rig.service.armFault(
-      kPoll, Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"state":"pending","code":"00000000"})"});
+      pollPath, Fault{.kind = FaultKind::reply, .status = 200, .body = R"({"state":"pending","code":"00000000"})"});
   EXPECT_CLOUD_FAILURE(cloud().pollPair(), "PAIRING_CONFLICT", 409);
   EXPECT_EQ(cloud().pending()->code, descriptor.code);
 }
@@ -116,9 +116,9 @@ TEST_F(Pairing, ConfirmationRulesSurviveALostRedeemReply) {
   for (const char* wrong : {"01001", "12345678901234567", "", "12a"}) {
     EXPECT_CLOUD_FAILURE(cloud().confirmAccount(wrong), "PAIRING_MISSING", 0);
   }
-  EXPECT_EQ(rig.service.requestCount(kRedeem), 0);
+  EXPECT_EQ(rig.service.requestCount(redeemPath), 0);
 
-  rig.service.armFault(kRedeem, Fault{.kind = FaultKind::lostReply});
+  rig.service.armFault(redeemPath, Fault{.kind = FaultKind::lostReply});
   EXPECT_THROW(cloud().confirmAccount("1001"), TransportError);
   EXPECT_EQ(cloud().pending()->confirmedOwner, "1001");
   EXPECT_CLOUD_FAILURE(cloud().confirmAccount("2002"), "OWNER_MISMATCH", 403);
@@ -141,7 +141,7 @@ TEST_F(Pairing, RefusedConfirmationIsWithdrawn) {
 TEST_F(Pairing, RedeemReplyForAnotherDeviceStoresNothing) {
   auto descriptor = cloud().beginPair();
   rig.service.approvePairing(descriptor.code, CloudRig::alice());
-  rig.service.armFault(kRedeem, Fault{.kind = FaultKind::wrongDevice});
+  rig.service.armFault(redeemPath, Fault{.kind = FaultKind::wrongDevice});
   EXPECT_CLOUD_FAILURE(cloud().confirmAccount("1001"), "OWNER_MISMATCH", 403);
   EXPECT_FALSE(cloud().owner());
   EXPECT_FALSE(rig.storedVault().login);
@@ -179,7 +179,7 @@ TEST_F(Pairing, AFailedSaveLeavesTheVaultAsItWas) {
   EXPECT_CLOUD_FAILURE(cloud().confirmAccount("1001"), "CREDENTIAL_STORAGE", 0);
   EXPECT_EQ(rig.store->storedText(), before);
   EXPECT_FALSE(cloud().pending()->confirmedOwner);
-  EXPECT_EQ(rig.service.requestCount(kRedeem), 0);
+  EXPECT_EQ(rig.service.requestCount(redeemPath), 0);
 }
 
 TEST_F(Pairing, StateSurvivesARestart) {

@@ -15,9 +15,9 @@ using testing::failureOf;
 using testing::Fault;
 using testing::FaultKind;
 
-constexpr const char* kRefresh = "/api/session/refresh";
-constexpr const char* kInfo = "/api/desktop/session";
-constexpr const char* kLibrary = "/api/desktop/library-link";
+constexpr const char* refreshPath = "/api/session/refresh";
+constexpr const char* infoPath = "/api/desktop/session";
+constexpr const char* libraryLinkPath = "/api/desktop/library-link";
 
 class Session : public ::testing::Test {
  protected:
@@ -37,17 +37,17 @@ TEST_F(Session, TokenIsRefreshedOnlyWithinFiveMinutesOfExpiry) {
   shiftClock(std::chrono::seconds(3600 - 320));
   std::string original = token();
   EXPECT_EQ(cloud().access("1001"), original);
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 0);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 0);
 
   shiftClock(std::chrono::seconds(3600 - 280));
   std::string fresh = cloud().access("1001");
   EXPECT_NE(fresh, original);
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 1);
   auto stored = rig.storedVault();
   EXPECT_EQ(stored.login->session.token, fresh);
   EXPECT_FALSE(stored.rotationId);
   EXPECT_CLOUD_FAILURE(cloud().access("2002"), "OWNER_MISMATCH", 403);
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 1);
 }
 
 TEST_F(Session, UnreadableExpiryRefreshesUntilARefreshSucceeds) {
@@ -56,15 +56,15 @@ TEST_F(Session, UnreadableExpiryRefreshesUntilARefreshSucceeds) {
   rig.store->save(vault);
   rig.restartClient();
   cloud().access("1001");
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 1);
   cloud().access("1001");
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 1);
 }
 
 TEST_F(Session, LostRefreshReplyIsRepeatedWithTheSameRotation) {
   shiftClock(std::chrono::seconds(3600 - 100));
-  rig.service.keepBodies(kRefresh);
-  rig.service.armFault(kRefresh, Fault{.kind = FaultKind::lostReply});
+  rig.service.keepBodies(refreshPath);
+  rig.service.armFault(refreshPath, Fault{.kind = FaultKind::lostReply});
   EXPECT_THROW(cloud().access("1001"), TransportError);
   auto pending = rig.storedVault();
   ASSERT_TRUE(pending.rotationId);
@@ -72,7 +72,7 @@ TEST_F(Session, LostRefreshReplyIsRepeatedWithTheSameRotation) {
   // Even with a token that is still good, a pending rotation is finished first.
   shiftClock(std::chrono::seconds(0));
   std::string fresh = cloud().access("1001");
-  auto bodies = rig.service.requestBodies(kRefresh);
+  auto bodies = rig.service.requestBodies(refreshPath);
   ASSERT_EQ(bodies.size(), 2u);
   EXPECT_EQ(bodies[0], bodies[1]);
   EXPECT_EQ(nlohmann::json::parse(bodies[1])["rotationId"], *pending.rotationId);
@@ -92,16 +92,16 @@ TEST_F(Session, ASpentRefreshTokenWithAnotherRotationIsRefused) {
 }
 
 TEST_F(Session, RefusedTokenGetsOneRefreshAndOneRepeat) {
-  rig.service.armFault(kInfo, Fault{.kind = FaultKind::unauthorized});
+  rig.service.armFault(infoPath, Fault{.kind = FaultKind::unauthorized});
   auto info = cloud().refreshInfo();
   EXPECT_EQ(info.ownerId, "1001");
-  EXPECT_EQ(rig.service.requestCount(kInfo), 2);
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  EXPECT_EQ(rig.service.requestCount(infoPath), 2);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 1);
 
-  rig.service.armFault(kInfo, Fault{.kind = FaultKind::unauthorized, .count = 2});
+  rig.service.armFault(infoPath, Fault{.kind = FaultKind::unauthorized, .count = 2});
   EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "AUTH_REQUIRED", 401);
-  EXPECT_EQ(rig.service.requestCount(kInfo), 4);
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 2);
+  EXPECT_EQ(rig.service.requestCount(infoPath), 4);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 2);
 }
 
 TEST_F(Session, RefusedTokenAlreadyReplacedIsNotRefreshedAgain) {
@@ -109,7 +109,7 @@ TEST_F(Session, RefusedTokenAlreadyReplacedIsNotRefreshedAgain) {
   cloud().access("1001", old);
   std::string current = token();
   EXPECT_EQ(cloud().access("1001", old), current);
-  EXPECT_EQ(rig.service.requestCount(kRefresh), 1);
+  EXPECT_EQ(rig.service.requestCount(refreshPath), 1);
 }
 
 TEST_F(Session, AccountInfoIsCheckedAndCachedOnlyWhenItChanges) {
@@ -121,14 +121,14 @@ TEST_F(Session, AccountInfoIsCheckedAndCachedOnlyWhenItChanges) {
   rig.restartClient();
   EXPECT_EQ(cloud().info(), info);
 
-  rig.service.armFault(kInfo, Fault{.kind = FaultKind::wrongOwner});
+  rig.service.armFault(infoPath, Fault{.kind = FaultKind::wrongOwner});
   EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "OWNER_MISMATCH", 403);
-  rig.service.armFault(kInfo, Fault{.kind = FaultKind::wrongDevice});
+  rig.service.armFault(infoPath, Fault{.kind = FaultKind::wrongDevice});
   EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "OWNER_MISMATCH", 403);
 
   auto foreign = info.toJson();
   foreign["tariffUrl"] = "https://evil.example/tariff";
-  rig.service.armFault(kInfo, Fault{.kind = FaultKind::reply, .status = 200, .body = foreign.dump()});
+  rig.service.armFault(infoPath, Fault{.kind = FaultKind::reply, .status = 200, .body = foreign.dump()});
   EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "RESPONSE_INVALID", 0);
   EXPECT_EQ(rig.storedVault().cachedInfo, info);
 }
@@ -149,7 +149,7 @@ TEST_F(Session, LibraryLinkRepliesAreChecked) {
     return formatInternetDateTime(std::chrono::system_clock::now() + std::chrono::seconds(seconds));
   };
   auto arm = [&](const nlohmann::json& body) {
-    rig.service.armFault(kLibrary, Fault{.kind = FaultKind::reply, .status = 200, .body = body.dump()});
+    rig.service.armFault(libraryLinkPath, Fault{.kind = FaultKind::reply, .status = 200, .body = body.dump()});
   };
   arm({{"url", prefix + value}, {"expiresAt", at(60)}});
   EXPECT_EQ(cloud().libraryLink(), prefix + value);
@@ -216,7 +216,7 @@ TEST_F(Session, TokensThatAreNotVisibleAsciiAreNeverStored) {
                               {"refreshToken", "good"},
                               {"refreshExpiresAt", "2099-01-01T00:00:00Z"}};
       reply[member] = token;
-      rig.service.armFault(kRefresh, Fault{.kind = FaultKind::reply, .status = 200, .body = reply.dump()});
+      rig.service.armFault(refreshPath, Fault{.kind = FaultKind::reply, .status = 200, .body = reply.dump()});
       EXPECT_CLOUD_FAILURE(cloud().access("1001"), "RESPONSE_INVALID", 200);
       EXPECT_EQ(rig.storedVault().login, before.login);
     }
@@ -232,7 +232,7 @@ TEST_F(Session, AVaultTooLargeToReadBackIsNeverStored) {
                          {"deviceId", rig.storedVault().login->deviceId},
                          {"libraryUrl", "https://t.me/talvo_bot?x=" + std::string(20000, 'a')},
                          {"tariffUrl", "https://t.me/talvo_bot"}};
-  rig.service.armFault(kInfo, Fault{.kind = FaultKind::reply, .status = 200, .body = info.dump()});
+  rig.service.armFault(infoPath, Fault{.kind = FaultKind::reply, .status = 200, .body = info.dump()});
   EXPECT_CLOUD_FAILURE(cloud().refreshInfo(), "CREDENTIAL_STORAGE", 0);
   EXPECT_EQ(rig.store->storedText(), before);
   EXPECT_EQ(cloud().info(), infoBefore);

@@ -7,14 +7,14 @@
 namespace talvo {
 namespace {
 
-const char* kRelease = R"({"platform":"linux","architecture":"x86_64","version":"1.2.3",
+const char* releaseJson = R"({"platform":"linux","architecture":"x86_64","version":"1.2.3",
   "sha256":"0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef",
   "filename":"TALVO-1.2.3.tar.gz",
   "path":"/desktop-downloads/0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef.tar.gz",
   "bytes":1048576})";
 
 TEST(DesktopReleaseJson, DecodesEveryFieldUnchanged) {
-  auto list = decodeDesktopReleaseList(std::string(R"({"releases":[)") + kRelease + "]}");
+  auto list = decodeDesktopReleaseList(std::string(R"({"releases":[)") + releaseJson + "]}");
   ASSERT_EQ(list.releases.size(), 1u);
   const auto& release = list.releases[0];
   EXPECT_EQ(release.platform, "linux");
@@ -26,7 +26,7 @@ TEST(DesktopReleaseJson, DecodesEveryFieldUnchanged) {
 }
 
 TEST(DesktopReleaseJson, RefusesWrongShapesAndTypes) {
-  std::string release = kRelease;
+  std::string release = releaseJson;
   auto with = [&](const std::string& from, const std::string& to) {
     std::string changed = release;
     changed.replace(changed.find(from), from.size(), to);

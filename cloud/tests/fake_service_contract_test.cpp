@@ -17,8 +17,8 @@ using nlohmann::json;
 using testing::FakeRunsRequest;
 using testing::FakeRunsService;
 
-constexpr const char* kId = "3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a";
-constexpr const char* kStarted = "2026-12-07T10:00:00Z";
+constexpr const char* recordingId = "3f0c1a52-9b7e-4c1d-8e2a-0f6b5d4c3b2a";
+constexpr const char* recordingStart = "2026-12-07T10:00:00Z";
 
 class RunsContract : public ::testing::Test {
  protected:
@@ -29,22 +29,22 @@ class RunsContract : public ::testing::Test {
   }
   static json createBody() {
     DesktopQueueItem item;
-    item.id = kId;
-    item.startedAt = kStarted;
-    return json{{"id", kId},
+    item.id = recordingId;
+    item.startedAt = recordingStart;
+    return json{{"id", recordingId},
                 {"metadata", UploadProtocol::metadata(item)},
-                {"catalog", {{"title", UploadProtocol::title(item)}, {"startedAt", kStarted}}}};
+                {"catalog", {{"title", UploadProtocol::title(item)}, {"startedAt", recordingStart}}}};
   }
   static json finalizeBody(const std::string& sha256) {
     return json{
         {"chunkCount", 1},
         {"manifest",
          {{"session",
-           {{"id", kId},
+           {{"id", recordingId},
             {"mode", "v1-mediarecorder"},
             {"mimeType", "audio/wav"},
             {"sampleRate", 16000},
-            {"startedAt", kStarted}}},
+            {"startedAt", recordingStart}}},
           {"upload", {{"format", "combined-file-v1"}, {"chunkBytes", 4194304}, {"bytes", 5}, {"sha256", sha256}}}}}};
   }
 
@@ -54,7 +54,7 @@ class RunsContract : public ::testing::Test {
 
 TEST_F(RunsContract, EveryMemberTheClientSendsIsChecked) {
   const std::string runs = "/api/runs";
-  const std::string run = runs + "/" + kId;
+  const std::string run = runs + "/" + recordingId;
   json good = createBody();
   for (const json::json_pointer& member :
        {json::json_pointer("/metadata/mode"), json::json_pointer("/metadata/sampleRate"),
@@ -103,7 +103,7 @@ TEST_F(RunsContract, EveryMemberTheClientSendsIsChecked) {
   EXPECT_EQ(send("GET", run + "/processing", "", {{"view", "status"}}), 200);
   EXPECT_EQ(send("POST", run + "/process", "{}"), 400);
   EXPECT_EQ(send("POST", run + "/process", R"({"summary":false})"), 400);
-  EXPECT_EQ(service.processRequests(kId), 0);
+  EXPECT_EQ(service.processRequests(recordingId), 0);
   EXPECT_EQ(send("POST", run + "/process", R"({"summary":true})"), 200);
 }
 
@@ -123,7 +123,7 @@ TEST(ServiceContract, HeadersAndPlatformAreChecked) {
     return std::pair(reply.response.status, reply.body);
   };
   auto body = [](const std::string& platform) {
-    return json{{"challenge", std::string(64, 'a')}, {"operationId", kId}, {"platform", platform}}.dump();
+    return json{{"challenge", std::string(64, 'a')}, {"operationId", recordingId}, {"platform", platform}}.dump();
   };
   const std::vector<std::pair<std::string, std::string>> headers = {{"Accept", "application/json"},
                                                                     {"Content-Type", "application/json"}};

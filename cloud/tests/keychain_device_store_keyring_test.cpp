@@ -52,26 +52,6 @@ int itemCount(const std::string& service) {
   return count;
 }
 
-// Writes raw text into the item, bypassing the store's encoder.
-void storeRaw(const KeychainDeviceStore& store, const std::string& text) {
-  static const SecretSchema schema = {
-      "pro.talvo.recorder.Device",
-      SECRET_SCHEMA_DONT_MATCH_NAME,
-      {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"account", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, {}}},
-      0,
-      nullptr,
-      nullptr,
-      nullptr,
-      nullptr,
-      nullptr,
-      nullptr,
-      nullptr};
-  GError* error = nullptr;
-  secret_password_store_sync(&schema, SECRET_COLLECTION_DEFAULT, "test", text.c_str(), nullptr, &error, "service",
-                             store.service.c_str(), "account", "device", nullptr);
-  ASSERT_EQ(error, nullptr);
-}
-
 class KeychainStore : public ::testing::Test {
  protected:
   void SetUp() override { REQUIRE_SECRET_SERVICE(); }
@@ -122,11 +102,11 @@ TEST_F(KeychainStore, StoredDocumentsAreBoundedAndStrict) {
   std::string head = R"({"rotationId":")";
   std::string exact = head + std::string(CloudVault::maximumStoredSize - head.size() - 2, 'r') + "\"}";
   ASSERT_EQ(exact.size(), CloudVault::maximumStoredSize);
-  storeRaw(store, exact);
+  store.storeText(exact);
   EXPECT_TRUE(store.load().rotationId);
 
   std::string over = head + std::string(CloudVault::maximumStoredSize - head.size() - 1, 'r') + "\"}";
-  storeRaw(store, over);
+  store.storeText(over);
   try {
     store.load();
     ADD_FAILURE() << "an oversize document was read";
@@ -135,7 +115,7 @@ TEST_F(KeychainStore, StoredDocumentsAreBoundedAndStrict) {
   }
 
   // A document that no longer reads is reported as such, not as a keyring failure.
-  storeRaw(store, R"({"login":{"session":{"token":"t"},"deviceId":"d"}})");
+  store.storeText(R"({"login":{"session":{"token":"t"},"deviceId":"d"}})");
   EXPECT_THROW(store.load(), JsonDecodingError);
 }
 

@@ -10,16 +10,16 @@
 namespace talvo {
 namespace {
 
-constexpr const char* kLibrary = "https://talvo.pro/library/";
+constexpr const char* libraryUrl = "https://talvo.pro/library/";
 
-std::string handoff(const std::string& value) { return std::string(kLibrary) + "#handoff=" + value; }
+std::string handoff(const std::string& value) { return std::string(libraryUrl) + "#handoff=" + value; }
 
 TEST(DesktopWebDestination, AcceptsOnlyCanonical32ByteHandoffs) {
   std::vector<std::uint8_t> bytes(32);
   for (int i = 0; i < 32; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
   std::string value = encodeBase64Url(bytes);
   ASSERT_EQ(value.size(), 43u);
-  auto url = DesktopWebDestination::libraryHandoff(handoff(value), kLibrary);
+  auto url = DesktopWebDestination::libraryHandoff(handoff(value), libraryUrl);
   ASSERT_TRUE(url);
   EXPECT_EQ(url->fragment(), "handoff=" + value);
 
@@ -27,10 +27,10 @@ TEST(DesktopWebDestination, AcceptsOnlyCanonical32ByteHandoffs) {
   stray.back() = static_cast<char>(stray.back() + 1);
   for (const std::string& bad : {value.substr(0, 42), value + "A", "+" + value.substr(1), "/" + value.substr(1),
                                  value.substr(0, 42) + "=", stray}) {
-    EXPECT_FALSE(DesktopWebDestination::libraryHandoff(handoff(bad), kLibrary)) << bad;
+    EXPECT_FALSE(DesktopWebDestination::libraryHandoff(handoff(bad), libraryUrl)) << bad;
   }
-  EXPECT_FALSE(DesktopWebDestination::libraryHandoff(std::string(kLibrary) + "?x=1#handoff=" + value, kLibrary));
-  EXPECT_FALSE(DesktopWebDestination::libraryHandoff("https://evil.example/library/#handoff=" + value, kLibrary));
+  EXPECT_FALSE(DesktopWebDestination::libraryHandoff(std::string(libraryUrl) + "?x=1#handoff=" + value, libraryUrl));
+  EXPECT_FALSE(DesktopWebDestination::libraryHandoff("https://evil.example/library/#handoff=" + value, libraryUrl));
 }
 
 TEST(DesktopWebDestination, LibraryIsOnTheConfiguredOrigin) {
