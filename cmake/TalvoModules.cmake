@@ -79,6 +79,10 @@ function(talvo_module_tests module)
       list(APPEND support ${file})
     endif()
   endforeach()
+  # The suites include their shared fixtures as "<module>/tests/<name>.h".
+  add_library(${module}_test_headers INTERFACE)
+  talvo_include_root(${module}_test_headers INTERFACE ${dir})
+  list(APPEND M_LIBRARIES ${module}_test_headers)
   # The shared fixtures are compiled once and linked into every suite of the module.
   if(support)
     add_library(${module}_test_support OBJECT ${support})
@@ -110,11 +114,29 @@ function(talvo_module_tests module)
   endif()
 endfunction()
 
+# talvo_include_root(<target> <PUBLIC|PRIVATE|INTERFACE> <paths...>): lets <target> (and, unless
+# PRIVATE, whatever links it) include the given folders or files of the source tree by their
+# repository path ("core/wave_journal.h") and nothing else. Each target gets its own include root
+# in the build tree holding symbolic links to exactly those paths, so a folder sees only the
+# headers of what it links: an include of a folder it does not link fails to compile.
+function(talvo_include_root target scope)
+  set(root ${CMAKE_BINARY_DIR}/include-roots/${target})
+  foreach(path ${ARGN})
+    file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${path})
+    get_filename_component(parent ${root}/${relative} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${path} ${root}/${relative} SYMBOLIC)
+  endforeach()
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
 # talvo_module_library(<target> <directory> LINK <libs...>): a static library of the *.cpp files
-# directly in <directory>, using what LINK names (and nothing else of the project).
+# directly in <directory>, using what LINK names (and nothing else of the project). Its headers
+# are included as "<directory>/<name>.h" by itself and by what links it.
 function(talvo_module_library target directory)
   cmake_parse_arguments(L "" "" "LINK" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${directory}/*.cpp)
   add_library(${target} STATIC ${sources})
   target_link_libraries(${target} PUBLIC ${L_LINK})
+  talvo_include_root(${target} PUBLIC ${directory})
 endfunction()
