@@ -6,7 +6,7 @@
 #include <QString>
 #include <string_view>
 
-#include "core/log_sink.h"
+#include "core/system/log_sink.h"
 
 namespace talvo {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "core/posix_file.h"
-#include "core/wave_journal.h"
+#include "core/system/posix_file.h"
+#include "core/recording/wave_journal.h"
 #include "testing/temp_directory.h"
 
 namespace {
@@ -53,7 +53,7 @@ struct JournalRun {
   void restart() {
     journal.reset();
     journal = std::make_unique<WaveJournal>(dir.file("bench-" + std::to_string(generation++) + ".wav"));
-    ::unlink(journal->url().c_str());  // the open descriptor keeps it writable
+    ::unlink(journal->path().c_str());  // the open descriptor keeps it writable
   }
   void iteration() {
     if (!journal || journal->frames() > restartFrames) restart();

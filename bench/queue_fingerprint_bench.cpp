@@ -10,8 +10,8 @@
 #include <string>
 
 #include "cloud/queue_directory.h"
-#include "core/posix_file.h"
-#include "core/recording_id.h"
+#include "core/system/posix_file.h"
+#include "core/recording/recording_id.h"
 
 namespace {
 

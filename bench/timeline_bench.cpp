@@ -10,7 +10,7 @@
 #include <new>
 #include <vector>
 
-#include "core/capture_timeline.h"
+#include "core/recording/capture_timeline.h"
 
 namespace {
 std::atomic<long> allocations{0};

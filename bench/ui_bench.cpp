@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/anchored_panel.h"
 #include "app/ui/capture_panel.h"
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/tray_anchor_lookup.h"
@@ -81,7 +81,7 @@ struct PaintCounter : QObject {
 struct PanelRig {
   RecordingModels models;
   CapturePanel* content;
-  std::unique_ptr<AnchoredMenuPanel> host;
+  std::unique_ptr<AnchoredPanel> host;
   PaintCounter counter;
 
   PanelRig() {
@@ -93,7 +93,7 @@ struct PanelRig {
     models.s.queueLabel = QStringLiteral("В очереди: 2 записи");
     models.s.levels.assign(35, 0.3f);
     content = new CapturePanel(models);
-    host = std::make_unique<AnchoredMenuPanel>(content, [] {
+    host = std::make_unique<AnchoredPanel>(content, [] {
       const QRect screen = QGuiApplication::primaryScreen()->geometry();
       return TrayAnchorLookup::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
     });

@@ -11,8 +11,8 @@
 #include "app/updates/appcast_feed.h"
 #include "app/updates/archive_download.h"
 #include "cloud/bounded_desktop_transport.h"
-#include "core/base64.h"
-#include "core/native_product.h"
+#include "core/values/base64.h"
+#include "core/program/native_product.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "cloud/desktop_http_transport.h"
-#include "core/service_configuration.h"
+#include "core/program/service_configuration.h"
 
 namespace talvo {
 

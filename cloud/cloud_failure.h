@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-#include "core/log_sink.h"
+#include "core/system/log_sink.h"
 
 namespace talvo {
 

@@ -4,8 +4,8 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
-#include "core/base64.h"
-#include "core/recording_id.h"
+#include "core/values/base64.h"
+#include "core/recording/recording_id.h"
 
 namespace talvo {
 

@@ -12,7 +12,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "core/json_decoding_error.h"
+#include "core/values/json_decoding_error.h"
 
 namespace talvo {
 

@@ -4,9 +4,9 @@
 #include <cctype>
 
 #include "cloud/cloud_secrets.h"
-#include "core/clock.h"
-#include "core/log_sink.h"
-#include "core/url.h"
+#include "core/system/clock.h"
+#include "core/system/log_sink.h"
+#include "core/values/url.h"
 
 namespace talvo {
 namespace {
@@ -67,9 +67,9 @@ DesktopCloud::DesktopCloud(std::shared_ptr<DeviceVaultStore> store, std::shared_
   if (!url || url->scheme() != "https" || url->user() || url->password() || url->query() || url->fragment() ||
       url->path() != "/")
     throw CloudFailure("ORIGIN_INVALID", 0);
-  baseHost_ = url->host();
-  basePort_ = url->port().value_or(443);
-  base_ = "https://" + baseHost_ + (url->port() ? ":" + std::to_string(*url->port()) : "");
+  originHost_ = url->host();
+  originPort_ = url->port().value_or(443);
+  origin_ = "https://" + originHost_ + (url->port() ? ":" + std::to_string(*url->port()) : "");
 
   vault_ = store_->load();
   LogSink::line(log_category::cloud, LogLevel::debug, std::string("account loaded: ") + vaultShape(vault_));
@@ -145,7 +145,7 @@ DesktopCloud::RawReply DesktopCloud::exchange(const std::string& path, const Cal
 
   HttpRequest http;
   http.method = request.method;
-  http.url = base_ + path;
+  http.url = origin_ + path;
   if (!request.query.empty()) {
     std::string query;
     for (const auto& [name, value] : request.query) {
@@ -184,7 +184,8 @@ DesktopCloud::RawReply DesktopCloud::exchange(const std::string& path, const Cal
   HttpExchange reply = transport_->send(http);
 
   auto final = Url::parse(reply.response.finalUrl);
-  if (!final || final->scheme() != "https" || final->host() != baseHost_ || final->port().value_or(443) != basePort_)
+  if (!final || final->scheme() != "https" || final->host() != originHost_ ||
+      final->port().value_or(443) != originPort_)
     throw CloudFailure("ORIGIN_INVALID", 0);
 
   long status = reply.response.status;

@@ -36,7 +36,7 @@
 #include "cloud/cloud_vault.h"
 #include "cloud/desktop_http_transport.h"
 #include "cloud/device_vault_store.h"
-#include "core/internet_date_time.h"
+#include "core/values/internet_date_time.h"
 
 namespace talvo {
 
@@ -133,7 +133,7 @@ class DesktopCloud {
     throw CloudFailure("RESPONSE_INVALID", static_cast<int>(raw.status));
   }
 
-  const std::string& base() const noexcept { return base_; }
+  const std::string& origin() const noexcept { return origin_; }
   const std::string& telegramHost() const noexcept { return telegramHost_; }
 
  private:
@@ -157,9 +157,9 @@ class DesktopCloud {
 
   std::shared_ptr<DesktopHTTPTransport> transport_;
   std::shared_ptr<DeviceVaultStore> store_;
-  std::string base_;  // "https://host[:port]" without a trailing slash
-  std::string baseHost_;
-  int basePort_ = 443;
+  std::string origin_;  // "https://host[:port]" without a trailing slash
+  std::string originHost_;
+  int originPort_ = 443;
   std::string telegramHost_;
   Clock clock_;
 

@@ -1,7 +1,7 @@
 // Account information, the one-time library link and disconnect.
 #include "cloud/desktop_cloud.h"
-#include "core/desktop_web_destination.h"
-#include "core/log_sink.h"
+#include "core/program/desktop_web_destination.h"
+#include "core/system/log_sink.h"
 
 namespace talvo {
 
@@ -67,7 +67,7 @@ std::string DesktopCloud::libraryLink() {
   }
 
   WallTime current = now();
-  auto handoff = DesktopWebDestination::libraryHandoff(reply.url, base_ + "/library/");
+  auto handoff = DesktopWebDestination::libraryHandoff(reply.url, origin_ + "/library/");
   auto expiry = parseInternetDateTimeEither(reply.expiresAt);
   if (!handoff || !expiry || *expiry <= current || *expiry > current + std::chrono::seconds(120))
     throw CloudFailure("RESPONSE_INVALID", 0);

@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/json_fields.h"
-#include "core/recording_id.h"
+#include "core/values/json_fields.h"
+#include "core/recording/recording_id.h"
 
 namespace talvo {
 

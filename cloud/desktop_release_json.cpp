@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "core/json_fields.h"
+#include "core/values/json_fields.h"
 
 namespace talvo {
 namespace {

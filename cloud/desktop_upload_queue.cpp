@@ -1,10 +1,10 @@
 #include "cloud/desktop_upload_queue.h"
 
 #include "cloud/cloud_failure.h"
-#include "core/clock.h"
-#include "core/log_sink.h"
-#include "core/recording_id.h"
-#include "core/wave_journal.h"
+#include "core/system/clock.h"
+#include "core/system/log_sink.h"
+#include "core/recording/recording_id.h"
+#include "core/recording/wave_journal.h"
 
 namespace talvo {
 

@@ -20,7 +20,7 @@
 #include "cloud/queue_cloud.h"
 #include "cloud/queue_directory.h"
 #include "cloud/upload_protocol.h"
-#include "core/internet_date_time.h"
+#include "core/values/internet_date_time.h"
 
 namespace talvo {
 

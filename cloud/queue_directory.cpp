@@ -12,11 +12,11 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
-#include "core/file_error.h"
-#include "core/log_sink.h"
-#include "core/posix_file.h"
-#include "core/recording_id.h"
-#include "core/system_call.h"
+#include "core/system/file_error.h"
+#include "core/system/log_sink.h"
+#include "core/system/posix_file.h"
+#include "core/recording/recording_id.h"
+#include "core/system/system_call.h"
 
 namespace talvo {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "cloud/desktop_queue_item.h"
-#include "core/internet_date_time.h"
-#include "core/recording_id.h"
-#include "core/unique_fd.h"
+#include "core/values/internet_date_time.h"
+#include "core/recording/recording_id.h"
+#include "core/system/unique_fd.h"
 
 namespace talvo {
 

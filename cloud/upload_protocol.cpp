@@ -11,8 +11,8 @@
 
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
-#include "core/log_sink.h"
-#include "core/posix_file.h"
+#include "core/system/log_sink.h"
+#include "core/system/posix_file.h"
 
 namespace talvo {
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "core/hex.h"
+#include "core/values/hex.h"
 
 namespace talvo {
 

@@ -116,7 +116,7 @@ endfunction()
 
 # talvo_include_root(<target> <PUBLIC|PRIVATE|INTERFACE> <paths...>): lets <target> (and, unless
 # PRIVATE, whatever links it) include the given folders or files of the source tree by their
-# repository path ("core/wave_journal.h") and nothing else. Each target gets its own include root
+# repository path ("core/recording/wave_journal.h") and nothing else. Each target gets its own include root
 # in the build tree holding symbolic links to exactly those paths, so a folder sees only the
 # headers of what it links: an include of a folder it does not link fails to compile.
 function(talvo_include_root target scope)
@@ -130,12 +130,17 @@ function(talvo_include_root target scope)
   target_include_directories(${target} ${scope} ${root})
 endfunction()
 
-# talvo_module_library(<target> <directory> LINK <libs...>): a static library of the *.cpp files
+# talvo_module_library(<target> <directory> [SUBFOLDERS <folders...>] LINK <libs...>): a static library of the *.cpp files
 # directly in <directory>, using what LINK names (and nothing else of the project). Its headers
 # are included as "<directory>/<name>.h" by itself and by what links it.
+# SUBFOLDERS names folders of <directory> whose *.cpp files belong to the library too.
 function(talvo_module_library target directory)
-  cmake_parse_arguments(L "" "" "LINK" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${directory}/*.cpp)
+  cmake_parse_arguments(L "" "" "LINK;SUBFOLDERS" ${ARGN})
+  set(patterns ${directory}/*.cpp)
+  foreach(folder ${L_SUBFOLDERS})
+    list(APPEND patterns ${directory}/${folder}/*.cpp)
+  endforeach()
+  file(GLOB sources CONFIGURE_DEPENDS ${patterns})
   add_library(${target} STATIC ${sources})
   target_link_libraries(${target} PUBLIC ${L_LINK})
   talvo_include_root(${target} PUBLIC ${directory})

@@ -5,8 +5,8 @@
 
 #include "app/updates/appcast_feed.h"
 #include "app/updates/update_error.h"
-#include "core/base64.h"
-#include "core/desktop_release.h"
+#include "core/values/base64.h"
+#include "core/updates/desktop_release.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

@@ -1,7 +1,7 @@
 // The autostart entry as read back from a file the user may have edited: any text is either
 // refused or read, and the program it names comes back unchanged from our own rendering.
 #include "fuzz/fuzz_support.h"
-#include "reminders/autostart_entry.h"
+#include "autostart/autostart_entry.h"
 
 using namespace talvo;
 

@@ -2,7 +2,7 @@
 // bytes encode to a text that decodes back to them.
 #include <vector>
 
-#include "core/base64.h"
+#include "core/values/base64.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/posix_file.h"
+#include "core/system/posix_file.h"
 
 #define TALVO_FUZZ(name) extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* name, std::size_t size)
 

@@ -1,6 +1,6 @@
 // Internet date-times: strict reading in both modes; a time that was read formats to a text
 // that reads back to the same instant.
-#include "core/internet_date_time.h"
+#include "core/values/internet_date_time.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

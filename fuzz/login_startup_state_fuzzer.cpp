@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "fuzz/fuzz_support.h"
-#include "reminders/login_startup_state.h"
+#include "autostart/login_startup_state.h"
 
 using namespace talvo;
 

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "cloud/queue_directory.h"
-#include "core/posix_file.h"
+#include "core/system/posix_file.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

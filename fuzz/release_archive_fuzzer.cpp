@@ -5,8 +5,8 @@
 
 #include "app/updates/install_tree.h"
 #include "app/updates/update_error.h"
-#include "core/file_error.h"
-#include "core/unique_fd.h"
+#include "core/system/file_error.h"
+#include "core/system/unique_fd.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

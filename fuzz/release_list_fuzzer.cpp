@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "cloud/desktop_release_json.h"
-#include "core/update_archive_policy.h"
+#include "core/updates/update_archive_policy.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

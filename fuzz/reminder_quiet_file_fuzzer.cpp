@@ -1,6 +1,6 @@
 // The reminder's quiet file: any content is read or refused with FileError, and a trusted
 // state survives the file's own save and load.
-#include "core/file_error.h"
+#include "core/system/file_error.h"
 #include "fuzz/fuzz_support.h"
 #include "reminders/reminder_quiet_file.h"
 

@@ -1,6 +1,6 @@
 // URLs as libcurl reads them: an address that parses writes back to a text that parses to the
 // same components, and refused characters never get through.
-#include "core/url.h"
+#include "core/values/url.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

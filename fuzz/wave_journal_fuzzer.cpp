@@ -2,9 +2,9 @@
 // repaired into exactly our WAV over every whole sample, samples untouched.
 #include <cstring>
 
-#include "core/file_error.h"
-#include "core/posix_file.h"
-#include "core/wave_journal.h"
+#include "core/system/file_error.h"
+#include "core/system/posix_file.h"
+#include "core/recording/wave_journal.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

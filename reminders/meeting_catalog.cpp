@@ -1,6 +1,6 @@
 #include "reminders/meeting_catalog.h"
 
-#include "core/native_product.h"
+#include "core/program/native_product.h"
 
 namespace talvo {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "core/log_sink.h"
+#include "core/system/log_sink.h"
 
 namespace talvo {
 

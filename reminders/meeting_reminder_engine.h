@@ -19,7 +19,7 @@
 #include <set>
 #include <vector>
 
-#include "core/clock.h"
+#include "core/system/clock.h"
 #include "reminders/meeting_application.h"
 #include "reminders/meeting_catalog.h"
 #include "reminders/meeting_process.h"

@@ -2,6 +2,10 @@
 // Posting a notice that may lose its permission while it is being posted: the permission is
 // checked before posting and again afterwards, and a notice posted just as the permission was
 // withdrawn is taken back at once.
+//
+// No caller on Linux yet: the panel-drawn reminder needs no permission, so nothing can be
+// withdrawn while it is posted. It stays for a back end that posts reminders through the
+// desktop's notification service, whose permission can change under a posted notice.
 #include <functional>
 
 namespace talvo {

@@ -6,10 +6,10 @@
 
 #include <cerrno>
 
-#include "core/file_error.h"
-#include "core/native_product.h"
-#include "core/posix_file.h"
-#include "core/unique_fd.h"
+#include "core/system/file_error.h"
+#include "core/program/native_product.h"
+#include "core/system/posix_file.h"
+#include "core/system/unique_fd.h"
 
 namespace talvo {
 

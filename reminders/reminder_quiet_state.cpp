@@ -4,8 +4,8 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "core/file_error.h"
-#include "core/json_fields.h"
+#include "core/system/file_error.h"
+#include "core/values/json_fields.h"
 
 namespace talvo {
 

@@ -8,10 +8,10 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "core/hex.h"
-#include "core/posix_file.h"
-#include "core/recording_id.h"
-#include "core/unique_fd.h"
+#include "core/values/hex.h"
+#include "core/system/posix_file.h"
+#include "core/recording/recording_id.h"
+#include "core/system/unique_fd.h"
 #include "testing/fake_transcription_service.h"
 
 namespace talvo::testing {

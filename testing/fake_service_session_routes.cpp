@@ -1,7 +1,7 @@
 // Session endpoints: refresh with rotation, the device's session and account information,
 // disconnect, and the web library's one-time link.
-#include "core/base64.h"
-#include "core/internet_date_time.h"
+#include "core/values/base64.h"
+#include "core/values/internet_date_time.h"
 #include "testing/fake_service_state.h"
 
 namespace talvo::testing {

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "core/base64.h"
-#include "core/hex.h"
-#include "core/recording_id.h"
+#include "core/values/base64.h"
+#include "core/values/hex.h"
+#include "core/recording/recording_id.h"
 #include "testing/fake_service_state.h"
 #include "testing/test_certificate.h"
 

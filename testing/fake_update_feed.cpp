@@ -12,8 +12,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "core/base64.h"
-#include "core/hex.h"
+#include "core/values/base64.h"
+#include "core/values/hex.h"
 #include "testing/fake_transcription_service.h"
 
 namespace talvo::testing {

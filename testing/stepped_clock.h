@@ -3,7 +3,7 @@
 // may read it while the test does.
 #include <atomic>
 
-#include "core/clock.h"
+#include "core/system/clock.h"
 
 namespace talvo::testing {
 

@@ -3,7 +3,7 @@
 // happened. A test failure is recorded when nothing (or something else) is thrown.
 #include <gtest/gtest.h>
 
-#include "core/file_error.h"
+#include "core/system/file_error.h"
 
 namespace talvo::testing {
 

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "core/file_error.h"
-#include "core/system_call.h"
+#include "core/system/file_error.h"
+#include "core/system/system_call.h"
 
 namespace talvo {
 

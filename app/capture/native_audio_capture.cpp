@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "app/capture/capture_failure.h"
-#include "core/log_sink.h"
-#include "core/posix_file.h"
-#include "core/recording_id.h"
+#include "core/system/log_sink.h"
+#include "core/system/posix_file.h"
+#include "core/recording/recording_id.h"
 
 namespace talvo {
 namespace {
@@ -183,8 +183,8 @@ NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
       flush(true);
       try {
         writer_->close();
-        result.wav = writer_->url();
-        posix_file::replaceFile(writer_->url() + ".json", report());
+        result.wav = writer_->path();
+        posix_file::replaceFile(writer_->path() + ".json", report());
       } catch (const std::exception& error) {
         text = error.what();
       }
@@ -327,7 +327,7 @@ void NativeAudioCapture::flush(bool final) {
     if (final || timeline_->cursor() - lastCheckpoint_ >= CaptureTimeline::rate) {
       writer_->checkpoint();
       lastCheckpoint_ = timeline_->cursor();
-      std::optional<std::uint64_t> space = freeSpace_(writer_->url());
+      std::optional<std::uint64_t> space = freeSpace_(writer_->path());
       if (!space || *space <= minimumCheckpointBytes) {
         throw CaptureFailure::disk();
       }

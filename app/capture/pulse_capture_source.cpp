@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "app/capture/capture_failure.h"
-#include "core/clock.h"
+#include "core/system/clock.h"
 
 namespace talvo {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "app/capture/capture_failure.h"
-#include "core/clock.h"
+#include "core/system/clock.h"
 
 namespace talvo {
 

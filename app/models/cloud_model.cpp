@@ -13,12 +13,12 @@
 #include "cloud/cloud_failure.h"
 #include "cloud/deferred_queue_cloud.h"
 #include "cloud/desktop_cloud.h"
-#include "cloud/keychain_device_store.h"
+#include "cloud/secret_service_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
-#include "core/clock.h"
-#include "core/native_product.h"
-#include "core/recording_id.h"
-#include "core/telegram_destination.h"
+#include "core/system/clock.h"
+#include "core/program/native_product.h"
+#include "core/recording/recording_id.h"
+#include "core/program/telegram_destination.h"
 
 namespace talvo {
 
@@ -156,7 +156,8 @@ void CloudModel::openStore() {
         State state;
         try {
           std::shared_ptr<DeviceVaultStore> store =
-              makeStore ? makeStore() : std::make_shared<KeychainDeviceStore>(NativeProduct::deviceCredentialsService);
+              makeStore ? makeStore()
+                        : std::make_shared<SecretServiceDeviceStore>(NativeProduct::deviceCredentialsService);
           auto http =
               transport ? transport
                         : std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration));

@@ -24,8 +24,8 @@
 #include "cloud/cloud_vault.h"
 #include "cloud/desktop_upload_queue.h"
 #include "cloud/device_vault_store.h"
-#include "core/internet_date_time.h"
-#include "core/service_configuration.h"
+#include "core/values/internet_date_time.h"
+#include "core/program/service_configuration.h"
 
 namespace talvo {
 

@@ -8,7 +8,7 @@
 #include "app/log_categories.h"
 #include "app/models/model_worker.h"
 #include "app/models/program_settings.h"
-#include "core/local_recording_export.h"
+#include "core/recording/local_recording_export.h"
 
 namespace talvo {
 

@@ -10,11 +10,11 @@
 
 #include "app/log_categories.h"
 #include "app/models/program_settings.h"
-#include "core/native_product.h"
-#include "core/posix_file.h"
-#include "core/unique_fd.h"
-#include "reminders/autostart_entry.h"
-#include "reminders/login_startup_policy.h"
+#include "core/program/native_product.h"
+#include "core/system/posix_file.h"
+#include "core/system/unique_fd.h"
+#include "autostart/autostart_entry.h"
+#include "autostart/login_startup_policy.h"
 
 namespace talvo {
 namespace {

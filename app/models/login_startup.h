@@ -15,9 +15,9 @@
 #include <QString>
 
 #include "app/models/url_opener.h"
-#include "reminders/login_startup_command.h"
-#include "reminders/login_startup_state.h"
-#include "reminders/login_startup_status.h"
+#include "autostart/login_startup_command.h"
+#include "autostart/login_startup_state.h"
+#include "autostart/login_startup_status.h"
 
 namespace talvo {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <variant>
 
-#include "core/log_sink.h"
+#include "core/system/log_sink.h"
 
 #include <QFuture>
 #include <QObject>

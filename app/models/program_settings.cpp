@@ -1,6 +1,6 @@
 #include "app/models/program_settings.h"
 
-#include "core/native_product.h"
+#include "core/program/native_product.h"
 
 namespace talvo {
 

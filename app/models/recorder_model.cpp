@@ -9,9 +9,9 @@
 #include "app/capture/pulse_capture_source.h"
 #include "app/log_categories.h"
 #include "app/models/model_worker.h"
-#include "core/clock.h"
-#include "core/native_product.h"
-#include "core/posix_file.h"
+#include "core/system/clock.h"
+#include "core/program/native_product.h"
+#include "core/system/posix_file.h"
 
 namespace talvo {
 namespace {

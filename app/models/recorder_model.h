@@ -27,7 +27,7 @@
 #include "app/models/cloud_model.h"
 #include "app/models/local_recording_folder.h"
 #include "app/models/microphone_permission.h"
-#include "core/recording_levels.h"
+#include "core/recording/recording_levels.h"
 
 namespace talvo {
 

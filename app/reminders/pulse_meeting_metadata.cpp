@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "app/capture/pulse_context.h"
-#include "core/clock.h"
-#include "core/native_product.h"
+#include "core/system/clock.h"
+#include "core/program/native_product.h"
 
 namespace talvo {
 namespace {

@@ -18,7 +18,7 @@
 #include "app/shell/instance_alert.h"
 #include "app/shell/instance_bus.h"
 #include "app/shell/quit_controller.h"
-#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/anchored_panel.h"
 #include "app/ui/capture_panel.h"
 #include "app/ui/capture_panel_binding.h"
 #include "app/ui/update_dialog.h"
@@ -27,7 +27,7 @@
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/tray_presence.h"
 #include "app/updates/release_updates.h"
-#include "core/native_product.h"
+#include "core/program/native_product.h"
 
 namespace talvo {
 namespace {
@@ -71,8 +71,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
   // 3. The recorder (with its cloud model and local folder).
   model_ = new RecorderModel(false, this);
   // 4. Meeting reminders, keeping their quiet record beside the recordings folder.
-  defaults_ = programSettings();
-  reminders_ = new MeetingReminders(programDataDirectory(), *defaults_, false, nullptr, nullptr, this);
+  settings_ = programSettings();
+  reminders_ = new MeetingReminders(programDataDirectory(), *settings_, false, nullptr, nullptr, this);
   // 5. Login startup.
   loginStartup_ = new LoginStartup(false, this);
   // 6.-7. The status item's menu (the item itself needs the panel and comes with it). Clicks: the
@@ -109,7 +109,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
       CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_, reminders_});
   auto* content = new CapturePanel(*binding_);
   binding_->connectTo(content);
-  panel_ = std::make_unique<AnchoredMenuPanel>(
+  panel_ = std::make_unique<AnchoredPanel>(
       content,
       [self]() -> std::optional<TrayAnchor> {
         if (!self || !self->item_) return std::nullopt;
@@ -213,7 +213,7 @@ bool AppDelegate::captureBusy() const {
   if (!model_) return true;
   if (model_->recording() || model_->starting() || model_->stopping()) return true;
   if (updates_ && updates_->blocksRecording()) return true;
-  if (panel_ && panel_->hasAttachedSheet()) return true;  // the panel's own dialog is open
+  if (panel_ && panel_->hasOpenOverlay()) return true;  // the panel's own dialog is open
   return QApplication::activeModalWidget() != nullptr;
 }
 

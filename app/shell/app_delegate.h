@@ -12,8 +12,8 @@
 #include <optional>
 #include <span>
 
-#include "core/native_instance_lock.h"
-#include "core/quit_decision.h"
+#include "core/program/native_instance_lock.h"
+#include "core/program/quit_decision.h"
 
 class QAction;
 class QMenu;
@@ -21,7 +21,7 @@ class QSettings;
 
 namespace talvo {
 
-class AnchoredMenuPanel;
+class AnchoredPanel;
 class CapturePanelBinding;
 class DesktopAppearance;
 class InstanceBus;
@@ -57,7 +57,7 @@ class AppDelegate : public QObject {
   void updateStatus(bool recording, std::span<const float> values);
 
   TrayPresence* item() const { return item_; }
-  AnchoredMenuPanel* panel() const { return panel_.get(); }
+  AnchoredPanel* panel() const { return panel_.get(); }
   RecorderModel* model() const { return model_; }
 
  signals:
@@ -71,7 +71,7 @@ class AppDelegate : public QObject {
 
   // In the order the program builds them.
   TrayPresence* item_ = nullptr;  // the tray icon, or the window when there is no tray
-  std::unique_ptr<AnchoredMenuPanel> panel_;
+  std::unique_ptr<AnchoredPanel> panel_;
   RecorderModel* model_ = nullptr;
   ReleaseUpdates* updates_ = nullptr;
   std::unique_ptr<StatusIconRenderer> statusRenderer_;
@@ -79,7 +79,7 @@ class AppDelegate : public QObject {
   LoginStartup* loginStartup_ = nullptr;
   std::optional<NativeInstanceLock> instanceLock_;
 
-  std::shared_ptr<QSettings> defaults_;
+  std::shared_ptr<QSettings> settings_;
   std::unique_ptr<CapturePanelBinding> binding_;
   std::unique_ptr<MeetingReminderPanel> reminderPanel_;
   std::unique_ptr<QMenu> menu_;

@@ -4,7 +4,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
-#include "core/native_product.h"
+#include "core/program/native_product.h"
 
 namespace talvo {
 

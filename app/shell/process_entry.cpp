@@ -7,7 +7,7 @@
 #include "app/shell/app_delegate.h"
 #include "app/shell/instance_bus.h"
 #include "app/shell/qt_log_sink.h"
-#include "core/native_product.h"
+#include "core/program/native_product.h"
 
 namespace talvo {
 namespace {

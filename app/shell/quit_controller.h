@@ -1,5 +1,5 @@
 #pragma once
-// Carries out the quit decision (core/quit_decision.h) for the running program: every way of
+// Carries out the quit decision (core/program/quit_decision.h) for the running program: every way of
 // quitting comes here — "Выйти", `talvo --quit`, SIGTERM, SIGINT and SIGHUP, the session manager's Die (Qt's Quit
 // event), the updater's relaunch — and the program ends only when the recording it had running
 // is finalised and handed to the queue. The copy into the user's folder gets a bounded wait
@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-#include "core/clock.h"
-#include "core/quit_decision.h"
+#include "core/system/clock.h"
+#include "core/program/quit_decision.h"
 
 namespace talvo {
 

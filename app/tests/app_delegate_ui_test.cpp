@@ -13,8 +13,8 @@
 #include "app/models/model_worker.h"
 #include "app/models/recorder_model.h"
 #include "app/tests/ui_test_support.h"
-#include "core/native_instance_lock.h"
-#include "core/native_product.h"
+#include "core/program/native_instance_lock.h"
+#include "core/program/native_product.h"
 #include "testing/temp_directory.h"
 
 namespace talvo {

@@ -17,7 +17,7 @@
 #include <QStackedWidget>
 
 #include "app/tests/ui_test_support.h"
-#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/anchored_panel.h"
 #include "app/ui/panel_style.h"
 #include "app/ui/recording_wave.h"
 #include "app/ui/tray_anchor_lookup.h"
@@ -66,7 +66,7 @@ class CapturePanelTest : public ::testing::Test {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs the test display";
     models.s = idle();
     content = new CapturePanel(models);
-    host = std::make_unique<AnchoredMenuPanel>(content, [] {
+    host = std::make_unique<AnchoredPanel>(content, [] {
       const QRect screen = QGuiApplication::primaryScreen()->geometry();
       return TrayAnchorLookup::fromGeometry(QRect(screen.right() - 30, 1, 22, 30));
     });
@@ -110,7 +110,7 @@ class CapturePanelTest : public ::testing::Test {
 
   StandInModels models;
   CapturePanel* content = nullptr;
-  std::unique_ptr<AnchoredMenuPanel> host;
+  std::unique_ptr<AnchoredPanel> host;
 };
 
 TEST_F(CapturePanelTest, PrimaryButtonFollowsTheCaptureState) {
@@ -495,7 +495,7 @@ TEST_F(CapturePanelTest, TheDialogKeepsEscapeAndTabToItself) {
   ASSERT_TRUE(waitUntil([&] { return host->window()->isActiveWindow(); }));
   button(QStringLiteral("Отключить этот компьютер"))->click();
   ASSERT_TRUE(content->dialogOpen());
-  EXPECT_TRUE(host->hasAttachedSheet());
+  EXPECT_TRUE(host->hasOpenOverlay());
   QStringList visited;
   for (int i = 0; i < 5; ++i) {
     QWidget* focused = QApplication::focusWidget();
@@ -511,7 +511,7 @@ TEST_F(CapturePanelTest, TheDialogKeepsEscapeAndTabToItself) {
   QApplication::sendEvent(QApplication::focusWidget(), &escape);
   settle(50);
   EXPECT_FALSE(content->dialogOpen());
-  EXPECT_FALSE(host->hasAttachedSheet());
+  EXPECT_FALSE(host->hasOpenOverlay());
   EXPECT_TRUE(host->isVisible()) << "Escape closed the panel under the dialog";
   EXPECT_TRUE(models.commands().empty() || models.commands().back() != A::disconnect);
 

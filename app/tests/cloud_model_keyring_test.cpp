@@ -7,8 +7,8 @@
 
 #include "app/models/cloud_model.h"
 #include "app/tests/model_test_support.h"
-#include "cloud/keychain_device_store.h"
-#include "core/recording_id.h"
+#include "cloud/secret_service_device_store.h"
+#include "core/recording/recording_id.h"
 #include "testing/require_component.h"
 
 namespace talvo {
@@ -41,8 +41,8 @@ class CloudModelKeyring : public ::testing::Test {
   }
 
   ModelServiceRig rig;
-  std::shared_ptr<KeychainDeviceStore> store =
-      std::make_shared<KeychainDeviceStore>("pro.talvo.recorder.device.test." + makeRecordingId());
+  std::shared_ptr<SecretServiceDeviceStore> store =
+      std::make_shared<SecretServiceDeviceStore>("pro.talvo.recorder.device.test." + makeRecordingId());
 };
 
 TEST_F(CloudModelKeyring, PairingThroughTheModelEndsConnectedAndSurvivesARestart) {

@@ -12,7 +12,7 @@
 #include "app/tests/model_test_support.h"
 #include "cloud/cloud_failure.h"
 #include "testing/memory_device_store.h"
-#include "core/wave_journal.h"
+#include "core/recording/wave_journal.h"
 
 namespace talvo {
 namespace {

@@ -1,7 +1,7 @@
 // The fault sweep: the whole path of one recording — a short capture through the engine on fake
 // sources, its stop, the queue record and fingerprint, the copy into the user's folder and the
 // upload of its parts to the fake service — runs once to count the system calls it makes through
-// the seam (core/system_call.h), then once for each of those calls with that call failing, with
+// the seam (core/system/system_call.h), then once for each of those calls with that call failing, with
 // EIO, then ENOSPC, then EINTR. After each run, and after the next start that follows it:
 //   - the recording holds no sample that differs from the clean run's, and a stop that reported
 //     no failure kept them all;
@@ -25,8 +25,8 @@
 #include "app/tests/capture_fakes.h"
 #include "cloud/desktop_upload_queue.h"
 #include "cloud/upload_sha256.h"
-#include "core/local_recording_export.h"
-#include "core/system_call.h"
+#include "core/recording/local_recording_export.h"
+#include "core/system/system_call.h"
 #include "testing/fake_runs_service.h"
 #include "testing/queue_direct_cloud.h"
 

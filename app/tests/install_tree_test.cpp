@@ -17,8 +17,8 @@
 
 #include "app/tests/model_test_support.h"
 #include "app/updates/update_error.h"
-#include "core/file_error.h"
-#include "core/unique_fd.h"
+#include "core/system/file_error.h"
+#include "core/system/unique_fd.h"
 #include "testing/fake_update_feed.h"
 #include "testing/fuse_mount.h"
 #include "testing/require_component.h"

@@ -10,9 +10,9 @@
 #include <cstdlib>
 
 #include "app/tests/model_test_support.h"
-#include "core/posix_file.h"
-#include "reminders/autostart_entry.h"
-#include "reminders/login_startup_policy.h"
+#include "core/system/posix_file.h"
+#include "autostart/autostart_entry.h"
+#include "autostart/login_startup_policy.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_directory.h"
 

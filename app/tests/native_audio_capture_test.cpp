@@ -17,8 +17,8 @@
 
 #include "app/capture/capture_failure.h"
 #include "app/tests/capture_fakes.h"
-#include "core/file_error.h"
-#include "core/system_call.h"
+#include "core/system/file_error.h"
+#include "core/system/system_call.h"
 
 namespace talvo {
 namespace {

@@ -23,8 +23,8 @@
 #include "app/tests/capture_fakes.h"
 #include "app/tests/private_sound_server.h"
 #include "app/tests/pulse_test_player.h"
-#include "core/clock.h"
-#include "core/recording_id.h"
+#include "core/system/clock.h"
+#include "core/recording/recording_id.h"
 
 extern char** environ;
 

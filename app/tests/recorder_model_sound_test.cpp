@@ -20,7 +20,7 @@
 #include "app/tests/pulse_test_player.h"
 #include "testing/memory_device_store.h"
 #include "cloud/upload_sha256.h"
-#include "core/clock.h"
+#include "core/system/clock.h"
 
 namespace talvo {
 namespace {

@@ -16,7 +16,7 @@
 #include "app/updates/install_tree.h"
 #include "app/updates/release_updates.h"
 #include "cloud/bounded_desktop_transport.h"
-#include "core/unique_fd.h"
+#include "core/system/unique_fd.h"
 #include "testing/fake_transcription_service.h"
 #include "testing/fake_update_feed.h"
 #include "testing/temp_directory.h"

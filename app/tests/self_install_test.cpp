@@ -12,8 +12,8 @@
 
 #include "app/tests/model_test_support.h"
 #include "app/updates/install_tree.h"
-#include "core/native_instance_lock.h"
-#include "reminders/autostart_entry.h"
+#include "core/program/native_instance_lock.h"
+#include "autostart/autostart_entry.h"
 #include "testing/fake_update_feed.h"
 #include "testing/temp_directory.h"
 

@@ -6,7 +6,7 @@
 
 #include "app/tests/ui_test_support.h"
 #include "app/ui/vector_icon.h"
-#include "core/ink_contrast.h"
+#include "core/tray/ink_contrast.h"
 
 namespace talvo {
 namespace {

@@ -23,7 +23,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/tests/ui_test_support.h"
-#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/anchored_panel.h"
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/tray_anchor_lookup.h"
 #include "app/ui/dbus_menu_exporter.h"
@@ -42,7 +42,7 @@ bool trayCreated = false;
 struct TrayRig {
   QSystemTrayIcon icon;
   std::optional<QPoint> click;
-  std::unique_ptr<AnchoredMenuPanel> panel;
+  std::unique_ptr<AnchoredPanel> panel;
   int activations = 0;
 
   TrayRig() {
@@ -52,7 +52,7 @@ struct TrayRig {
     icon.setToolTip(QStringLiteral("TALVO"));
     auto* content = new QLabel(QStringLiteral("панель"));
     content->setFixedSize(320, 200);
-    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<TrayAnchor> {
+    panel = std::make_unique<AnchoredPanel>(content, [this]() -> std::optional<TrayAnchor> {
       if (auto anchor = TrayAnchorLookup::fromIcon(icon)) return anchor;
       if (click) return TrayAnchorLookup::fromClick(*click);
       return std::nullopt;
@@ -164,7 +164,7 @@ struct SniRig {
   QMenu menu;
   StatusNotifierItem item{&menu};
   std::optional<QPoint> click;
-  std::unique_ptr<AnchoredMenuPanel> panel;
+  std::unique_ptr<AnchoredPanel> panel;
   int activations = 0;
 
   SniRig() {
@@ -174,7 +174,7 @@ struct SniRig {
     item.setToolTip(QStringLiteral("TALVO"));
     auto* content = new QLabel(QStringLiteral("панель"));
     content->setFixedSize(320, 200);
-    panel = std::make_unique<AnchoredMenuPanel>(content, [this]() -> std::optional<TrayAnchor> {
+    panel = std::make_unique<AnchoredPanel>(content, [this]() -> std::optional<TrayAnchor> {
       if (click) return TrayAnchorLookup::fromClick(*click);
       return TrayAnchorLookup::reminderFallback(nullptr);
     });

@@ -28,9 +28,9 @@
 #include "app/capture/native_audio_capture.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/capture/serial_queue.h"
-#include "core/clock.h"
-#include "core/posix_file.h"
-#include "core/recording_id.h"
+#include "core/system/clock.h"
+#include "core/system/posix_file.h"
+#include "core/recording/recording_id.h"
 
 using namespace talvo;
 

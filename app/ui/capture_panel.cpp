@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "app/ui/confirmation_sheet.h"
+#include "app/ui/confirmation_overlay.h"
 #include "app/ui/keyboard_focus_marker.h"
 #include "app/ui/panel_style.h"
 #include "app/ui/primary_recording_button.h"
@@ -197,7 +197,7 @@ void CapturePanel::build() {
   column->addWidget(pages_);
   showPage(0);
 
-  sheet_ = new ConfirmationSheet(this);
+  sheet_ = new ConfirmationOverlay(this);
 
   connect(libraryButton_, &QToolButton::clicked, this, [this] { models_.perform(CapturePanelAction::openLibrary); });
   connect(telegramButton_, &QToolButton::clicked, this, &CapturePanel::telegramPressed);

@@ -21,7 +21,7 @@ class QStackedWidget;
 
 namespace talvo {
 
-class ConfirmationSheet;
+class ConfirmationOverlay;
 class PrimaryRecordingButton;
 class RecordingWave;
 
@@ -103,7 +103,7 @@ class CapturePanel : public QWidget {
   QPushButton* approve_ = nullptr;
   QLabel* loginNotice_ = nullptr;
 
-  ConfirmationSheet* sheet_ = nullptr;
+  ConfirmationOverlay* sheet_ = nullptr;
 };
 
 }  // namespace talvo

@@ -37,7 +37,7 @@ void MeetingReminderPanel::show(MeetingApplication application) {
     });
   };
   auto* view = new MeetingReminderView(application, later, record);
-  panel_ = std::make_unique<AnchoredMenuPanel>(view, hooks_.anchor);
+  panel_ = std::make_unique<AnchoredPanel>(view, hooks_.anchor);
   panel_->show(false);
   dismissal_.start();
 }

@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/reminders/meeting_reminder_presenter.h"
-#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/anchored_panel.h"
 
 namespace talvo {
 
@@ -20,7 +20,7 @@ class MeetingReminderPanel : public QObject, public MeetingReminderPresenter {
  public:
   struct Hooks {
     std::function<bool()> captureBusy;
-    AnchoredMenuPanel::AnchorSource anchor;
+    AnchoredPanel::AnchorSource anchor;
     std::function<void()> closeMainPanel;
     std::function<void()> openPanel;
     std::function<void()> startRecording;
@@ -37,11 +37,11 @@ class MeetingReminderPanel : public QObject, public MeetingReminderPresenter {
   void accept();
 
   // The showing reminder's panel, for tests and the shell; null when none shows.
-  AnchoredMenuPanel* panel() const { return panel_.get(); }
+  AnchoredPanel* panel() const { return panel_.get(); }
 
  private:
   Hooks hooks_;
-  std::unique_ptr<AnchoredMenuPanel> panel_;
+  std::unique_ptr<AnchoredPanel> panel_;
   QTimer dismissal_;
 };
 

@@ -3,8 +3,8 @@
 #include <QPainter>
 
 #include "app/ui/vector_icon.h"
-#include "core/clock.h"
-#include "core/recording_icon_geometry.h"
+#include "core/system/clock.h"
+#include "core/tray/recording_icon_geometry.h"
 
 namespace talvo {
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <span>
 
-#include "core/status_drawing_budget.h"
+#include "core/tray/status_drawing_budget.h"
 
 namespace talvo {
 

@@ -5,9 +5,9 @@
 #include <QScreen>
 #include <QSystemTrayIcon>
 
-#include "app/ui/anchored_menu_panel.h"
-#include "core/screen_pixels.h"
-#include "core/tray_panel_placement.h"
+#include "app/ui/anchored_panel.h"
+#include "core/tray/screen_pixels.h"
+#include "core/tray/tray_panel_placement.h"
 
 #include <vector>
 
@@ -17,11 +17,11 @@ std::optional<TrayAnchor> fromGeometry(const QRect& iconGeometry) {
   if (!iconGeometry.isValid() || iconGeometry.isEmpty()) return std::nullopt;
   QScreen* screen = QGuiApplication::screenAt(iconGeometry.center());
   if (!screen) return std::nullopt;
-  const ScreenRect rect = AnchoredMenuPanel::toPlacement(iconGeometry);
-  const ScreenRect screenFrame = AnchoredMenuPanel::toPlacement(screen->geometry());
+  const ScreenRect rect = AnchoredPanel::toPlacement(iconGeometry);
+  const ScreenRect screenFrame = AnchoredPanel::toPlacement(screen->geometry());
   const auto opening = TrayPanelPlacement::opening(rect, screenFrame);
   if (!opening) return std::nullopt;
-  return TrayAnchor{rect, AnchoredMenuPanel::toPlacement(screen->availableGeometry()), *opening};
+  return TrayAnchor{rect, AnchoredPanel::toPlacement(screen->availableGeometry()), *opening};
 }
 
 std::optional<TrayAnchor> fromIcon(const QSystemTrayIcon& icon) {
@@ -34,14 +34,14 @@ std::optional<TrayAnchor> fromClick(QPoint globalPosition) {
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
   return TrayAnchor::hostClick(ScreenPoint{double(globalPosition.x()), double(globalPosition.y())},
-                               AnchoredMenuPanel::toPlacement(screen->geometry()),
-                               AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
+                               AnchoredPanel::toPlacement(screen->geometry()),
+                               AnchoredPanel::toPlacement(screen->availableGeometry()));
 }
 
 std::optional<QPoint> fromScreenPixels(QPoint pixels) {
   std::vector<ScaledScreen> screens;
   for (QScreen* screen : QGuiApplication::screens()) {
-    screens.push_back({AnchoredMenuPanel::toPlacement(screen->geometry()), screen->devicePixelRatio()});
+    screens.push_back({AnchoredPanel::toPlacement(screen->geometry()), screen->devicePixelRatio()});
   }
   const auto units = ScreenPixels::toDeviceIndependent(ScreenPoint{double(pixels.x()), double(pixels.y())}, screens);
   if (!units) return std::nullopt;
@@ -54,8 +54,8 @@ std::optional<TrayAnchor> fromPointer() {
   QScreen* screen = QGuiApplication::screenAt(pointer);
   if (!screen) return std::nullopt;
   return TrayAnchor::menuEntry(ScreenPoint{double(pointer.x()), double(pointer.y())},
-                               AnchoredMenuPanel::toPlacement(screen->geometry()),
-                               AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
+                               AnchoredPanel::toPlacement(screen->geometry()),
+                               AnchoredPanel::toPlacement(screen->availableGeometry()));
 }
 
 std::optional<TrayAnchor> reminderFallback(QScreen* preferred) {
@@ -63,8 +63,8 @@ std::optional<TrayAnchor> reminderFallback(QScreen* preferred) {
   if (!screen) screen = QGuiApplication::screenAt(QCursor::pos());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
-  return TrayAnchor::barEdgeFallback(AnchoredMenuPanel::toPlacement(screen->geometry()),
-                                     AnchoredMenuPanel::toPlacement(screen->availableGeometry()));
+  return TrayAnchor::barEdgeFallback(AnchoredPanel::toPlacement(screen->geometry()),
+                                     AnchoredPanel::toPlacement(screen->availableGeometry()));
 }
 
 }  // namespace talvo::TrayAnchorLookup

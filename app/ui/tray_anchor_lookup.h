@@ -7,7 +7,7 @@
 #include <QRect>
 #include <optional>
 
-#include "core/tray_anchor.h"
+#include "core/tray/tray_anchor.h"
 
 class QScreen;
 class QSystemTrayIcon;

@@ -20,12 +20,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/ui/anchored_menu_panel.h"
+#include "app/ui/anchored_panel.h"
 #include "app/ui/desktop_appearance.h"
 #include "app/ui/status_notifier_item.h"
 #include "app/ui/tray_anchor_lookup.h"
 #include "app/ui/x11_window_states.h"
-#include "core/ink_contrast.h"
+#include "core/tray/ink_contrast.h"
 
 namespace talvo {
 
@@ -70,7 +70,7 @@ const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 }  // namespace
 
-TrayPresence::TrayPresence(AnchoredMenuPanel& panel, QMenu& menu, DesktopAppearance& appearance, QObject* parent)
+TrayPresence::TrayPresence(AnchoredPanel& panel, QMenu& menu, DesktopAppearance& appearance, QObject* parent)
     : QObject(parent),
       panel_(panel),
       menu_(menu),
@@ -424,7 +424,7 @@ void TrayPresence::popMenuAt(QPoint pixels) {
   const std::optional<TrayAnchor> anchor =
       at ? TrayAnchorLookup::fromClick(*at) : TrayAnchorLookup::reminderFallback(nullptr);
   if (!anchor) return;
-  const QRect point = AnchoredMenuPanel::fromPlacement(anchor->rect).toAlignedRect();
+  const QRect point = AnchoredPanel::fromPlacement(anchor->rect).toAlignedRect();
   const int height = menu_.sizeHint().height();
   menu_.popup(anchor->opening == PanelOpening::upward ? QPoint(point.left(), point.top() - height) : point.topLeft());
 }

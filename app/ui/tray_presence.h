@@ -27,8 +27,8 @@
 
 #include "app/ui/status_icon_renderer.h"
 #include "app/ui/status_notifier_item.h"
-#include "core/tray_anchor.h"
-#include "core/tray_decision.h"
+#include "core/tray/tray_anchor.h"
+#include "core/tray/tray_decision.h"
 
 class QAbstractNativeEventFilter;
 class QMenu;
@@ -36,7 +36,7 @@ class QScreen;
 
 namespace talvo {
 
-class AnchoredMenuPanel;
+class AnchoredPanel;
 class DesktopAppearance;
 
 class TrayPresence : public QObject {
@@ -46,7 +46,7 @@ class TrayPresence : public QObject {
   // The themed icon installed with the program, which hosts recolour for their bar.
   static constexpr const char* symbolicIconName = "pro.talvo.recorder-symbolic";
 
-  TrayPresence(AnchoredMenuPanel& panel, QMenu& menu, DesktopAppearance& appearance, QObject* parent = nullptr);
+  TrayPresence(AnchoredPanel& panel, QMenu& menu, DesktopAppearance& appearance, QObject* parent = nullptr);
   ~TrayPresence() override;
 
   // Looks for a tray now and listens for changes from then on.
@@ -102,7 +102,7 @@ class TrayPresence : public QObject {
   void popMenuAt(QPoint pixels);
   void applyPicture();
 
-  AnchoredMenuPanel& panel_;
+  AnchoredPanel& panel_;
   QMenu& menu_;
   DesktopAppearance& appearance_;
   TrayDecision decision_;

@@ -7,8 +7,8 @@
 #include <set>
 
 #include "app/updates/update_error.h"
-#include "core/base64.h"
-#include "core/desktop_release.h"
+#include "core/values/base64.h"
+#include "core/updates/desktop_release.h"
 
 namespace talvo::AppcastFeed {
 namespace {

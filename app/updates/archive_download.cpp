@@ -9,10 +9,10 @@
 
 #include "app/updates/update_error.h"
 #include "cloud/cloud_failure.h"
-#include "core/base64.h"
-#include "core/hex.h"
-#include "core/posix_file.h"
-#include "core/update_archive_policy.h"
+#include "core/values/base64.h"
+#include "core/values/hex.h"
+#include "core/system/posix_file.h"
+#include "core/updates/update_archive_policy.h"
 
 namespace talvo::ArchiveDownload {
 namespace {

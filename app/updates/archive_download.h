@@ -21,7 +21,7 @@
 
 #include "app/updates/appcast_item.h"
 #include "cloud/desktop_http_transport.h"
-#include "core/unique_fd.h"
+#include "core/system/unique_fd.h"
 
 namespace talvo::ArchiveDownload {
 

@@ -12,8 +12,8 @@
 #include "app/updates/archive_download.h"
 #include "app/updates/install_tree.h"
 #include "app/updates/release_updates.h"
-#include "core/file_error.h"
-#include "core/posix_file.h"
+#include "core/system/file_error.h"
+#include "core/system/posix_file.h"
 
 namespace talvo {
 namespace {

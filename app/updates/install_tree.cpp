@@ -18,8 +18,8 @@
 #include "app/updates/release_manifest.h"
 #include "app/updates/update_error.h"
 #include "cloud/upload_sha256.h"
-#include "core/native_product.h"
-#include "core/posix_file.h"
+#include "core/program/native_product.h"
+#include "core/system/posix_file.h"
 
 namespace talvo {
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "cloud/upload_sha256.h"
-#include "core/posix_file.h"
-#include "core/unique_fd.h"
+#include "core/system/posix_file.h"
+#include "core/system/unique_fd.h"
 
 namespace talvo {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/unique_fd.h"
+#include "core/system/unique_fd.h"
 
 namespace talvo {
 

@@ -4,8 +4,8 @@
 
 #include "app/updates/feed_updater.h"
 #include "cloud/bounded_desktop_transport.h"
-#include "core/clock.h"
-#include "core/update_archive_policy.h"
+#include "core/system/clock.h"
+#include "core/updates/update_archive_policy.h"
 
 namespace talvo {
 namespace {

@@ -24,7 +24,7 @@
 #include "app/updates/update_error.h"
 #include "app/updates/update_user_driver.h"
 #include "app/updates/updater_configuration.h"
-#include "core/update_lifecycle.h"
+#include "core/updates/update_lifecycle.h"
 
 namespace talvo {
 

@@ -10,12 +10,12 @@
 
 #include "app/updates/install_tree.h"
 #include "app/updates/release_manifest.h"
-#include "core/file_error.h"
-#include "core/native_instance_lock.h"
-#include "core/native_product.h"
-#include "core/posix_file.h"
-#include "core/unique_fd.h"
-#include "reminders/autostart_entry.h"
+#include "core/system/file_error.h"
+#include "core/program/native_instance_lock.h"
+#include "core/program/native_product.h"
+#include "core/system/posix_file.h"
+#include "core/system/unique_fd.h"
+#include "autostart/autostart_entry.h"
 
 namespace talvo {
 namespace {

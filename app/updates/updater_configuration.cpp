@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "app/log_categories.h"
-#include "core/base64.h"
-#include "core/native_product.h"
+#include "core/values/base64.h"
+#include "core/program/native_product.h"
 
 #ifndef TALVO_UPDATE_PUBLIC_KEY
 #define TALVO_UPDATE_PUBLIC_KEY ""

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string>
 
-#include "core/native_product.h"
-#include "core/service_configuration.h"
+#include "core/program/native_product.h"
+#include "core/program/service_configuration.h"
 
 namespace talvo {
 

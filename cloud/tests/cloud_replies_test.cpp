@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/json_decoding_error.h"
+#include "core/values/json_decoding_error.h"
 
 namespace talvo {
 namespace {

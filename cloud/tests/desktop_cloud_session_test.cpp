@@ -4,8 +4,8 @@
 
 #include "cloud/tests/cloud_test_support.h"
 #include "cloud/transport_error.h"
-#include "core/base64.h"
-#include "core/recording_id.h"
+#include "core/values/base64.h"
+#include "core/recording/recording_id.h"
 
 namespace talvo {
 namespace {

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include "cloud/tests/queue_test_support.h"
-#include "core/recording_id.h"
-#include "core/wave_journal.h"
+#include "core/recording/recording_id.h"
+#include "core/recording/wave_journal.h"
 
 namespace talvo {
 namespace {

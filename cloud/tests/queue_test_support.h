@@ -7,8 +7,8 @@
 #include <string>
 
 #include "cloud/cloud_failure.h"
-#include "core/posix_file.h"
-#include "core/unique_fd.h"
+#include "core/system/posix_file.h"
+#include "core/system/unique_fd.h"
 #include "testing/temp_directory.h"
 
 namespace talvo::testing {

@@ -1,4 +1,4 @@
-#include "core/base64.h"
+#include "core/values/base64.h"
 
 #include <gtest/gtest.h>
 

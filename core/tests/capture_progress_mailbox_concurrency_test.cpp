@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/capture_progress_mailbox.h"
+#include "core/recording/capture_progress_mailbox.h"
 
 namespace talvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/capture_progress_mailbox.h"
+#include "core/recording/capture_progress_mailbox.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/capture_timeline.h"
+#include "core/recording/capture_timeline.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/clock.h"
+#include "core/system/clock.h"
 
 #include <gtest/gtest.h>
 #include <time.h>

@@ -1,8 +1,8 @@
-#include "core/desktop_release.h"
+#include "core/updates/desktop_release.h"
 
 #include <gtest/gtest.h>
 
-#include "core/update_archive_policy.h"
+#include "core/updates/update_archive_policy.h"
 
 namespace talvo {
 namespace {

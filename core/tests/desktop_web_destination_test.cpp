@@ -1,11 +1,11 @@
 // Hand-off addresses into the web library.
-#include "core/desktop_web_destination.h"
+#include "core/program/desktop_web_destination.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "core/base64.h"
+#include "core/values/base64.h"
 
 namespace talvo {
 namespace {

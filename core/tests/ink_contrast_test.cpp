@@ -1,4 +1,4 @@
-#include "core/ink_contrast.h"
+#include "core/tray/ink_contrast.h"
 
 #include <gtest/gtest.h>
 

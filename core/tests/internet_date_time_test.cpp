@@ -1,4 +1,4 @@
-#include "core/internet_date_time.h"
+#include "core/values/internet_date_time.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/local_recording_export.h"
+#include "core/recording/local_recording_export.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/recording_id.h"
-#include "core/system_call.h"
+#include "core/recording/recording_id.h"
+#include "core/system/system_call.h"
 #include "testing/fuse_mount.h"
 #include "testing/require_component.h"
 #include "testing/temp_directory.h"

@@ -1,4 +1,4 @@
-#include "core/native_instance_lock.h"
+#include "core/program/native_instance_lock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,8 +9,8 @@
 
 #include <cstdlib>
 
-#include "core/file_error.h"
-#include "core/native_product.h"
+#include "core/system/file_error.h"
+#include "core/program/native_product.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
 

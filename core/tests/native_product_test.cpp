@@ -1,4 +1,4 @@
-#include "core/native_product.h"
+#include "core/program/native_product.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/posix_file.h"
+#include "core/system/posix_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 
 #include <set>
 
-#include "core/system_call.h"
+#include "core/system/system_call.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
 

@@ -1,4 +1,4 @@
-#include "core/quit_decision.h"
+#include "core/program/quit_decision.h"
 
 #include <gtest/gtest.h>
 

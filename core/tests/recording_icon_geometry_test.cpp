@@ -1,4 +1,4 @@
-#include "core/recording_icon_geometry.h"
+#include "core/tray/recording_icon_geometry.h"
 
 #include <gtest/gtest.h>
 

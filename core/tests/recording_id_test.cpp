@@ -1,4 +1,4 @@
-#include "core/recording_id.h"
+#include "core/recording/recording_id.h"
 
 #include <gtest/gtest.h>
 

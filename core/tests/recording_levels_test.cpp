@@ -1,4 +1,4 @@
-#include "core/recording_levels.h"
+#include "core/recording/recording_levels.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/screen_pixels.h"
+#include "core/tray/screen_pixels.h"
 
 #include <gtest/gtest.h>
 

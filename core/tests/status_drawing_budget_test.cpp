@@ -1,4 +1,4 @@
-#include "core/status_drawing_budget.h"
+#include "core/tray/status_drawing_budget.h"
 
 #include <gtest/gtest.h>
 

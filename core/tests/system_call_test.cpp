@@ -1,11 +1,11 @@
-#include "core/system_call.h"
+#include "core/system/system_call.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "core/posix_file.h"
+#include "core/system/posix_file.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
 

@@ -1,5 +1,5 @@
 // Telegram bot-chat links.
-#include "core/telegram_destination.h"
+#include "core/program/telegram_destination.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/tray_decision.h"
+#include "core/tray/tray_decision.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "core/tray_panel_placement.h"
+#include "core/tray/tray_panel_placement.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 
-#include "core/tray_bubble.h"
+#include "core/tray/tray_bubble.h"
 
 namespace talvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/update_archive_policy.h"
+#include "core/updates/update_archive_policy.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/update_lifecycle.h"
+#include "core/updates/update_lifecycle.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/url.h"
+#include "core/values/url.h"
 
 #include <gtest/gtest.h>
 

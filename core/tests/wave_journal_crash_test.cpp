@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/tests/wave_file_check.h"
-#include "core/wave_journal.h"
+#include "core/recording/wave_journal.h"
 #include "testing/temp_directory.h"
 
 namespace talvo {

@@ -1,4 +1,4 @@
-#include "core/wave_journal.h"
+#include "core/recording/wave_journal.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/file_error.h"
+#include "core/system/file_error.h"
 #include "core/tests/wave_file_check.h"
 #include "testing/temp_directory.h"
 #include "testing/thrown_error.h"
@@ -51,7 +51,7 @@ TEST(WaveJournalHeaderDeathTest, RefusesACountWhoseSizeOverflows) {
 TEST(WaveJournal, NewJournalIsAnEmptyPrivateWav) {
   TempDirectory dir;
   WaveJournal journal(dir.file("a.wav"));
-  EXPECT_EQ(journal.url(), dir.file("a.wav"));
+  EXPECT_EQ(journal.path(), dir.file("a.wav"));
   EXPECT_EQ(journal.frames(), 0u);
   EXPECT_EQ(readWholeFile(dir.file("a.wav")), headerText(0));
   struct stat info {};

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "core/log_sink.h"
+#include "core/system/log_sink.h"
 #include "testing/stepped_clock.h"
 
 namespace talvo {

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/file_error.h"
+#include "core/system/file_error.h"
 #include "reminders/meeting_reminder_engine.h"
 #include "testing/scoped_env.h"
 #include "testing/stepped_clock.h"

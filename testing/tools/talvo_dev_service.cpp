@@ -23,7 +23,7 @@
 #include <string>
 #include <thread>
 
-#include "core/posix_file.h"
+#include "core/system/posix_file.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
 #include "testing/fake_update_feed.h"

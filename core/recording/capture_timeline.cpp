@@ -1,0 +1,106 @@
+#include "core/recording/capture_timeline.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace talvo {
+namespace {
+
+// Full scale is symmetric (-32768 never occurs) and halves round away from zero. The scaled
+// value is rounded in double, where adding one half to any float below 2^15 is exact.
+inline std::int16_t toSample(float mix) {
+  if (mix >= 1.0f) return 32767;
+  const double scaled = static_cast<double>(std::max(mix, -1.0f) * 32767.0f);
+  return static_cast<std::int16_t>(scaled >= 0 ? scaled + 0.5 : scaled - 0.5);
+}
+
+}  // namespace
+
+CaptureTimeline::CaptureTimeline() {
+  for (std::size_t s = 0; s < captureSourceCount; ++s) {
+    samples_[s].assign(capacity, 0.0f);
+    marks_[s].assign(capacity, -1);
+  }
+}
+
+void CaptureTimeline::ingest(CaptureSource source, std::int64_t at, std::span<const float> values) noexcept {
+  const std::size_t s = index(source);
+  const auto count = static_cast<std::int64_t>(values.size());
+  if (count == 0) return;
+  const std::int64_t low = cursor_;
+  const std::int64_t high = cursor_ + capacity;
+  // The accepted part is [first, last) of the block; the rest is late. The comparisons are
+  // arranged so that positions near the ends of the 64-bit range cannot overflow.
+  std::int64_t first = 0;
+  std::int64_t last = 0;
+  if (at >= high || at < low - count) {
+    first = last = 0;  // wholly outside the window
+  } else {
+    first = at < low ? low - at : 0;
+    last = std::min(count, high - at);
+    if (last < first) last = first;
+  }
+  late_[s] += count - (last - first);
+
+  float* samples = samples_[s].data();
+  std::int64_t* marks = marks_[s].data();
+  std::int64_t delivered = 0;
+  // The accepted part covers at most one lap of the ring: walk it in (at most two) runs of
+  // consecutive slots instead of dividing for every sample.
+  std::int64_t i = first;
+  while (i < last) {
+    const std::int64_t position = at + i;
+    const std::int64_t slot = position % capacity;
+    const std::int64_t run = std::min(last - i, capacity - slot);
+    for (std::int64_t j = 0; j < run; ++j) {
+      const float value = values[static_cast<std::size_t>(i + j)];
+      delivered += marks[slot + j] != position + j;
+      samples[slot + j] = std::isfinite(value) ? value : 0.0f;
+      marks[slot + j] = position + j;
+    }
+    i += run;
+  }
+  delivered_[s] += delivered;
+}
+
+std::vector<std::int16_t> CaptureTimeline::drain(std::int64_t through) {
+  if (through <= cursor_) return {};
+  const std::int64_t count = std::min(through - cursor_, capacity);
+  std::vector<std::int16_t> result(static_cast<std::size_t>(count));
+  std::int16_t* out = result.data();
+  const float* computer = samples_[0].data();
+  const float* microphone = samples_[1].data();
+  const std::int64_t* computerMarks = marks_[0].data();
+  const std::int64_t* microphoneMarks = marks_[1].data();
+  std::int64_t missingComputer = 0;
+  std::int64_t missingMicrophone = 0;
+  std::int64_t done = 0;
+  while (done < count) {
+    const std::int64_t first = cursor_ + done;
+    const std::int64_t slot = first % capacity;
+    const std::int64_t run = std::min(count - done, capacity - slot);
+    for (std::int64_t j = 0; j < run; ++j) {
+      const std::int64_t position = first + j;
+      const std::int64_t k = slot + j;
+      float mix = 0.0f;
+      if (computerMarks[k] == position) {
+        mix += 0.5f * computer[k];
+      } else {
+        ++missingComputer;
+      }
+      if (microphoneMarks[k] == position) {
+        mix += 0.5f * microphone[k];
+      } else {
+        ++missingMicrophone;
+      }
+      out[done + j] = toSample(mix);
+    }
+    done += run;
+  }
+  missing_[0] += missingComputer;
+  missing_[1] += missingMicrophone;
+  cursor_ += count;
+  return result;
+}
+
+}  // namespace talvo
