@@ -7,7 +7,9 @@
 // Connections are reused: every exchange gets a fresh easy handle, and the open connections and
 // TLS sessions live in a share between them, so a run of requests to the service pays one
 // handshake. Easy handles themselves are never reused: libcurl keeps state of the previous
-// reply's head in the handle (a reply opening with a folded header line read freed memory).
+// reply's head in the handle: a reply opening with a folded header line read freed memory (curl
+// issue #11101, "headers: clear (possibly) lingering pointer in init", fixed by curl PR #11103
+// in 8.1.0; Debian 12 ships 7.88.1 without the fix).
 #include <chrono>
 #include <cstddef>
 #include <memory>

@@ -27,7 +27,8 @@ QuitController::QuitController(RecorderModel& model, Setup setup, QObject* paren
   }
   // The session manager's Die arrives as a Quit event to the application. A session save
   // (commitDataRequest) is no reason to end: it comes for checkpoints too, and Qt does not say
-  // which kind it is.
+  // which kind it is (Qt 6.4's xcb session manager, qxcbsessionmanager.cpp, keeps the
+  // SaveYourself message's shutdown flag in a file-static that no public API returns).
   QCoreApplication::instance()->installEventFilter(this);
 }
 
