@@ -35,7 +35,6 @@ SpeexEchoCanceller::SpeexEchoCanceller() : history_(historyLength, 0.0f) {
   value = 0;
   speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_DENOISE, &value);
   speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_AGC, &value);
-  speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_VAD, &value);
   speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_DEREVERB, &value);
 }
 

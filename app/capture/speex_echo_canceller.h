@@ -20,7 +20,8 @@ class SpeexEchoCanceller final : public EchoCanceller {
   SpeexEchoCanceller(const SpeexEchoCanceller&) = delete;
   SpeexEchoCanceller& operator=(const SpeexEchoCanceller&) = delete;
 
-  std::size_t latency() const noexcept override { return 0; }
+  // The preprocessor hands each frame back one frame late.
+  std::size_t latency() const noexcept override { return frameLength; }
   void process(std::span<const float> reference, std::span<float> microphone) noexcept override;
   void preview(std::span<const float> reference, std::span<const float> microphone) noexcept override;
 

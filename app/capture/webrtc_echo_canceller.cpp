@@ -13,6 +13,7 @@ constexpr int rate = 16000;
 // The delay the library is told stays this much short of the echo's: the filter reaches past
 // the told delay but not before it.
 constexpr int delayMargin = 10;
+constexpr int adaptationFrames = 300;  // 3 s
 
 void check(int status, const char* what) {
   if (status != webrtc::AudioProcessing::kNoError) {
@@ -66,6 +67,16 @@ void WebRtcEchoCanceller::process(std::span<const float> reference, std::span<fl
   bool cancelled = processing_->ProcessReverseStream(far, mono, mono, farOut) == webrtc::AudioProcessing::kNoError;
   processing_->set_stream_delay_ms(toldDelay);
   cancelled = processing_->ProcessStream(near, mono, mono, near) == webrtc::AudioProcessing::kNoError && cancelled;
+  // High suppression while the filter adapts to a newly heard echo, moderate once it has.
+  if (!echoDelay) {
+    adaptingFrames_ = adaptationFrames;
+  } else if (adaptingFrames_ > 0 && --adaptingFrames_ == 0) {
+    processing_->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kModerateSuppression);
+  }
+  if (!echoDelay &&
+      processing_->echo_cancellation()->suppression_level() != webrtc::EchoCancellation::kHighSuppression) {
+    processing_->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kHighSuppression);
+  }
   // No echo heard, or the library failed this frame: the microphone as it came, equally late.
   if (echoDelay && cancelled) {
     std::copy(late.begin(), late.end(), microphone.begin());

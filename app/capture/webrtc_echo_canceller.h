@@ -1,10 +1,14 @@
 #pragma once
 // The echo canceller on WebRTC's audio processing (the library PulseAudio's module-echo-cancel
-// uses): its acoustic echo canceller alone, with high suppression. Its filter reaches only about
+// uses): its acoustic echo canceller alone. Its filter reaches only about
 // 48 ms past the delay it is told, and its own delay-agnostic mode finds a 200 ms echo but
 // cancels it poorly (about 15 dB), so the delay comes from EchoDelayEstimator, which sees each
 // frame a quarter second before it is processed. (The extended filter, about 128 ms, follows a
 // new delay too slowly to cancel the first far-end words and costs double talk 3 dB more.)
+//
+// Suppression is high for the first 3 s after an echo is heard, while the filter adapts (the
+// first far-end words), then moderate: the adapted filter keeps the echo 30 dB down either way,
+// and moderate suppression costs the near end about 3 dB instead of 8 while both talk.
 //
 // While the estimator hears no echo (headphones, a silent far end) the microphone passes
 // unchanged, only as late as the library's own output, so nothing jumps when the echo appears;
@@ -45,6 +49,7 @@ class WebRtcEchoCanceller final : public EchoCanceller {
   EchoDelayEstimator delay_;
   // The microphone's latest input, newest last.
   std::array<float, libraryLatency + microphoneDelay + frameLength> history_{};
+  int adaptingFrames_ = 0;  // frames of high suppression left for a newly heard echo
 };
 
 }  // namespace talvo
