@@ -38,7 +38,6 @@
 #include "app/capture/free_space.h"
 #include "app/capture/native_audio_capture.h"
 #include "app/capture/pulse_capture_source.h"
-#include "app/capture/speex_echo_canceller.h"
 #include "app/tests/capture_fakes.h"
 #include "app/tests/pulse_test_player.h"
 #include "core/clock.h"
@@ -120,12 +119,7 @@ struct Recording {
   explicit Recording(bool cancel) {
     auto [computer, microphone] = PulseCaptureSource::makePair();
     NativeAudioCapture::Options options;
-    if (cancel) {
-      options.echoCanceller = makeEchoCanceller;
-      if (std::getenv("TALVO_TEST_ECHO_LIBRARY") && std::string(std::getenv("TALVO_TEST_ECHO_LIBRARY")) == "speex") {
-        options.echoCanceller = [] { return std::make_unique<SpeexEchoCanceller>(); };
-      }
-    }
+    if (cancel) options.echoCanceller = makeEchoCanceller;
     engine = std::make_unique<NativeAudioCapture>(
         std::move(computer), std::move(microphone), Clock::system(), availableBytes,
         [this](std::function<void()> task) { main.async(std::move(task)); }, options);
