@@ -81,9 +81,18 @@ void CaptureTimeline::cancelEcho(std::int64_t end, EchoCanceller& canceller) noe
       microphone[static_cast<std::size_t>(i)] = inWindow && microphoneMarks[k] == p ? microphoneSamples[k] : 0.0f;
     }
   };
+  // A frame is previewed once both sources have delivered its last position; one a source is
+  // late with (or has stopped delivering) waits for later drains until it is close to being fed.
+  auto previewReady = [&] {
+    if (previewed_ >= fed_ + lookahead) return false;
+    if (previewed_ < fed_ + lookahead / 4) return true;
+    const std::int64_t last = previewed_ + frame - 1;
+    const std::int64_t k = last % capacity;
+    return last < cursor_ + capacity && marks_[0][k] == last && microphoneMarks[k] == last;
+  };
   // The canceller's output for positions before `end` needs its input up to end + latency.
   while (fed_ - latency < end) {
-    for (; previewed_ < fed_ + lookahead; previewed_ += frame) {
+    for (; previewReady(); previewed_ += frame) {
       gather(previewed_);
       canceller.preview(reference, microphone);
     }

@@ -1,5 +1,6 @@
 #include "core/echo_delay_estimator.h"
 
+#include <array>
 #include <cmath>
 
 namespace talvo {
@@ -53,38 +54,38 @@ void EchoDelayEstimator::addBlock(float reference, float microphone) noexcept {
 }
 
 EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
-  // Block t of the compared span (0 = oldest) sits at ring slot (next_ + maximumLag + 1 + t); the
-  // reference `lag` blocks earlier. The envelopes' changes from block to block are compared, not
-  // the envelopes: two people talking by turns have envelopes that rise and fall alike at some
-  // lag, while an echo repeats every fluctuation of the sound.
-  const std::size_t base = next_ + maximumLag + 1;
-  auto microphoneChange = [&](std::size_t t) {
-    return static_cast<double>(microphone_[(base + t) % ringLength]) - microphone_[(base + t - 1) % ringLength];
-  };
-  auto referenceChange = [&](std::size_t t, std::size_t lag) {
-    return static_cast<double>(reference_[(base + t - lag) % ringLength]) -
-           reference_[(base + t - lag - 1) % ringLength];
-  };
+  // The envelopes' changes from block to block are compared, not the envelopes: two people
+  // talking by turns have envelopes that rise and fall alike at some lag, while an echo repeats
+  // every fluctuation of the sound. Laid out oldest first (reference: maximumLag blocks more),
+  // so the lag loop below runs over plain arrays.
+  std::array<float, ringLength - 1> reference;
+  std::array<float, comparedBlocks> microphone;
+  for (std::size_t i = 0; i + 1 < ringLength; ++i) {
+    const std::size_t slot = (next_ + 1 + i) % ringLength;
+    const std::size_t before = (next_ + i) % ringLength;
+    reference[i] = reference_[slot] - reference_[before];
+    if (i >= maximumLag) microphone[i - maximumLag] = microphone_[slot] - microphone_[before];
+  }
   double microphoneMean = 0;
   double microphoneSquares = 0;
-  for (std::size_t t = 0; t < comparedBlocks; ++t) {
-    const double m = microphoneChange(t);
+  for (float m : microphone) {
     microphoneMean += m;
-    microphoneSquares += m * m;
+    microphoneSquares += static_cast<double>(m) * m;
   }
   microphoneMean /= comparedBlocks;
   const double microphoneVariance = microphoneSquares / comparedBlocks - microphoneMean * microphoneMean;
   Estimate result;
   double best = clearPeak;
   for (std::size_t lag = 0; lag <= maximumLag; ++lag) {
+    // Microphone block t (t = 0 oldest) against the reference `lag` blocks earlier.
+    const float* r = reference.data() + maximumLag - lag;
     double sum = 0;
     double squares = 0;
     double products = 0;
     for (std::size_t t = 0; t < comparedBlocks; ++t) {
-      const double r = referenceChange(t, lag);
-      sum += r;
-      squares += r * r;
-      products += r * microphoneChange(t);
+      sum += r[t];
+      squares += static_cast<double>(r[t]) * r[t];
+      products += static_cast<double>(r[t]) * microphone[t];
     }
     const double mean = sum / comparedBlocks;
     const double variance = squares / comparedBlocks - mean * mean;
