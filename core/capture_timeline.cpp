@@ -82,10 +82,10 @@ void CaptureTimeline::cancelEcho(std::int64_t end, EchoCanceller& canceller) noe
     }
   };
   // A frame is previewed once both sources have delivered its last position; one a source is
-  // late with (or has stopped delivering) waits for later drains until it is close to being fed.
+  // late with (or has stopped delivering) waits for later drains, until it is fed itself.
   auto previewReady = [&] {
     if (previewed_ >= fed_ + lookahead) return false;
-    if (previewed_ < fed_ + lookahead / 4) return true;
+    if (previewed_ <= fed_) return true;
     const std::int64_t last = previewed_ + frame - 1;
     const std::int64_t k = last % capacity;
     return last < cursor_ + capacity && marks_[0][k] == last && microphoneMarks[k] == last;

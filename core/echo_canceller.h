@@ -27,9 +27,9 @@ class EchoCanceller {
   // Takes the next frame of both (frameLength samples each, in [-1, 1]) and puts in its place
   // the cancelled microphone of `latency()` samples earlier.
   virtual void process(std::span<const float> reference, std::span<float> microphone) noexcept = 0;
-  // Each frame once, in order, before process() gets it: as soon as both sources have delivered
-  // it and at most `lookahead` positions ahead, at the latest lookahead / 4 ahead (with silence
-  // where a source had nothing by then).
+  // Each frame once, in order, no later than process() gets it: as soon as both sources have
+  // delivered it, at most `lookahead` positions ahead (with silence where a source had nothing
+  // by the time the frame is fed).
   virtual void preview(std::span<const float> reference, std::span<const float> microphone) noexcept = 0;
 };
 

@@ -49,7 +49,9 @@ void EchoDelayEstimator::addBlock(float reference, float microphone) noexcept {
   }
   withoutEcho_ = 0;
   auto agree = [](std::size_t a, std::size_t b) { return (a > b ? a - b : b - a) <= sameLag; };
-  if (!delay_ || (candidate_ && agree(*found, *candidate_))) delay_ = *found;
+  // Jitter of a block or two in the sources' dating is left to the canceller's filter: every
+  // change of the delay it is told costs it a moment of re-adaptation.
+  if (!delay_ || (candidate_ && agree(*found, *candidate_) && !agree(*found, *delay_))) delay_ = *found;
   candidate_ = found;
 }
 
