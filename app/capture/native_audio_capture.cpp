@@ -107,10 +107,12 @@ std::string NativeAudioCapture::start(const std::string& directory, const std::s
   }
   started_ = true;
   std::string path = directory + "/" + recordingFileName(recordingId);
+  std::unique_ptr<EchoCanceller> canceller = makeCanceller();
   try {
     queue_->sync([&] {
       startedAt_ = clock_->wallTime();
       writer_ = std::make_unique<WaveJournal>(path);
+      canceller_ = std::move(canceller);
       startSeconds_ = lastFlushSeconds_ = clock_->monotonicSeconds();
       lastContinuousSeconds_ = clock_->bootSeconds();
       captureEnd_.reset();
@@ -153,6 +155,22 @@ void NativeAudioCapture::stop(StopCompletion completion) {
   });
 }
 
+std::unique_ptr<EchoCanceller> NativeAudioCapture::makeCanceller() const {
+  if (!options_.echoCanceller) {
+    LogSink::line(log_category::capture, LogLevel::debug, "echo cancellation off");
+    return nullptr;
+  }
+  try {
+    std::unique_ptr<EchoCanceller> canceller = options_.echoCanceller();
+    LogSink::line(log_category::capture, LogLevel::debug, "echo cancellation on");
+    return canceller;
+  } catch (const std::exception& error) {
+    LogSink::line(log_category::capture, LogLevel::warning,
+                  std::string("echo cancellation could not start, recording without it: ") + error.what());
+  }
+  return nullptr;
+}
+
 NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait() { return stopAndWait(clock_->monotonicSeconds()); }
 
 NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
@@ -191,6 +209,7 @@ NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
     }
     result.failure = firstFailure_ ? firstFailure_ : text;
     writer_.reset();
+    canceller_.reset();
     ready_ = false;
   });
   stopFailure_ = result.failure;
@@ -322,7 +341,7 @@ void NativeAudioCapture::flush(bool final) {
 
   try {
     while (timeline_->cursor() < target) {
-      writer_->append(timeline_->drain(target));
+      writer_->append(timeline_->drain(target, canceller_.get()));
     }
     if (final || timeline_->cursor() - lastCheckpoint_ >= CaptureTimeline::rate) {
       writer_->checkpoint();

@@ -26,11 +26,12 @@
 #include "app/capture/audio_source.h"
 #include "app/capture/free_space.h"
 #include "app/capture/serial_queue.h"
-#include "core/recording/capture_progress_mailbox.h"
-#include "core/recording/capture_source.h"
-#include "core/recording/capture_timeline.h"
-#include "core/system/clock.h"
-#include "core/recording/wave_journal.h"
+#include "core/capture_progress_mailbox.h"
+#include "core/capture_source.h"
+#include "core/capture_timeline.h"
+#include "core/clock.h"
+#include "core/echo_canceller.h"
+#include "core/wave_journal.h"
 
 namespace talvo {
 
@@ -49,10 +50,15 @@ class NativeAudioCapture {
   };
 
   struct Options {
+    Options() = default;
+    Options(bool flushTimer, double maximumSeconds) : flushTimer(flushTimer), maximumSeconds(maximumSeconds) {}
     // Off in tests, which call flushNow() at chosen clock readings instead.
     bool flushTimer = true;
     // The recording's length limit; a parameter only so tests can reach it without 6 hours of data.
     double maximumSeconds = 21600;
+    // Makes the microphone's echo canceller at start; none: the microphone is mixed as it came.
+    // When it throws, the recording goes on without cancellation and the log says why.
+    std::function<std::unique_ptr<EchoCanceller>()> echoCanceller;
   };
 
   static constexpr std::int64_t maximumBlockBytes = 262144;
@@ -110,6 +116,7 @@ class NativeAudioCapture {
   // Runs `work` on the main thread, unless the engine is gone by then.
   void postToOwner(std::function<void(NativeAudioCapture&)> work);
 
+  std::unique_ptr<EchoCanceller> makeCanceller() const;
   void handOff(CaptureSource source, const AudioBlock& block);
   void consume(CaptureSource source, std::vector<float> samples, unsigned channels, double sampleRate,
                double hostSeconds);
@@ -136,6 +143,7 @@ class NativeAudioCapture {
 
   // Everything below is touched only on `queue_`.
   std::unique_ptr<CaptureTimeline> timeline_;
+  std::unique_ptr<EchoCanceller> canceller_;  // none when off or when it could not start
   std::unique_ptr<WaveJournal> writer_;
   double startSeconds_ = 0;
   double lastFlushSeconds_ = 0;

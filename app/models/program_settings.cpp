@@ -9,4 +9,16 @@ std::shared_ptr<QSettings> programSettings() {
                                      NativeProduct::dataDirectoryName);
 }
 
+bool echoCancellationEnabled() {
+  // Anything but a stored "false" keeps the default: an unreadable value must not turn it off.
+  const QVariant value = programSettings()->value(echoCancellationKey);
+  return !(value.isValid() && value.toString() == QStringLiteral("false"));
+}
+
+void setEchoCancellationEnabled(bool enabled) {
+  std::shared_ptr<QSettings> settings = programSettings();
+  settings->setValue(echoCancellationKey, enabled);
+  settings->sync();
+}
+
 }  // namespace talvo

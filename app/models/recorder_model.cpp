@@ -5,21 +5,26 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include "app/capture/echo_canceller_factory.h"
 #include "app/capture/free_space.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/log_categories.h"
 #include "app/models/model_worker.h"
-#include "core/system/clock.h"
-#include "core/program/native_product.h"
-#include "core/system/posix_file.h"
+#include "app/models/program_settings.h"
+#include "core/clock.h"
+#include "core/native_product.h"
+#include "core/posix_file.h"
+#include "core/recording_id.h"
 
 namespace talvo {
 namespace {
 
 std::unique_ptr<NativeAudioCapture> pulseCapture(NativeAudioCapture::MainThreadPoster postToMain) {
   auto [computer, microphone] = PulseCaptureSource::makePair();
+  NativeAudioCapture::Options options;
+  if (echoCancellationEnabled()) options.echoCanceller = makeEchoCanceller;
   return std::make_unique<NativeAudioCapture>(std::move(computer), std::move(microphone), Clock::system(),
-                                              availableBytes, std::move(postToMain));
+                                              availableBytes, std::move(postToMain), std::move(options));
 }
 
 // The engine's callbacks run on the main thread, through the application object, which outlives

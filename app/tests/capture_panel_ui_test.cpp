@@ -375,6 +375,31 @@ TEST_F(CapturePanelTest, SettingsPageWithAFolderFailure) {
   ASSERT_TRUE(button(QStringLiteral("Остановить запись")));
 }
 
+TEST_F(CapturePanelTest, EchoCancellationIsOnByDefaultUnderTheLoginCheckboxAndShowsTheStoredValue) {
+  set(idle());
+  button(QStringLiteral("Настройки"))->click();
+  settle(50);
+  auto* echo = qobject_cast<QCheckBox*>(button(QStringLiteral("Убирать эхо динамиков")));
+  auto* autostart = qobject_cast<QCheckBox*>(button(QStringLiteral("Запускать при входе в систему")));
+  ASSERT_TRUE(echo);
+  ASSERT_TRUE(autostart);
+  EXPECT_TRUE(echo->isChecked());
+  EXPECT_TRUE(echo->isVisible());
+  EXPECT_GT(echo->mapTo(content, QPoint()).y(), autostart->mapTo(content, QPoint()).y());
+  shot("settings-echo-cancellation");
+
+  // The box shows what the settings hold after the click, not the click itself.
+  echo->click();
+  EXPECT_TRUE(echo->isChecked()) << "the stand-in stored nothing";
+  models.s.echoCancellation = false;
+  echo->click();
+  EXPECT_FALSE(echo->isChecked());
+  echo->click();  // off → on, while the settings still say off
+  EXPECT_FALSE(echo->isChecked());
+  EXPECT_EQ(models.commands(),
+            (std::vector<A>{A::disableEchoCancellation, A::disableEchoCancellation, A::enableEchoCancellation}));
+}
+
 TEST_F(CapturePanelTest, UpdateRowAndEachShowingRefreshesLoginAndUpdates) {
   auto s = idle();
   s.updateAvailable = QStringLiteral("1.4.0");

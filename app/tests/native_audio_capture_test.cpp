@@ -506,6 +506,60 @@ TEST(NativeAudioCaptureStop, CompletesThroughTheMainThreadAndIgnoresLaterAudio) 
   EXPECT_FALSE(rig.computer->push(constant(10, 0.5f), rig.at(9000)));
 }
 
+// Halves the microphone and counts the frames it was given (on the capture queue only).
+class HalvingCanceller final : public EchoCanceller {
+ public:
+  explicit HalvingCanceller(std::shared_ptr<std::atomic<int>> frames) : frames_(std::move(frames)) {}
+  void process(std::span<const float>, std::span<float> microphone) noexcept override {
+    for (float& value : microphone) value *= 0.5f;
+    *frames_ += 1;
+  }
+  void preview(std::span<const float>, std::span<const float>) noexcept override {}
+  std::size_t latency() const noexcept override { return 0; }
+
+ private:
+  std::shared_ptr<std::atomic<int>> frames_;
+};
+
+TEST(NativeAudioCaptureEchoCancellation, TheMicrophoneGoesThroughTheCancellerBeforeTheMix) {
+  auto frames = std::make_shared<std::atomic<int>>(0);
+  NativeAudioCapture::Options options;
+  options.flushTimer = false;
+  options.echoCanceller = [frames] { return std::make_unique<HalvingCanceller>(frames); };
+  CaptureRig rig(options);
+  std::string wav = rig.start();
+  rig.computer->push(constant(32000, 0.0f), rig.at(0));
+  rig.microphone->push(constant(32000, 0.5f), rig.at(0));
+  rig.engine->waitForQueue();
+  rig.clock->advance(1.205);
+  rig.engine->flushNow();
+  const auto written = readWave(wav).samples;
+  EXPECT_EQ(written, std::vector<std::int16_t>(11280, 4096));  // 0.5 × 0.25, the mix rule unchanged
+  EXPECT_EQ(frames->load(), 71);                               // whole frames of 160 up to 11280
+  rig.clock->advance(0.1);
+  auto result = rig.engine->stopAndWait();
+  EXPECT_FALSE(result.failure);
+  EXPECT_EQ(readWave(wav).samples.size(), 20880u);  // the final flush drains to the end
+  EXPECT_EQ(frames->load(), 131);
+}
+
+TEST(NativeAudioCaptureEchoCancellation, ACancellerThatCannotStartLeavesTheRecordingAsItWas) {
+  NativeAudioCapture::Options options;
+  options.flushTimer = false;
+  options.echoCanceller = []() -> std::unique_ptr<EchoCanceller> { throw std::runtime_error("no library"); };
+  CaptureRig rig(options);
+  std::string wav = rig.start();
+  rig.computer->push(constant(16000, 0.0f), rig.at(0));
+  rig.microphone->push(constant(16000, 0.5f), rig.at(0));
+  rig.engine->waitForQueue();
+  rig.clock->advance(1.205);
+  rig.engine->flushNow();
+  EXPECT_EQ(readWave(wav).samples, std::vector<std::int16_t>(11280, 8192));
+  rig.engine->stopAndWait();
+  rig.main.run();
+  EXPECT_TRUE(rig.failures.empty());
+}
+
 // The real limit: 6 hours of (silent) audio, 691 MB on disk. Runs when the temporary folder has
 // room to spare (or TALVO_LONG_TESTS=1 insists).
 TEST(LongRecordingTest, SixHoursEndAtExactly345600000Samples) {

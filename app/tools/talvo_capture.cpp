@@ -10,6 +10,8 @@
 // TALVO_CAPTURE_STAMPING=latency dates blocks by the server's reported latency at each read,
 // TALVO_CAPTURE_STAMPING=arrival by their arrival without the averaged device-latency
 // correction (for comparing with the program's dating).
+// The microphone's echo cancellation is on, as in the program; TALVO_CAPTURE_ECHO_CANCELLATION=0
+// turns it off.
 #include <pthread.h>
 #include <signal.h>
 
@@ -24,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "app/capture/echo_canceller_factory.h"
 #include "app/capture/free_space.h"
 #include "app/capture/native_audio_capture.h"
 #include "app/capture/pulse_capture_source.h"
@@ -75,8 +78,12 @@ int main(int argc, char** argv) {
   std::optional<std::string> wav;
   std::optional<std::string> failure;
 
-  NativeAudioCapture capture(std::move(computer), std::move(microphone), Clock::system(), availableBytes,
-                             [&](std::function<void()> task) { mainQueue.async(std::move(task)); });
+  NativeAudioCapture::Options options;
+  const char* cancellation = std::getenv("TALVO_CAPTURE_ECHO_CANCELLATION");
+  if (cancellation == nullptr || std::string(cancellation) != "0") options.echoCanceller = makeEchoCanceller;
+  NativeAudioCapture capture(
+      std::move(computer), std::move(microphone), Clock::system(), availableBytes,
+      [&](std::function<void()> task) { mainQueue.async(std::move(task)); }, options);
   capture.onFailure = [&](const std::string&) {
     std::lock_guard lock(mutex);
     failed = true;

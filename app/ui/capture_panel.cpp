@@ -342,6 +342,12 @@ QWidget* CapturePanel::buildSettingsPage() {
   column->addWidget(approve_);
   loginNotice_ = notice();
   column->addWidget(loginNotice_);
+  echoCancellation_ = new QCheckBox(QStringLiteral("Убирать эхо динамиков"));
+  echoCancellation_->setObjectName(QStringLiteral("echoCancellation"));
+  echoCancellation_->setToolTip(
+      QStringLiteral("Голос собеседников из динамиков не попадёт в запись второй раз "
+                     "через микрофон. Действует со следующей записи."));
+  column->addWidget(echoCancellation_);
 
   connect(openOriginal_, &QPushButton::clicked, this,
           [this] { models_.perform(CapturePanelAction::openOriginalFolder); });
@@ -352,6 +358,12 @@ QWidget* CapturePanel::buildSettingsPage() {
   connect(autostart_, &QCheckBox::clicked, this, [this](bool on) {
     autostart_->setChecked(state_.loginEnabled);
     models_.perform(on ? CapturePanelAction::enableLogin : CapturePanelAction::disableLogin);
+  });
+  connect(echoCancellation_, &QCheckBox::clicked, this, [this](bool on) {
+    models_.perform(on ? CapturePanelAction::enableEchoCancellation : CapturePanelAction::disableEchoCancellation);
+    // The setting has no signal of its own: show what was stored.
+    state_.echoCancellation = models_.state().echoCancellation;
+    echoCancellation_->setChecked(state_.echoCancellation);
   });
   connect(approve_, &QPushButton::clicked, this, [this] {
     if (state_.loginEligible && !state_.loginPreview) models_.perform(CapturePanelAction::openLoginSettings);
@@ -465,6 +477,7 @@ void CapturePanel::applySettings(const CapturePanelState& s) {
   enable(chooseFolder_, !s.captureBusy());
   enable(openFolder_, !s.captureBusy());
   if (autostart_->isChecked() != s.loginEnabled) autostart_->setChecked(s.loginEnabled);
+  if (echoCancellation_->isChecked() != s.echoCancellation) echoCancellation_->setChecked(s.echoCancellation);
   enable(autostart_, s.loginEligible);
   reveal(approve_, s.loginNeedsApproval);
   if (s.loginFailure) {

@@ -100,6 +100,7 @@ class CapturePanel : public QWidget {
   QPushButton* chooseFolder_ = nullptr;
   QPushButton* openFolder_ = nullptr;
   QCheckBox* autostart_ = nullptr;
+  QCheckBox* echoCancellation_ = nullptr;
   QPushButton* approve_ = nullptr;
   QLabel* loginNotice_ = nullptr;
 

@@ -6,6 +6,7 @@
 #include "app/models/cloud_model.h"
 #include "app/models/local_recording_folder.h"
 #include "app/models/login_startup.h"
+#include "app/models/program_settings.h"
 #include "app/models/recorder_model.h"
 #include "app/reminders/meeting_reminders.h"
 #include "app/ui/capture_panel.h"
@@ -77,6 +78,7 @@ CapturePanelState CapturePanelBinding::state() const {
   s.loginNeedsApproval = m_.loginStartup.needsApproval();
   s.loginPreview = m_.loginStartup.preview();
   s.loginFailure = m_.loginStartup.failure();
+  s.echoCancellation = echoCancellationEnabled();
 
   s.updateBlocksRecording = m_.updates.blocksRecording();
   s.updateAvailable = m_.updates.available();
@@ -139,6 +141,12 @@ void CapturePanelBinding::perform(CapturePanelAction action) {
       break;
     case CapturePanelAction::disableLogin:
       m_.loginStartup.setEnabled(false);
+      break;
+    case CapturePanelAction::enableEchoCancellation:
+      setEchoCancellationEnabled(true);
+      break;
+    case CapturePanelAction::disableEchoCancellation:
+      setEchoCancellationEnabled(false);
       break;
     case CapturePanelAction::openLoginSettings:
       m_.loginStartup.openSettings();

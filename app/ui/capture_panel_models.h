@@ -42,6 +42,8 @@ struct CapturePanelState {
   bool loginNeedsApproval = false;
   bool loginPreview = false;
   std::optional<QString> loginFailure;
+  // The microphone's echo cancellation, for the next recording.
+  bool echoCancellation = true;
   // Updates.
   bool updateBlocksRecording = false;
   std::optional<QString> updateAvailable;
@@ -73,6 +75,8 @@ enum class CapturePanelAction {
   disableLogin,
   openLoginSettings,
   refreshLoginStartup,
+  enableEchoCancellation,
+  disableEchoCancellation,
   checkUpdates,
 };
 

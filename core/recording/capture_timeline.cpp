@@ -63,9 +63,57 @@ void CaptureTimeline::ingest(CaptureSource source, std::int64_t at, std::span<co
   delivered_[s] += delivered;
 }
 
-std::vector<std::int16_t> CaptureTimeline::drain(std::int64_t through) {
+void CaptureTimeline::cancelEcho(std::int64_t end, EchoCanceller& canceller) noexcept {
+  constexpr auto frame = static_cast<std::int64_t>(EchoCanceller::frameLength);
+  constexpr auto lookahead = static_cast<std::int64_t>(EchoCanceller::lookahead);
+  const auto latency = static_cast<std::int64_t>(std::min(canceller.latency(), EchoCanceller::lookahead));
+  std::array<float, EchoCanceller::frameLength> reference;
+  std::array<float, EchoCanceller::frameLength> microphone;
+  float* microphoneSamples = samples_[1].data();
+  const std::int64_t* microphoneMarks = marks_[1].data();
+  // One frame of both from `first`; a position not delivered (or beyond the window) is silence.
+  auto gather = [&](std::int64_t first) {
+    for (std::int64_t i = 0; i < frame; ++i) {
+      const std::int64_t p = first + i;
+      const std::int64_t k = p % capacity;
+      const bool inWindow = p < cursor_ + capacity;
+      reference[static_cast<std::size_t>(i)] = inWindow && marks_[0][k] == p ? samples_[0][k] : 0.0f;
+      microphone[static_cast<std::size_t>(i)] = inWindow && microphoneMarks[k] == p ? microphoneSamples[k] : 0.0f;
+    }
+  };
+  // A frame is previewed once both sources have delivered its last position; one a source is
+  // late with (or has stopped delivering) waits for later drains, until it is fed itself.
+  auto previewReady = [&] {
+    if (previewed_ >= fed_ + lookahead) return false;
+    if (previewed_ <= fed_) return true;
+    const std::int64_t last = previewed_ + frame - 1;
+    const std::int64_t k = last % capacity;
+    return last < cursor_ + capacity && marks_[0][k] == last && microphoneMarks[k] == last;
+  };
+  // The canceller's output for positions before `end` needs its input up to end + latency.
+  while (fed_ - latency < end) {
+    for (; previewReady(); previewed_ += frame) {
+      gather(previewed_);
+      canceller.preview(reference, microphone);
+    }
+    gather(fed_);
+    canceller.process(reference, microphone);
+    // The output belongs `latency` positions back; the input positions ahead of those are never
+    // overwritten before they are fed. Output before the cursor (the library's start-up) goes.
+    for (std::int64_t i = 0; i < frame; ++i) {
+      const std::int64_t p = fed_ - latency + i;
+      const std::int64_t k = p % capacity;
+      const float value = microphone[static_cast<std::size_t>(i)];
+      if (p >= cursor_ && microphoneMarks[k] == p) microphoneSamples[k] = std::isfinite(value) ? value : 0.0f;
+    }
+    fed_ += frame;
+  }
+}
+
+std::vector<std::int16_t> CaptureTimeline::drain(std::int64_t through, EchoCanceller* canceller) {
   if (through <= cursor_) return {};
   const std::int64_t count = std::min(through - cursor_, capacity);
+  if (canceller != nullptr) cancelEcho(cursor_ + count, *canceller);
   std::vector<std::int16_t> result(static_cast<std::size_t>(count));
   std::int16_t* out = result.data();
   const float* computer = samples_[0].data();

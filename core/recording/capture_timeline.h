@@ -18,7 +18,8 @@
 #include <span>
 #include <vector>
 
-#include "core/recording/capture_source.h"
+#include "core/capture_source.h"
+#include "core/echo_canceller.h"
 
 namespace talvo {
 
@@ -37,7 +38,11 @@ class CaptureTimeline {
   // Mixes positions cursor .. through-1 (at most `capacity` per call) into 16-bit samples and
   // advances the cursor past them. Each source contributes half its value; the sum is clipped
   // to -32767..32767.
-  std::vector<std::int16_t> drain(std::int64_t through);
+  //
+  // With a canceller, the microphone's samples pass through it first, with the computer's
+  // samples at the same positions as the reference (see EchoCanceller for its framing, latency
+  // and preview); the mix rule stays the same.
+  std::vector<std::int16_t> drain(std::int64_t through, EchoCanceller* canceller = nullptr);
 
   std::int64_t cursor() const noexcept { return cursor_; }
   // Distinct positions accepted from the source.
@@ -48,9 +53,14 @@ class CaptureTimeline {
   std::int64_t late(CaptureSource source) const noexcept { return late_[index(source)]; }
 
  private:
+  // Runs the microphone's samples of positions cursor .. end-1 through the canceller.
+  void cancelEcho(std::int64_t end, EchoCanceller& canceller) noexcept;
+
   std::array<std::vector<float>, captureSourceCount> samples_;
   std::array<std::vector<std::int64_t>, captureSourceCount> marks_;
   std::int64_t cursor_ = 0;
+  std::int64_t fed_ = 0;        // the next frame the canceller takes as input
+  std::int64_t previewed_ = 0;  // the next frame it is shown ahead of that
   std::array<std::int64_t, captureSourceCount> delivered_{};
   std::array<std::int64_t, captureSourceCount> missing_{};
   std::array<std::int64_t, captureSourceCount> late_{};

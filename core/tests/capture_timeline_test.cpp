@@ -165,5 +165,55 @@ TEST(CaptureTimeline, EmptyBlockChangesNothing) {
   EXPECT_EQ(timeline.delivered(computer), 0);
 }
 
+// Subtracts the reference from the microphone, 40 samples late like a library with latency.
+class LateSubtractingCanceller final : public EchoCanceller {
+ public:
+  std::size_t latency() const noexcept override { return 40; }
+  void process(std::span<const float> reference, std::span<float> microphone) noexcept override {
+    inputs.emplace_back(microphone.begin(), microphone.end());
+    for (std::size_t i = 0; i < microphone.size(); ++i) {
+      pending.push_back(microphone[i] - reference[i]);
+      microphone[i] = pending.front();
+      pending.erase(pending.begin());
+    }
+  }
+  void preview(std::span<const float> reference, std::span<const float>) noexcept override {
+    previews.emplace_back(reference.begin(), reference.end());
+  }
+  std::vector<float> pending = std::vector<float>(40, 0.0f);
+  std::vector<std::vector<float>> inputs;
+  std::vector<std::vector<float>> previews;
+};
+
+TEST(CaptureTimeline, TheCancellerChangesOnlyTheMicrophoneAndItsLatencyMovesNothing) {
+  CaptureTimeline timeline;
+  LateSubtractingCanceller canceller;
+  timeline.ingest(computer, 0, filled(400, 0.5f));
+  timeline.ingest(microphone, 0, filled(200, 0.5f));     // the echo alone: cancelled to 0
+  timeline.ingest(microphone, 200, filled(120, 0.75f));  // echo and speech; nothing from 320 on
+
+  // The computer is mixed as it came; the microphone's step stays at 200 exactly.
+  auto out = timeline.drain(320, &canceller);
+  std::vector<std::int16_t> expected(200, 8192);  // 0.5 / 2
+  expected.resize(320, 12288);                    // (0.5 + 0.25) / 2
+  EXPECT_EQ(out, expected);
+  ASSERT_EQ(canceller.inputs.size(), 3u);  // input up to 320 + 40 positions: three frames
+  // Frames both sources delivered are shown ahead, the others when they are fed.
+  EXPECT_EQ(canceller.previews.size(), 3u);
+  EXPECT_EQ(canceller.previews[0], filled(160, 0.5f));
+
+  // Positions the microphone missed reach the canceller as silence and stay out of the mix.
+  EXPECT_EQ(timeline.drain(400, &canceller), std::vector<std::int16_t>(80, 8192));
+  EXPECT_EQ(canceller.inputs[2], std::vector<float>(160, 0.0f));
+  EXPECT_EQ(timeline.missing(microphone), 80);
+  EXPECT_EQ(timeline.missing(computer), 0);
+
+  // Without a canceller the same data mixes exactly as before.
+  CaptureTimeline plain;
+  plain.ingest(computer, 0, filled(160, 0.5f));
+  plain.ingest(microphone, 0, filled(160, 0.75f));
+  EXPECT_EQ(plain.drain(160), std::vector<std::int16_t>(160, 20479));  // 0.625 × 32767 = 20479.4
+}
+
 }  // namespace
 }  // namespace talvo

@@ -1,0 +1,112 @@
+#include "core/echo_delay_estimator.h"
+
+#include <array>
+#include <cmath>
+
+namespace talvo {
+namespace {
+
+constexpr std::size_t ringLength = EchoDelayEstimator::comparedBlocks + EchoDelayEstimator::maximumLag + 1;
+constexpr double clearPeak = 0.6;
+constexpr double quietEnvelope = 1e-4;      // the reference's envelope varies less than this: nothing to go on
+constexpr std::size_t sameLag = 2;          // blocks two estimates may differ by and still agree
+constexpr std::size_t echoGoneAfter = 100;  // estimates: 10 s
+
+}  // namespace
+
+EchoDelayEstimator::EchoDelayEstimator() : reference_(ringLength, 0.0f), microphone_(ringLength, 0.0f) {}
+
+void EchoDelayEstimator::add(std::span<const float> reference, std::span<const float> microphone) noexcept {
+  const std::size_t count = std::min(reference.size(), microphone.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    const double r = std::isfinite(reference[i]) ? reference[i] : 0.0;
+    const double m = std::isfinite(microphone[i]) ? microphone[i] : 0.0;
+    referenceSum_ += r * r;
+    microphoneSum_ += m * m;
+    if (++partial_ == blockLength) {
+      addBlock(static_cast<float>(std::sqrt(referenceSum_ / blockLength)),
+               static_cast<float>(std::sqrt(microphoneSum_ / blockLength)));
+      referenceSum_ = microphoneSum_ = 0;
+      partial_ = 0;
+    }
+  }
+}
+
+void EchoDelayEstimator::addBlock(float reference, float microphone) noexcept {
+  reference_[next_] = reference;
+  microphone_[next_] = microphone;
+  next_ = (next_ + 1) % ringLength;
+  ++blocks_;
+  if (blocks_ % estimateEvery != 0) return;
+  const Estimate result = estimate();
+  const std::optional<std::size_t> found = result.lag;
+  if (!found) {
+    if (result.farEndActive && ++withoutEcho_ >= echoGoneAfter) {
+      delay_.reset();
+      candidate_.reset();
+    }
+    return;
+  }
+  withoutEcho_ = 0;
+  auto agree = [](std::size_t a, std::size_t b) { return (a > b ? a - b : b - a) <= sameLag; };
+  // Jitter of a block or two in the sources' dating is left to the canceller's filter: every
+  // change of the delay it is told costs it a moment of re-adaptation.
+  if (!delay_ || (candidate_ && agree(*found, *candidate_) && !agree(*found, *delay_))) delay_ = *found;
+  candidate_ = found;
+}
+
+EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
+  // The envelopes' changes from block to block are compared, not the envelopes: two people
+  // talking by turns have envelopes that rise and fall alike at some lag, while an echo repeats
+  // every fluctuation of the sound. Laid out oldest first (reference: maximumLag blocks more),
+  // so the lag loop below runs over plain arrays.
+  std::array<float, ringLength - 1> reference;
+  std::array<float, comparedBlocks> microphone;
+  for (std::size_t i = 0; i + 1 < ringLength; ++i) {
+    const std::size_t slot = (next_ + 1 + i) % ringLength;
+    const std::size_t before = (next_ + i) % ringLength;
+    reference[i] = reference_[slot] - reference_[before];
+    if (i >= maximumLag) microphone[i - maximumLag] = microphone_[slot] - microphone_[before];
+  }
+  double microphoneMean = 0;
+  double microphoneSquares = 0;
+  for (float m : microphone) {
+    microphoneMean += m;
+    microphoneSquares += static_cast<double>(m) * m;
+  }
+  microphoneMean /= comparedBlocks;
+  const double microphoneVariance = microphoneSquares / comparedBlocks - microphoneMean * microphoneMean;
+  Estimate result;
+  double best = clearPeak;
+  for (std::size_t lag = 0; lag <= maximumLag; ++lag) {
+    // Microphone block t (t = 0 oldest) against the reference `lag` blocks earlier.
+    const float* r = reference.data() + maximumLag - lag;
+    double sum = 0;
+    double squares = 0;
+    double products = 0;
+    for (std::size_t t = 0; t < comparedBlocks; ++t) {
+      sum += r[t];
+      squares += static_cast<double>(r[t]) * r[t];
+      products += static_cast<double>(r[t]) * microphone[t];
+    }
+    const double mean = sum / comparedBlocks;
+    const double variance = squares / comparedBlocks - mean * mean;
+    if (!(variance > quietEnvelope * quietEnvelope)) continue;
+    result.farEndActive = true;
+    if (!(microphoneVariance > quietEnvelope * quietEnvelope)) break;  // the far end, and no echo of it
+    const double covariance = products / comparedBlocks - mean * microphoneMean;
+    const double correlation = covariance / std::sqrt(variance * microphoneVariance);
+    if (correlation > best) {
+      best = correlation;
+      result.lag = lag;
+    }
+  }
+  return result;
+}
+
+std::optional<int> EchoDelayEstimator::delayMilliseconds() const noexcept {
+  if (!delay_) return std::nullopt;
+  return static_cast<int>(*delay_ * blockLength * 1000 / rate);
+}
+
+}  // namespace talvo

@@ -1,0 +1,61 @@
+#pragma once
+// Finds how far the microphone's echo lags behind the computer's sound (0 to 350 ms), so the
+// echo canceller can be told where to look: its filter covers only about 128 ms past the delay
+// it is given, while devices and rooms put the echo anywhere from 0 to 300 ms behind the
+// reference as placed on the timeline.
+//
+// Both signals are reduced to their envelopes (RMS per 2 ms block); every 0.1 s the changes of
+// the microphone's envelope over the last 1.5 seconds are correlated with the reference's at
+// each lag. The
+// first lag with a clear peak (correlation at least 0.4 while the reference varies) becomes the
+// delay at once, so the first burst of far-end sound is already cancelled; a later change must
+// be confirmed by the next estimate. Near-end speech, silence or a far end without echo
+// give no clear peak and leave the last delay in place; after 10 s of far-end sound without one
+// (headphones plugged in) there is no delay until an echo shows again. Fixed storage, constant
+// work per sample.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace talvo {
+
+class EchoDelayEstimator {
+ public:
+  static constexpr std::size_t rate = 16000;
+  static constexpr std::size_t blockLength = 32;      // 2 ms
+  static constexpr std::size_t maximumLag = 175;      // blocks: 350 ms
+  static constexpr std::size_t comparedBlocks = 750;  // 1.5 s
+  static constexpr std::size_t estimateEvery = 50;    // blocks: 0.1 s
+
+  EchoDelayEstimator();
+
+  // Consecutive samples of both signals, the same count (any count; blocks carry over).
+  void add(std::span<const float> reference, std::span<const float> microphone) noexcept;
+
+  // The delay of the echo behind the reference, or none: no echo heard (yet, or for a while).
+  std::optional<int> delayMilliseconds() const noexcept;
+
+ private:
+  void addBlock(float reference, float microphone) noexcept;
+  struct Estimate {
+    bool farEndActive = false;
+    std::optional<std::size_t> lag;
+  };
+  Estimate estimate() const noexcept;
+
+  // Envelopes, newest last, in rings of comparedBlocks + maximumLag + 1 blocks.
+  std::vector<float> reference_;
+  std::vector<float> microphone_;
+  std::size_t next_ = 0;      // ring slot of the next block
+  std::uint64_t blocks_ = 0;  // blocks seen
+  double referenceSum_ = 0;
+  double microphoneSum_ = 0;
+  std::size_t partial_ = 0;  // samples of the current block so far
+  std::optional<std::size_t> candidate_;
+  std::optional<std::size_t> delay_;
+  std::size_t withoutEcho_ = 0;  // estimates in a row with far-end sound and no clear peak
+};
+
+}  // namespace talvo

@@ -1,0 +1,87 @@
+#include "core/echo_delay_estimator.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace talvo {
+namespace {
+
+constexpr std::size_t rate = 16000;
+
+// Far-end noise in 0.3 s bursts every 0.6 s, the same every run.
+std::vector<float> bursts(std::size_t count, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::normal_distribution<float> normal(0.0f, 0.1f);
+  std::vector<float> values(count);
+  for (std::size_t i = 0; i < count; ++i) values[i] = (i % 9600) < 4800 ? normal(generator) : 0.0f;
+  return values;
+}
+
+// Feeds both in frames of 160 and returns the first delay reported and when (seconds).
+std::pair<std::optional<int>, double> run(const std::vector<float>& reference, const std::vector<float>& microphone) {
+  EchoDelayEstimator estimator;
+  for (std::size_t first = 0; first + 160 <= reference.size(); first += 160) {
+    estimator.add({reference.data() + first, 160}, {microphone.data() + first, 160});
+    if (estimator.delayMilliseconds()) {
+      return {estimator.delayMilliseconds(), static_cast<double>(first + 160) / rate};
+    }
+  }
+  return {std::nullopt, 0};
+}
+
+TEST(EchoDelayEstimator, FindsAnEchoFrom0To300MillisecondsWithinTheFirstBurst) {
+  for (int delay : {0, 40, 200, 300}) {
+    const std::vector<float> far = bursts(3 * rate, 1);
+    std::vector<float> microphone(far.size(), 0.0f);
+    const std::size_t shift = delay * rate / 1000;
+    for (std::size_t i = shift; i < far.size(); ++i) microphone[i] = 0.3f * far[i - shift];
+    auto [found, at] = run(far, microphone);
+    ASSERT_TRUE(found) << delay << " ms";
+    EXPECT_NEAR(*found, delay, 4) << delay << " ms";
+    EXPECT_LT(at, 0.3 + delay / 1000.0 + 0.15) << delay << " ms: the echo's delay came late";
+  }
+}
+
+TEST(EchoDelayEstimator, ReportsNothingWithoutAnEcho) {
+  const std::vector<float> far = bursts(4 * rate, 2);
+  // Headphones: the microphone hears only the near end, talking in syllables of its own rhythm.
+  std::vector<float> near(far.size(), 0.0f);
+  std::mt19937 generator(3);
+  std::uniform_int_distribution<std::size_t> length(800, 4800);
+  std::normal_distribution<float> normal(0.0f, 0.1f);
+  bool talking = true;
+  for (std::size_t i = 0; i < near.size();) {
+    const std::size_t end = std::min(near.size(), i + length(generator));
+    for (; i < end; ++i) near[i] = talking ? normal(generator) : 0.0f;
+    talking = !talking;
+  }
+  EXPECT_FALSE(run(far, near).first);
+  // A silent far end, or silence everywhere.
+  EXPECT_FALSE(run(std::vector<float>(far.size(), 0.0f), near).first);
+  EXPECT_FALSE(run(std::vector<float>(far.size(), 0.0f), std::vector<float>(far.size(), 0.0f)).first);
+}
+
+TEST(EchoDelayEstimator, FollowsADelayThatChangesOnceTheChangeIsConfirmed) {
+  const std::vector<float> far = bursts(8 * rate, 4);
+  std::vector<float> microphone(far.size(), 0.0f);
+  for (std::size_t i = 0; i < far.size(); ++i) {
+    const std::size_t shift = i < 4 * rate ? 640 : 2400;  // 40 ms, then 150 ms (another output)
+    if (i >= shift) microphone[i] = 0.3f * far[i - shift];
+  }
+  EchoDelayEstimator estimator;
+  std::vector<int> seen;
+  for (std::size_t first = 0; first + 160 <= far.size(); first += 160) {
+    estimator.add({far.data() + first, 160}, {microphone.data() + first, 160});
+    if (first == 4 * rate - 160 || first + 160 == far.size())
+      seen.push_back(estimator.delayMilliseconds().value_or(-1));
+  }
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NEAR(seen[0], 40, 4);
+  EXPECT_NEAR(seen[1], 150, 4);
+}
+
+}  // namespace
+}  // namespace talvo
