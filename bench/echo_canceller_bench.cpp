@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "app/capture/echo_canceller_factory.h"
-#include "core/capture_timeline.h"
+#include "core/recording/capture_timeline.h"
 
 namespace talvo {
 namespace {

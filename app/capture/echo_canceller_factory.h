@@ -3,7 +3,7 @@
 // see bench/README.md). Throws when the library cannot start.
 #include <memory>
 
-#include "core/echo_canceller.h"
+#include "core/recording/echo_canceller.h"
 
 namespace talvo {
 

@@ -26,12 +26,12 @@
 #include "app/capture/audio_source.h"
 #include "app/capture/free_space.h"
 #include "app/capture/serial_queue.h"
-#include "core/capture_progress_mailbox.h"
-#include "core/capture_source.h"
-#include "core/capture_timeline.h"
-#include "core/clock.h"
-#include "core/echo_canceller.h"
-#include "core/wave_journal.h"
+#include "core/recording/capture_progress_mailbox.h"
+#include "core/recording/capture_source.h"
+#include "core/recording/capture_timeline.h"
+#include "core/system/clock.h"
+#include "core/recording/echo_canceller.h"
+#include "core/recording/wave_journal.h"
 
 namespace talvo {
 

@@ -17,8 +17,8 @@
 #include <array>
 #include <memory>
 
-#include "core/echo_canceller.h"
-#include "core/echo_delay_estimator.h"
+#include "core/recording/echo_canceller.h"
+#include "core/recording/echo_delay_estimator.h"
 
 namespace webrtc {
 class AudioProcessing;

@@ -11,10 +11,10 @@
 #include "app/log_categories.h"
 #include "app/models/model_worker.h"
 #include "app/models/program_settings.h"
-#include "core/clock.h"
-#include "core/native_product.h"
-#include "core/posix_file.h"
-#include "core/recording_id.h"
+#include "core/system/clock.h"
+#include "core/program/native_product.h"
+#include "core/system/posix_file.h"
+#include "core/recording/recording_id.h"
 
 namespace talvo {
 namespace {

@@ -40,8 +40,8 @@
 #include "app/capture/pulse_capture_source.h"
 #include "app/tests/capture_fakes.h"
 #include "app/tests/pulse_test_player.h"
-#include "core/clock.h"
-#include "core/recording_id.h"
+#include "core/system/clock.h"
+#include "core/recording/recording_id.h"
 
 namespace talvo {
 namespace {

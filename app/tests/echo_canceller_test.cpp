@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "core/capture_timeline.h"
+#include "core/recording/capture_timeline.h"
 
 namespace talvo {
 namespace {

@@ -18,8 +18,8 @@
 #include <span>
 #include <vector>
 
-#include "core/capture_source.h"
-#include "core/echo_canceller.h"
+#include "core/recording/capture_source.h"
+#include "core/recording/echo_canceller.h"
 
 namespace talvo {
 

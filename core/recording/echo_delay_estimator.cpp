@@ -1,4 +1,4 @@
-#include "core/echo_delay_estimator.h"
+#include "core/recording/echo_delay_estimator.h"
 
 #include <array>
 #include <cmath>
