@@ -21,7 +21,7 @@
 #include "app/ui/anchored_panel.h"
 #include "app/ui/capture_panel.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_anchor_lookup.h"
+#include "app/tray/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {

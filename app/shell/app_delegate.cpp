@@ -25,7 +25,7 @@
 #include "app/ui/desktop_appearance.h"
 #include "app/ui/meeting_reminder_panel.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_presence.h"
+#include "app/tray/tray_presence.h"
 #include "app/updates/release_updates.h"
 #include "core/program/native_product.h"
 

@@ -13,7 +13,7 @@
 
 #include "app/tests/ui_test_support.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_anchor_lookup.h"
+#include "app/tray/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {

@@ -20,7 +20,7 @@
 #include "app/ui/anchored_panel.h"
 #include "app/ui/panel_style.h"
 #include "app/ui/recording_wave.h"
-#include "app/ui/tray_anchor_lookup.h"
+#include "app/tray/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "app/tests/ui_test_support.h"
 #include "app/ui/meeting_reminder_view.h"
-#include "app/ui/tray_anchor_lookup.h"
+#include "app/tray/tray_anchor_lookup.h"
 
 namespace talvo {
 namespace {

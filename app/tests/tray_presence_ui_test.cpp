@@ -1,4 +1,4 @@
-#include "app/ui/tray_presence.h"
+#include "app/tray/tray_presence.h"
 
 #include <gtest/gtest.h>
 

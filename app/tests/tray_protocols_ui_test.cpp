@@ -25,9 +25,9 @@
 #include "app/tests/ui_test_support.h"
 #include "app/ui/anchored_panel.h"
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/tray_anchor_lookup.h"
-#include "app/ui/dbus_menu_exporter.h"
-#include "app/ui/status_notifier_item.h"
+#include "app/tray/tray_anchor_lookup.h"
+#include "app/tray/dbus_menu_exporter.h"
+#include "app/tray/status_notifier_item.h"
 
 namespace talvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/ui/dbus_menu_exporter.h"
+#include "app/tray/dbus_menu_exporter.h"
 
 #include <QAction>
 #include <QDBusMetaType>

@@ -26,7 +26,7 @@
 #include <optional>
 
 #include "app/ui/status_icon_renderer.h"
-#include "app/ui/status_notifier_item.h"
+#include "app/tray/status_notifier_item.h"
 #include "core/tray/tray_anchor.h"
 #include "core/tray/tray_decision.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/tray_presence.h"
+#include "app/tray/tray_presence.h"
 
 #include <QAction>
 #include <QCursor>
@@ -22,8 +22,8 @@
 
 #include "app/ui/anchored_panel.h"
 #include "app/ui/desktop_appearance.h"
-#include "app/ui/status_notifier_item.h"
-#include "app/ui/tray_anchor_lookup.h"
+#include "app/tray/status_notifier_item.h"
+#include "app/tray/tray_anchor_lookup.h"
 #include "app/ui/x11_window_states.h"
 #include "core/tray/ink_contrast.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/tray_anchor_lookup.h"
+#include "app/tray/tray_anchor_lookup.h"
 
 #include <QCursor>
 #include <QGuiApplication>

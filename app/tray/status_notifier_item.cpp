@@ -1,4 +1,4 @@
-#include "app/ui/status_notifier_item.h"
+#include "app/tray/status_notifier_item.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -12,7 +12,7 @@
 #include <QtEndian>
 #include <algorithm>
 
-#include "app/ui/dbus_menu_exporter.h"
+#include "app/tray/dbus_menu_exporter.h"
 
 namespace talvo {
 
