@@ -124,6 +124,23 @@ def measure(pids, seconds):
             {p: (switches(p) - sw0[p]) / seconds for p in pids})
 
 
+def start_service(build, work):
+    """The fake service on a free port, and the program's environment against it in `work`."""
+    service = subprocess.Popen([os.path.join(build, "testing", "tools", "talvo-dev-service"), "--port", "0",
+                                "--dir", os.path.join(work, "service")], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, text=True)
+    origin = ca = None
+    for line in service.stdout:
+        if line.startswith("origin: "):
+            origin = line.split(": ", 1)[1].strip()
+        if line.startswith("ca-file: "):
+            ca = line.split(": ", 1)[1].strip()
+            break
+    env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"), XDG_CONFIG_HOME=os.path.join(work, "config"),
+               TALVO_SERVICE_ORIGIN=origin, TALVO_CA_FILE=ca, TALVO_TELEGRAM_HOST="t.me", QT_QPA_PLATFORM="xcb")
+    return service, env
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
@@ -135,19 +152,8 @@ def main():
     parser.add_argument("--startup-only", action="store_true")
     args = parser.parse_args()
     work = tempfile.mkdtemp(prefix="talvo-bench-")
-    service = subprocess.Popen([os.path.join(args.build, "testing", "tools", "talvo-dev-service"), "--port", "0",
-                                "--dir", os.path.join(work, "service")], stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, text=True)
-    origin = ca = None
-    for line in service.stdout:
-        if line.startswith("origin: "):
-            origin = line.split(": ", 1)[1].strip()
-        if line.startswith("ca-file: "):
-            ca = line.split(": ", 1)[1].strip()
-            break
-    env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"), XDG_CONFIG_HOME=os.path.join(work, "config"),
-               TALVO_SERVICE_ORIGIN=origin, TALVO_CA_FILE=ca, TALVO_TELEGRAM_HOST="t.me",
-               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+    service, env = start_service(args.build, work)
+    env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
     players = []
     try:
         if args.release_tree:

@@ -35,18 +35,7 @@ def main():
     args = parser.parse_args()
     minimal = os.path.join(args.build, "bench", "talvo-bench-minimal-tray")
     work = tempfile.mkdtemp(prefix="talvo-bench-")
-    service = subprocess.Popen([os.path.join(args.build, "testing", "tools", "talvo-dev-service"), "--port", "0",
-                                "--dir", os.path.join(work, "service")], stdin=subprocess.PIPE,
-                               stdout=subprocess.PIPE, text=True)
-    origin = ca = None
-    for line in service.stdout:
-        if line.startswith("origin: "):
-            origin = line.split(": ", 1)[1].strip()
-        if line.startswith("ca-file: "):
-            ca = line.split(": ", 1)[1].strip()
-            break
-    env = dict(os.environ, XDG_DATA_HOME=os.path.join(work, "data"), XDG_CONFIG_HOME=os.path.join(work, "config"),
-               TALVO_SERVICE_ORIGIN=origin, TALVO_CA_FILE=ca, TALVO_TELEGRAM_HOST="t.me", QT_QPA_PLATFORM="xcb")
+    service, env = tp.start_service(args.build, work)
     try:
         talvo, least = [], []
         for _ in range(args.launches):
