@@ -78,7 +78,7 @@ CloudModel::CloudModel(QString directory, QObject* parent) : CloudModel(std::mov
 CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
     : QObject(parent),
       setup_(std::move(setup)),
-      configuration_(setup_.configuration.value_or(ServiceConfiguration::current())),
+      configuration_(setup_.configuration.value_or(ServiceConfiguration::production())),
       inFlight_(std::make_shared<InFlight>()),
       deferred_(std::make_shared<DeferredQueueCloud>()) {
   if (!setup_.openUrl) setup_.openUrl = desktopUrlOpener();

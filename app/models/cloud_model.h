@@ -43,7 +43,7 @@ class CloudModel : public QObject {
     // The vault store (default: the Secret Service item of the product). May throw: the model
     // then runs without cloud client and queue.
     std::function<std::shared_ptr<DeviceVaultStore>()> store;
-    // Default: ServiceConfiguration::current() with the bounded libcurl transport.
+    // Default: ServiceConfiguration::production() with the bounded libcurl transport.
     std::optional<ServiceConfiguration> configuration;
     std::shared_ptr<DesktopHTTPTransport> transport;
     UrlOpener openUrl;                     // default: QDesktopServices::openUrl

@@ -36,7 +36,8 @@ const std::vector<float> noLevels(7, 0.0f);
 
 }  // namespace
 
-AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {}
+AppDelegate::AppDelegate(ServiceConfiguration service, QObject* parent)
+    : QObject(parent), service_(std::move(service)) {}
 
 AppDelegate::~AppDelegate() {
   // Views go before the models they observe.
@@ -69,7 +70,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
   if (!passGate()) return false;
   QPointer<AppDelegate> self(this);
   // 3. The recorder (with its cloud model and local folder).
-  model_ = new RecorderModel(false, this);
+  RecorderModel::Setup setup;
+  setup.cloud.configuration = service_;
+  model_ = new RecorderModel(std::move(setup), false, this);
   // 4. Meeting reminders, keeping their quiet record beside the recordings folder.
   settings_ = programSettings();
   reminders_ = new MeetingReminders(programDataDirectory(), *settings_, false, nullptr, nullptr, this);
@@ -99,7 +102,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
         if (!self || !self->model_) return true;
         return self->model_->recording() || self->model_->starting() || self->model_->stopping();
       },
-      [] { return std::make_unique<UpdateDialog>(); }, this);
+      [] { return std::make_unique<UpdateDialog>(); }, service_, this);
   // 11. An update under way blocks recording.
   model_->canStartRecording = [self] { return !self || !self->updates_ || !self->updates_->blocksRecording(); };
   // 12. Check at once.

@@ -14,6 +14,7 @@
 
 #include "core/program/native_instance_lock.h"
 #include "core/program/quit_decision.h"
+#include "core/program/service_configuration.h"
 
 class QAction;
 class QMenu;
@@ -41,7 +42,8 @@ class AppDelegate : public QObject {
   using QuitCause = QuitDecision::Cause;
   static constexpr int teardownWaitMs = 5000;  // for the models' blocking calls at exit
 
-  explicit AppDelegate(QObject* parent = nullptr);
+  // `service`: where the cloud and the updater go, decided once at the program's start.
+  explicit AppDelegate(ServiceConfiguration service, QObject* parent = nullptr);
   ~AppDelegate() override;
 
   // The gate, then the assembly. False when the gate stopped the start: the process exits.
@@ -69,6 +71,7 @@ class AppDelegate : public QObject {
   bool captureBusy() const;
   void captureStateChanged();
 
+  const ServiceConfiguration service_;
   // In the order the program builds them.
   TrayPresence* item_ = nullptr;  // the tray icon, or the window when there is no tray
   std::unique_ptr<AnchoredPanel> panel_;

@@ -8,6 +8,7 @@
 #include "app/shell/instance_bus.h"
 #include "app/shell/qt_log_sink.h"
 #include "core/program/native_product.h"
+#include "core/program/service_configuration.h"
 
 namespace talvo {
 namespace {
@@ -24,6 +25,13 @@ void preferX11UnderWayland() {
   const bool onWayland =
       (session != nullptr && std::string_view(session) == "wayland") || (wayland != nullptr && *wayland != '\0');
   if (onWayland && x11 != nullptr && *x11 != '\0') qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+// The one place the service's address is decided: a development build may be pointed at a local
+// fake service (a production build ignores these).
+ServiceConfiguration serviceFromEnvironment() {
+  return ServiceConfiguration::withOverrides(std::getenv("TALVO_SERVICE_ORIGIN"), std::getenv("TALVO_TELEGRAM_HOST"),
+                                             std::getenv("TALVO_CA_FILE"));
 }
 
 }  // namespace
@@ -44,7 +52,7 @@ int processEntry(int argc, char** argv) {
   // No main window and no taskbar entry: the program lives in the tray and closing a panel
   // must not end it.
   QApplication::setQuitOnLastWindowClosed(false);
-  AppDelegate delegate;
+  AppDelegate delegate(serviceFromEnvironment());
   if (!delegate.applicationDidFinishLaunching()) return 0;
   return QApplication::exec();
 }

@@ -20,6 +20,9 @@
 namespace talvo {
 namespace {
 
+// Never reached: nothing is paired.
+ServiceConfiguration unreachedService() { return {"https://127.0.0.1:9", "t.me", std::nullopt}; }
+
 // Why the start-up gate may have turned the program away: another owner of its bus name.
 std::string gateRefusal() {
   auto* bus = QDBusConnection::sessionBus().interface();
@@ -36,10 +39,9 @@ TEST(AppDelegate, HoldsTheInstanceLockUntilItsModelsAreGone) {
   testing::TempDirectory home;
   setenv("XDG_DATA_HOME", home.file("data").c_str(), 1);
   setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
-  setenv("TALVO_SERVICE_ORIGIN", "https://127.0.0.1:9", 1);  // never reached: nothing is paired
   ui_test::app();
   QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::applicationId));
-  auto delegate = std::make_unique<AppDelegate>();
+  auto delegate = std::make_unique<AppDelegate>(unreachedService());
   ASSERT_TRUE(delegate->applicationDidFinishLaunching()) << gateRefusal();
   const std::string recordings = RecorderModel::recordingDirectory().toStdString();
   bool checked = false;
@@ -59,12 +61,11 @@ TEST(AppDelegate, KeepsTheInstanceLockWhenItsWorkersOutliveTheTeardownWait) {
   testing::TempDirectory home;
   setenv("XDG_DATA_HOME", home.file("data").c_str(), 1);
   setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
-  setenv("TALVO_SERVICE_ORIGIN", "https://127.0.0.1:9", 1);
   ui_test::app();
   QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::applicationId));
   // An earlier instance of this test program may still hold the bus name.
   QDBusConnection::sessionBus().unregisterService(QString::fromLatin1(NativeProduct::applicationId));
-  auto delegate = std::make_unique<AppDelegate>();
+  auto delegate = std::make_unique<AppDelegate>(unreachedService());
   ASSERT_TRUE(delegate->applicationDidFinishLaunching()) << gateRefusal();
   const std::string recordings = RecorderModel::recordingDirectory().toStdString();
   std::promise<void> release;

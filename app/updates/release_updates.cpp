@@ -10,9 +10,10 @@
 namespace talvo {
 namespace {
 
-ReleaseUpdates::Environment programEnvironment(std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow) {
+ReleaseUpdates::Environment programEnvironment(std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow,
+                                               const ServiceConfiguration& service) {
   ReleaseUpdates::Environment environment;
-  environment.configuration = UpdaterConfiguration::current();
+  environment.configuration = UpdaterConfiguration::current(service);
   environment.makeUpdater = [configuration = environment.configuration,
                              makeWindow = std::move(makeWindow)](ReleaseUpdates& delegate) {
     auto transport =
@@ -25,8 +26,9 @@ ReleaseUpdates::Environment programEnvironment(std::function<std::unique_ptr<Upd
 }  // namespace
 
 ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy,
-                               std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow, QObject* parent)
-    : ReleaseUpdates(preview, std::move(captureBusy), programEnvironment(std::move(makeWindow)), parent) {}
+                               std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow,
+                               const ServiceConfiguration& service, QObject* parent)
+    : ReleaseUpdates(preview, std::move(captureBusy), programEnvironment(std::move(makeWindow), service), parent) {}
 
 ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment,
                                QObject* parent)

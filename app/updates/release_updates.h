@@ -52,10 +52,11 @@ class ReleaseUpdates : public QObject {
     int timerInterval = 21600 * 1000;
   };
 
-  // The program's controller: this build's configuration and the real updater, which asks the
-  // user through the window `makeWindow` makes.
+  // The program's controller: this build's configuration on `service` and the real updater, which
+  // asks the user through the window `makeWindow` makes.
   ReleaseUpdates(bool preview, std::function<bool()> captureBusy,
-                 std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow, QObject* parent = nullptr);
+                 std::function<std::unique_ptr<UpdateUserDriver>()> makeWindow, const ServiceConfiguration& service,
+                 QObject* parent = nullptr);
   ReleaseUpdates(bool preview, std::function<bool()> captureBusy, Environment environment, QObject* parent = nullptr);
   ~ReleaseUpdates() override;
 

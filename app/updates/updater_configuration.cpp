@@ -13,9 +13,9 @@
 
 namespace talvo {
 
-UpdaterConfiguration UpdaterConfiguration::current() {
+UpdaterConfiguration UpdaterConfiguration::current(const ServiceConfiguration& service) {
   UpdaterConfiguration configuration;
-  configuration.service = ServiceConfiguration::current();
+  configuration.service = service;
   configuration.feedUrl = configuration.service.origin + feedPath;
   configuration.publicKey = TALVO_UPDATE_PUBLIC_KEY;
   if constexpr (NativeProduct::production) {

@@ -2,7 +2,7 @@
 // What the updater needs to know about this build and this installation. The updater runs only
 // for a production build installed at the canonical place, with the built-in feed and a public
 // key that decodes to exactly 32 bytes; anything else leaves it inert. A development build,
-// which already takes its service from the environment, updates only when TALVO_UPDATE_KEY
+// which may already be pointed at a local service, updates only when TALVO_UPDATE_KEY
 // gives it the key of that service's feed (the fake service prints it), so the whole update
 // path of an installed release can be proven against the fake service.
 #include <array>
@@ -31,9 +31,9 @@ struct UpdaterConfiguration {
   std::string relaunchShell = "/bin/sh";                   // runs the waiter that relaunches
   ServiceConfiguration service;                            // where archives may come from
 
-  // This build and this process: TALVO_VERSION, the build's key (or in a development build
-  // TALVO_UPDATE_KEY), /proc/self/exe.
-  static UpdaterConfiguration current();
+  // This build and this process on `service`: TALVO_VERSION, the build's key (or in a development
+  // build TALVO_UPDATE_KEY), /proc/self/exe.
+  static UpdaterConfiguration current(const ServiceConfiguration& service);
 
   // The decoded public key, when it is Base64 of exactly 32 bytes.
   std::optional<std::array<std::uint8_t, 32>> publicKeyBytes() const;

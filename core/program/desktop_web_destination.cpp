@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include "core/values/base64.h"
-#include "core/program/service_configuration.h"
 
 namespace talvo {
 namespace {
@@ -14,18 +13,11 @@ bool isHandoffCharacter(char c) {
 
 }  // namespace
 
-const Url& DesktopWebDestination::library() {
-  static const Url address = [] {
-    auto url = Url::parse(ServiceConfiguration::current().origin + "/library/");
-    // The origin is a checked constant (or a checked override): failing here is a build error.
-    if (!url) throw std::logic_error("the service origin does not form a library address");
-    return *url;
-  }();
-  return address;
-}
-
-std::optional<Url> DesktopWebDestination::libraryHandoff(std::string_view text) {
-  return libraryHandoff(text, library().text());
+Url DesktopWebDestination::library(const ServiceConfiguration& configuration) {
+  auto url = Url::parse(configuration.origin + "/library/");
+  // The origin is a checked constant (or a checked override): failing here is a program error.
+  if (!url) throw std::logic_error("the service origin does not form a library address");
+  return *url;
 }
 
 std::optional<Url> DesktopWebDestination::libraryHandoff(std::string_view text, std::string_view libraryAddress) {

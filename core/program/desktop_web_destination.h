@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/program/service_configuration.h"
 #include "core/values/url.h"
 
 namespace talvo {
@@ -14,12 +15,11 @@ namespace talvo {
 struct DesktopWebDestination {
   DesktopWebDestination() = delete;
 
-  // The service origin of this build followed by "/library/".
-  static const Url& library();
+  // The service origin followed by "/library/".
+  static Url library(const ServiceConfiguration& configuration);
 
-  // `text` itself when it is a valid hand-off address into library(), otherwise none.
-  static std::optional<Url> libraryHandoff(std::string_view text);
-  // The same against a given library address (its text, e.g. "https://host/library/").
+  // `text` itself when it is a valid hand-off address into the library at `libraryAddress` (its
+  // text, e.g. "https://host/library/"), otherwise none.
   static std::optional<Url> libraryHandoff(std::string_view text, std::string_view libraryAddress);
 };
 

@@ -1,6 +1,6 @@
 #include "core/program/service_configuration.h"
 
-#include <cstdlib>
+#include <string>
 
 #include "core/program/native_product.h"
 #include "core/values/url.h"
@@ -11,10 +11,11 @@ ServiceConfiguration ServiceConfiguration::production() {
   return ServiceConfiguration{productionOrigin, productionTelegramHost, std::nullopt};
 }
 
-ServiceConfiguration ServiceConfiguration::current() {
+ServiceConfiguration ServiceConfiguration::withOverrides(const char* origin, const char* telegramHost,
+                                                         const char* caFile) {
   ServiceConfiguration configuration = production();
   if constexpr (NativeProduct::production) return configuration;
-  if (const char* origin = std::getenv("TALVO_SERVICE_ORIGIN"); origin != nullptr && *origin != '\0') {
+  if (origin != nullptr && *origin != '\0') {
     auto url = Url::parse(origin);
     if (url && url->scheme() == "https" && !url->user() && !url->password() && url->path() == "/" && !url->query() &&
         !url->fragment()) {
@@ -22,9 +23,8 @@ ServiceConfiguration ServiceConfiguration::current() {
       if (url->port()) configuration.origin += ":" + std::to_string(*url->port());
     }
   }
-  if (const char* host = std::getenv("TALVO_TELEGRAM_HOST"); host != nullptr && *host != '\0')
-    configuration.telegramHost = host;
-  if (const char* ca = std::getenv("TALVO_CA_FILE"); ca != nullptr && ca[0] == '/') configuration.caFile = ca;
+  if (telegramHost != nullptr && *telegramHost != '\0') configuration.telegramHost = telegramHost;
+  if (caFile != nullptr && caFile[0] == '/') configuration.caFile = caFile;
   return configuration;
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 // Where the transcription service and the messenger live. Production builds use the fixed
-// constants; development builds may point the program at a local fake service through
-//   TALVO_SERVICE_ORIGIN  (e.g. https://127.0.0.1:8443)
-//   TALVO_TELEGRAM_HOST   (host of the messenger's short links)
-//   TALVO_CA_FILE         (PEM file of the certificate authority to trust for the origin)
+// constants; development builds may point the program at a local fake service. The program
+// decides this once at its start (from its environment) and hands the result down: nothing
+// here reads the environment.
 #include <optional>
 #include <string>
 
@@ -19,9 +18,10 @@ struct ServiceConfiguration {
 
   // The fixed production values.
   static ServiceConfiguration production();
-  // The configuration of this build: production(), or in a development build the environment
-  // overrides applied on top (an override that is not a valid https origin is ignored).
-  static ServiceConfiguration current();
+  // The configuration of this build: production(), or in a development build the given
+  // overrides applied on top. Null or empty means no override; an origin that is not a bare
+  // https origin and a CA file that is not an absolute path are ignored.
+  static ServiceConfiguration withOverrides(const char* origin, const char* telegramHost, const char* caFile);
 };
 
 }  // namespace talvo

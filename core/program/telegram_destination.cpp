@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "core/program/service_configuration.h"
-
 namespace talvo {
 namespace {
 
@@ -20,11 +18,6 @@ bool isBotPath(const std::string& path) {
 }
 
 }  // namespace
-
-std::optional<Url> TelegramDestination::botChat(std::string_view text) {
-  static const std::string host = ServiceConfiguration::current().telegramHost;
-  return botChat(text, host);
-}
 
 std::optional<Url> TelegramDestination::botChat(std::string_view text, std::string_view telegramHost) {
   auto url = Url::parse(text);

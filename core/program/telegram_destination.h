@@ -13,8 +13,6 @@ struct TelegramDestination {
   TelegramDestination() = delete;
 
   // The bot-chat link derived from `text` for the configured Telegram link host, or none.
-  static std::optional<Url> botChat(std::string_view text);
-  // The same for a given host.
   static std::optional<Url> botChat(std::string_view text, std::string_view telegramHost);
 };
 

@@ -34,8 +34,9 @@ TEST(DesktopWebDestination, AcceptsOnlyCanonical32ByteHandoffs) {
 }
 
 TEST(DesktopWebDestination, LibraryIsOnTheConfiguredOrigin) {
-  EXPECT_EQ(DesktopWebDestination::library().path(), "/library/");
-  EXPECT_EQ(DesktopWebDestination::library().scheme(), "https");
+  EXPECT_EQ(DesktopWebDestination::library(ServiceConfiguration::production()).text(), kLibrary);
+  ServiceConfiguration local{"https://127.0.0.1:8443", "t.me", std::nullopt};
+  EXPECT_EQ(DesktopWebDestination::library(local).text(), "https://127.0.0.1:8443/library/");
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ struct DesktopRelease {
   // The archive's address on the service when this release may replace the running version
   // `current` on `architecture`; `origin` must be the configured service origin.
   std::optional<Url> downloadURL(std::string_view current, std::string_view architecture, std::string_view origin,
-                                 const ServiceConfiguration& configuration = ServiceConfiguration::current()) const;
+                                 const ServiceConfiguration& configuration) const;
 };
 
 // The service's list of builds, unchanged; the rule above is applied per entry by the caller.

@@ -22,8 +22,7 @@ inline constexpr std::uint64_t maximumBytes = 536870912;  // 512 MiB
 
 // True when `url` (as written in the feed) is the archive address described above on the
 // configured service, and `bytes` is between 1 and maximumBytes.
-bool allows(const std::optional<std::string>& url, std::uint64_t bytes,
-            const ServiceConfiguration& configuration = ServiceConfiguration::current());
+bool allows(const std::optional<std::string>& url, std::uint64_t bytes, const ServiceConfiguration& configuration);
 
 // "/desktop-downloads/<hash><extension>" with a hash of 64 lower-case hexadecimal digits.
 bool isArchivePath(std::string_view path);
