@@ -63,22 +63,37 @@ AppDelegate::~AppDelegate() {
   instanceLock_.reset();
 }
 
-bool AppDelegate::applicationDidFinishLaunching() {
-  // 1. The renderer comes first: everything after the gate may draw the icon.
+bool AppDelegate::launch() {
+  // The renderer comes first: everything after the gate may draw the icon.
   statusRenderer_ = std::make_unique<StatusIconRenderer>();
-  // 2. The gate.
   if (!passGate()) return false;
-  QPointer<AppDelegate> self(this);
-  // 3. The recorder (with its cloud model and local folder).
+  makeModels();
+  makeMenu();
+  followCaptureInTheIcon();
+  makeUpdates();
+  makePanelAndTray();
+  startReminders();
+  routeQuitRequests();
+  // The icon, and the panel open right after launch (once there is a tray to hang it from, or in
+  // its own window when none comes).
+  item_->start();
+  return true;
+}
+
+void AppDelegate::makeModels() {
+  // The recorder (with its cloud model and local folder).
   RecorderModel::Setup setup;
   setup.cloud.configuration = service_;
   model_ = new RecorderModel(std::move(setup), false, this);
-  // 4. Meeting reminders, keeping their quiet record beside the recordings folder.
+  // Meeting reminders, keeping their quiet record beside the recordings folder.
   settings_ = programSettings();
   reminders_ = new MeetingReminders(programDataDirectory(), *settings_, false, nullptr, nullptr, this);
-  // 5. Login startup.
+  // Login startup.
   loginStartup_ = new LoginStartup(false, this);
-  // 6.-7. The status item's menu (the item itself needs the panel and comes with it). Clicks: the
+}
+
+void AppDelegate::makeMenu() {
+  // The status item's menu (the item itself needs the panel and comes with it). Clicks: the
   // left one toggles the panel; the right one pops the two-entry menu.
   appearance_ = new DesktopAppearance(this);
   menu_ = std::make_unique<QMenu>();
@@ -88,14 +103,22 @@ bool AppDelegate::applicationDidFinishLaunching() {
   QAction* quit = menu_->addAction(QStringLiteral("Выйти"));
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   connect(quit, &QAction::triggered, this, [this] { requestQuit(QuitCause::user); });
-  // 8. The icon follows the recording flag.
+}
+
+void AppDelegate::followCaptureInTheIcon() {
+  QPointer<AppDelegate> self(this);
+  // The icon follows the recording flag.
   connect(model_, &RecorderModel::recordingChanged, this, [this] { updateStatus(model_->recording(), noLevels); });
   updateStatus(model_->recording(), noLevels);
-  // 9. The live meter while recording.
+  // The live meter while recording.
   model_->onStatusLevels = [self](const std::vector<float>& levels) {
     if (self && self->model_ && self->model_->recording()) self->updateStatus(true, levels);
   };
-  // 10. Updates, never while a capture is busy.
+}
+
+void AppDelegate::makeUpdates() {
+  QPointer<AppDelegate> self(this);
+  // Updates, never while a capture is busy.
   updates_ = new ReleaseUpdates(
       false,
       [self] {
@@ -103,11 +126,15 @@ bool AppDelegate::applicationDidFinishLaunching() {
         return self->model_->recording() || self->model_->starting() || self->model_->stopping();
       },
       [] { return std::make_unique<UpdateDialog>(); }, service_, this);
-  // 11. An update under way blocks recording.
+  // An update under way blocks recording.
   model_->canStartRecording = [self] { return !self || !self->updates_ || !self->updates_->blocksRecording(); };
-  // 12. Check at once.
+  // Check at once.
   updates_->check();
-  // 13. The panel under the icon with the capture panel in it.
+}
+
+void AppDelegate::makePanelAndTray() {
+  QPointer<AppDelegate> self(this);
+  // The panel under the icon with the capture panel in it.
   binding_ = std::make_unique<CapturePanelBinding>(
       CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_, reminders_});
   auto* content = new CapturePanel(*binding_);
@@ -129,7 +156,11 @@ bool AppDelegate::applicationDidFinishLaunching() {
   connect(item_, &TrayPresence::clicked, this, &AppDelegate::toggle);
   connect(item_, &TrayPresence::openPanel, this, &AppDelegate::openFromMenu);
   updateStatus(model_->recording(), noLevels);
-  // 14. Reminders start polling.
+}
+
+void AppDelegate::startReminders() {
+  QPointer<AppDelegate> self(this);
+  // Reminders start polling.
   MeetingReminderPanel::Hooks hooks;
   hooks.captureBusy = [self] { return !self || self->captureBusy(); };
   hooks.anchor = [self]() -> std::optional<TrayAnchor> {
@@ -148,11 +179,14 @@ bool AppDelegate::applicationDidFinishLaunching() {
   };
   reminderPanel_ = std::make_unique<MeetingReminderPanel>(std::move(hooks));
   reminders_->start([self] { return !self || self->captureBusy(); }, *reminderPanel_);
-  // 15. Reminders and updater hear of every change of the capture state.
+  // Reminders and updater hear of every change of the capture state.
   for (auto changed :
        {&RecorderModel::recordingChanged, &RecorderModel::startingChanged, &RecorderModel::stoppingChanged}) {
     connect(model_, changed, this, &AppDelegate::captureStateChanged);
   }
+}
+
+void AppDelegate::routeQuitRequests() {
   // Every way of quitting goes through the one decision.
   quit_ = new QuitController(*model_, {}, this);
   connect(quit_, &QuitController::quitting, this, &AppDelegate::quitting);
@@ -165,10 +199,6 @@ bool AppDelegate::applicationDidFinishLaunching() {
   };
   connect(appearance_, &DesktopAppearance::changed, this, redrawIdle);
   connect(item_, &TrayPresence::lookChanged, this, redrawIdle);
-  // 16. The icon, and the panel open right after launch (once there is a tray to hang it from,
-  // or in its own window when none comes).
-  item_->start();
-  return true;
 }
 
 bool AppDelegate::passGate() {

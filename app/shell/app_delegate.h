@@ -47,7 +47,7 @@ class AppDelegate : public QObject {
   ~AppDelegate() override;
 
   // The gate, then the assembly. False when the gate stopped the start: the process exits.
-  bool applicationDidFinishLaunching();
+  bool launch();
 
   // The quit decision.
   void requestQuit(QuitCause cause);
@@ -68,6 +68,14 @@ class AppDelegate : public QObject {
 
  private:
   bool passGate();
+  // The assembly's steps, in this order.
+  void makeModels();              // recorder (with cloud model and local folder), reminders, login startup
+  void makeMenu();                // the tray menu: "Открыть TALVO", "Выйти"
+  void followCaptureInTheIcon();  // the icon follows the recording flag and its levels
+  void makeUpdates();             // the updater, never while a capture is busy, blocking new ones
+  void makePanelAndTray();        // the panel with the capture panel, and where it shows
+  void startReminders();          // the meeting reminder over the panel, then its polling
+  void routeQuitRequests();       // every way of quitting through the one decision
   bool captureBusy() const;
   void captureStateChanged();
 

@@ -53,7 +53,7 @@ int processEntry(int argc, char** argv) {
   // must not end it.
   QApplication::setQuitOnLastWindowClosed(false);
   AppDelegate delegate(serviceFromEnvironment());
-  if (!delegate.applicationDidFinishLaunching()) return 0;
+  if (!delegate.launch()) return 0;
   return QApplication::exec();
 }
 

@@ -42,7 +42,7 @@ TEST(AppDelegate, HoldsTheInstanceLockUntilItsModelsAreGone) {
   ui_test::app();
   QGuiApplication::setDesktopFileName(QString::fromLatin1(NativeProduct::applicationId));
   auto delegate = std::make_unique<AppDelegate>(unreachedService());
-  ASSERT_TRUE(delegate->applicationDidFinishLaunching()) << gateRefusal();
+  ASSERT_TRUE(delegate->launch()) << gateRefusal();
   const std::string recordings = RecorderModel::recordingDirectory().toStdString();
   bool checked = false;
   QObject::connect(delegate->model(), &QObject::destroyed, [&] {
@@ -66,7 +66,7 @@ TEST(AppDelegate, KeepsTheInstanceLockWhenItsWorkersOutliveTheTeardownWait) {
   // An earlier instance of this test program may still hold the bus name.
   QDBusConnection::sessionBus().unregisterService(QString::fromLatin1(NativeProduct::applicationId));
   auto delegate = std::make_unique<AppDelegate>(unreachedService());
-  ASSERT_TRUE(delegate->applicationDidFinishLaunching()) << gateRefusal();
+  ASSERT_TRUE(delegate->launch()) << gateRefusal();
   const std::string recordings = RecorderModel::recordingDirectory().toStdString();
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
