@@ -156,6 +156,12 @@ void AppDelegate::makePanelAndTray() {
   connect(item_, &TrayPresence::clicked, this, &AppDelegate::toggle);
   connect(item_, &TrayPresence::openPanel, this, &AppDelegate::openFromMenu);
   updateStatus(model_->recording(), noLevels);
+  // The idle icon is drawn again when the desktop's look or the bar changes.
+  auto redrawIdle = [this] {
+    if (!model_->recording()) updateStatus(false, noLevels);
+  };
+  connect(appearance_, &DesktopAppearance::changed, this, redrawIdle);
+  connect(item_, &TrayPresence::lookChanged, this, redrawIdle);
 }
 
 void AppDelegate::startReminders() {
@@ -194,11 +200,6 @@ void AppDelegate::routeQuitRequests() {
   if (bus_) connect(bus_, &InstanceBus::openRequested, this, &AppDelegate::openFromMenu);
   // `talvo --quit` (and the launcher's "Выйти" that runs it) waits for a save instead of being refused.
   if (bus_) connect(bus_, &InstanceBus::quitRequested, this, [this] { requestQuit(QuitCause::command); });
-  auto redrawIdle = [this] {
-    if (!model_->recording()) updateStatus(false, noLevels);
-  };
-  connect(appearance_, &DesktopAppearance::changed, this, redrawIdle);
-  connect(item_, &TrayPresence::lookChanged, this, redrawIdle);
 }
 
 bool AppDelegate::passGate() {
