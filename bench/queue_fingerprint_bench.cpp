@@ -11,7 +11,7 @@
 
 #include "cloud/queue_directory.h"
 #include "core/system/posix_file.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace {
 

@@ -32,7 +32,7 @@
 #include "cloud/upload_protocol.h"
 #include "cloud/upload_sha256.h"
 #include "core/system/posix_file.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
 

@@ -5,7 +5,7 @@
 #include "cloud/cloud_failure.h"
 #include "cloud/upload_sha256.h"
 #include "core/values/base64.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 

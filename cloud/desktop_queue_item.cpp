@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/values/json_fields.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 

@@ -3,7 +3,7 @@
 #include "cloud/cloud_failure.h"
 #include "core/system/clock.h"
 #include "core/system/log_sink.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/recording/wave_journal.h"
 
 namespace talvo {

@@ -11,7 +11,7 @@
 
 #include "cloud/desktop_queue_item.h"
 #include "core/values/internet_date_time.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/system/unique_fd.h"
 
 namespace talvo {

@@ -1,5 +1,5 @@
 // Recording ids name files, so nothing but the exact lower-case version-4 form may pass.
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace talvo;

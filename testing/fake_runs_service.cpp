@@ -10,7 +10,7 @@
 
 #include "core/values/hex.h"
 #include "core/system/posix_file.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/system/unique_fd.h"
 #include "testing/fake_transcription_service.h"
 

@@ -1,6 +1,6 @@
 // Pairing endpoints: a device asks for a code, polls until the owner approves it in the bot,
 // redeems its credentials and settles the pairing.
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "testing/fake_service_state.h"
 
 namespace talvo::testing {

@@ -11,7 +11,7 @@
 
 #include "core/values/base64.h"
 #include "core/values/hex.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "testing/fake_service_state.h"
 #include "testing/test_certificate.h"
 

@@ -10,7 +10,7 @@
 #include "app/capture/capture_failure.h"
 #include "core/system/log_sink.h"
 #include "core/system/posix_file.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 namespace {

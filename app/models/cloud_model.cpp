@@ -17,7 +17,7 @@
 #include "cloud/queue_desktop_cloud.h"
 #include "core/system/clock.h"
 #include "core/program/native_product.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/program/telegram_destination.h"
 
 namespace talvo {

@@ -14,7 +14,7 @@
 #include "core/system/clock.h"
 #include "core/program/native_product.h"
 #include "core/system/posix_file.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 namespace {

@@ -8,7 +8,7 @@
 #include "app/models/cloud_model.h"
 #include "app/tests/model_test_support.h"
 #include "cloud/secret_service_device_store.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "testing/require_component.h"
 
 namespace talvo {

@@ -41,7 +41,7 @@
 #include "app/tests/capture_fakes.h"
 #include "app/tests/pulse_test_player.h"
 #include "core/system/clock.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 namespace {

@@ -10,7 +10,7 @@
 #include <QSignalSpy>
 
 #include "app/tests/model_test_support.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "testing/temp_directory.h"
 
 namespace talvo {

@@ -24,7 +24,7 @@
 #include "app/tests/private_sound_server.h"
 #include "app/tests/pulse_test_player.h"
 #include "core/system/clock.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 extern char** environ;
 

@@ -33,7 +33,7 @@
 #include "app/capture/serial_queue.h"
 #include "core/system/clock.h"
 #include "core/system/posix_file.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 using namespace talvo;
 

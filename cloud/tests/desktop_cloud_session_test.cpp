@@ -5,7 +5,7 @@
 #include "cloud/tests/cloud_test_support.h"
 #include "cloud/transport_error.h"
 #include "core/values/base64.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 namespace {

@@ -10,7 +10,7 @@
 #include "cloud/queue_directory.h"
 #include "cloud/tests/queue_test_support.h"
 #include "cloud/upload_sha256.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/system/system_call.h"
 
 namespace talvo {

@@ -4,7 +4,7 @@
 
 #include "cloud/tests/queue_test_support.h"
 #include "cloud/upload_sha256.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 namespace {

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "cloud/tests/queue_test_support.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/recording/wave_journal.h"
 
 namespace talvo {

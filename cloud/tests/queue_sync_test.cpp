@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "cloud/tests/queue_test_support.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 namespace talvo {
 namespace {

@@ -15,7 +15,7 @@
 #include "cloud/desktop_cloud.h"
 #include "testing/memory_device_store.h"
 #include "testing/require_component.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 extern char** environ;
 

@@ -15,7 +15,7 @@
 #include "core/system/file_error.h"
 #include "core/system/log_sink.h"
 #include "core/system/posix_file.h"
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/system/system_call.h"
 #include "core/system/unique_fd.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/system/system_call.h"
 
 namespace talvo::posix_file {

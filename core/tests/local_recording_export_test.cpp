@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 #include "core/system/system_call.h"
 #include "testing/fuse_mount.h"
 #include "testing/require_component.h"

@@ -1,4 +1,4 @@
-#include "core/recording/recording_id.h"
+#include "core/values/recording_id.h"
 
 #include <cerrno>
 #include <system_error>
