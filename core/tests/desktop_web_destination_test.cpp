@@ -34,7 +34,7 @@ TEST(DesktopWebDestination, AcceptsOnlyCanonical32ByteHandoffs) {
 }
 
 TEST(DesktopWebDestination, LibraryIsOnTheConfiguredOrigin) {
-  EXPECT_EQ(DesktopWebDestination::library(ServiceConfiguration::production()).text(), kLibrary);
+  EXPECT_EQ(DesktopWebDestination::library(ServiceConfiguration::production()).text(), libraryUrl);
   ServiceConfiguration local{"https://127.0.0.1:8443", "t.me", std::nullopt};
   EXPECT_EQ(DesktopWebDestination::library(local).text(), "https://127.0.0.1:8443/library/");
 }
