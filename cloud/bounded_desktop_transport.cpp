@@ -9,13 +9,12 @@
 #include <mutex>
 
 #include "cloud/cloud_failure.h"
+#include "core/system/clock.h"
 #include "cloud/system_trust_store.h"
 #include "cloud/transport_error.h"
 
 namespace talvo {
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
 
 void initialiseCurlOnce() {
   static const bool done = [] {
@@ -30,7 +29,7 @@ struct Exchange {
   CURL* curl = nullptr;
   const HttpRequest* request = nullptr;
   std::chrono::milliseconds idleLimit{};
-  SteadyClock::time_point lastActivity = SteadyClock::now();
+  double lastActivity = monotonicSeconds();  // seconds on the monotonic clock
   curl_off_t lastUp = 0;
   curl_off_t lastDown = 0;
   HttpExchange result;
@@ -64,7 +63,7 @@ std::uint64_t bodyLimit(const HttpRequest& request) {
 size_t onHeader(char* data, size_t size, size_t count, void* context) {
   auto& exchange = *static_cast<Exchange*>(context);
   size_t length = size * count;
-  exchange.lastActivity = SteadyClock::now();
+  exchange.lastActivity = monotonicSeconds();
   std::string line(data, length);
   if (line.rfind("HTTP/", 0) == 0) {
     // A new header block (an interim 1xx reply is followed by the real one).
@@ -105,7 +104,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* context) {
 size_t onBody(char* data, size_t size, size_t count, void* context) {
   auto& exchange = *static_cast<Exchange*>(context);
   size_t length = size * count;
-  exchange.lastActivity = SteadyClock::now();
+  exchange.lastActivity = monotonicSeconds();
   if (!exchange.headersDone) {
     exchange.failure.emplace("RESPONSE_INVALID", 0);
     return 0;
@@ -136,12 +135,12 @@ int onProgress(void* context, curl_off_t, curl_off_t downloaded, curl_off_t, cur
     exchange.cancelled = true;
     return 1;
   }
-  auto now = SteadyClock::now();
+  const double now = monotonicSeconds();
   if (downloaded != exchange.lastDown || uploaded != exchange.lastUp) {
     exchange.lastDown = downloaded;
     exchange.lastUp = uploaded;
     exchange.lastActivity = now;
-  } else if (now - exchange.lastActivity > exchange.idleLimit) {
+  } else if (now - exchange.lastActivity > std::chrono::duration<double>(exchange.idleLimit).count()) {
     exchange.idleExpired = true;
     return 1;
   }

@@ -58,11 +58,11 @@ const char* vaultShape(const CloudVault& vault) {
 }  // namespace
 
 DesktopCloud::DesktopCloud(std::shared_ptr<DeviceVaultStore> store, std::shared_ptr<DesktopHTTPTransport> transport,
-                           const std::string& base, std::string telegramHost, Clock clock)
+                           const std::string& base, std::string telegramHost, std::shared_ptr<const Clock> clock)
     : transport_(std::move(transport)),
       store_(std::move(store)),
       telegramHost_(std::move(telegramHost)),
-      clock_(std::move(clock)) {
+      clock_(clock ? std::move(clock) : Clock::system()) {
   auto url = Url::parse(base);
   if (!url || url->scheme() != "https" || url->user() || url->password() || url->query() || url->fragment() ||
       url->path() != "/")
@@ -89,7 +89,7 @@ DesktopCloud::DesktopCloud(std::shared_ptr<DeviceVaultStore> store, std::shared_
   if (cachedOwner == loginOwner && cachedDevice == loginDevice) info_ = vault_.cachedInfo;
 }
 
-WallTime DesktopCloud::now() const { return clock_ ? clock_() : talvo::Clock::system()->wallTime(); }
+WallTime DesktopCloud::now() const { return clock_->wallTime(); }
 
 std::optional<std::string> DesktopCloud::owner() const {
   std::lock_guard lock(mutex_);

@@ -31,6 +31,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/system/clock.h"
 #include "cloud/cloud_failure.h"
 #include "cloud/cloud_replies.h"
 #include "cloud/cloud_vault.h"
@@ -62,13 +63,11 @@ class DesktopCloud {
     std::string body;
   };
 
-  using Clock = std::function<WallTime()>;
-
   // Fails with CloudFailure("ORIGIN_INVALID", 0) unless `base` is a bare https origin, and with
   // whatever the store's load throws. `telegramHost` is the messenger's short-link host that
   // approval, library and tariff links must point to.
   DesktopCloud(std::shared_ptr<DeviceVaultStore> store, std::shared_ptr<DesktopHTTPTransport> transport,
-               const std::string& base, std::string telegramHost, Clock clock = {});
+               const std::string& base, std::string telegramHost, std::shared_ptr<const Clock> clock = {});
   DesktopCloud(const DesktopCloud&) = delete;
   DesktopCloud& operator=(const DesktopCloud&) = delete;
 
@@ -161,7 +160,7 @@ class DesktopCloud {
   std::string originHost_;
   int originPort_ = 443;
   std::string telegramHost_;
-  Clock clock_;
+  std::shared_ptr<const Clock> clock_;  // its wall clock dates tokens
 
   std::mutex writeMutex_;     // serialises vault writes; taken before mutex_
   mutable std::mutex mutex_;  // guards everything below

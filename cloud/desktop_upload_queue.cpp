@@ -26,16 +26,17 @@ void logItem(const DesktopQueueItem& item) {
 
 }  // namespace
 
-DesktopUploadQueue::DesktopUploadQueue(std::string directory, QueueCloud& cloud, Clock now, JournalRepair repair)
+DesktopUploadQueue::DesktopUploadQueue(std::string directory, QueueCloud& cloud, std::shared_ptr<const Clock> clock,
+                                       JournalRepair repair)
     : directory_(std::move(directory)),
       cloud_(cloud),
-      now_(now ? std::move(now) : Clock([] { return talvo::Clock::system()->wallTime(); })),
+      clock_(clock ? std::move(clock) : Clock::system()),
       repair_(repair ? std::move(repair)
                      : JournalRepair([](const std::string& path) { WaveJournal::recoverOwnedFile(path); })),
       protocol_(cloud_, directory_) {}
 
 double DesktopUploadQueue::nowSeconds() const {
-  return std::chrono::duration<double>(now_().time_since_epoch()).count();
+  return std::chrono::duration<double>(clock_->wallTime().time_since_epoch()).count();
 }
 
 int DesktopUploadQueue::unreadableJournals() const { return unreadableJournals_.load(); }
@@ -73,7 +74,7 @@ QueueDirectory::Listing DesktopUploadQueue::items() {
 
 std::string DesktopUploadQueue::prepare() {
   const std::string id = makeRecordingId();
-  reserve(id, now_());
+  reserve(id, clock_->wallTime());
   return id;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/system/clock.h"
 #include "cloud/desktop_queue_item.h"
 #include "cloud/queue_cloud.h"
 #include "cloud/queue_directory.h"
@@ -37,7 +38,6 @@ struct QueueSummary {
 
 class DesktopUploadQueue {
  public:
-  using Clock = std::function<WallTime()>;
   // Repairs the WAV journal of a recording whose writer died (throws when it cannot).
   using JournalRepair = std::function<void(const std::string& path)>;
 
@@ -45,7 +45,8 @@ class DesktopUploadQueue {
   static constexpr double failureDelay = 60;     // seconds after a failed step
 
   // `cloud` must outlive the queue. `repair` defaults to the WAV journal's owned-file recovery.
-  DesktopUploadQueue(std::string directory, QueueCloud& cloud, Clock now = {}, JournalRepair repair = {});
+  DesktopUploadQueue(std::string directory, QueueCloud& cloud, std::shared_ptr<const Clock> clock = {},
+                     JournalRepair repair = {});
 
   // A new "capturing" record owned by the connected account (if any); returns its id.
   std::string prepare();
@@ -92,7 +93,7 @@ class DesktopUploadQueue {
 
   QueueDirectory directory_;
   QueueCloud& cloud_;
-  Clock now_;
+  std::shared_ptr<const Clock> clock_;  // its wall clock times attempts and back-offs
   JournalRepair repair_;
   UploadProtocol protocol_;
 

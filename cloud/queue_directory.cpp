@@ -127,8 +127,11 @@ void QueueDirectory::save(const DesktopQueueItem& item, bool createOnly) const {
     if (system_call::linkat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str(), 0) != 0) {
       throw systemFailure("JOURNAL_UNAVAILABLE", "linkat", final_name);
     }
-    // The record is published by its link; a temporary that stays is only a second name for
-    // it (the cleanup below tries again, and the next start removes it).
+    // The record is published by its link. The temporary name goes at once, before the slow
+    // directory sync: while both names exist a reader sees a record with two links and must
+    // refuse it as unsafe. One that stays is only a second name (the cleanup below tries again,
+    // and the next start removes it).
+    system_call::unlinkat(dir.get(), temporary.c_str(), 0);
   } else if (system_call::renameat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str()) != 0) {
     throw systemFailure("JOURNAL_UNAVAILABLE", "renameat", final_name);
   }

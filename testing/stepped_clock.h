@@ -2,6 +2,8 @@
 // The one fake of the program's clocks: it moves only when the test moves it, and any thread
 // may read it while the test does.
 #include <atomic>
+#include <functional>
+#include <memory>
 
 #include "core/system/clock.h"
 
@@ -41,5 +43,23 @@ class SteppedClock final : public Clock {
   std::atomic<double> boot_;
   std::atomic<WallTime> wall_;
 };
+
+// The system's clocks with the wall clock read from `wall`: for suites that run against a real
+// service and need the program's wall clock shifted from real time, or scripted.
+class WallReadingClock final : public Clock {
+ public:
+  explicit WallReadingClock(std::function<WallTime()> wall) : wall_(std::move(wall)) {}
+
+  double monotonicSeconds() const override { return Clock::system()->monotonicSeconds(); }
+  double bootSeconds() const override { return Clock::system()->bootSeconds(); }
+  WallTime wallTime() const override { return wall_(); }
+
+ private:
+  std::function<WallTime()> wall_;
+};
+
+inline std::shared_ptr<const Clock> wallReadings(std::function<WallTime()> wall) {
+  return std::make_shared<WallReadingClock>(std::move(wall));
+}
 
 }  // namespace talvo::testing

@@ -82,7 +82,7 @@ CloudModel::CloudModel(QString directory, Setup setup, QObject* parent)
       inFlight_(std::make_shared<InFlight>()),
       deferred_(std::make_shared<DeferredQueueCloud>()) {
   if (!setup_.openUrl) setup_.openUrl = desktopUrlOpener();
-  if (!setup_.queueClock) setup_.queueClock = [] { return Clock::system()->wallTime(); };
+  if (!setup_.queueClock) setup_.queueClock = Clock::system();
   timer_ = new QTimer(this);
   timer_->setSingleShot(true);
   timer_->setTimerType(Qt::PreciseTimer);
@@ -219,7 +219,7 @@ void CloudModel::reserve(Reserved answer) {
     // The queue is still reading the directory (a moment at start): the record follows.
     const QString id = QString::fromStdString(makeRecordingId());
     inFlight_->insert(id.toStdString());
-    waiting_.push_back(Waiting{id, setup_.queueClock(), std::nullopt, {}});
+    waiting_.push_back(Waiting{id, setup_.queueClock->wallTime(), std::nullopt, {}});
     answer(id, std::nullopt);
     return;
   }

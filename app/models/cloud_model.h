@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "core/system/clock.h"
 #include "app/models/url_opener.h"
 #include "cloud/cloud_vault.h"
 #include "cloud/desktop_upload_queue.h"
@@ -46,9 +47,9 @@ class CloudModel : public QObject {
     // Default: ServiceConfiguration::production() with the bounded libcurl transport.
     std::optional<ServiceConfiguration> configuration;
     std::shared_ptr<DesktopHTTPTransport> transport;
-    UrlOpener openUrl;                     // default: QDesktopServices::openUrl
-    DesktopUploadQueue::Clock queueClock;  // default: the system clock
-    int tickMilliseconds = 3000;           // the lifecycle tick
+    UrlOpener openUrl;                        // default: QDesktopServices::openUrl
+    std::shared_ptr<const Clock> queueClock;  // default: the system clock
+    int tickMilliseconds = 3000;              // the lifecycle tick
     int ticksPerSync = 10;
   };
 

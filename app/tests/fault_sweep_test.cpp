@@ -27,6 +27,7 @@
 #include "cloud/upload_sha256.h"
 #include "core/recording/local_recording_export.h"
 #include "core/system/system_call.h"
+#include "testing/stepped_clock.h"
 #include "testing/fake_runs_service.h"
 #include "testing/queue_direct_cloud.h"
 
@@ -54,8 +55,9 @@ struct PathRun {
   std::optional<std::string> copy;
 
   std::unique_ptr<DesktopUploadQueue> makeQueue() {
-    return std::make_unique<DesktopUploadQueue>(rig.directory.path(), cloud,
-                                                [this] { return WallTime(std::chrono::seconds(clockSeconds)); });
+    return std::make_unique<DesktopUploadQueue>(rig.directory.path(), cloud, testing::wallReadings([this] {
+                                                  return WallTime(std::chrono::seconds(clockSeconds));
+                                                }));
   }
 
   template <typename Step>

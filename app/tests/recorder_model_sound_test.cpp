@@ -18,6 +18,7 @@
 #include "app/tests/model_test_support.h"
 #include "app/tests/private_sound_server.h"
 #include "app/tests/pulse_test_player.h"
+#include "testing/stepped_clock.h"
 #include "testing/memory_device_store.h"
 #include "cloud/upload_sha256.h"
 #include "core/system/clock.h"
@@ -51,10 +52,10 @@ class RecorderModelSound : public ::testing::Test {
     setup.directory = QString::fromStdString(rig.recordings.path());
     setup.captureFactory = std::move(factory);  // none: the production engine on the default server
     setup.cloud = rig.setup(std::make_shared<testing::MemoryDeviceStore>());
-    setup.cloud.queueClock = [skew = skew] {
+    setup.cloud.queueClock = testing::wallReadings([skew = skew] {
       return std::chrono::time_point_cast<WallTime::duration>(std::chrono::system_clock::now() +
                                                               std::chrono::duration<double>(skew->load()));
-    };
+    });
     setup.folder.settings =
         std::make_shared<QSettings>(QString::fromStdString(settingsDirectory.file("s.ini")), QSettings::IniFormat);
     model = std::make_unique<RecorderModel>(setup, false);

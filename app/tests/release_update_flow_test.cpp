@@ -20,6 +20,7 @@
 #include "testing/fake_transcription_service.h"
 #include "testing/fake_update_feed.h"
 #include "testing/temp_directory.h"
+#include "testing/stepped_clock.h"
 
 namespace talvo {
 namespace {
@@ -94,7 +95,7 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
           std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::optionsFor(configuration.service));
       return std::make_unique<FeedUpdater>(delegate, configuration, transport, std::move(driver), goneProcess());
     };
-    environment.now = [this] { return clock_; };
+    environment.clock = clock_;
     auto updates = std::make_unique<ReleaseUpdates>(
         false, [this] { return busy_; }, std::move(environment));
     QObject::connect(updates.get(), &ReleaseUpdates::quitRequested, [this] { ++quits_; });
@@ -145,7 +146,7 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
   AnsweringDriver* driver_ = nullptr;
   std::string relaunchShell_ = "/bin/sh";
   bool busy_ = false;
-  double clock_ = 1e6;
+  std::shared_ptr<testing::SteppedClock> clock_ = std::make_shared<testing::SteppedClock>(1000, 1e6);
   int quits_ = 0;
 };
 
@@ -287,7 +288,7 @@ TEST_F(ReleaseUpdateFlowTest, BadFeedsFailQuietlyInBackgroundAndVisiblyForTheUse
   ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   ASSERT_EQ(updates->available(), QString("1.1.0"));
   feed_.setFeedDocument("<rss><channel><item>not closed");
-  clock_ += 21600;
+  clock_->advance(21600);
   updates->check();
   ASSERT_TRUE(testing::waitUntil([&] { return idle(*updates); }));
   ASSERT_TRUE(updates->lastCycleError());

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 
 #include "app/tests/model_test_support.h"
+#include "testing/stepped_clock.h"
 
 namespace talvo {
 namespace {
@@ -52,7 +53,7 @@ class ReleaseUpdatesTest : public ::testing::Test {
       updater_ = updater.get();
       return updater;
     };
-    environment.now = [this] { return clock_; };
+    environment.clock = clock_;
     return std::make_unique<ReleaseUpdates>(
         preview, [this] { return busy_; }, std::move(environment));
   }
@@ -68,7 +69,7 @@ class ReleaseUpdatesTest : public ::testing::Test {
 
   ScriptedUpdater* updater_ = nullptr;
   bool busy_ = false;
-  double clock_ = 100000;
+  std::shared_ptr<testing::SteppedClock> clock_ = std::make_shared<testing::SteppedClock>(1000, 100000);
 };
 
 TEST_F(ReleaseUpdatesTest, MisconfiguredBuildsAndPreviewsNeverStartTheUpdater) {
@@ -113,14 +114,14 @@ TEST_F(ReleaseUpdatesTest, QuietCheckWhileRecordingDoesNothingAndRunsRightAfter)
   busy_ = false;
   updates->check();
   EXPECT_EQ(updater_->backgroundChecks, 1);
-  EXPECT_EQ(updates->lastChecked(), clock_);
+  EXPECT_EQ(updates->lastChecked(), clock_->bootSeconds());
   updates->didNotFindUpdate();
   updates->didFinishUpdateCycle(UpdateError(UpdateError::Domain::updater, UpdateError::noUpdate, "none"));
   // Six hours must pass before the next quiet check.
-  clock_ += 21599;
+  clock_->advance(21599);
   updates->check();
   EXPECT_EQ(updater_->backgroundChecks, 1);
-  clock_ += 1;
+  clock_->advance(1);
   updates->check();
   EXPECT_EQ(updater_->backgroundChecks, 2);
   EXPECT_FALSE(updates->failure());
@@ -177,7 +178,7 @@ TEST_F(ReleaseUpdatesTest, InstallDuringRecordingPostponesRelaunchUntilFirstIdle
   EXPECT_EQ(relaunches, 1);
   // Until the program is replaced, recording stays blocked and no new cycle starts.
   EXPECT_TRUE(updates->blocksRecording());
-  clock_ += 86400;
+  clock_->advance(86400);
   updates->check();
   EXPECT_EQ(updater_->backgroundChecks, 1);
 }
@@ -211,10 +212,10 @@ TEST_F(ReleaseUpdatesTest, FailuresOfUserUpdatesShowTextBenignOnesDoNot) {
   EXPECT_FALSE(updates->failure());
   updates->didFinishUpdateCycle(UpdateError::refusedArchive());
   EXPECT_TRUE(updates->failure());
-  clock_ += 21600;
+  clock_->advance(21600);
   updates->open();
   updates->didFinishUpdateCycle(std::nullopt);
-  clock_ += 21600;
+  clock_->advance(21600);
   updates->check();
   updates->didFinishUpdateCycle(UpdateError::busy());
   EXPECT_FALSE(updates->failure());

@@ -34,9 +34,8 @@ ReleaseUpdates::ReleaseUpdates(bool preview, std::function<bool()> captureBusy, 
                                QObject* parent)
     : QObject(parent),
       captureBusy_(std::move(captureBusy)),
-      now_(std::move(environment.now)),
+      clock_(environment.clock ? std::move(environment.clock) : Clock::system()),
       service_(environment.configuration.service) {
-  if (!now_) now_ = [] { return Clock::system()->bootSeconds(); };
   if (preview || !environment.makeUpdater) return;
   if (auto why = environment.configuration.whyInert()) {
     // A release that switched its updater off says why where the user's log can show it.
@@ -62,7 +61,7 @@ ReleaseUpdates::~ReleaseUpdates() = default;
 
 void ReleaseUpdates::check() {
   if (!updater_ || installedAwaitingRestart_ || !updater_->canCheckForUpdates()) return;
-  if (!lifecycle_.beginQuietCheck(now_(), captureBusy_())) return;
+  if (!lifecycle_.beginQuietCheck(clock_->bootSeconds(), captureBusy_())) return;
   updater_->checkForUpdatesInBackground();
 }
 

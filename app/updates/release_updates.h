@@ -24,6 +24,7 @@
 #include "app/updates/update_error.h"
 #include "app/updates/update_user_driver.h"
 #include "app/updates/updater_configuration.h"
+#include "core/system/clock.h"
 #include "core/updates/update_lifecycle.h"
 
 namespace talvo {
@@ -46,8 +47,8 @@ class ReleaseUpdates : public QObject {
     UpdaterConfiguration configuration;
     // Makes the updater once the configuration is valid; the updater calls back `delegate`.
     std::function<std::unique_ptr<ReleaseUpdater>(ReleaseUpdates& delegate)> makeUpdater;
-    // Seconds on a clock that runs through suspend (CLOCK_BOOTTIME).
-    std::function<double()> now;
+    // Checks are timed on its boot clock (it runs through suspend); default: the system's.
+    std::shared_ptr<const Clock> clock;
     // Check again this often while running (milliseconds); 6 hours.
     int timerInterval = 21600 * 1000;
   };
@@ -124,7 +125,7 @@ class ReleaseUpdates : public QObject {
   QTimer* timer_ = nullptr;
   std::function<void()> deferredInstall_;
   std::function<bool()> captureBusy_;
-  std::function<double()> now_;
+  std::shared_ptr<const Clock> clock_;
   ServiceConfiguration service_;  // where archives may come from
   std::optional<UpdateError> lastCycleError_;
   bool installedAwaitingRestart_ = false;

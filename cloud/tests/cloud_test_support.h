@@ -5,6 +5,7 @@
 
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
+#include "testing/stepped_clock.h"
 #include "testing/memory_device_store.h"
 #include "testing/fake_transcription_service.h"
 #include "testing/thrown_error.h"
@@ -16,7 +17,7 @@ struct CloudRig {
   std::shared_ptr<testing::MemoryDeviceStore> store = std::make_shared<testing::MemoryDeviceStore>();
   std::shared_ptr<BoundedDesktopTransport> transport;
   std::unique_ptr<DesktopCloud> cloud;
-  DesktopCloud::Clock clock;  // used by restartClient; empty: the system clock
+  std::shared_ptr<const Clock> clock;  // used by restartClient; empty: the system clock
 
   // Starts the service; the client is made with `limits` (short ones for time-out tests).
   explicit CloudRig(BoundedDesktopTransport::Limits limits = {});

@@ -43,7 +43,7 @@ class CloudConcurrency : public ::testing::Test {
   void SetUp() override {
     rig.link();
     // The client believes the token has 100 s left; tokens issued from now on live long.
-    rig.clock = [] { return std::chrono::system_clock::now() + std::chrono::seconds(3500); };
+    rig.clock = testing::wallReadings([] { return std::chrono::system_clock::now() + std::chrono::seconds(3500); });
     rig.restartClient();
     rig.service.setAccessLifetime(std::chrono::seconds(7200));
   }

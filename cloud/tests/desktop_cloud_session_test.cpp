@@ -24,7 +24,7 @@ class Session : public ::testing::Test {
   void SetUp() override { rig.link(); }
   // A client that believes it is `ahead` later than it is (tokens live 3600 s).
   void shiftClock(std::chrono::seconds ahead) {
-    rig.clock = [ahead] { return std::chrono::system_clock::now() + ahead; };
+    rig.clock = testing::wallReadings([ahead] { return std::chrono::system_clock::now() + ahead; });
     rig.restartClient();
   }
   std::string token() const { return rig.storedVault().login->session.token; }

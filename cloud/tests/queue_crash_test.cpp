@@ -24,8 +24,8 @@ pid_t syncInChild(QueueServiceRig& rig, std::int64_t clockOffset, int passes) {
   int status = 0;
   try {
     auto step = std::make_shared<std::int64_t>(0);
-    auto client = rig.client(
-        [clockOffset, step] { return std::chrono::system_clock::now() + std::chrono::seconds(clockOffset + *step); });
+    auto client = rig.client(testing::wallReadings(
+        [clockOffset, step] { return std::chrono::system_clock::now() + std::chrono::seconds(clockOffset + *step); }));
     for (int pass = 0; passes == 0 || pass < passes; ++pass) {
       try {
         client->queue.sync();

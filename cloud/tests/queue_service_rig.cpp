@@ -20,7 +20,7 @@ QueueServiceRig::QueueServiceRig() {
   linking->cloud->confirmAccount(account().id);
 }
 
-QueueServiceRig::Client::Client(QueueServiceRig& rig, DesktopUploadQueue::Clock clock)
+QueueServiceRig::Client::Client(QueueServiceRig& rig, std::shared_ptr<const Clock> clock)
     : cloud(std::make_shared<DesktopCloud>(
           rig.store,
           std::make_shared<BoundedDesktopTransport>(BoundedDesktopTransport::Options{{}, rig.service.caFile(), true}),
@@ -28,7 +28,7 @@ QueueServiceRig::Client::Client(QueueServiceRig& rig, DesktopUploadQueue::Clock 
       queueCloud(cloud),
       queue(rig.recordings.path(), queueCloud, std::move(clock)) {}
 
-std::unique_ptr<QueueServiceRig::Client> QueueServiceRig::client(DesktopUploadQueue::Clock clock) {
+std::unique_ptr<QueueServiceRig::Client> QueueServiceRig::client(std::shared_ptr<const Clock> clock) {
   auto made = std::make_unique<Client>(*this, std::move(clock));
   return made;
 }

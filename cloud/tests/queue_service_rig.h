@@ -8,6 +8,7 @@
 #include "cloud/bounded_desktop_transport.h"
 #include "cloud/desktop_cloud.h"
 #include "cloud/desktop_upload_queue.h"
+#include "testing/stepped_clock.h"
 #include "testing/memory_device_store.h"
 #include "cloud/queue_desktop_cloud.h"
 #include "testing/fake_runs_service.h"
@@ -30,9 +31,9 @@ struct QueueServiceRig {
     std::shared_ptr<DesktopCloud> cloud;
     QueueDesktopCloud queueCloud;
     DesktopUploadQueue queue;
-    Client(QueueServiceRig& rig, DesktopUploadQueue::Clock clock);
+    Client(QueueServiceRig& rig, std::shared_ptr<const Clock> clock);
   };
-  std::unique_ptr<Client> client(DesktopUploadQueue::Clock clock = {});
+  std::unique_ptr<Client> client(std::shared_ptr<const Clock> clock = {});
 
   static FakeAccount account();
 };

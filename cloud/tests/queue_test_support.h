@@ -9,6 +9,7 @@
 #include "cloud/cloud_failure.h"
 #include "core/system/posix_file.h"
 #include "core/system/unique_fd.h"
+#include "testing/stepped_clock.h"
 #include "testing/temp_directory.h"
 
 namespace talvo::testing {
@@ -61,7 +62,7 @@ struct QueueWorld {
   QueueDirectCloud cloud{service};
   std::shared_ptr<std::atomic<std::int64_t>> seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
   DesktopUploadQueue queue{recordings.path(), cloud,
-                           [s = seconds] { return WallTime(std::chrono::seconds(s->load())); }};
+                           wallReadings([s = seconds] { return WallTime(std::chrono::seconds(s->load())); })};
 
   void advance(std::int64_t by) { *seconds += by; }
   double now() const { return static_cast<double>(seconds->load()); }

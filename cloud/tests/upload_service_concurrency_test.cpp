@@ -15,7 +15,8 @@ TEST(UploadServiceConcurrency, SyncOverTlsWhileRecordingsStartAndStop) {
   testing::QueueServiceRig rig;
   rig.runs.setJobDelay(std::chrono::milliseconds(0));
   auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
-  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  auto client =
+      rig.client(testing::wallReadings([seconds] { return WallTime(std::chrono::seconds(seconds->load())); }));
   DesktopUploadQueue& queue = client->queue;
 
   std::atomic<bool> recording{true};

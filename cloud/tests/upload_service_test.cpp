@@ -34,7 +34,8 @@ TEST(UploadService, UploadsAndProcessesEndToEnd) {
 TEST(UploadService, ResumesAfterTheConnectionDropsMidPart) {
   QueueServiceRig rig;
   auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
-  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  auto client =
+      rig.client(testing::wallReadings([seconds] { return WallTime(std::chrono::seconds(seconds->load())); }));
   std::string id = finishedRecording(rig, client->queue, 2 * 4194304 + 7);
   auto faults = rig.runs.faults();
   faults.dropNextPartAfter = 65536;
@@ -85,7 +86,8 @@ TEST(UploadService, PartRefusedWith401IsRepeatedFromTheSameBuffer) {
 TEST(UploadService, LostProcessReplyLeavesOneJob) {
   QueueServiceRig rig;
   auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
-  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  auto client =
+      rig.client(testing::wallReadings([seconds] { return WallTime(std::chrono::seconds(seconds->load())); }));
   std::string id = finishedRecording(rig, client->queue, 3000);
   rig.service.armFault("/api/runs/" + id + "/process", testing::Fault{testing::FaultKind::lostReply});
   client->queue.sync();
@@ -100,7 +102,8 @@ TEST(UploadService, LostProcessReplyLeavesOneJob) {
 TEST(UploadService, ReusedConnectionsClosedWithoutReplyNeverDuplicateARequest) {
   QueueServiceRig rig;
   auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
-  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  auto client =
+      rig.client(testing::wallReadings([seconds] { return WallTime(std::chrono::seconds(seconds->load())); }));
   std::string id = finishedRecording(rig, client->queue, 2 * 4194304 + 9);
   const std::string run = "/api/runs/" + id;
   for (const std::string& path : {run + "/chunks/1", run + "/finalize", run + "/process"})
@@ -125,7 +128,8 @@ TEST(UploadService, ReusedConnectionsClosedWithoutReplyNeverDuplicateARequest) {
 TEST(UploadService, FinalizeReplyMustBeAnObject) {
   QueueServiceRig rig;
   auto seconds = std::make_shared<std::atomic<std::int64_t>>(1796638500);
-  auto client = rig.client([seconds] { return WallTime(std::chrono::seconds(seconds->load())); });
+  auto client =
+      rig.client(testing::wallReadings([seconds] { return WallTime(std::chrono::seconds(seconds->load())); }));
   std::string id = finishedRecording(rig, client->queue, 3000);
   for (const char* body : {"[]", "null", "7"}) {
     rig.service.armFault("/api/runs/" + id + "/finalize",
