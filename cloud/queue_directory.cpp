@@ -1,6 +1,8 @@
 #include "cloud/queue_directory.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <stdio.h>  // renameat2 flags
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,7 +125,12 @@ void QueueDirectory::save(const DesktopQueueItem& item, bool createOnly) const {
   posix_file::writeAll(file.get(), text.data(), text.size());
   posix_file::syncFile(file.get());
 
-  if (createOnly) {
+  if (createOnly &&
+      system_call::renameat2(dir.get(), temporary.c_str(), dir.get(), final_name.c_str(), RENAME_NOREPLACE) == 0) {
+    // Published in one step with a single link: no reader ever sees two names of the record.
+  } else if (createOnly && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+    throw systemFailure("JOURNAL_UNAVAILABLE", "renameat2", final_name);
+  } else if (createOnly) {  // a file system without RENAME_NOREPLACE: a link claims the name
     if (system_call::linkat(dir.get(), temporary.c_str(), dir.get(), final_name.c_str(), 0) != 0) {
       throw systemFailure("JOURNAL_UNAVAILABLE", "linkat", final_name);
     }

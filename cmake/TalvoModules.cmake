@@ -1,14 +1,15 @@
 # talvo_test(NAME <target> SOURCES <files...> LIBRARIES <libs...>
-#            [CONCURRENT] [RESOURCE_LOCK <names...>] [TIMEOUT <seconds>])
+#            [CONCURRENT] [SERIAL] [RESOURCE_LOCK <names...>] [TIMEOUT <seconds>])
 #
 # One GoogleTest program; each of its tests becomes a CTest test.
 # CONCURRENT marks suites that exercise threads: the test script also builds and runs them under
 # ThreadSanitizer (label "concurrent", build target "concurrent_tests").
+# SERIAL runs each test with no other test beside it.
 # RESOURCE_LOCK serialises suites that share a real component. One name only: gtest_discover_tests
 # keeps just the first name of a list, so the suites of the shared desktop (sound server, keyring,
 # display, session bus) all lock "desktop" (the end-to-end suite uses every one of them).
 function(talvo_test)
-  cmake_parse_arguments(T "CONCURRENT" "NAME;TIMEOUT" "SOURCES;LIBRARIES;RESOURCE_LOCK" ${ARGN})
+  cmake_parse_arguments(T "CONCURRENT;SERIAL" "NAME;TIMEOUT" "SOURCES;LIBRARIES;RESOURCE_LOCK" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -24,6 +25,9 @@ function(talvo_test)
   set(props LABELS "${labels}" TIMEOUT ${T_TIMEOUT})
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
+  endif()
+  if(T_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 120 PROPERTIES ${props})
 endfunction()
@@ -97,8 +101,10 @@ function(talvo_module_tests module)
                LIBRARIES ${M_LIBRARIES} CONCURRENT)
   endif()
   if(sound)
+    # Alone on the machine: a capture that starves behind a parallel build drops blocks and
+    # ends, and the sound measurements need the cores the sound server runs on.
     talvo_test(NAME ${module}_sound_tests SOURCES ${sound} ${support}
-               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK desktop TIMEOUT 600)
+               LIBRARIES ${M_LIBRARIES} RESOURCE_LOCK desktop TIMEOUT 600 SERIAL)
   endif()
   if(keyring)
     talvo_test(NAME ${module}_keyring_tests SOURCES ${keyring} ${support}

@@ -15,6 +15,7 @@
 
 #include "app/capture/capture_failure.h"
 #include "app/tests/capture_fakes.h"
+#include "cloud/cloud_failure.h"
 #include "app/tests/model_test_support.h"
 #include "testing/memory_device_store.h"
 
@@ -409,7 +410,15 @@ TEST_F(RecorderModelTest, ARecordingMadeWithoutTheKeyringReachesTheQueueHoweverT
 
       ASSERT_NO_FATAL_FAILURE(startRecording());
       const QString id = idOf(model->saved());
-      EXPECT_EQ(record(id).state, "capturing");  // written at the start, owner to follow
+      // Written at the start, owner to follow; while the queue still reads its folder the record
+      // follows a moment later.
+      ASSERT_TRUE(waitUntil([&] {
+        try {
+          return record(id).state == "capturing";
+        } catch (const CloudFailure&) {
+          return false;
+        }
+      }));
       EXPECT_FALSE(record(id).ownerId);
       feed();
       const std::string wav = model->saved()->toStdString();
