@@ -86,7 +86,8 @@ TEST_F(TransportTest, BodyLimitIsExactlyTwoMebibytes) {
 
 TEST_F(TransportTest, RedirectIsReturnedNotFollowed) {
   auto transport = make();
-  service.armFault(sessionPath, Fault{.kind = FaultKind::redirect, .location = service.origin() + "/api/desktop/pairings"});
+  service.armFault(sessionPath,
+                   Fault{.kind = FaultKind::redirect, .location = service.origin() + "/api/desktop/pairings"});
   auto exchange = transport.send(get());
   EXPECT_EQ(exchange.response.status, 302);
   EXPECT_EQ(exchange.response.finalUrl, service.origin() + sessionPath);

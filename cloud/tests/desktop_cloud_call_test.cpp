@@ -72,10 +72,12 @@ TEST_F(DesktopCloudCall, EveryRowOfTheFailureTable) {
   rig.service.armFault(sessionPath, Fault{.kind = FaultKind::redirect, .body = R"({"error":"MOVED_AWAY"})"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "MOVED_AWAY", 302);
 
-  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"PAIRING_EXPIRED"})"});
+  rig.service.armFault(sessionPath,
+                       Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"PAIRING_EXPIRED"})"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "PAIRING_EXPIRED", 410);
 
-  rig.service.armFault(sessionPath, Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"pairing_expired"})"});
+  rig.service.armFault(sessionPath,
+                       Fault{.kind = FaultKind::reply, .status = 410, .body = R"({"error":"pairing_expired"})"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_410", 410);
 
   for (const char* body : {"not json", "[]", R"({"error":42})", R"({"error":""})", R"({"message":"X"})"}) {
@@ -83,7 +85,8 @@ TEST_F(DesktopCloudCall, EveryRowOfTheFailureTable) {
     EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_400", 400);
   }
   rig.service.armFault(
-      sessionPath, Fault{.kind = FaultKind::reply, .status = 400, .body = R"({"error":")" + std::string(65, 'A') + "\"}"});
+      sessionPath,
+      Fault{.kind = FaultKind::reply, .status = 400, .body = R"({"error":")" + std::string(65, 'A') + "\"}"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "HTTP_400", 400);
 
   rig.service.armFault(sessionPath, Fault{.kind = FaultKind::serverError, .status = 502});
@@ -95,8 +98,8 @@ TEST_F(DesktopCloudCall, EveryRowOfTheFailureTable) {
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "RESPONSE_INVALID", 200);
 
   rig.service.armFault(sessionPath, Fault{.kind = FaultKind::reply,
-                                    .status = 201,
-                                    .body = R"({"ownerId":1,"deviceId":"d","libraryUrl":"u","tariffUrl":"t"})"});
+                                          .status = 201,
+                                          .body = R"({"ownerId":1,"deviceId":"d","libraryUrl":"u","tariffUrl":"t"})"});
   EXPECT_CLOUD_FAILURE(cloud().call<CloudInfo>(sessionPath, {}), "RESPONSE_INVALID", 201);
 }
 

@@ -99,8 +99,8 @@ TEST_F(Pairing, PollChecksCodeAndAccount) {
   EXPECT_FALSE(cloud().pending()->account);
 
   rig.service.armFault(pollPath, Fault{.kind = FaultKind::reply,
-                                    .status = 200,
-                                    .body = R"({"state":"approved","ownerId":"1001","account":{"id":"2002"}})"});
+                                       .status = 200,
+                                       .body = R"({"state":"approved","ownerId":"1001","account":{"id":"2002"}})"});
   EXPECT_CLOUD_FAILURE(cloud().pollPair(), "OWNER_MISMATCH", 403);
 
   rig.service.armFault(
