@@ -1,8 +1,9 @@
 # The installed form of the program: one relocatable, self-contained tree
 #   bin/talvo, bin/qt.conf
 #   lib/        every library the program needs beyond what every stock desktop has (below)
-#   plugins/    the Qt plugins it loads: xcb and offscreen platforms, xcb's GLX integration and
-#               compose input, SVG image format and icon engine
+#   plugins/    the Qt plugins it loads: xcb, Wayland and offscreen platforms, xcb's GLX
+#               integration, Wayland's xdg-shell and decorations, compose input, SVG image format
+#               and icon engine
 #   share/applications/pro.talvo.recorder.desktop
 #   share/icons/hicolor/{scalable,symbolic}/apps/pro.talvo.recorder{,-symbolic}.svg
 #   MANIFEST    every other file of the tree with its size and SHA-256 (written last)
@@ -37,18 +38,18 @@ if(TARGET talvo)
   # (GNOME, Xfce, KDE, MATE, Cinnamon, LXQt); scripts/check-desktop-libraries proves each release
   # archive against that, so a name here that some desktop lacks fails the test command. These are
   # the C and C++ runtimes, X11, the xcb extensions every X server's clients share (not xinput
-  # nor the xcb-util helpers: Xfce, MATE and Cinnamon lack those), xkbcommon, fontconfig and
-  # freetype, GL, D-Bus, GLib, libpulse, libsecret, GnuTLS, and what these themselves need (zlib,
-  # libpng, brotli, bzip2, zstd, lz4, xz, libffi, libbsd/libmd, libuuid, expat, PCRE2-8,
-  # libgcrypt, libsystemd, libcap, ICE/SM, GnuTLS's libidn2, libunistring, Nettle, GMP, libtasn1,
-  # p11-kit). What the base needs is its own to bring, so it is left out before its dependencies
-  # are looked at.
+  # nor the xcb-util helpers: Xfce, MATE and Cinnamon lack those), xkbcommon, libwayland's client
+  # side, fontconfig and freetype, GL, D-Bus, GLib, libpulse, libsecret, GnuTLS, and what these
+  # themselves need (zlib, libpng, brotli, bzip2, zstd, lz4, xz, libffi, libbsd/libmd, libuuid,
+  # expat, PCRE2-8, libgcrypt, libsystemd, libcap, ICE/SM, GnuTLS's libidn2, libunistring, Nettle,
+  # GMP, libtasn1, p11-kit). What the base needs is its own to bring, so it is left out before its
+  # dependencies are looked at.
   set(TALVO_DESKTOP_BASE
       "^ld-linux" "^linux-vdso" "^lib(c|m|dl|rt|pthread|resolv|util|anl)\\.so"
       "^libstdc\\+\\+\\.so" "^libgcc_s\\.so"
       "^libX[A-Za-z0-9_-]*\\.so" "^libxcb\\.so"
       "^libxcb-(damage|dri2|dri3|glx|present|randr|render|shape|shm|sync|util|xfixes|xkb)\\.so"
-      "^libxkbcommon" "^lib(ICE|SM)\\.so"
+      "^libxkbcommon" "^lib(ICE|SM)\\.so" "^libwayland-(client|cursor|egl)\\.so"
       "^libfontconfig\\.so" "^libfreetype\\.so"
       "^lib(GL|EGL|GLX|OpenGL|GLdispatch)\\.so"
       "^libdbus-1\\.so"
@@ -56,8 +57,12 @@ if(TARGET talvo)
       "^libpulse" "^libsecret-1\\.so" "^libgnutls\\.so\\.30"
       "^lib(z|png16|brotli[a-z]*|bz2|zstd|lz4|lzma|ffi|bsd|md|uuid|expat|pcre2-8|gcrypt|gpg-error|systemd|cap)\\.so"
       "^lib(idn2|unistring|nettle|hogweed|gmp|tasn1|p11-kit)\\.so")
-  # The offscreen platform serves the self-check before an install (it needs no display).
+  # The offscreen platform serves the self-check before an install (it needs no display). Wayland
+  # through shared memory (no EGL): the xdg-shell windows every compositor offers, and drawn
+  # decorations for compositors that draw none (Weston, GNOME).
   set(TALVO_QT_PLUGINS platforms/libqxcb.so platforms/libqoffscreen.so xcbglintegrations/libqxcb-glx-integration.so
+      platforms/libqwayland-generic.so wayland-shell-integration/libxdg-shell.so
+      wayland-decoration-client/libbradient.so
       platforminputcontexts/libcomposeplatforminputcontextplugin.so
       imageformats/libqsvg.so iconengines/libqsvgicon.so)
   # Qt's own plugin folder, as Qt6Core's package names it.
