@@ -17,6 +17,7 @@
 
 #include "app/tests/model_test_support.h"
 #include "app/updates/update_error.h"
+#include "cloud/upload_sha256.h"
 #include "core/system/file_error.h"
 #include "core/system/unique_fd.h"
 #include "testing/fake_update_feed.h"
@@ -209,23 +210,51 @@ TEST_F(InstallTreeTest, TheSelfCheckRefusesATreeWhosePlatformPluginCannotLoad) {
   fs::remove(xcb);
   fs::create_symlink(system + "/platforms/libqxcb.so", xcb);
   EXPECT_NO_THROW(InstallTree::check(tree, version));
-  // Where a display is at hand the program starts on xcb, and so does the check: one that does
-  // not start there (here no X server behind $DISPLAY, on a loopback port nobody serves) keeps
-  // the tree out.
-  testing::ScopedEnv platform("QT_QPA_PLATFORM", std::nullopt);
-  {
-    testing::ScopedEnv display("DISPLAY", "127.0.0.1:59000");
-    try {
-      InstallTree::check(tree, version);
-      ADD_FAILURE() << "a tree whose platform does not start on the display passed";
-    } catch (const UpdateError& error) {
-      EXPECT_NE(std::string(error.what()).find("xcb platform plugin does not start"), std::string::npos)
-          << error.what();
+}
+
+// A release tree whose platform plugin cannot load, or does not start on the display the program
+// will use (no X server behind $DISPLAY, on a loopback port nobody serves), is refused and the
+// installed tree stays as it was.
+TEST_F(InstallTreeTest, ANewTreeWhosePlatformDoesNotStartLeavesTheOldTreeWorking) {
+  installA();
+  const std::string tree = home_.file("release");
+  const std::string system = QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString();
+  const std::vector<std::string> files = {"bin/talvo",
+                                          "bin/qt.conf",
+                                          "plugins/platforms/libqoffscreen.so",
+                                          "plugins/platforms/libqxcb.so",
+                                          "plugins/iconengines/libqsvgicon.so",
+                                          "plugins/imageformats/libqsvg.so"};
+  for (const auto& file : files) {
+    fs::create_directories(fs::path(tree + "/" + file).parent_path());
+    if (file.starts_with("plugins/"))
+      fs::copy_file(system + file.substr(std::string_view("plugins").size()), tree + "/" + file);
+  }
+  fs::copy_file(TALVO_BINARY, tree + "/bin/talvo");
+  testing::writeWholeFile(tree + "/bin/qt.conf", "[Paths]\nPrefix = ..\nPlugins = plugins\n");
+  auto install = [&](const char* why) {
+    std::string manifest = "TALVO manifest 1\n";
+    for (const auto& file : files) {
+      const std::string content = testing::readWholeFile(tree + "/" + file);
+      manifest += UploadSha256::hex(content) + " " + std::to_string(content.size()) + " " + file + "\n";
     }
-  }
-  if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
-    EXPECT_NO_THROW(InstallTree::check(tree, version));
-  }
+    testing::writeWholeFile(tree + "/MANIFEST", manifest);
+    try {
+      InstallTree(root_).installFiles(tree, InstallTree::versionOf(TALVO_BINARY));
+      ADD_FAILURE() << "installed: " << why;
+    } catch (const UpdateError& error) {
+      EXPECT_EQ(error.code(), UpdateError::installFailed) << why;
+    }
+    expectOnlyA();
+  };
+  const std::string xcb = tree + "/plugins/platforms/libqxcb.so";
+  const std::string plugin = testing::readWholeFile(xcb);
+  testing::writeWholeFile(xcb, plugin.substr(0, plugin.size() / 2));
+  install("a damaged xcb plugin");
+  testing::writeWholeFile(xcb, plugin);
+  testing::ScopedEnv platform("QT_QPA_PLATFORM", std::nullopt);
+  testing::ScopedEnv display("DISPLAY", "127.0.0.1:59000");
+  install("an xcb plugin that cannot reach the display");
 }
 
 // A FUSE folder (here ext4 through fuse2fs) exchanges no directories. A crash after any step
