@@ -50,7 +50,8 @@ class InstallTreeTest : public ::testing::Test {
   // A is installed, whole and alone: nothing staged or escaped beside it.
   void expectOnlyA() {
     EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.0.0");
-    EXPECT_EQ(testing::readWholeFile(root_ + "/bin/talvo"), scriptA_);
+    // Compared whole but never printed: a wrongly installed program may be a 60 MB binary.
+    EXPECT_TRUE(testing::readWholeFile(root_ + "/bin/talvo") == scriptA_) << "bin/talvo is not A's";
     EXPECT_TRUE(fs::exists(root_ + "/share/applications/pro.talvo.recorder.desktop"));
     EXPECT_EQ(testing::installFolderNames(parent_), (std::vector<std::string>{"<installed>", "app"}));
   }
