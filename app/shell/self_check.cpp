@@ -1,6 +1,7 @@
 #include "app/shell/self_check.h"
 
 #include <openssl/x509_vfy.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,6 +84,9 @@ std::string startDisplayPlatform(int argc, char** argv) {
   if (child < 0) return "no process to start the " + platform.toStdString() + " platform in";
   if (child == 0) {
     alarm(30);  // a display that never answers ends the child too
+    // A platform that cannot start aborts (Qt's fatal message): an expected end, no core file.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     qputenv("QT_QPA_PLATFORM", platform);
     int status = 2;
     {
