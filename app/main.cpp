@@ -1,6 +1,6 @@
 // The `talvo` program. Everything lives in talvo_app; this file only answers --version (before
-// anything else is touched: no display, no sound server, no files), --self-check, --install and
-// --uninstall, and hands over.
+// anything else is touched: no display, no sound server, no files), --self-check, --install,
+// --uninstall and --restore-previous, and hands over.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +13,9 @@
 #include "app/shell/process_entry.h"
 #include "app/shell/qt_log_sink.h"
 #include "app/shell/self_check.h"
+#include "app/updates/install_tree.h"
 #include "app/updates/self_install.h"
+#include "core/program/native_product.h"
 
 namespace {
 
@@ -52,6 +54,16 @@ int main(int argc, char** argv) {
   // What a new tree must pass before it replaces the installed one (app/updates/install_tree.h).
   if (argc == 2 && std::strcmp(argv[1], "--self-check") == 0) return talvo::SelfCheck::run(argc, argv, TALVO_VERSION);
   if (verbose) talvo::qt_log_sink::enableVerbose();
+  // The relaunch waiter runs the previous tree's program with this when the new version ended in
+  // failure before it started once (app/updates/feed_updater.cpp).
+  if (argc == 2 && std::strcmp(argv[1], "--restore-previous") == 0) {
+    try {
+      return talvo::InstallTree::restorePrevious(talvo::programDataDirectory() + "app") ? 0 : 1;
+    } catch (const std::exception& error) {
+      std::cerr << "talvo: " << error.what() << "\n";
+      return 1;
+    }
+  }
   if (argc == 2 && (std::strcmp(argv[1], "--install") == 0 || std::strcmp(argv[1], "--uninstall") == 0))
     return selfInstall(argc, argv, std::strcmp(argv[1], "--install") == 0);
   return talvo::processEntry(argc, argv);

@@ -1,6 +1,9 @@
 #include "app/shell/self_check.h"
 
 #include <openssl/x509_vfy.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QGuiApplication>
@@ -10,8 +13,11 @@
 #include <QLibraryInfo>
 #include <QPixmap>
 #include <QPluginLoader>
+#include <QScreen>
 #include <QTemporaryFile>
 
+#include <cerrno>
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -59,13 +65,52 @@ std::string loadTrustStore() {
   return {};
 }
 
+// The platform the program will start on here: the one the user chose, else xcb where a display
+// is at hand (the program prefers X11 even under Wayland); none to start without a display.
+QByteArray displayPlatform() {
+  const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+  if (!chosen.isEmpty()) return chosen == "offscreen" || chosen == "minimal" ? QByteArray() : chosen;
+  return qEnvironmentVariableIsEmpty("DISPLAY") ? QByteArray() : QByteArray("xcb");
+}
+
+// Starts that platform for real in a child process, before this one picks offscreen: the plugin
+// connects to the display, and a plugin that cannot (or a display that refuses) ends the child
+// with Qt's own message on standard error.
+std::string startDisplayPlatform(int argc, char** argv) {
+  const QByteArray platform = displayPlatform();
+  if (platform.isEmpty()) return {};
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return "no process to start the " + platform.toStdString() + " platform in";
+  if (child == 0) {
+    alarm(30);  // a display that never answers ends the child too
+    // A platform that cannot start aborts (Qt's fatal message): an expected end, no core file.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    qputenv("QT_QPA_PLATFORM", platform);
+    int status = 2;
+    {
+      QGuiApplication application(argc, argv);
+      if (QGuiApplication::primaryScreen() != nullptr) status = 0;
+    }
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {};
+  return "the " + platform.toStdString() + " platform plugin does not start on this display";
+}
+
 }  // namespace
 
 int run(int argc, char** argv, const char* version) {
+  std::vector<std::string> failures;
+  if (auto failure = startDisplayPlatform(argc, argv); !failure.empty()) failures.push_back(failure);
   // Offscreen: the platform plugin loads for real without a display.
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication application(argc, argv);
-  std::vector<std::string> failures;
   for (const char* plugin : {"platforms/libqxcb.so", "iconengines/libqsvgicon.so", "imageformats/libqsvg.so"})
     if (auto failure = loadPlugin(QString::fromLatin1(plugin)); !failure.empty()) failures.push_back(failure);
   if (auto failure = drawSvgIcon(); !failure.empty()) failures.push_back(failure);

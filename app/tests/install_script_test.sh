@@ -26,7 +26,12 @@ check_installed() {
     grep -qF " => $root/bin/../lib/$library." <<<"$linked" || fail "$library not taken from the tree"
   done
   [ -f "$root/plugins/platforms/libqxcb.so" ] || fail "no xcb platform plugin"
-  [ "$(ls -A "$XDG_DATA_HOME/TALVO")" = "app" ] || fail "left-overs beside the tree: $(ls -A "$XDG_DATA_HOME/TALVO")"
+  # The install path is a link to its tree, and nothing else lies beside them.
+  local tree
+  tree=$(readlink "$root")
+  case $tree in .app-tree-*) ;; *) fail "the install path is not a link to its tree: $tree" ;; esac
+  [ "$(ls -A "$XDG_DATA_HOME/TALVO" | sort)" = "$(printf '%s\n' "$tree" app)" ] ||
+    fail "left-overs beside the tree: $(ls -A "$XDG_DATA_HOME/TALVO")"
 }
 
 "$repo/scripts/install" --build-dir "$build"
@@ -41,5 +46,6 @@ size=$(stat -c %s "$archive")
 echo "release archive: $size bytes"
 [ "$size" -le $((30 * 1024 * 1024)) ] || fail "release archive larger than 30 MiB: $size bytes"
 "$root/bin/talvo" --uninstall
-[ ! -e "$root" ] && [ ! -e "$entry" ] || fail "--uninstall left the tree or the menu entry"
+[ ! -e "$root" ] && [ ! -e "$entry" ] && [ -z "$(ls -A "$XDG_DATA_HOME/TALVO")" ] ||
+  fail "--uninstall left the tree or the menu entry"
 echo "install script: installed, upgraded in place and uninstalled"

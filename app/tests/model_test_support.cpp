@@ -1,5 +1,8 @@
 #include "app/tests/model_test_support.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -77,6 +80,20 @@ void linkThroughModel(CloudModel& model, ModelServiceRig& rig) {
   ASSERT_TRUE(waitUntil([&] { return model.candidateOwner().has_value(); }));
   model.confirm();
   ASSERT_TRUE(waitUntil([&] { return model.connected() && !model.busy(); }));
+}
+
+std::vector<std::string> installFolderNames(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code none;
+  const std::string installed = fs::read_symlink(folder + "/app", none).string();
+  const std::string previous = fs::read_symlink(folder + "/.app-previous", none).string();
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    names.push_back(name == installed ? "<installed>" : name == previous ? "<previous>" : name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace talvo::testing

@@ -60,4 +60,8 @@ QStringList& recordStates(RecorderModel& model);
 // Drives a model through connect → approval → confirm until it is connected.
 void linkThroughModel(CloudModel& model, ModelServiceRig& rig);
 
+// The names in an install folder (InstallTree), sorted, with the tree that `app` links to spelled
+// "<installed>" and the one `.app-previous` links to "<previous>".
+std::vector<std::string> installFolderNames(const std::string& folder);
+
 }  // namespace talvo::testing

@@ -130,10 +130,8 @@ class ReleaseUpdateFlowTest : public ::testing::Test {
   void expectOnlyA() {
     EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.0.0");
     EXPECT_EQ(testing::readWholeFile(root_ + "/bin/talvo"), scriptA_);
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(fs::path(root_).parent_path()))
-      names.push_back(entry.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"app"});  // no staging, download or escaped file
+    // No staging, download or escaped file.
+    EXPECT_EQ(testing::installFolderNames(home_.file("data/TALVO")), (std::vector<std::string>{"<installed>", "app"}));
     EXPECT_FALSE(fs::exists(home_.file("escaped")));
   }
 
@@ -175,22 +173,32 @@ TEST_F(ReleaseUpdateFlowTest, UpdatesVerifiesExchangesAndRelaunchesIntoTheNewVer
   // The relaunched program is B; A's tree stays until B has started once (B's updater clears it).
   EXPECT_EQ(relaunchedVersions(), "1.1.0\n");
   EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.1.0");
-  auto names = [&] {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(fs::path(root_).parent_path()))
-      found.push_back(entry.path().filename().string());
-    std::sort(found.begin(), found.end());
-    return found;
-  };
-  EXPECT_EQ(names(), (std::vector<std::string>{".app-previous", "app"}));
+  auto names = [&] { return testing::installFolderNames(home_.file("data/TALVO")); };
+  EXPECT_EQ(names(), (std::vector<std::string>{".app-previous", "<installed>", "<previous>", "app"}));
   updates.reset();
   updates = make();  // B starting
-  EXPECT_EQ(names(), std::vector<std::string>{"app"});
+  EXPECT_EQ(names(), (std::vector<std::string>{"<installed>", "app"}));
 }
 
 // A new version that passes its self-check but ends in failure when started gives way to the
-// previous one: the waiter puts A's tree back and starts A.
+// previous one: A's own program switches the install path back to A's tree, and A starts.
 TEST_F(ReleaseUpdateFlowTest, ANewVersionThatCannotStartBringsThePreviousOneBack) {
+  // A's program as a release has it: the switch back is the real program's.
+  const std::string programA =
+      "#!/bin/sh\n"
+      "if [ \"$1\" = --restore-previous ]; then XDG_DATA_HOME='" +
+      home_.file("data") +
+      "' exec '" TALVO_BINARY
+      "' --restore-previous; fi\n"
+      "if [ \"$1\" = --version ] || [ \"$1\" = --self-check ]; then echo 1.0.0; exit 0; fi\n"
+      "echo 1.0.0 >> '" +
+      log_ + "'\n";
+  const std::string archiveA = home_.file("restoring-a.tar.gz");
+  testing::writeWholeFile(
+      archiveA, FakeUpdateFeed::makeArchive(FakeUpdateFeed::releaseTree(
+                    "1.0.0", {{"bin/talvo", programA, 0755},
+                              {"share/applications/pro.talvo.recorder.desktop", "[Desktop Entry]\n", 0644}})));
+  InstallTree(root_).install(UniqueFd(open(archiveA.c_str(), O_RDONLY | O_CLOEXEC)).get(), "1.0.0");
   const std::string failing =
       "#!/bin/sh\n"
       "if [ \"$1\" = --version ] || [ \"$1\" = --self-check ]; then echo 1.1.0; exit 0; fi\n"
@@ -208,8 +216,9 @@ TEST_F(ReleaseUpdateFlowTest, ANewVersionThatCannotStartBringsThePreviousOneBack
     return written == "1.1.0\n1.0.0\n";
   })) << written;
   EXPECT_EQ(InstallTree::versionOf(root_ + "/bin/talvo"), "1.0.0");
-  EXPECT_EQ(testing::readWholeFile(root_ + "/bin/talvo"), scriptA_);
-  EXPECT_FALSE(fs::exists(InstallTree::previousPath(root_)));
+  EXPECT_EQ(testing::readWholeFile(root_ + "/bin/talvo"), programA);
+  // B's tree is gone with the previous link.
+  EXPECT_EQ(testing::installFolderNames(home_.file("data/TALVO")), (std::vector<std::string>{"<installed>", "app"}));
 }
 
 TEST_F(ReleaseUpdateFlowTest, RelaunchWaitsForTheRecordingToEnd) {

@@ -104,6 +104,8 @@ TEST_F(SelfInstallTest, InstallsLikeAnUpdateThenUninstallKeepsRecordings) {
   EXPECT_FALSE(fs::exists(places_.configHome + "/autostart/pro.talvo.recorder.desktop"));
   ASSERT_EQ(SelfInstall::uninstall(places_, out_, err_), 0) << err_.str();
   EXPECT_FALSE(fs::exists(root_));
+  // The tree the install path linked to went too.
+  EXPECT_EQ(testing::installFolderNames(places_.dataHome + "/TALVO"), std::vector<std::string>{"Recordings"});
   EXPECT_FALSE(fs::exists(entryFile));
   EXPECT_FALSE(fs::exists(places_.dataHome + "/icons/hicolor/scalable/apps/pro.talvo.recorder.svg"));
   EXPECT_FALSE(fs::exists(places_.configHome + "/autostart/pro.talvo.recorder.desktop"));

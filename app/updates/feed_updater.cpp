@@ -48,9 +48,8 @@ void runWorker(QObject* context, QFuture<void>& running, int code, Work work, Do
 
 std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of('/')); }
 
-// $1 the pid to outlive, $2 the installed program, $3 the previous tree, $4 the install tree,
-// $5 where a failed tree goes (a staging name: removed with the leftovers). Watches the new
-// program for at most two minutes.
+// $1 the pid to outlive, $2 the installed program, $3 the previous tree. Watches the new
+// program for at most two minutes; the previous tree's own program switches back to it.
 constexpr const char* relaunchWaiter =
     "while kill -0 \"$1\" 2>/dev/null; do sleep 0.1; done\n"
     "\"$2\" & new=$!\n"
@@ -58,7 +57,7 @@ constexpr const char* relaunchWaiter =
     "while [ -d \"$3\" ] && [ $i -lt 600 ]; do\n"
     "  if [ ! -e /proc/$new ] || grep -q '^State:[[:space:]]*Z' /proc/$new/status 2>/dev/null; then\n"
     "    wait \"$new\" && exit 0\n"
-    "    rm -rf \"$5\" && mv -T \"$4\" \"$5\" && mv -T \"$3\" \"$4\" && rm -rf \"$5\" && exec \"$2\"\n"
+    "    \"$3/bin/talvo\" --restore-previous && exec \"$2\"\n"
     "    exit 1\n"
     "  fi\n"
     "  i=$((i + 1)); sleep 0.2\n"
@@ -221,17 +220,17 @@ void FeedUpdater::installed(const AppcastItem& item) {
 // The new program must not meet this one still holding the single-instance lock, so a small
 // waiter starts it once this process has exited; then the program quits the normal way.
 // The new version clears the previous tree when it starts; one that ends in failure before that
-// gives way to the previous tree, which the waiter puts back and starts instead.
+// gives way to the previous tree: the waiter has its program switch the install path back to it
+// (InstallTree::restorePrevious, the same atomic switch as the update's) and starts it instead.
 // If the waiter cannot start, the program keeps running (the new tree starts next time).
 bool FeedUpdater::relaunch() {
   const InstallTree tree(configuration_.installRoot);
   const QString program = QString::fromStdString(tree.executable());
   const QString previous = QString::fromStdString(InstallTree::previousPath(tree.root()));
-  const QString failed = QString::fromStdString(parentOf(tree.root()) + "/.app-staging-failed");
   if (!QProcess::startDetached(
           QString::fromStdString(configuration_.relaunchShell),
           {QStringLiteral("-c"), QString::fromLatin1(relaunchWaiter), QStringLiteral("talvo-relaunch"),
-           QString::number(relaunchAfterPid_), program, previous, QString::fromStdString(tree.root()), failed})) {
+           QString::number(relaunchAfterPid_), program, previous})) {
     qCDebug(updatesLog) << "relaunch helper did not start";
     return false;
   }

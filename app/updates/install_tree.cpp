@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <sstream>
 #include <vector>
 
 #include "app/log_categories.h"
@@ -75,6 +77,82 @@ struct ArchiveReader {
   ~ArchiveReader() { archive_read_free(handle); }
 };
 
+// Whether a rename refused a flag the file system does not offer (NFS, CIFS, ecryptfs, FUSE).
+bool flagRefused(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
+
+// The names beside the install path `app` (all hidden, all in the same folder):
+//   .app-tree-XXXXXX   a tree (the installed one, the kept previous one, or one being unpacked)
+//   .app-previous      link to the tree the last update replaced
+//   .app-link-XXXXXX   a link about to be renamed over `app` or `.app-previous`
+//   .app-exchange      recovery marker of the one two-step move (a real directory at `app`)
+struct Names {
+  std::string root, tree, previous, link, marker, staging;
+  explicit Names(const std::string& rootName)
+      : root(rootName),
+        tree("." + rootName + "-tree-"),
+        previous("." + rootName + "-previous"),
+        link("." + rootName + "-link-"),
+        marker("." + rootName + "-exchange"),
+        staging("." + rootName + "-staging-") {}
+  // A tree name of ours: a plain name in the folder, nothing a link could lead elsewhere with.
+  bool isTree(const std::string& name) const {
+    return name.size() > tree.size() && name.starts_with(tree) && name.find('/') == std::string::npos;
+  }
+};
+
+// The target of the link `name` in `parent`; empty when it is no link.
+std::string linkTarget(int parent, const std::string& name) {
+  char target[256];
+  const auto length = readlinkat(parent, name.c_str(), target, sizeof target);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return {};
+  return std::string(target, static_cast<std::size_t>(length));
+}
+
+bool isDirectoryAt(int parent, const std::string& name) {
+  struct stat info {};
+  return !name.empty() && fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string randomSuffix() {
+  static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device random;
+  std::string suffix;
+  for (int i = 0; i < 8; ++i) suffix += letters[random() % (sizeof letters - 1)];
+  return suffix;
+}
+
+// A new link to `target` under a fresh temporary name; returns the name.
+std::string makeLink(int parent, const Names& names, const std::string& target) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = names.link + randomSuffix();
+    if (symlinkat(target.c_str(), parent, name.c_str()) == 0) return name;
+    if (errno != EEXIST) break;
+  }
+  throwFileError(FileErrorKind::unknownWrite);
+}
+
+// Points `name` at `target` in one rename of a fresh link over it: a reader of `name` sees the
+// old target or the new one, never nothing. Every file system with links renames a link over a
+// link atomically; no flag is needed.
+void publishLink(int parent, const Names& names, const std::string& name, const std::string& target) {
+  const std::string link = makeLink(parent, names, target);
+  if (renameat(parent, link.c_str(), parent, name.c_str()) != 0) {
+    const int error = errno;
+    unlinkat(parent, link.c_str(), 0);
+    errno = error;
+    throwFileError(FileErrorKind::unknownWrite);
+  }
+}
+
+void syncQuietly(const std::function<void(int)>& sync, int parent) {
+  // A sync that fails only leaves the rename less durable; the kernel still writes it back.
+  try {
+    sync(parent);
+  } catch (const std::exception& error) {
+    qCDebug(updatesLog) << "install folder not synced:" << error.what() << "- the install stands";
+  }
+}
+
 }  // namespace
 
 InstallTree::InstallTree(std::string root, std::uint64_t sizeCap)
@@ -100,7 +178,8 @@ std::string InstallTree::makeStaging() const {
   if (lstat(parent.c_str(), &folder) != 0 || !posix_file::isPrivateDirectory(folder))
     refuse(parent + " is not the user's own folder, or others may write to it");
   removeLeftovers(root_);
-  std::string staging = parent + "/." + nameOf(root_) + "-staging-XXXXXX";
+  // Unpacked under its final name: the switch then only renames a link.
+  std::string staging = parent + "/" + Names(nameOf(root_)).tree + "XXXXXX";
   if (mkdtemp(staging.data()) == nullptr) throwFileError(FileErrorKind::unknownWrite);
   return staging;
 }
@@ -259,119 +338,162 @@ void InstallTree::check(const std::string& tree, const std::string& version) {
            (errors.empty() ? std::string() : ": " + errors));
 }
 
-// Whether a rename refused a flag the file system does not offer (NFS, CIFS, ecryptfs, FUSE).
-static bool flagRefused(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
-
 void InstallTree::exchange(const std::string& staging) const {
   UniqueFd parent(open(parentOf(root_).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!parent) throwFileError(FileErrorKind::unknownWrite);
-  const std::string stagingName = nameOf(staging);
-  const std::string rootName = nameOf(root_);
-  std::string previous;  // where the replaced tree went
-  if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_EXCHANGE) == 0) {
-    previous = staging;
-  } else if (errno == ENOENT) {
-    // First install: nothing to exchange with. Without RENAME_NOREPLACE a plain rename can only
-    // replace an empty directory, which holds nothing to lose.
-    if (renameat2(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str(), RENAME_NOREPLACE) != 0 &&
-        (!flagRefused(errno) || renameat(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str()) != 0))
-      throwFileError(FileErrorKind::unknownWrite);
-  } else if (flagRefused(errno)) {
-    previous = parentOf(root_) + "/" + exchangeInTwoSteps(parent.get(), stagingName);
+  const Names names(nameOf(root_));
+  const std::string treeName = nameOf(staging);
+  if (parentOf(staging) != parentOf(root_) || !names.isTree(treeName)) refuse("a tree unpacked elsewhere: " + staging);
+  std::string replaced;  // the tree the install path named before
+  struct stat installed {};
+  if (fstatat(parent.get(), names.root.c_str(), &installed, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) throwFileError(FileErrorKind::unknownWrite);
+    // First install: the link appears whole or not at all.
+    if (symlinkat(treeName.c_str(), parent.get(), names.root.c_str()) != 0) throwFileError(FileErrorKind::unknownWrite);
+  } else if (S_ISLNK(installed.st_mode)) {
+    replaced = linkTarget(parent.get(), names.root);
+    if (!names.isTree(replaced)) replaced.clear();  // not ours: left alone
+    // The previous tree is named before the switch, so it is never without a name.
+    if (keepPrevious_ && !replaced.empty()) publishLink(parent.get(), names, names.previous, replaced);
+    step(1);
+    publishLink(parent.get(), names, names.root, treeName);
+    step(2);
+  } else if (S_ISDIR(installed.st_mode)) {
+    replaced = migrateDirectory(parent.get(), treeName);
   } else {
+    refuse(root_ + " is neither the installed tree nor a link to it");
+  }
+  syncQuietly(syncDirectory_, parent.get());
+  if (!keepPrevious_ && !replaced.empty()) removeTree(parentOf(root_) + "/" + replaced);
+}
+
+// An installation made before the install path became a link: a real directory. It moves to a
+// tree name of its own and the link takes its place, in one renameat2(RENAME_EXCHANGE) where the
+// file system offers it. Elsewhere two renames with a recovery marker naming both trees:
+//   marker written ─ directory → its tree name ─ link → install path ─ marker removed
+// Between the renames the install path is missing, once per installation; recoverExchange()
+// links whichever tree is whole. Returns the old tree's new name.
+std::string InstallTree::migrateDirectory(int parent, const std::string& treeName) const {
+  const Names names(nameOf(root_));
+  // An empty directory reserves the old tree's name; a directory renamed onto it replaces it.
+  std::string reserved = parentOf(root_) + "/" + names.tree + "XXXXXX";
+  if (mkdtemp(reserved.data()) == nullptr) throwFileError(FileErrorKind::unknownWrite);
+  const std::string oldName = nameOf(reserved);
+  if (keepPrevious_) publishLink(parent, names, names.previous, oldName);
+  const std::string link = makeLink(parent, names, treeName);
+  if (renameat2(parent, link.c_str(), parent, names.root.c_str(), RENAME_EXCHANGE) == 0) {
+    step(1);
+    // The old directory now has the link's name: a leftover if this rename is cut short.
+    renameat(parent, link.c_str(), parent, oldName.c_str());
+    return oldName;
+  }
+  if (!flagRefused(errno)) {
+    unlinkat(parent, link.c_str(), 0);
     throwFileError(FileErrorKind::unknownWrite);
   }
-  // The new tree is live now. A sync that fails only leaves the rename less durable; the
-  // kernel still writes it back, so this is no reason to call the update failed.
-  try {
-    syncDirectory_(parent.get());
-  } catch (const std::exception& error) {
-    qCDebug(updatesLog) << "install folder not synced:" << error.what() << "- the install stands";
-  }
-  if (previous.empty()) return;
-  const std::string kept = previousPath(root_);
-  if (keepPrevious_ && previous != kept) {
-    removeTree(kept);
-    if (renameat(parent.get(), nameOf(previous).c_str(), parent.get(), nameOf(kept).c_str()) == 0) return;
-  }
-  if (!keepPrevious_) removeTree(previous);
-}
-
-std::string InstallTree::previousPath(const std::string& root) {
-  const std::string normal = lexicallyNormal(root);
-  return parentOf(normal) + "/." + nameOf(normal) + "-previous";
-}
-
-// Two renames with a marker that names the staging tree, written durably before the first:
-//   marker written ─ tree → previous ─ staging → tree ─ marker removed
-// A crash anywhere leaves the marker and at least one whole tree (the old one as previous, or
-// the new one as staging or as the tree); recoverExchange() finishes or undoes it.
-std::string InstallTree::exchangeInTwoSteps(int parent, const std::string& stagingName) const {
-  const std::string rootName = nameOf(root_);
-  const std::string previousName = "." + rootName + "-previous";
-  const std::string markerName = "." + rootName + "-exchange";
-  qCDebug(updatesLog) << "the file system exchanges no directories; two renames with a recovery marker";
-  removeTree(parentOf(root_) + "/" + previousName);
-  posix_file::replaceFileAt(parent, markerName, stagingName + "\n", 0600);
+  qCDebug(updatesLog) << "the file system exchanges nothing; the installed directory moves in two renames";
+  posix_file::replaceFileAt(parent, names.marker, treeName + "\n" + oldName + "\n", 0600);
   step(1);
-  if (renameat(parent, rootName.c_str(), parent, previousName.c_str()) != 0) {
-    unlinkat(parent, markerName.c_str(), 0);
+  if (renameat(parent, names.root.c_str(), parent, oldName.c_str()) != 0) {
+    unlinkat(parent, link.c_str(), 0);
+    unlinkat(parent, names.marker.c_str(), 0);
     throwFileError(FileErrorKind::unknownWrite);
   }
   step(2);
-  if (renameat(parent, stagingName.c_str(), parent, rootName.c_str()) != 0) {
+  if (renameat(parent, link.c_str(), parent, names.root.c_str()) != 0) {
     const int error = errno;
     // The old tree goes back where it was; the marker stays if even that fails.
-    if (renameat(parent, previousName.c_str(), parent, rootName.c_str()) == 0) unlinkat(parent, markerName.c_str(), 0);
+    if (renameat(parent, oldName.c_str(), parent, names.root.c_str()) == 0) unlinkat(parent, names.marker.c_str(), 0);
     errno = error;
     throwFileError(FileErrorKind::unknownWrite);
   }
   step(3);
-  syncDirectory_(parent);
-  unlinkat(parent, markerName.c_str(), 0);
+  syncQuietly(syncDirectory_, parent);  // the new tree is live: nothing may throw from here on
+  unlinkat(parent, names.marker.c_str(), 0);
   step(4);
-  return previousName;
+  return oldName;
+}
+
+std::string InstallTree::previousPath(const std::string& root) {
+  const std::string normal = lexicallyNormal(root);
+  return parentOf(normal) + "/" + Names(nameOf(normal)).previous;
 }
 
 void InstallTree::recoverExchange(const std::string& root) {
   const std::string normal = lexicallyNormal(root);
-  const std::string rootName = nameOf(normal);
+  const Names names(nameOf(normal));
   UniqueFd parent(open(parentOf(normal).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!parent) return;
-  const std::string markerName = "." + rootName + "-exchange";
-  UniqueFd marker(openat(parent.get(), markerName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd marker(openat(parent.get(), names.marker.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (!marker) return;
-  std::string stagingName;
+  std::string text;
   try {
-    stagingName = posix_file::readBounded(marker.get(), 4096);
+    text = posix_file::readBounded(marker.get(), 4096);
   } catch (const std::exception&) {
   }
-  if (!stagingName.empty() && stagingName.back() == '\n') stagingName.pop_back();
-  const std::string previousName = "." + rootName + "-previous";
-  auto present = [&](const std::string& name) {
-    struct stat info {};
-    return !name.empty() && fstatat(parent.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISDIR(info.st_mode);
-  };
-  const bool validStaging =
-      stagingName.starts_with("." + rootName + "-staging-") && stagingName.find('/') == std::string::npos;
-  if (!present(rootName)) {
-    // Cut short between the renames: the new tree (checked before the marker was written)
-    // takes the place, else the old one goes back.
-    if (validStaging && present(stagingName)) {
-      renameat(parent.get(), stagingName.c_str(), parent.get(), rootName.c_str());
-      qCDebug(updatesLog) << "an interrupted exchange finished: the new tree is in place";
-    } else if (present(previousName)) {
-      renameat(parent.get(), previousName.c_str(), parent.get(), rootName.c_str());
-      qCDebug(updatesLog) << "an interrupted exchange undone: the previous tree is back";
+  struct stat installed {};
+  if (fstatat(parent.get(), names.root.c_str(), &installed, AT_SYMLINK_NOFOLLOW) != 0) {
+    // Cut short between the renames. The marker names the new tree (checked before the marker
+    // was written) and then the old one; the first that is whole takes the place. A marker of an
+    // older version names a staging directory and left the old tree as a previous directory.
+    std::istringstream lines(text);
+    std::vector<std::string> candidates;
+    for (std::string line; std::getline(lines, line);) candidates.push_back(line);
+    candidates.push_back(names.previous);
+    for (const auto& name : candidates) {
+      const bool tree = names.isTree(name);
+      if (!(tree || name.starts_with(names.staging) || name == names.previous) || !isDirectoryAt(parent.get(), name))
+        continue;
+      const bool placed = tree ? symlinkat(name.c_str(), parent.get(), names.root.c_str()) == 0
+                               : renameat(parent.get(), name.c_str(), parent.get(), names.root.c_str()) == 0;
+      if (placed) {
+        qCDebug(updatesLog) << "an interrupted exchange completed:" << QString::fromStdString(name) << "is in place";
+        break;
+      }
     }
+    if (fstatat(parent.get(), names.root.c_str(), &installed, AT_SYMLINK_NOFOLLOW) != 0)
+      return;  // keep the marker: nothing could be put in place
   }
-  if (!present(rootName)) return;  // keep the marker: nothing could be put in place
   try {
     posix_file::syncDirectory(parent.get());
   } catch (const std::exception&) {
   }
-  unlinkat(parent.get(), markerName.c_str(), 0);
+  unlinkat(parent.get(), names.marker.c_str(), 0);
+}
+
+bool InstallTree::restorePrevious(const std::string& root) {
+  const std::string normal = lexicallyNormal(root);
+  const Names names(nameOf(normal));
+  UniqueFd parent(open(parentOf(normal).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!parent) return false;
+  const std::string previous = linkTarget(parent.get(), names.previous);
+  if (!names.isTree(previous) || !isDirectoryAt(parent.get(), previous)) return false;
+  const std::string failed = linkTarget(parent.get(), names.root);
+  // The same one-rename switch as an update's: cut short anywhere, the install path names a
+  // whole tree, and the previous link stays until the switch is done.
+  publishLink(parent.get(), names, names.root, previous);
+  syncQuietly(posix_file::syncDirectory, parent.get());
+  unlinkat(parent.get(), names.previous.c_str(), 0);
+  if (names.isTree(failed) && failed != previous) removeTree(parentOf(normal) + "/" + failed);
+  qCDebug(updatesLog) << "the previous tree is back in place";
+  return true;
+}
+
+void InstallTree::uninstall(const std::string& root) {
+  removeLeftovers(root);
+  const std::string normal = lexicallyNormal(root);
+  const Names names(nameOf(normal));
+  UniqueFd parent(open(parentOf(normal).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!parent) return;
+  // The install path first: cut short after it, what stays is a hidden tree the next install
+  // clears, never a path that looks installed.
+  const std::string tree = linkTarget(parent.get(), names.root);
+  if (!tree.empty()) {
+    unlinkat(parent.get(), names.root.c_str(), 0);
+  } else {
+    removeTree(normal);
+  }
+  if (names.isTree(tree)) removeTree(parentOf(normal) + "/" + tree);
 }
 
 std::string InstallTree::versionOf(const std::string& program) {
@@ -402,20 +524,22 @@ void InstallTree::removeLeftovers(const std::string& root) {
   // An exchange cut short is finished or undone first: its trees are no leftovers until then.
   recoverExchange(root);
   const std::string normal = lexicallyNormal(root);
+  const Names names(nameOf(normal));
   UniqueFd parent(open(parentOf(normal).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!parent) return;
   struct stat marker {};
-  if (parent && fstatat(parent.get(), ("." + nameOf(normal) + "-exchange").c_str(), &marker, AT_SYMLINK_NOFOLLOW) == 0)
+  if (fstatat(parent.get(), names.marker.c_str(), &marker, AT_SYMLINK_NOFOLLOW) == 0)
     return;  // an exchange that could not be recovered: keep every tree for the next try
+  // Every tree but the installed one goes, the previous one with its link.
+  const std::string installed = linkTarget(parent.get(), names.root);
   removeTree(previousPath(normal));
-  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + string.
-  std::string staging = ".";
-  staging += nameOf(normal);
-  staging += "-staging-";
   std::error_code error;
   for (std::filesystem::directory_iterator entries(parentOf(normal), error), end; !error && entries != end;
        entries.increment(error)) {
     const std::string name = entries->path().filename().string();
-    if (name.starts_with(staging) || name.starts_with(".talvo-download-")) removeTree(entries->path().string());
+    if ((names.isTree(name) && name != installed) || name.starts_with(names.staging) || name.starts_with(names.link) ||
+        name.starts_with(".talvo-download-"))
+      removeTree(entries->path().string());
   }
 }
 

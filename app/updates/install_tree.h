@@ -1,19 +1,21 @@
 #pragma once
-// The installed program's tree (<user data>/TALVO/app) and its replacement. A release archive
-// is unpacked into a fresh staging directory beside the tree, the staged program is checked,
-// and the two directories trade places in one renameat2(RENAME_EXCHANGE): at every moment the
-// install path names either the whole old tree or the whole new one. Where the file system
-// refuses the exchange (NFS, CIFS, ecryptfs, FUSE), two renames with a recovery marker: a crash
-// between them leaves the old tree aside and the new one staged (for a moment no tree at the
-// install path), and the next start or install finishes the exchange. The old tree is removed
-// only after the exchange succeeded; any failure before it removes the staging directory and
-// leaves the installed tree untouched.
+// The installed program's tree and its replacement. The install path <user data>/TALVO/app is a
+// symbolic link to a sibling directory .app-tree-XXXXXX holding the tree. A release archive is
+// unpacked into a fresh sibling tree, the staged program is checked, and a new link renamed over
+// the install path switches to it: one rename of a link over a link, atomic on every file system
+// with links (NFS, CIFS, ecryptfs and FUSE among them), so at every moment the install path names
+// either the whole old tree or the whole new one, and the menu entry and autostart always start a
+// program that can finish whatever a crash cut short. An installation from before the link (a real
+// directory at the install path) moves once: renameat2(RENAME_EXCHANGE) where offered, else two
+// renames with a recovery marker that the next start (or install) completes. The old tree is
+// removed only after the switch; any failure before it removes the staged tree and leaves the
+// installed one untouched.
 //
 // Staging happens in the TALVO data folder, which must be the user's own and writable by nobody
 // else: whoever may write there could swap a tree of their own in. Leftovers of an interrupted
-// update (staging trees, a previous tree whose removal was cut short) are removed before the next
-// unpack and at start. Once the exchange succeeded the new tree is live whatever follows: a
-// failed directory sync after it is not a failed install.
+// update (trees no link names, temporary links, a previous tree) are removed before the next
+// unpack and at start. Once the switch succeeded the new tree is live whatever follows: a failed
+// directory sync after it is not a failed install.
 //
 // Unpacking trusts nothing in the archive: only regular files and directories, relative paths
 // without "..", no links of any kind, created exclusively below the staging directory through
@@ -67,24 +69,31 @@ class InstallTree {
   // Removes the staging trees and download files an interrupted update left beside `root`.
   static void removeLeftovers(const std::string& root);
 
-  // Finishes or undoes a two-step exchange that a crash cut short (see exchange()); called by
-  // removeLeftovers(), so before every install and at start.
+  // Completes a two-step move of an old installation that a crash cut short (see exchange());
+  // called by removeLeftovers(), so before every install and at start.
   static void recoverExchange(const std::string& root);
 
-  // The replaced tree is kept as previousPath() instead of removed (the updater keeps it until the
-  // new version has started once: the new version's start clears it with the leftovers).
+  // The replaced tree is kept, linked as previousPath(), instead of removed (the updater keeps it
+  // until the new version has started once: the new version's start clears it with the leftovers).
   void setKeepPrevious(bool keep) { keepPrevious_ = keep; }
   static std::string previousPath(const std::string& root);
+  // Switches the install path back to the previous tree, the way an update switches (a new version
+  // that could not start); false when there is no previous tree.
+  static bool restorePrevious(const std::string& root);
+
+  // Removes the install path, then its tree, leftovers first.
+  static void uninstall(const std::string& root);
 
   // Tests make the directory sync after the exchange fail.
   void setDirectorySync(std::function<void(int)> sync) { syncDirectory_ = std::move(sync); }
-  // Tests stop a two-step exchange after step 1 (marker written), 2 (old tree moved aside),
-  // 3 (new tree in place) or 4 (marker removed), as a crash would.
+  // Tests stop an exchange after each step, as a crash would: for a link, 1 (previous linked) and
+  // 2 (switched); for an old directory without RENAME_EXCHANGE, 1 (marker written), 2 (directory
+  // moved aside), 3 (link in place) and 4 (marker removed).
   void setStepHook(std::function<void(int)> hook) { stepHook_ = std::move(hook); }
 
  private:
   std::string makeStaging() const;
-  std::string exchangeInTwoSteps(int parent, const std::string& stagingName) const;
+  std::string migrateDirectory(int parent, const std::string& treeName) const;
   void step(int number) const {
     if (stepHook_) stepHook_(number);
   }

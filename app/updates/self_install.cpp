@@ -154,10 +154,8 @@ int SelfInstall::uninstall(const Places& places, std::ostream& out, std::ostream
   fs::remove(places.dataHome + "/icons/hicolor/symbolic/apps/" + symbolicIconName, ignored);
   const std::string root = folder + "/app";
   if (beforeTreeRemoval) beforeTreeRemoval();
-  // Leftovers first: an interrupted exchange would otherwise put a tree back.
-  InstallTree::removeLeftovers(root);
-  InstallTree::removeTree(root);
-  if (fs::exists(root)) {
+  InstallTree::uninstall(root);
+  if (fs::exists(fs::symlink_status(root))) {
     err << "talvo: не удалось удалить " << root << "\n";
     return 1;
   }

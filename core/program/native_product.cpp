@@ -1,5 +1,7 @@
 #include "core/program/native_product.h"
 
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 #include <stdexcept>
@@ -40,7 +42,17 @@ std::string canonicalInstalledProgram() {
   }
   char real[PATH_MAX];
   if (realpath(data.c_str(), real) == nullptr) return {};
-  const std::string expected = std::string(real) + "/" + NativeProduct::dataDirectoryName + "/app/bin/talvo";
+  const std::string folder = std::string(real) + "/" + NativeProduct::dataDirectoryName + "/";
+  // The install path is a link to a sibling tree .app-tree-XXXXXX (app/updates/install_tree.h),
+  // or, installed before that, the tree itself. A link anywhere else is not the installation.
+  std::string tree = "app";
+  char target[256];
+  const auto length = readlink((folder + tree).c_str(), target, sizeof target);
+  if (length > 0 && static_cast<std::size_t>(length) < sizeof target) {
+    tree.assign(target, static_cast<std::size_t>(length));
+    if (!tree.starts_with(".app-tree-") || tree.find('/') != std::string::npos) return {};
+  }
+  const std::string expected = folder + tree + "/bin/talvo";
   const std::string program = data + "/" + NativeProduct::dataDirectoryName + "/app/bin/talvo";
   if (realpath(program.c_str(), real) == nullptr || expected != real) return {};
   return expected;

@@ -27,8 +27,9 @@ std::string userDataDirectory();
 
 // The installed program <user data>/TALVO/app/bin/talvo as the kernel names it (/proc/self/exe
 // spells a running program that way): the user data directory's real path, so a home reached
-// through a symbolic link is still the same home, followed by TALVO/app/bin/talvo with no link
-// below it. Empty when the program is not installed there, or a link lies inside the install.
+// through a symbolic link is still the same home, followed by TALVO/.app-tree-XXXXXX/bin/talvo
+// when TALVO/app is the installer's link to that sibling tree (else TALVO/app/bin/talvo), with no
+// other link below. Empty when the program is not installed there, or a link lies inside it.
 std::string canonicalInstalledProgram();
 
 // <user data>/TALVO/ — the program's own folder (quiet record lives here).

@@ -46,6 +46,11 @@ TEST(CanonicalInstalledProgram, ResolvesTheDataHomeButNoLinkInsideTheInstall) {
   fs::create_directory_symlink(top.file("disk/data/TALVO/app"), top.file("other/data/TALVO/app"));
   data.set(top.file("other/data"));
   EXPECT_EQ(canonicalInstalledProgram(), "");
+  // The installer's link to a sibling tree is the installation; the program is the tree's.
+  fs::rename(top.file("disk/data/TALVO/app"), top.file("disk/data/TALVO/.app-tree-Ab12Cd"));
+  fs::create_directory_symlink(".app-tree-Ab12Cd", top.file("disk/data/TALVO/app"));
+  data.set(top.file("home/data"));
+  EXPECT_EQ(canonicalInstalledProgram(), std::string(real) + "/disk/data/TALVO/.app-tree-Ab12Cd/bin/talvo");
   data.set(top.file("nothing"));
   EXPECT_EQ(canonicalInstalledProgram(), "");
 }
