@@ -32,6 +32,7 @@
 #include "app/tests/pulse_test_player.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
+#include "testing/fuse_mount.h"
 #include "testing/require_component.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_directory.h"
@@ -874,6 +875,106 @@ TEST_F(TalvoEndToEnd, SigtermWhileRecordingFinishesTheRecordingFirst) {
   kill(program->pid(), SIGTERM);
   ASSERT_EQ(program->waitExit(30s), 0);
   expectFinishedRecording("recorded");
+}
+
+// A copy folder on a server that stopped answering, as an NFS mount whose server went away:
+// the FUSE daemon behind it is stopped, so every access there waits. It answers again (and is
+// unmounted) when the object goes, whatever the test's outcome.
+class HungCopyFolder {
+ public:
+  HungCopyFolder() {
+    if (!mount_.mounted()) return;
+    server_ = mount_.serverPid();
+    if (server_ > 0) ::mkdir(folder().c_str(), 0700);
+  }
+  ~HungCopyFolder() {
+    if (stopped_) kill(server_, SIGCONT);
+  }
+  bool usable() const { return mount_.mounted() && server_ > 0; }
+  std::string why() const { return mount_.mounted() ? "no server process of the FUSE mount found" : mount_.why(); }
+  std::string folder() const { return mount_.path() + "/copies"; }
+  void hang() { stopped_ = kill(server_, SIGSTOP) == 0; }
+
+ private:
+  testing::FuseMount mount_{testing::FuseMount::Kind::ext4};
+  pid_t server_ = -1;
+  bool stopped_ = false;
+};
+
+class TalvoHungCopy : public TalvoEndToEnd {
+ protected:
+  // Well past the copy's 10 s limit for a quit, and a loaded machine's slow teardown.
+  static constexpr auto quitLimit = 40s;
+
+  void SetUp() override {
+    TalvoEndToEnd::SetUp();
+    if (IsSkipped()) return;
+    copies = std::make_unique<HungCopyFolder>();
+    TALVO_REQUIRE_COMPONENT(copies->usable(), "no FUSE mount to hang: " << copies->why());
+    // The folder chosen earlier, as "Выбрать" leaves it in the settings.
+    fs::create_directories(home.file("config/TALVO"));
+    testing::writeWholeFile(home.file("config/TALVO/TALVO.conf"),
+                            "[General]\nlocalRecordingFolder.v1=" + copies->folder() + "\n");
+  }
+  void TearDown() override {
+    TalvoEndToEnd::TearDown();
+    copies.reset();
+  }
+
+  // A recording stopped by the user whose copy then hangs: the recorder is ready for the next
+  // one all the same.
+  void recordAndStopWithTheCopyHanging() {
+    launch();
+    playTones(60);
+    expectDriver("press", {"Начать запись"});
+    expectDriver("wait-text", {"Остановить запись"});
+    std::this_thread::sleep_for(2s);
+    copies->hang();
+    expectDriver("press", {"Остановить запись"});
+    expectDriver("wait-text", {"Начать запись", "30"});
+  }
+
+  // Every recording complete, with a final queue record; none left unfinished.
+  void expectEveryRecordingFinal(std::size_t count) {
+    std::vector<std::string> waves = files(".wav");
+    ASSERT_EQ(waves.size(), count);
+    for (const auto& wave : waves) {
+      SCOPED_TRACE(wave);
+      testing::WaveContents contents = testing::readWave(wave);
+      EXPECT_EQ(contents.headerDataBytes, contents.samples.size() * 2) << "the WAV was not finalised";
+      EXPECT_GT(contents.samples.size(), 16000u);
+      nlohmann::json record =
+          nlohmann::json::parse(testing::readWholeFile(wave.substr(0, wave.size() - 4) + ".upload.json"));
+      EXPECT_EQ(record.at("state"), "recorded");
+    }
+  }
+
+  std::unique_ptr<HungCopyFolder> copies;
+};
+
+TEST_F(TalvoHungCopy, QuitCommandEndsTheProgramWhileTheCopyHangs) {
+  ASSERT_NO_FATAL_FAILURE(recordAndStopWithTheCopyHanging());
+  const auto asked = std::chrono::steady_clock::now();
+  Outcome command = run({TALVO_BINARY, "--quit"}, program->environment());
+  EXPECT_EQ(command.status, 0) << command.out;
+  EXPECT_EQ(program->waitExit(quitLimit), 0) << "still running while the copy hangs";
+  std::cout << "ended "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count()
+            << " ms after the quit command\n";
+  expectEveryRecordingFinal(1);
+}
+
+TEST_F(TalvoHungCopy, ANewRecordingStartsAndASessionsEndQuitsWhileTheCopyHangs) {
+  ASSERT_NO_FATAL_FAILURE(recordAndStopWithTheCopyHanging());
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  std::this_thread::sleep_for(2s);
+  // A session's end: SIGTERM and SIGHUP together are one request, so the second recording is
+  // finished and queued first; its copy hangs too and is given up after its limit.
+  kill(program->pid(), SIGTERM);
+  kill(program->pid(), SIGHUP);
+  EXPECT_EQ(program->waitExit(quitLimit), 0) << "still running while the copies hang";
+  expectEveryRecordingFinal(2);
 }
 
 // A program named like a meeting application recording from the microphone.
