@@ -30,6 +30,7 @@
 
 #include "app/tests/capture_fakes.h"
 #include "app/tests/pulse_test_player.h"
+#include "core/program/native_product.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
 #include "testing/fuse_mount.h"
@@ -284,6 +285,25 @@ class TalvoEndToEnd : public ::testing::Test {
     nlohmann::json record =
         nlohmann::json::parse(testing::readWholeFile(waves[0].substr(0, waves[0].size() - 4) + ".upload.json"));
     EXPECT_EQ(record.at("state"), state);
+  }
+
+  // "Подключить Telegram", the code approved at the service, and the account confirmed.
+  void connectTelegram() {
+    expectDriver("press", {"Подключить Telegram"});
+    std::string code;
+    for (int i = 0; i < 200 && code.empty(); ++i) {
+      for (const auto& pairing : service->pairings()) {
+        if (pairing.state == "pending") code = pairing.code;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_FALSE(code.empty()) << "no pairing was requested";
+    expectDriver("wait-text", {code});
+    ASSERT_TRUE(service->approvePairing(code, {"1001", "Анна Тестова", "anna"}));
+    expectDriver("press", {"Это мой аккаунт — подключить", "20"});
+    // Connected: the account's plan is shown and the offer to connect is gone.
+    expectDriver("wait-text", {"Безлимит"});
+    expectDriver("gone-text", {"Подключить Telegram"});
   }
 
   testing::TempDirectory home;
@@ -785,21 +805,7 @@ TEST_F(TalvoEndToEnd, ALockedRecordingsFolderShowsTheAlertAndExits) {
 
 TEST_F(TalvoEndToEnd, PairingThenARecordingReachesTheServiceAndIsProcessed) {
   launch();
-  expectDriver("press", {"Подключить Telegram"});
-  std::string code;
-  for (int i = 0; i < 200 && code.empty(); ++i) {
-    for (const auto& pairing : service->pairings()) {
-      if (pairing.state == "pending") code = pairing.code;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  ASSERT_FALSE(code.empty()) << "no pairing was requested";
-  expectDriver("wait-text", {code});
-  ASSERT_TRUE(service->approvePairing(code, {"1001", "Анна Тестова", "anna"}));
-  expectDriver("press", {"Это мой аккаунт — подключить", "20"});
-  // Connected: the account's plan is shown and the offer to connect is gone.
-  expectDriver("wait-text", {"Безлимит"});
-  expectDriver("gone-text", {"Подключить Telegram"});
+  ASSERT_NO_FATAL_FAILURE(connectTelegram());
   screenshot("paired");
   // The account area folds away once connected; the Telegram button brings the account back.
   expectDriver("press", {"Открыть Telegram"});
@@ -875,6 +881,81 @@ TEST_F(TalvoEndToEnd, SigtermWhileRecordingFinishesTheRecordingFirst) {
   kill(program->pid(), SIGTERM);
   ASSERT_EQ(program->waitExit(30s), 0);
   expectFinishedRecording("recorded");
+}
+
+// The session's login keyring locked (as a screen lock or a login without its password leaves
+// it) for the object's life; the device key a previous test stored is cleared before and after,
+// so the program starts without an account both times.
+class LockedKeyring {
+ public:
+  LockedKeyring() {
+    clearDeviceKey();
+    locked_ = keyring({"lock"}).status == 0;
+  }
+  ~LockedKeyring() {
+    unlock();
+    clearDeviceKey();
+  }
+  bool locked() const { return locked_; }
+  bool unlock() {
+    if (locked_)
+      locked_ = keyring({"unlock", testing::envOr("TALVO_KEYRING_PASSWORD", "talvo-test-keyring")}).status != 0;
+    return !locked_;
+  }
+
+ private:
+  static Outcome keyring(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"/usr/bin/python3", sourceFile("app/tests/keyring_lock.py")});
+    return run(arguments, environmentWith({}));
+  }
+  static void clearDeviceKey() {
+    run({"secret-tool", "clear", "service", NativeProduct::deviceCredentialsService}, environmentWith({}));
+  }
+  bool locked_ = false;
+};
+
+TEST_F(TalvoEndToEnd, ARecordingKilledWhileTheKeyringWasLockedIsUploadedOnceItOpens) {
+  LockedKeyring keyring;
+  ASSERT_TRUE(keyring.locked()) << "the test keyring did not lock";
+  launch();
+  expectDriver("wait-text", {"Ключ устройства недоступен."});
+  playTones(30);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  // Its queue record is on disk from the start, with no owner while the keyring refuses.
+  std::string record;
+  for (int i = 0; i < 300 && record.empty(); ++i) {
+    std::this_thread::sleep_for(100ms);
+    std::vector<std::string> records = files(".upload.json");
+    if (records.size() == 1) record = records[0];
+  }
+  ASSERT_FALSE(record.empty()) << "no queue record while recording";
+  std::this_thread::sleep_for(3s);
+  kill(program->pid(), SIGKILL);
+  ASSERT_TRUE(program->waitExit(10s));
+  const std::string id = fs::path(record).stem().stem().string();
+  ASSERT_TRUE(fs::exists(recordings() + "/" + id + ".wav"));
+
+  ASSERT_TRUE(keyring.unlock()) << "the test keyring did not unlock";
+  launch();
+  ASSERT_NO_FATAL_FAILURE(connectTelegram());
+  // The account area, folded away once connected, offers to send the recording made without one.
+  expectDriver("press", {"Открыть Telegram"});
+  expectDriver("wait-text", {"Отправить записи без аккаунта (1)"});
+  expectDriver("press", {"Отправить записи без аккаунта (1)"});
+  expectDriver("press", {"Отправить в Анна Тестова · 1001"});
+  std::optional<testing::FakeRunsService::RunState> sent;
+  for (int i = 0; i < 600 && !(sent && sent->status == "finalized"); ++i) {
+    std::this_thread::sleep_for(100ms);
+    sent = runs->run(id);
+  }
+  ASSERT_TRUE(sent && sent->status == "finalized") << "the recording was not uploaded";
+  // The WAV the crash cut off was repaired at the start; the service holds exactly those bytes.
+  const std::string wav = recordings() + "/" + id + ".wav";
+  testing::WaveContents wave = testing::readWave(wav);
+  EXPECT_EQ(wave.headerDataBytes, wave.samples.size() * 2) << "the WAV was not repaired";
+  EXPECT_GT(wave.samples.size(), 16000u);
+  EXPECT_EQ(runs->storedFile(id), testing::readWholeFile(wav)) << "the service holds other bytes";
 }
 
 // A copy folder on a server that stopped answering, as an NFS mount whose server went away:
