@@ -51,10 +51,6 @@ bool isStaleTemporaryName(const std::string& name) {
   return name[idAt - 1] == '.' && isRecordingId(std::string_view(name).substr(idAt, 36));
 }
 
-}  // namespace
-
-namespace {
-
 // A FileError of posix_file as the queue's failure code, with the developer's facts in the log.
 CloudFailure fileFailure(const char* code, const char* operation, const std::string& name, const FileError& error) {
   LogSink::line(log_category::queue, LogLevel::warning,

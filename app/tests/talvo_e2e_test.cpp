@@ -968,13 +968,15 @@ class HungCopyFolder {
     server_ = mount_.serverPid();
     if (server_ > 0) ::mkdir(folder().c_str(), 0700);
   }
-  ~HungCopyFolder() {
-    if (stopped_) kill(server_, SIGCONT);
-  }
+  ~HungCopyFolder() { resume(); }
   bool usable() const { return mount_.mounted() && server_ > 0; }
   std::string why() const { return mount_.mounted() ? "no server process of the FUSE mount found" : mount_.why(); }
   std::string folder() const { return mount_.path() + "/copies"; }
   void hang() { stopped_ = kill(server_, SIGSTOP) == 0; }
+  void resume() {
+    if (stopped_) kill(server_, SIGCONT);
+    stopped_ = false;
+  }
 
  private:
   testing::FuseMount mount_{testing::FuseMount::Kind::ext4};
@@ -998,6 +1000,8 @@ class TalvoHungCopy : public TalvoEndToEnd {
                             "[General]\nlocalRecordingFolder.v1=" + copies->folder() + "\n");
   }
   void TearDown() override {
+    // A program still waiting there (a failed test) can then be ended before the unmount.
+    if (copies) copies->resume();
     TalvoEndToEnd::TearDown();
     copies.reset();
   }
