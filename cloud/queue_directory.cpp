@@ -51,33 +51,34 @@ bool isStaleTemporaryName(const std::string& name) {
   return name[idAt - 1] == '.' && isRecordingId(std::string_view(name).substr(idAt, 36));
 }
 
+// A FileError of posix_file as the queue's failure code, with the developer's facts in the log.
+CloudFailure fileFailure(const char* code, const char* operation, const std::string& name, const FileError& error) {
+  LogSink::line(log_category::queue, LogLevel::warning,
+                std::string(code) + ": " + operation + " " + name + ": " + error.diagnostic());
+  return CloudFailure(code, 0);
+}
+
 }  // namespace
 
 UniqueFd QueueDirectory::open() const {
   // Linux follows a symbolic link named with a trailing "/" even with O_NOFOLLOW.
   if (path_.empty() || path_.back() == '/') throw CloudFailure("FILE_UNSAFE", 0);
-  UniqueFd dir(system_call::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!dir) throw systemFailure("JOURNAL_UNAVAILABLE", "open", path_);
-  struct stat info {};
-  if (system_call::fstat(dir.get(), &info) != 0 || !posix_file::isPrivateDirectory(info)) {
-    throw CloudFailure("FILE_UNSAFE", 0);
+  try {
+    return posix_file::openPrivateDirectory(path_, FileErrorKind::unknownRead, FileErrorKind::noPermissionRead);
+  } catch (const FileError& error) {
+    if (error.kind() == FileErrorKind::noPermissionRead) throw fileFailure("FILE_UNSAFE", "open", path_, error);
+    throw fileFailure("JOURNAL_UNAVAILABLE", "open", path_, error);
   }
-  return dir;
 }
 
 QueueDirectory::OpenedFile QueueDirectory::safeOpenAt(int dirfd, const std::string& name, std::int64_t limit) const {
-  // A record replaced by a save between our open and fstat has no links left; that is a
-  // normal race with the writer, not a hostile file, so the name is opened again.
-  for (int attempt = 0;; ++attempt) {
-    UniqueFd file(system_call::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file) throw systemFailure("FILE_UNAVAILABLE", "openat", name);
-    struct stat info {};
-    if (system_call::fstat(file.get(), &info) != 0) throw systemFailure("FILE_UNSAFE", "fstat", name);
-    if (info.st_nlink == 0 && S_ISREG(info.st_mode) && attempt < 8) continue;
-    if (!posix_file::isOwnedSingleLinkFile(info) || info.st_size < 0 || info.st_size > limit) {
-      throw CloudFailure("FILE_UNSAFE", 0);
-    }
-    return OpenedFile{std::move(file), static_cast<std::int64_t>(info.st_size)};
+  try {
+    return posix_file::openOwnedFileAt(dirfd, name, limit);
+  } catch (const FileError& error) {
+    // The file cannot be opened (missing, or a symbolic link in its place): unavailable. One
+    // that opens but is not a private file of ours, or is longer than its kind can be: unsafe.
+    const bool opened = error.kind() != FileErrorKind::noSuchFile && error.kind() != FileErrorKind::unknownRead;
+    throw fileFailure(opened ? "FILE_UNSAFE" : "FILE_UNAVAILABLE", "openat", name, error);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "cloud/desktop_queue_item.h"
 #include "core/values/internet_date_time.h"
 #include "core/values/recording_id.h"
+#include "core/system/posix_file.h"
 #include "core/system/unique_fd.h"
 
 namespace talvo {
@@ -24,10 +25,7 @@ class QueueDirectory {
   // each block's hash is a part's.
   static constexpr std::size_t blockSize = 4194304;
 
-  struct OpenedFile {
-    UniqueFd fd;
-    std::int64_t size = 0;
-  };
+  using OpenedFile = posix_file::OwnedFile;
 
   struct Fingerprint {
     std::int64_t bytes = 0;

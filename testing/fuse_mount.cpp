@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace talvo::testing {
 
@@ -16,7 +19,7 @@ FuseMount::FuseMount(Kind kind) {
     why_ = "no usable /dev/fuse";
     return;
   }
-  const std::string image = scratch_.file("image");
+  const std::string& image = image_;
   ::mkdir(mountPoint_.c_str(), 0700);
   if (kind == Kind::fat) {
     if (run({"mkfs.fat", "-C", image, "8192"}) != 0) {
@@ -44,6 +47,25 @@ FuseMount::FuseMount(Kind kind) {
 
 FuseMount::~FuseMount() {
   if (mounted_ && run({"fusermount", "-u", mountPoint_}) != 0) run({"umount", mountPoint_});
+}
+
+pid_t FuseMount::serverPid() const {
+  // The daemon was started by this process and detached itself, so its PID is not known here;
+  // its command line names this mount's own image, which no other process has.
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+    std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (line.size() > 64 * 1024) continue;
+    std::string words;
+    for (char c : line) words += c == '\0' ? '\n' : c;
+    if (words.find("\n" + image_ + "\n") != std::string::npos && words.find("fuse") != std::string::npos) {
+      return static_cast<pid_t>(std::stol(name));
+    }
+  }
+  return -1;
 }
 
 int FuseMount::run(const std::vector<std::string>& arguments) {

@@ -205,6 +205,8 @@ NativeAudioCapture::StopResult NativeAudioCapture::stopAndWait(double end) {
         posix_file::replaceFile(writer_->path() + ".json", report());
       } catch (const std::exception& error) {
         text = error.what();
+        LogSink::line(log_category::capture, LogLevel::warning,
+                      "recording " + writer_->path() + " not finalised: " + currentErrorText());
       }
     }
     result.failure = firstFailure_ ? firstFailure_ : text;
@@ -406,18 +408,19 @@ void NativeAudioCapture::fail(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
   } catch (const std::exception& e) {
-    fail(std::string(e.what()));
+    fail(std::string(e.what()), currentErrorText());
   } catch (...) {
     fail(std::string(CaptureFailure::format().what()));
   }
 }
 
-void NativeAudioCapture::fail(const std::string& text) {
+void NativeAudioCapture::fail(const std::string& text, const std::string& facts) {
+  const std::string logged = facts.empty() ? text : facts;
   if (terminalFailure_) {
-    LogSink::line(log_category::capture, LogLevel::debug, "later capture failure dropped: " + text);
+    LogSink::line(log_category::capture, LogLevel::debug, "later capture failure dropped: " + logged);
     return;
   }
-  LogSink::line(log_category::capture, LogLevel::debug, "capture fails: " + text);
+  LogSink::line(log_category::capture, LogLevel::warning, "capture fails: " + logged);
   terminalFailure_ = true;
   firstFailure_ = text;
   postToOwner([text](NativeAudioCapture& engine) {

@@ -122,7 +122,8 @@ class NativeAudioCapture {
                double hostSeconds);
   void flush(bool final);
   void fail(const std::exception_ptr& error);
-  void fail(const std::string& text);
+  // `text` is shown to the user; `facts` (its text with errno or code) goes to the log instead.
+  void fail(const std::string& text, const std::string& facts = {});
   void sourceLost(CaptureSource source);
   static const char* interruptedName(CaptureSource source);
   std::string report() const;

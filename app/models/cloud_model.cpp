@@ -59,6 +59,14 @@ namespace {
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
+// The text a failed user action shows; the log gets the action and the failure's facts (its
+// code and HTTP status, errno), which the Russian text leaves out.
+template <class T>
+QString failureText(const char* action, const WorkerOutcome<T>& outcome) {
+  qCWarning(cloudLog).noquote() << action << "failed:" << text(outcome.diagnosis());
+  return text(outcome.description());
+}
+
 std::optional<QUrl> parsedUrl(const std::optional<std::string>& value) {
   if (!value) return std::nullopt;
   QUrl url(text(*value), QUrl::StrictMode);
@@ -384,6 +392,7 @@ void CloudModel::synchronizeThen(std::function<void()> done) {
           setSummary(*outcome.value);
         } else if (account == accountChange_) {  // else it failed because the user unlinked meanwhile
           setFreshRights(false);
+          qCDebug(queueLog).noquote() << "queue sync failed:" << text(outcome.diagnosis());
           setMessage(text(outcome.description()));
         }
         readState([this, ok = outcome.ok(), done] {
@@ -417,6 +426,7 @@ void CloudModel::poll(std::function<void()> done) {
           answer.reply = cloud->pollPair();
         } catch (const CloudFailure& failure) {
           answer.failure = failure.what();
+          LogSink::line(log_category::cloud, LogLevel::warning, "pairing poll failed: " + currentErrorText());
           if (failure.code() == "PAIRING_EXPIRED" && polled) {
             try {  // only the pairing that was polled
               answer.expiredAndReset = cloud->resetPair(polled->operationId);
@@ -426,6 +436,7 @@ void CloudModel::poll(std::function<void()> done) {
           }
         } catch (const std::exception& failure) {
           answer.failure = failure.what();
+          LogSink::line(log_category::cloud, LogLevel::warning, "pairing poll failed: " + currentErrorText());
         }
         return answer;
       },
@@ -470,7 +481,7 @@ void CloudModel::connect() {
           polling_ = true;
           if (url) setup_.openUrl(*url);
         } else {
-          setMessage(text(outcome.description()));
+          setMessage(failureText("pairing start", outcome));
         }
         setBusy(false);
       });
@@ -494,10 +505,12 @@ void CloudModel::confirm() {
           cloud->confirmAccount(owner);
         } catch (const CloudFailure& failure) {
           answer.failure = failure.what();
+          LogSink::line(log_category::cloud, LogLevel::warning, "account confirmation failed: " + currentErrorText());
           answer.expired = failure.code() == "PAIRING_EXPIRED";
           if (answer.expired) answer.pendingLeft = cloud->pending().has_value();
         } catch (const std::exception& failure) {
           answer.failure = failure.what();
+          LogSink::line(log_category::cloud, LogLevel::warning, "account confirmation failed: " + currentErrorText());
         }
         return answer;
       },
@@ -543,7 +556,7 @@ void CloudModel::restartPair() {
           clearPairingView();
           setMessage(std::nullopt);
         } else {
-          setMessage(text(outcome.description()));
+          setMessage(failureText("pairing restart", outcome));
         }
         setBusy(false);
       });
@@ -558,7 +571,7 @@ void CloudModel::disconnect() {
       this, [cloud = cloud_] { cloud->disconnect(); },
       [this](WorkerOutcome<std::monostate> outcome) {
         if (!outcome.ok()) {
-          setMessage(text(outcome.description()));
+          setMessage(failureText("disconnect", outcome));
           setBusy(false);
           return;
         }
@@ -581,7 +594,7 @@ void CloudModel::adoptUnlinked() {
       },
       [this](WorkerOutcome<bool> outcome) {
         if (!outcome.ok()) {
-          setMessage(text(outcome.description()));
+          setMessage(failureText("sending the recordings without account", outcome));
           setBusy(false);
         } else if (*outcome.value) {
           synchronizeThen([this] { setBusy(false); });

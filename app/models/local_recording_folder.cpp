@@ -45,8 +45,9 @@ void LocalRecordingFolder::choose() {
   if (usable) {
     try {  // a folder every copy would refuse is refused now, not after the next recording
       LocalRecordingExport::checkDestination(QFile::encodeName(resolved).toStdString());
-    } catch (const std::exception& error) {
-      qCDebug(captureLog) << "chosen folder refused:" << error.what();
+    } catch (const std::exception&) {
+      qCDebug(captureLog).noquote() << "chosen folder" << resolved
+                                    << "refused:" << QString::fromStdString(currentErrorText());
       usable = false;
     }
   }

@@ -67,8 +67,9 @@ RecorderModel::RecorderModel(Setup setup, bool preview, QObject* parent) : QObje
   if (!preview) {
     try {
       posix_file::makeDirectories(directory_.toStdString());
-    } catch (const std::exception& error) {  // the instance lock created it already; a failure shows at start
-      qCDebug(captureLog) << "recordings folder not made:" << error.what() << "- a start reports it";
+    } catch (const std::exception&) {  // the instance lock created it already; a failure shows at start
+      qCDebug(captureLog).noquote() << "recordings folder not made:" << QString::fromStdString(currentErrorText())
+                                    << "- a start reports it";
     }
   }
   cloud_ = new CloudModel(directory_, setup_.cloud, this);
@@ -152,6 +153,8 @@ void RecorderModel::startEngine(const QString& id) {
           started.wav = engine->start(directory, recording);
         } catch (const std::exception& error) {
           started.failure = error.what();
+          LogSink::line(log_category::capture, LogLevel::warning,
+                        "recording " + recording + " not started: " + currentErrorText());
         }
         return started;
       },
@@ -161,6 +164,8 @@ void RecorderModel::startEngine(const QString& id) {
           started = std::move(*outcome.value);
         } else {
           started.failure = outcome.description();  // building the engine failed
+          qCWarning(captureLog).noquote()
+              << "recording" << id << "not started, no engine:" << QString::fromStdString(outcome.diagnosis());
         }
         if (!started.wav) {
           startFailure_.reset();

@@ -209,8 +209,10 @@ bool AppDelegate::passGate() {
   if (InstanceBus::openRunningInstance()) return false;
   try {
     instanceLock_.emplace(RecorderModel::recordingDirectory(false).toStdString());
-  } catch (const std::exception& error) {
-    qCWarning(captureLog) << "recordings folder not locked:" << error.what() << "- this instance leaves";
+  } catch (const std::exception&) {
+    qCWarning(captureLog).noquote() << "recordings folder" << RecorderModel::recordingDirectory(false)
+                                    << "not locked:" << QString::fromStdString(currentErrorText())
+                                    << "- this instance leaves";
     InstanceAlert::run();
     return false;
   }

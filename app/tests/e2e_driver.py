@@ -4,7 +4,7 @@
 # clicks the tray icon with the pointer (xdotool). Needs the program's DISPLAY and session bus.
 #
 #   e2e_driver.py wait-app PID [TIMEOUT]          the program is on the accessibility bus
-#   e2e_driver.py press PID NAME [TIMEOUT]        press the enabled button named NAME
+#   e2e_driver.py press PID NAME [TIMEOUT]        press the enabled button named NAME (wrapped or not)
 #   e2e_driver.py wait-text PID TEXT [TIMEOUT]    some label or button shows TEXT (substring)
 #   e2e_driver.py gone-text PID TEXT [TIMEOUT]    no label or button shows TEXT any more
 #   e2e_driver.py texts PID                       every visible text, one per line
@@ -68,6 +68,11 @@ def texts(app):
             if text:
                 out.append(text)
     return out
+
+
+def words(text):
+    # A button's text as one line: a long one is wrapped onto several.
+    return " ".join(text.split()) if text else text
 
 
 def enabled(o):
@@ -190,7 +195,7 @@ def main(argv):
         timeout = float(rest[1]) if len(rest) > 1 else timeout
         button = wait_for(f"enabled button {name!r}", lambda: next(
             (o for o in controls(app) if o.getRole() in (pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON)
-             and name in (o.name, o.description) and enabled(o)), None), timeout)
+             and name in (words(o.name), words(o.description)) and enabled(o)), None), timeout)
         press(button)
         return 0
     if command in ("wait-text", "gone-text"):

@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "app/tests/ui_test_support.h"
@@ -24,16 +25,23 @@ int barColumn(int i, double scale) { return static_cast<int>((3.1 * i + 1.05) * 
 
 bool isRed(QRgb pixel) { return qRed(pixel) > 200 && qGreen(pixel) < 100 && qAlpha(pixel) > 200; }
 
-// A clock tests step by hand: each drawing reads it twice, at its start and its end.
-struct SteppedClock {
-  std::vector<double> drawingSeconds;
-  std::size_t reads = 0;
-  double now = 0;
-  double operator()() {
-    const std::size_t drawing = reads / 2;
-    if (reads++ % 2 == 1 && drawing < drawingSeconds.size()) now += drawingSeconds[drawing];
-    return now;
+// A clock that moves only while the renderer draws: each drawing reads it twice, at its start
+// and its end, and the n-th drawing takes drawingSeconds[n].
+class DrawingClock final : public Clock {
+ public:
+  explicit DrawingClock(std::vector<double> drawingSeconds) : drawingSeconds_(std::move(drawingSeconds)) {}
+  double monotonicSeconds() const override {
+    const std::size_t drawing = reads_ / 2;
+    if (reads_++ % 2 == 1 && drawing < drawingSeconds_.size()) now_ += drawingSeconds_[drawing];
+    return now_;
   }
+  double bootSeconds() const override { return now_; }
+  WallTime wallTime() const override { return Clock::system()->wallTime(); }
+
+ private:
+  std::vector<double> drawingSeconds_;
+  mutable std::size_t reads_ = 0;
+  mutable double now_ = 0;
 };
 
 TEST(StatusIconRenderer, BarsFollowTheLevelGeometryAtBothScales) {
@@ -95,13 +103,13 @@ TEST(StatusIconRenderer, ThreeSlowDrawingsInARowFallBackToTheDotUntilTheNextReco
   ui_test::app();
   const std::vector<float> values(7, 0.5f);
   {
-    SteppedClock clock{{0.013, 0.013, 0.001, 0.013, 0.013}};
-    StatusIconRenderer renderer(QStringLiteral("talvo"), std::ref(clock));
+    StatusIconRenderer renderer(QStringLiteral("talvo"),
+                                std::make_shared<DrawingClock>(std::vector<double>{0.013, 0.013, 0.001, 0.013, 0.013}));
     for (int i = 0; i < 5; ++i) EXPECT_EQ(renderer.image(true, values, {}).width(), 30) << i;  // slow, slow, fast, …
     EXPECT_FALSE(renderer.budget().unusable());
   }
-  SteppedClock clock{{0.013, 0.013, 0.013, 0.001}};
-  StatusIconRenderer renderer(QStringLiteral("talvo"), std::ref(clock));
+  StatusIconRenderer renderer(QStringLiteral("talvo"),
+                              std::make_shared<DrawingClock>(std::vector<double>{0.013, 0.013, 0.013, 0.001}));
   for (int i = 0; i < 3; ++i) EXPECT_EQ(renderer.image(true, values, {}).width(), 30) << i;
   EXPECT_TRUE(renderer.budget().unusable());
   EXPECT_EQ(renderer.image(true, values, {}).width(), 18);  // a fast drawing does not revive it

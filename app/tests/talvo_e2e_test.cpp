@@ -30,8 +30,10 @@
 
 #include "app/tests/capture_fakes.h"
 #include "app/tests/pulse_test_player.h"
+#include "core/program/native_product.h"
 #include "testing/fake_runs_service.h"
 #include "testing/fake_transcription_service.h"
+#include "testing/fuse_mount.h"
 #include "testing/require_component.h"
 #include "testing/scoped_env.h"
 #include "testing/temp_directory.h"
@@ -283,6 +285,25 @@ class TalvoEndToEnd : public ::testing::Test {
     nlohmann::json record =
         nlohmann::json::parse(testing::readWholeFile(waves[0].substr(0, waves[0].size() - 4) + ".upload.json"));
     EXPECT_EQ(record.at("state"), state);
+  }
+
+  // "Подключить Telegram", the code approved at the service, and the account confirmed.
+  void connectTelegram() {
+    expectDriver("press", {"Подключить Telegram"});
+    std::string code;
+    for (int i = 0; i < 200 && code.empty(); ++i) {
+      for (const auto& pairing : service->pairings()) {
+        if (pairing.state == "pending") code = pairing.code;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_FALSE(code.empty()) << "no pairing was requested";
+    expectDriver("wait-text", {code});
+    ASSERT_TRUE(service->approvePairing(code, {"1001", "Анна Тестова", "anna"}));
+    expectDriver("press", {"Это мой аккаунт — подключить", "20"});
+    // Connected: the account's plan is shown and the offer to connect is gone.
+    expectDriver("wait-text", {"Безлимит"});
+    expectDriver("gone-text", {"Подключить Telegram"});
   }
 
   testing::TempDirectory home;
@@ -784,21 +805,7 @@ TEST_F(TalvoEndToEnd, ALockedRecordingsFolderShowsTheAlertAndExits) {
 
 TEST_F(TalvoEndToEnd, PairingThenARecordingReachesTheServiceAndIsProcessed) {
   launch();
-  expectDriver("press", {"Подключить Telegram"});
-  std::string code;
-  for (int i = 0; i < 200 && code.empty(); ++i) {
-    for (const auto& pairing : service->pairings()) {
-      if (pairing.state == "pending") code = pairing.code;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  ASSERT_FALSE(code.empty()) << "no pairing was requested";
-  expectDriver("wait-text", {code});
-  ASSERT_TRUE(service->approvePairing(code, {"1001", "Анна Тестова", "anna"}));
-  expectDriver("press", {"Это мой аккаунт — подключить", "20"});
-  // Connected: the account's plan is shown and the offer to connect is gone.
-  expectDriver("wait-text", {"Безлимит"});
-  expectDriver("gone-text", {"Подключить Telegram"});
+  ASSERT_NO_FATAL_FAILURE(connectTelegram());
   screenshot("paired");
   // The account area folds away once connected; the Telegram button brings the account back.
   expectDriver("press", {"Открыть Telegram"});
@@ -874,6 +881,185 @@ TEST_F(TalvoEndToEnd, SigtermWhileRecordingFinishesTheRecordingFirst) {
   kill(program->pid(), SIGTERM);
   ASSERT_EQ(program->waitExit(30s), 0);
   expectFinishedRecording("recorded");
+}
+
+// The session's login keyring locked (as a screen lock or a login without its password leaves
+// it) for the object's life; the device key a previous test stored is cleared before and after,
+// so the program starts without an account both times.
+class LockedKeyring {
+ public:
+  LockedKeyring() {
+    clearDeviceKey();
+    locked_ = keyring({"lock"}).status == 0;
+  }
+  ~LockedKeyring() {
+    unlock();
+    clearDeviceKey();
+  }
+  bool locked() const { return locked_; }
+  bool unlock() {
+    if (locked_)
+      locked_ = keyring({"unlock", testing::envOr("TALVO_KEYRING_PASSWORD", "talvo-test-keyring")}).status != 0;
+    return !locked_;
+  }
+
+ private:
+  static Outcome keyring(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"/usr/bin/python3", sourceFile("app/tests/keyring_lock.py")});
+    return run(arguments, environmentWith({}));
+  }
+  static void clearDeviceKey() {
+    run({"secret-tool", "clear", "service", NativeProduct::deviceCredentialsService}, environmentWith({}));
+  }
+  bool locked_ = false;
+};
+
+TEST_F(TalvoEndToEnd, ARecordingKilledWhileTheKeyringWasLockedIsUploadedOnceItOpens) {
+  LockedKeyring keyring;
+  ASSERT_TRUE(keyring.locked()) << "the test keyring did not lock";
+  launch();
+  expectDriver("wait-text", {"Ключ устройства недоступен."});
+  playTones(30);
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  // Its queue record is on disk from the start, with no owner while the keyring refuses.
+  std::string record;
+  for (int i = 0; i < 300 && record.empty(); ++i) {
+    std::this_thread::sleep_for(100ms);
+    std::vector<std::string> records = files(".upload.json");
+    if (records.size() == 1) record = records[0];
+  }
+  ASSERT_FALSE(record.empty()) << "no queue record while recording";
+  std::this_thread::sleep_for(3s);
+  kill(program->pid(), SIGKILL);
+  ASSERT_TRUE(program->waitExit(10s));
+  const std::string id = fs::path(record).stem().stem().string();
+  ASSERT_TRUE(fs::exists(recordings() + "/" + id + ".wav"));
+
+  ASSERT_TRUE(keyring.unlock()) << "the test keyring did not unlock";
+  launch();
+  ASSERT_NO_FATAL_FAILURE(connectTelegram());
+  // The account area, folded away once connected, offers to send the recording made without one.
+  expectDriver("press", {"Открыть Telegram"});
+  expectDriver("wait-text", {"Отправить записи без аккаунта (1)"});
+  expectDriver("press", {"Отправить записи без аккаунта (1)"});
+  expectDriver("press", {"Отправить в Анна Тестова · 1001"});
+  std::optional<testing::FakeRunsService::RunState> sent;
+  for (int i = 0; i < 600 && !(sent && sent->status == "finalized"); ++i) {
+    std::this_thread::sleep_for(100ms);
+    sent = runs->run(id);
+  }
+  ASSERT_TRUE(sent && sent->status == "finalized") << "the recording was not uploaded";
+  // The WAV the crash cut off was repaired at the start; the service holds exactly those bytes.
+  const std::string wav = recordings() + "/" + id + ".wav";
+  testing::WaveContents wave = testing::readWave(wav);
+  EXPECT_EQ(wave.headerDataBytes, wave.samples.size() * 2) << "the WAV was not repaired";
+  EXPECT_GT(wave.samples.size(), 16000u);
+  EXPECT_EQ(runs->storedFile(id), testing::readWholeFile(wav)) << "the service holds other bytes";
+}
+
+// A copy folder on a server that stopped answering, as an NFS mount whose server went away:
+// the FUSE daemon behind it is stopped, so every access there waits. It answers again (and is
+// unmounted) when the object goes, whatever the test's outcome.
+class HungCopyFolder {
+ public:
+  HungCopyFolder() {
+    if (!mount_.mounted()) return;
+    server_ = mount_.serverPid();
+    if (server_ > 0) ::mkdir(folder().c_str(), 0700);
+  }
+  ~HungCopyFolder() { resume(); }
+  bool usable() const { return mount_.mounted() && server_ > 0; }
+  std::string why() const { return mount_.mounted() ? "no server process of the FUSE mount found" : mount_.why(); }
+  std::string folder() const { return mount_.path() + "/copies"; }
+  void hang() { stopped_ = kill(server_, SIGSTOP) == 0; }
+  void resume() {
+    if (stopped_) kill(server_, SIGCONT);
+    stopped_ = false;
+  }
+
+ private:
+  testing::FuseMount mount_{testing::FuseMount::Kind::ext4};
+  pid_t server_ = -1;
+  bool stopped_ = false;
+};
+
+class TalvoHungCopy : public TalvoEndToEnd {
+ protected:
+  // Well past the copy's 10 s limit for a quit, and a loaded machine's slow teardown.
+  static constexpr auto quitLimit = 40s;
+
+  void SetUp() override {
+    TalvoEndToEnd::SetUp();
+    if (IsSkipped()) return;
+    copies = std::make_unique<HungCopyFolder>();
+    TALVO_REQUIRE_COMPONENT(copies->usable(), "no FUSE mount to hang: " << copies->why());
+    // The folder chosen earlier, as "Выбрать" leaves it in the settings.
+    fs::create_directories(home.file("config/TALVO"));
+    testing::writeWholeFile(home.file("config/TALVO/TALVO.conf"),
+                            "[General]\nlocalRecordingFolder.v1=" + copies->folder() + "\n");
+  }
+  void TearDown() override {
+    // A program still waiting there (a failed test) can then be ended before the unmount.
+    if (copies) copies->resume();
+    TalvoEndToEnd::TearDown();
+    copies.reset();
+  }
+
+  // A recording stopped by the user whose copy then hangs: the recorder is ready for the next
+  // one all the same.
+  void recordAndStopWithTheCopyHanging() {
+    launch();
+    playTones(60);
+    expectDriver("press", {"Начать запись"});
+    expectDriver("wait-text", {"Остановить запись"});
+    std::this_thread::sleep_for(2s);
+    copies->hang();
+    expectDriver("press", {"Остановить запись"});
+    expectDriver("wait-text", {"Начать запись", "30"});
+  }
+
+  // Every recording complete, with a final queue record; none left unfinished.
+  void expectEveryRecordingFinal(std::size_t count) {
+    std::vector<std::string> waves = files(".wav");
+    ASSERT_EQ(waves.size(), count);
+    for (const auto& wave : waves) {
+      SCOPED_TRACE(wave);
+      testing::WaveContents contents = testing::readWave(wave);
+      EXPECT_EQ(contents.headerDataBytes, contents.samples.size() * 2) << "the WAV was not finalised";
+      EXPECT_GT(contents.samples.size(), 16000u);
+      nlohmann::json record =
+          nlohmann::json::parse(testing::readWholeFile(wave.substr(0, wave.size() - 4) + ".upload.json"));
+      EXPECT_EQ(record.at("state"), "recorded");
+    }
+  }
+
+  std::unique_ptr<HungCopyFolder> copies;
+};
+
+TEST_F(TalvoHungCopy, QuitCommandEndsTheProgramWhileTheCopyHangs) {
+  ASSERT_NO_FATAL_FAILURE(recordAndStopWithTheCopyHanging());
+  const auto asked = std::chrono::steady_clock::now();
+  Outcome command = run({TALVO_BINARY, "--quit"}, program->environment());
+  EXPECT_EQ(command.status, 0) << command.out;
+  EXPECT_EQ(program->waitExit(quitLimit), 0) << "still running while the copy hangs";
+  std::cout << "ended "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count()
+            << " ms after the quit command\n";
+  expectEveryRecordingFinal(1);
+}
+
+TEST_F(TalvoHungCopy, ANewRecordingStartsAndASessionsEndQuitsWhileTheCopyHangs) {
+  ASSERT_NO_FATAL_FAILURE(recordAndStopWithTheCopyHanging());
+  expectDriver("press", {"Начать запись"});
+  expectDriver("wait-text", {"Остановить запись"});
+  std::this_thread::sleep_for(2s);
+  // A session's end: SIGTERM and SIGHUP together are one request, so the second recording is
+  // finished and queued first; its copy hangs too and is given up after its limit.
+  kill(program->pid(), SIGTERM);
+  kill(program->pid(), SIGHUP);
+  EXPECT_EQ(program->waitExit(quitLimit), 0) << "still running while the copies hang";
+  expectEveryRecordingFinal(2);
 }
 
 // A program named like a meeting application recording from the microphone.

@@ -3,7 +3,6 @@
 #include <QPainter>
 
 #include "app/ui/vector_icon.h"
-#include "core/system/clock.h"
 #include "core/tray/recording_icon_geometry.h"
 
 namespace talvo {
@@ -14,8 +13,8 @@ const QColor systemRed{255, 59, 48};
 
 }  // namespace
 
-StatusIconRenderer::StatusIconRenderer(QString logoName, Clock clock)
-    : logoName_(std::move(logoName)), clock_(clock ? std::move(clock) : Clock(monotonicSeconds)) {}
+StatusIconRenderer::StatusIconRenderer(QString logoName, std::shared_ptr<const Clock> clock)
+    : logoName_(std::move(logoName)), clock_(clock ? std::move(clock) : Clock::system()) {}
 
 QImage StatusIconRenderer::image(bool recording, std::span<const float> values, const TrayLook& look) {
   return recording ? recordingImage(values, look) : idleImage(look);
@@ -35,7 +34,7 @@ QImage StatusIconRenderer::recordingImage(std::span<const float> values, const T
   image.setDevicePixelRatio(ratio);
   image.fill(Qt::transparent);
 
-  const double started = clock_();
+  const double started = clock_->monotonicSeconds();
   QPainter painter;
   if (!painter.begin(&image)) {
     budget_->markUnusable();  // nowhere to draw: the dot from now on
@@ -52,7 +51,7 @@ QImage StatusIconRenderer::recordingImage(std::span<const float> values, const T
   painter.setBrush(systemRed);
   painter.drawEllipse(QRectF(geometry.dot.x, geometry.dot.y, geometry.dot.width, geometry.dot.height));
   painter.end();
-  budget_->recordDrawing(clock_() - started);
+  budget_->recordDrawing(clock_->monotonicSeconds() - started);
   return image;
 }
 

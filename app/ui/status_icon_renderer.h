@@ -5,10 +5,10 @@
 // drawn at the screen's device-pixel ratio so they stay crisp.
 #include <QImage>
 #include <QString>
-#include <functional>
 #include <memory>
 #include <span>
 
+#include "core/system/clock.h"
 #include "core/tray/status_drawing_budget.h"
 
 namespace talvo {
@@ -21,10 +21,10 @@ struct TrayLook {
 
 class StatusIconRenderer {
  public:
-  using Clock = std::function<double()>;  // monotonic seconds
   static constexpr double idleSize = 19;
 
-  explicit StatusIconRenderer(QString logoName = QStringLiteral("talvo"), Clock clock = {});
+  // `clock` (default: the system's) times each drawing on its monotonic clock.
+  explicit StatusIconRenderer(QString logoName = QStringLiteral("talvo"), std::shared_ptr<const Clock> clock = {});
 
   // Null when the logo cannot be loaded (the shell shows a text title instead).
   QImage image(bool recording, std::span<const float> values, const TrayLook& look);
@@ -36,7 +36,7 @@ class StatusIconRenderer {
   QImage recordingImage(std::span<const float> values, const TrayLook& look);
 
   QString logoName_;
-  Clock clock_;
+  std::shared_ptr<const Clock> clock_;
   std::shared_ptr<StatusDrawingBudget> budget_ = std::make_shared<StatusDrawingBudget>();
 };
 

@@ -21,6 +21,10 @@ bool isPrivateDirectory(const struct stat& info) noexcept {
 }
 
 UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure) {
+  return openPrivateDirectory(path, failure, failure);
+}
+
+UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure, FileErrorKind unsafe) {
   // A trailing slash makes open() follow a symbolic link in spite of O_NOFOLLOW, and our
   // directory names usually end in one.
   std::string plain = path;
@@ -28,8 +32,8 @@ UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure) {
   UniqueFd dir(system_call::open(plain.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir) throwFileError(failure);
   struct stat info {};
-  if (system_call::fstat(dir.get(), &info) != 0) throwFileError(failure);
-  if (!isPrivateDirectory(info)) throw FileError(failure);
+  if (system_call::fstat(dir.get(), &info) != 0) throwFileError(unsafe);
+  if (!isPrivateDirectory(info)) throw FileError(unsafe);
   return dir;
 }
 
@@ -109,17 +113,31 @@ std::string readBounded(int fd, std::size_t limit) {
   return contents;
 }
 
-std::string readOwnedFileAt(int dirfd, const std::string& name, std::size_t limit) {
-  UniqueFd file(system_call::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!file) {
-    if (errno == ENOENT) throwFileError(FileErrorKind::noSuchFile);
-    throwFileError(FileErrorKind::noPermissionRead);  // ELOOP: a symbolic link stands there
+OwnedFile openOwnedFileAt(int dirfd, const std::string& name, std::int64_t limit) {
+  for (int attempt = 0;; ++attempt) {
+    UniqueFd file(system_call::openat(dirfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file) throwFileError(errno == ENOENT ? FileErrorKind::noSuchFile : FileErrorKind::unknownRead);
+    struct stat info {};
+    if (system_call::fstat(file.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
+    // Replaced by a save between our open and fstat: a normal race with the writer, not a
+    // hostile file.
+    if (info.st_nlink == 0 && S_ISREG(info.st_mode) && attempt < 8) continue;
+    if (!isOwnedSingleLinkFile(info)) throw FileError(FileErrorKind::noPermissionRead);
+    if (info.st_size < 0 || info.st_size > limit) throw FileError(FileErrorKind::corruptFile);
+    return OwnedFile{std::move(file), static_cast<std::int64_t>(info.st_size)};
   }
-  struct stat info {};
-  if (system_call::fstat(file.get(), &info) != 0) throwFileError(FileErrorKind::noPermissionRead);
-  if (!isOwnedSingleLinkFile(info)) throw FileError(FileErrorKind::noPermissionRead);
-  if (static_cast<std::size_t>(info.st_size) > limit) throw FileError(FileErrorKind::corruptFile);
-  return readBounded(file.get(), limit);
+}
+
+std::string readOwnedFileAt(int dirfd, const std::string& name, std::size_t limit) {
+  OwnedFile file;
+  try {
+    file = openOwnedFileAt(dirfd, name, static_cast<std::int64_t>(limit));
+  } catch (const FileError& error) {
+    // Whatever else keeps the file from being opened (a symbolic link: ELOOP) is a refusal.
+    if (error.kind() != FileErrorKind::unknownRead) throw;
+    throw FileError(FileErrorKind::noPermissionRead, error.errorNumber());
+  }
+  return readBounded(file.fd.get(), limit);
 }
 
 void replaceFileAt(int dirfd, const std::string& name, std::string_view contents, mode_t mode) {

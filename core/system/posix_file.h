@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,9 @@ bool isPrivateDirectory(const struct stat& info) noexcept;
 // Opens `path` as a directory (O_DIRECTORY | O_NOFOLLOW, read-only) and checks it is private.
 // Any failure throws FileError(failure).
 UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure);
+// The same, telling the open failing (FileError(failure), errno kept) from a directory that
+// fails the check (FileError(unsafe); with errno when fstat itself failed).
+UniqueFd openPrivateDirectory(const std::string& path, FileErrorKind failure, FileErrorKind unsafe);
 
 // Creates `path` and its missing parents with mode 0700; an existing directory is fine.
 void makeDirectories(const std::string& path);
@@ -40,6 +44,20 @@ void syncFile(int fd);
 // Reads an already opened file of at most `limit` bytes. A longer file throws
 // FileError(corruptFile): nothing is trusted from a file larger than its kind can be.
 std::string readBounded(int fd, std::size_t limit);
+
+// A file opened for reading, with its size when it was checked.
+struct OwnedFile {
+  UniqueFd fd;
+  std::int64_t size = 0;
+};
+
+// Opens `name` inside the directory `dirfd` for reading (O_NOFOLLOW | O_NONBLOCK) and checks it
+// is an owned single-link regular file of at most `limit` bytes. A file that a writer replaced
+// between the open and the check (no links left) is opened again. The open failing:
+// FileError(noSuchFile) for ENOENT, FileError(unknownRead) otherwise (ELOOP: a symbolic link
+// stands there), errno kept; fstat failing or the check refusing: FileError(noPermissionRead);
+// too large: FileError(corruptFile).
+OwnedFile openOwnedFileAt(int dirfd, const std::string& name, std::int64_t limit);
 
 // Reads `name` inside the directory `dirfd` (O_NOFOLLOW, must be an owned single-link regular
 // file) bounded to `limit` bytes. Missing file: FileError(noSuchFile); link, foreign or
