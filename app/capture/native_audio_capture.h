@@ -63,7 +63,10 @@ class NativeAudioCapture {
 
   static constexpr std::int64_t maximumBlockBytes = 262144;
   static constexpr std::int64_t maximumBlockFrames = 65536;
-  static constexpr int maximumPendingBlocks = 8;
+  // Blocks each source may have waiting for the capture queue (sources hand over 0.1 s blocks):
+  // a busy machine holds the queue up for a second now and then; one held up for 3 s is a
+  // stall (sleepGapSeconds) anyway.
+  static constexpr int maximumPendingBlocks = 30;
   static constexpr std::uint64_t minimumStartBytes = 134217727;      // start needs more than this (128 MiB)
   static constexpr std::uint64_t minimumCheckpointBytes = 33554431;  // and each checkpoint (32 MiB)
 
