@@ -67,11 +67,12 @@ void WebRtcEchoCanceller::process(std::span<const float> reference, std::span<fl
   bool cancelled = processing_->ProcessReverseStream(far, mono, mono, farOut) == webrtc::AudioProcessing::kNoError;
   processing_->set_stream_delay_ms(toldDelay);
   cancelled = processing_->ProcessStream(near, mono, mono, near) == webrtc::AudioProcessing::kNoError && cancelled;
-  // High suppression while the filter adapts to a newly heard echo, moderate once it has.
+  // High suppression while the filter adapts to a newly heard echo, low once it has: the residual
+  // suppressor takes out what is left, and costs the near end less while both talk.
   if (!echoDelay) {
     adaptingFrames_ = adaptationFrames;
   } else if (adaptingFrames_ > 0 && --adaptingFrames_ == 0) {
-    processing_->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kModerateSuppression);
+    processing_->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kLowSuppression);
   }
   if (!echoDelay &&
       processing_->echo_cancellation()->suppression_level() != webrtc::EchoCancellation::kHighSuppression) {

@@ -65,8 +65,10 @@ struct Recording {
 // The loopback of scripts/echo-path, removed again at the end of the scope.
 class EchoPath {
  public:
-  explicit EchoPath(int latencyMs) {
-    const std::string command = std::string(TALVO_SOURCE_DIR) + "/scripts/echo-path on " + std::to_string(latencyMs);
+  // From the output `speakers` (the test desktop's by default).
+  explicit EchoPath(int latencyMs, const std::string& speakers = {}) {
+    const std::string command = (speakers.empty() ? std::string() : "TALVO_TEST_SPEAKERS_SINK='" + speakers + "' ") +
+                                std::string(TALVO_SOURCE_DIR) + "/scripts/echo-path on " + std::to_string(latencyMs);
     FILE* pipe = popen(command.c_str(), "r");
     char line[64] = {};
     if (pipe == nullptr || std::fgets(line, sizeof line, pipe) == nullptr) {
@@ -135,6 +137,96 @@ TEST_P(EchoCancellationSound, TheFarEndsEchoLeavesTheRecordingAndTheNearEndStays
   // The targets: 20 dB in the first second, 30 dB from 2 s on (the replays of recorded runs give
   // 47 and 55 dB at the least, see bench/README.md).
   EXPECT_GE(f.tailFirstSecond, 20.0);
+  EXPECT_GE(f.tailAdapted, 30.0);
+  EXPECT_LE(std::abs(f.nearAlone), 1.0);
+  EXPECT_LE(std::abs(f.doubleTalk), 6.0);
+}
+
+// A second output on the shared test server ("speakers2"), removed again at the end of the scope,
+// when the test desktop's own output is the default again.
+class SecondOutput {
+ public:
+  SecondOutput() {
+    FILE* pipe = popen("pactl load-module module-null-sink sink_name=speakers2 rate=48000", "r");
+    char line[64] = {};
+    if (pipe == nullptr || std::fgets(line, sizeof line, pipe) == nullptr) {
+      if (pipe != nullptr) pclose(pipe);
+      throw std::runtime_error("pactl could not make a second output");
+    }
+    module_ = std::atoi(line);
+    if (pclose(pipe) != 0) throw std::runtime_error("pactl could not make a second output");
+    makeDefault(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"));  // a server may switch to a new output
+  }
+  ~SecondOutput() {
+    makeDefault(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"));
+    run("pactl unload-module " + std::to_string(module_));
+  }
+  static void makeDefault(const std::string& sink) {
+    if (!run("pactl set-default-sink '" + sink + "'")) throw std::runtime_error("pactl set-default-sink failed");
+  }
+
+ private:
+  int module_ = -1;
+};
+
+// Keeps the last `seconds` of a recording.
+std::vector<std::int16_t> lastSeconds(const std::vector<std::int16_t>& samples, double seconds) {
+  const auto count = std::min(samples.size(), static_cast<std::size_t>(seconds * 16000));
+  return {samples.end() - static_cast<std::ptrdiff_t>(count), samples.end()};
+}
+
+// The default output changes mid-recording, from one with an echo 40 ms behind to one with an
+// echo 200 ms behind: the computer's sound follows it, the recording goes on, and once the
+// canceller has adapted to the new echo it is gone as from the first output. Far-end bursts
+// play on the first output for 3 s; then, 2.5 s after the switch, the whole schedule of the test
+// above plays on the new one, and only that part of the recordings is measured.
+TEST(EchoCancellationSoundSwitch, TheEchoOfANewDefaultOutputIsCancelledToo) {
+  REQUIRE_SOUND_SERVER();
+  TALVO_REQUIRE_COMPONENT(run("command -v sox espeak-ng pactl >/dev/null"), "sox, espeak-ng and pactl are needed");
+  testing::TempDirectory work;
+  const testing::EchoSignals signals = testing::makeEchoSignals(work);
+  SecondOutput second;
+  EchoPath firstPath(40);
+  EchoPath secondPath(200, "speakers2");
+
+  Recording with(true);
+  Recording without(false);
+  const std::string withWav = with.engine->start(with.directory.path(), makeRecordingId());
+  const std::string withoutWav = without.engine->start(without.directory.path(), makeRecordingId());
+  sleepSeconds(4.5);
+  {
+    PulseTestPlayer player;
+    const auto prelude = static_cast<std::size_t>(3 * testing::echoPlayRate);
+    player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"),
+                   std::vector<float>(signals.farEnd.begin(), signals.farEnd.begin() + prelude));
+    player.play();
+    sleepSeconds(3.5);
+  }
+  SecondOutput::makeDefault("speakers2");
+  sleepSeconds(2.5);
+  {
+    PulseTestPlayer player;
+    player.prepare("speakers2", signals.farEnd);
+    player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
+    player.play();
+    sleepSeconds(testing::echoSignalSeconds + 0.5);
+  }
+  auto withResult = with.engine->stopAndWait();
+  auto withoutResult = without.engine->stopAndWait();
+  ASSERT_EQ(withResult.wav, withWav);
+  EXPECT_FALSE(withResult.failure) << *withResult.failure;
+  EXPECT_FALSE(withoutResult.failure) << *withoutResult.failure;
+
+  // From the middle of the quiet 2.5 s after the switch on: the second output's part.
+  const double measured = testing::echoSignalSeconds + 0.5 + 1.2;
+  const testing::EchoFigures f = testing::measureEcho(lastSeconds(readWave(withWav).samples, measured),
+                                                      lastSeconds(readWave(withoutWav).samples, measured));
+  std::printf(
+      "new default output (echo 200 ms, was 40 ms): echo tail under the bursts %.1f dB in the first second, %.1f dB "
+      "from 2 s on (%.1f dB without cancellation); near end %+.2f dB alone, %+.2f dB while both talk\n",
+      f.tailFirstSecond, f.tailAdapted, f.tailToday, f.nearAlone, f.doubleTalk);
+  // The new output's bursts are in the recording at all: the computer's sound followed it.
+  EXPECT_GT(f.tailToday, 5.0);
   EXPECT_GE(f.tailAdapted, 30.0);
   EXPECT_LE(std::abs(f.nearAlone), 1.0);
   EXPECT_LE(std::abs(f.doubleTalk), 6.0);
