@@ -13,6 +13,7 @@ constexpr double silentReference = 1e-7;  // mean square: −70 dBFS
 // alone while the microphone is within this factor (6 dB) of the echo that gain predicts.
 constexpr double gainCreep = 1.02;
 constexpr double echoMargin = 4;
+constexpr double gainDrop = 0.5;
 
 double meanSquare(std::span<const float> samples) {
   double sum = 0;
@@ -44,13 +45,14 @@ void ResidualEchoSuppressor::apply(std::span<float> output, std::span<const floa
   due /= static_cast<double>(std::max<std::size_t>(span, 1));
   const double in = meanSquare(input.first(length));
   const double out = meanSquare(output.first(length));
-  // The echo's gain: the lowest microphone-to-reference ratio of late. It creeps up only in frames
-  // the canceller has taken down (echo alone), so a room that got louder is followed while
-  // someone talking over the far end does not count as echo.
+  // The echo's gain: the lowest microphone-to-reference ratio of late, lowered by at most 3 dB a
+  // frame: under load a source may miss part of a frame, which makes the echo look quieter than
+  // it is. It creeps up only in frames the canceller has taken down (echo alone), so a room that
+  // got louder is followed while someone talking over the far end does not count as echo.
   const bool hearable = due > silentReference && in > silentReference * 1e-3;
   const bool cancelledMost = out < in * echoOnlyRatio;
   if (hearable && (echoGain_ == 0 || in / due < echoGain_)) {
-    echoGain_ = in / due;
+    echoGain_ = echoGain_ == 0 ? in / due : std::max(in / due, echoGain_ * gainDrop);
   } else if (hearable && cancelledMost) {
     echoGain_ *= gainCreep;
   }
