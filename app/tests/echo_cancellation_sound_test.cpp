@@ -2,8 +2,9 @@
 // the server's own loopback feeds the output's sound ("speakers") back into the virtual
 // microphone's feed 40 ms (then 200 ms) later and 10 dB quieter (scripts/echo-path). The far end
 // is noise bursts made with sox, played to the output; the near end is speech made with espeak-ng,
-// played into the microphone's feed. Two engines record the same sound at the same time, one with
-// the canceller and one without ("today's" recording), so every figure compares like with like.
+// played into the microphone's feed. The engine records with the canceller; "today's" recording
+// without it is the same capture mixed from the canceller's input (recordAndMeasure says why),
+// so every figure compares like with like.
 //
 // How it is measured: app/tests/echo_measurement.h.
 #include <gtest/gtest.h>
@@ -37,18 +38,15 @@ using testing::readWave;
 
 bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-// One engine on the real sources; callbacks run on a queue of their own.
+// One engine on the real sources with the canceller, whose input is kept in `input` (to measure
+// against, and to replay offline); callbacks run on a queue of their own.
 struct Recording {
-  // With `cancelledInput`, the canceller's input is written there too (for replayEcho).
-  explicit Recording(bool cancel, std::string cancelledInput = {}) {
+  Recording() {
     auto [computer, microphone] = PulseCaptureSource::makePair();
     NativeAudioCapture::Options options;
-    if (cancel && cancelledInput.empty()) options.echoCanceller = makeEchoCanceller;
-    if (cancel && !cancelledInput.empty()) {
-      options.echoCanceller = [cancelledInput]() -> std::unique_ptr<EchoCanceller> {
-        return std::make_unique<testing::RecordingEchoCanceller>(makeEchoCanceller(), cancelledInput);
-      };
-    }
+    options.echoCanceller = [path = input]() -> std::unique_ptr<EchoCanceller> {
+      return std::make_unique<testing::RecordingEchoCanceller>(makeEchoCanceller(), path);
+    };
     engine = std::make_unique<NativeAudioCapture>(
         std::move(computer), std::move(microphone), Clock::system(), availableBytes,
         [this](std::function<void()> task) { main.async(std::move(task)); }, options);
@@ -58,6 +56,7 @@ struct Recording {
     main.sync([] {});
   }
   testing::TempDirectory directory;
+  const std::string input = directory.file("canceller-input.f32");
   SerialQueue main{"test.main"};
   std::unique_ptr<NativeAudioCapture> engine;
 };
@@ -86,6 +85,58 @@ class EchoPath {
 
 void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
+// Keeps the last `seconds` of a recording (all of it with 0).
+std::vector<std::int16_t> lastSeconds(const std::vector<std::int16_t>& samples, double seconds) {
+  const auto count =
+      seconds == 0 ? samples.size() : std::min(samples.size(), static_cast<std::size_t>(seconds * 16000));
+  return {samples.end() - static_cast<std::ptrdiff_t>(count), samples.end()};
+}
+
+// Records with the canceller while `play` plays (4.5 s after the start: the dating of blocks by
+// the device latency settles over about 2 s, and until then the echo moves against the
+// reference by milliseconds), and measures the last `measuredSeconds` (0: all). The recording
+// without the canceller is the same capture's (the canceller's input, mixed as the engine mixes):
+// under load a sound server drops or stretches pieces of a stream, and a second engine would
+// get them elsewhere, so the two would not line up. An overloaded server may also stretch the
+// played schedule itself; then the uncancelled echo is not its 10 dB under the bursts, the run
+// measures nothing and is done again (three times at most).
+testing::EchoFigures recordAndMeasure(const std::string& name, const std::function<void()>& play,
+                                      double measuredSeconds) {
+  for (int attempt = 1;; ++attempt) {
+    Recording with;
+    const std::string wav = with.engine->start(with.directory.path(), makeRecordingId());
+    sleepSeconds(4.5);
+    play();
+    const auto result = with.engine->stopAndWait();
+    EXPECT_EQ(result.wav, wav);
+    EXPECT_FALSE(result.failure) << *result.failure;
+    // TALVO_ECHO_RECORD_DIR: where to keep the canceller's input of each run, to replay it
+    // offline (app/tests/echo_replay_test.cpp).
+    static int runs = 0;
+    const std::string keep = envOr("TALVO_ECHO_RECORD_DIR", "");
+    if (!keep.empty()) {
+      run("cp '" + with.input + "' '" + keep + "/echo-" + name + "-" + std::to_string(::getpid()) + "-" +
+          std::to_string(++runs) + ".f32'");
+    }
+    std::optional<testing::EchoFigures> figures;
+    try {
+      figures = testing::measureEcho(lastSeconds(readWave(wav).samples, measuredSeconds),
+                                     lastSeconds(testing::uncancelledMix(with.input), measuredSeconds));
+    } catch (const std::exception& error) {
+      std::printf("%s: %s\n", name.c_str(), error.what());
+    }
+    const bool intact = figures && figures->tailToday > 8 && figures->tailToday < 12;
+    if (intact || attempt == 3) {
+      if (!intact) ADD_FAILURE() << "the played schedule did not come through in three runs";
+      return figures.value_or(testing::EchoFigures{});
+    }
+    std::printf(
+        "%s: the played schedule did not come through (echo %.1f dB under the bursts without cancellation, "
+        "not about 10): the sound server was overloaded; again\n",
+        name.c_str(), figures ? figures->tailToday : 0.0);
+  }
+}
+
 class EchoCancellationSound : public ::testing::TestWithParam<int> {};
 
 TEST_P(EchoCancellationSound, TheFarEndsEchoLeavesTheRecordingAndTheNearEndStays) {
@@ -96,36 +147,16 @@ TEST_P(EchoCancellationSound, TheFarEndsEchoLeavesTheRecordingAndTheNearEndStays
   const testing::EchoSignals signals = testing::makeEchoSignals(work);
   EchoPath echoPath(delayMs);
 
-  // TALVO_ECHO_RECORD_DIR: where to keep the canceller's input of each run, to replay it offline
-  // (app/tests/echo_replay_test.cpp).
-  static int runs = 0;
-  const std::string recordDirectory = envOr("TALVO_ECHO_RECORD_DIR", "");
-  const std::string record = recordDirectory.empty()
-                                 ? std::string()
-                                 : recordDirectory + "/echo-" + std::to_string(delayMs) + "ms-" +
-                                       std::to_string(::getpid()) + "-" + std::to_string(++runs) + ".f32";
-  Recording with(true, record);
-  Recording without(false);
-  const std::string withWav = with.engine->start(with.directory.path(), makeRecordingId());
-  const std::string withoutWav = without.engine->start(without.directory.path(), makeRecordingId());
-  // Past the sources' start-up settling: the dating of blocks by the device latency settles over
-  // about 2 s, and until then the echo moves against the reference by milliseconds.
-  sleepSeconds(4.5);
-  {
-    PulseTestPlayer player;
-    player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"), signals.farEnd);
-    player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
-    player.play();
-    sleepSeconds(testing::echoSignalSeconds + 0.3 + delayMs / 1000.0);
-  }
-  auto withResult = with.engine->stopAndWait();
-  auto withoutResult = without.engine->stopAndWait();
-  ASSERT_EQ(withResult.wav, withWav);
-  ASSERT_EQ(withoutResult.wav, withoutWav);
-  EXPECT_FALSE(withResult.failure) << *withResult.failure;
-  EXPECT_FALSE(withoutResult.failure) << *withoutResult.failure;
-
-  const testing::EchoFigures f = testing::measureEcho(readWave(withWav).samples, readWave(withoutWav).samples);
+  const testing::EchoFigures f = recordAndMeasure(
+      std::to_string(delayMs) + "ms",
+      [&] {
+        PulseTestPlayer player;
+        player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"), signals.farEnd);
+        player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
+        player.play();
+        sleepSeconds(testing::echoSignalSeconds + 0.3 + delayMs / 1000.0);
+      },
+      0);
   std::printf(
       "echo path %d ms: echo tail under the bursts %.1f dB in the first second, %.1f dB from 2 s on (%.1f dB "
       "without cancellation); near end %+.2f dB alone, %+.2f dB while both talk\n",
@@ -135,7 +166,7 @@ TEST_P(EchoCancellationSound, TheFarEndsEchoLeavesTheRecordingAndTheNearEndStays
   RecordProperty("near_alone_db", std::to_string(f.nearAlone));
   RecordProperty("double_talk_db", std::to_string(f.doubleTalk));
   // The targets: 20 dB in the first second, 30 dB from 2 s on (the replays of recorded runs give
-  // 26 and 52 dB at the least, see bench/README.md).
+  // 26 and 44 dB at the least, see bench/README.md).
   EXPECT_GE(f.tailFirstSecond, 20.0);
   EXPECT_GE(f.tailAdapted, 30.0);
   EXPECT_LE(std::abs(f.nearAlone), 1.0);
@@ -158,7 +189,10 @@ class SecondOutput {
     makeDefault(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"));  // a server may switch to a new output
   }
   ~SecondOutput() {
-    makeDefault(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"));
+    try {
+      makeDefault(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"));
+    } catch (const std::exception&) {
+    }
     run("pactl unload-module " + std::to_string(module_));
   }
   static void makeDefault(const std::string& sink) {
@@ -168,12 +202,6 @@ class SecondOutput {
  private:
   int module_ = -1;
 };
-
-// Keeps the last `seconds` of a recording.
-std::vector<std::int16_t> lastSeconds(const std::vector<std::int16_t>& samples, double seconds) {
-  const auto count = std::min(samples.size(), static_cast<std::size_t>(seconds * 16000));
-  return {samples.end() - static_cast<std::ptrdiff_t>(count), samples.end()};
-}
 
 // The default output changes mid-recording, from one with an echo 40 ms behind to one with an
 // echo 200 ms behind: the computer's sound follows it, the recording goes on, and once the
@@ -189,44 +217,33 @@ TEST(EchoCancellationSoundSwitch, TheEchoOfANewDefaultOutputIsCancelledToo) {
   EchoPath firstPath(40);
   EchoPath secondPath(200, "speakers2");
 
-  Recording with(true);
-  Recording without(false);
-  const std::string withWav = with.engine->start(with.directory.path(), makeRecordingId());
-  const std::string withoutWav = without.engine->start(without.directory.path(), makeRecordingId());
-  sleepSeconds(4.5);
-  {
-    PulseTestPlayer player;
-    const auto prelude = static_cast<std::size_t>(3 * testing::echoPlayRate);
-    player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"),
-                   std::vector<float>(signals.farEnd.begin(), signals.farEnd.begin() + prelude));
-    player.play();
-    sleepSeconds(3.5);
-  }
-  SecondOutput::makeDefault("speakers2");
-  sleepSeconds(2.5);
-  {
-    PulseTestPlayer player;
-    player.prepare("speakers2", signals.farEnd);
-    player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
-    player.play();
-    sleepSeconds(testing::echoSignalSeconds + 0.5);
-  }
-  auto withResult = with.engine->stopAndWait();
-  auto withoutResult = without.engine->stopAndWait();
-  ASSERT_EQ(withResult.wav, withWav);
-  EXPECT_FALSE(withResult.failure) << *withResult.failure;
-  EXPECT_FALSE(withoutResult.failure) << *withoutResult.failure;
-
   // From the middle of the quiet 2.5 s after the switch on: the second output's part.
-  const double measured = testing::echoSignalSeconds + 0.5 + 1.2;
-  const testing::EchoFigures f = testing::measureEcho(lastSeconds(readWave(withWav).samples, measured),
-                                                      lastSeconds(readWave(withoutWav).samples, measured));
+  const testing::EchoFigures f = recordAndMeasure(
+      "switch",
+      [&] {
+        {
+          PulseTestPlayer player;
+          const auto prelude = static_cast<std::size_t>(3 * testing::echoPlayRate);
+          player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"),
+                         std::vector<float>(signals.farEnd.begin(), signals.farEnd.begin() + prelude));
+          player.play();
+          sleepSeconds(3.5);
+        }
+        SecondOutput::makeDefault("speakers2");
+        sleepSeconds(2.5);
+        PulseTestPlayer player;
+        player.prepare("speakers2", signals.farEnd);
+        player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
+        player.play();
+        sleepSeconds(testing::echoSignalSeconds + 0.5);
+      },
+      testing::echoSignalSeconds + 0.5 + 1.2);
   std::printf(
       "new default output (echo 200 ms, was 40 ms): echo tail under the bursts %.1f dB in the first second, %.1f dB "
       "from 2 s on (%.1f dB without cancellation); near end %+.2f dB alone, %+.2f dB while both talk\n",
       f.tailFirstSecond, f.tailAdapted, f.tailToday, f.nearAlone, f.doubleTalk);
-  // The new output's bursts are in the recording at all: the computer's sound followed it.
-  EXPECT_GT(f.tailToday, 5.0);
+  // (The new output's bursts are in the recording, at their level: the computer's sound followed
+  // it; recordAndMeasure checks that the uncancelled echo lies about 10 dB under them.)
   EXPECT_GE(f.tailAdapted, 30.0);
   EXPECT_LE(std::abs(f.nearAlone), 1.0);
   EXPECT_LE(std::abs(f.doubleTalk), 6.0);

@@ -233,28 +233,49 @@ void RecordingEchoCanceller::preview(std::span<const float> reference, std::span
   inner_->preview(reference, microphone);
 }
 
-EchoFigures replayEcho(const std::string& path, EchoCanceller& canceller) {
+namespace {
+
+// The calls of a RecordingEchoCanceller file, each handed to `call(isPreview, reference, microphone)`.
+template <typename Call>
+void forEachCall(const std::string& path, Call call) {
   constexpr std::size_t frame = EchoCanceller::frameLength;
   const std::vector<float> calls = readRawFloats(path);
   const std::size_t record = 2 * frame + 1;
   if (calls.empty() || calls.size() % record != 0) throw std::runtime_error("not a canceller recording: " + path);
-  auto sample = [](float v) { return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767.0f)); };
+  for (std::size_t at = 0; at < calls.size(); at += record) {
+    call(calls[at] != 0.0f, std::span<const float>(calls.data() + at + 1, frame),
+         std::span<const float>(calls.data() + at + 1 + frame, frame));
+  }
+}
+
+std::int16_t sample(float v) { return static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767.0f)); }
+
+}  // namespace
+
+std::vector<std::int16_t> uncancelledMix(const std::string& path) {
+  std::vector<std::int16_t> mix;
+  forEachCall(path, [&](bool isPreview, std::span<const float> r, std::span<const float> m) {
+    if (isPreview) return;
+    for (std::size_t i = 0; i < r.size(); ++i) mix.push_back(sample(0.5f * r[i] + 0.5f * m[i]));
+  });
+  return mix;
+}
+
+EchoFigures replayEcho(const std::string& path, EchoCanceller& canceller) {
   std::vector<float> reference;
   std::vector<float> microphone;
   std::vector<float> cancelled;
-  for (std::size_t at = 0; at < calls.size(); at += record) {
-    const std::span<const float> r(calls.data() + at + 1, frame);
-    const std::span<const float> m(calls.data() + at + 1 + frame, frame);
-    if (calls[at] != 0.0f) {
+  forEachCall(path, [&](bool isPreview, std::span<const float> r, std::span<const float> m) {
+    if (isPreview) {
       canceller.preview(r, m);
-      continue;
+      return;
     }
     std::vector<float> out(m.begin(), m.end());
     canceller.process(r, out);
     reference.insert(reference.end(), r.begin(), r.end());
     microphone.insert(microphone.end(), m.begin(), m.end());
     cancelled.insert(cancelled.end(), out.begin(), out.end());
-  }
+  });
   // The canceller's output belongs latency() positions back.
   const std::size_t latency = canceller.latency();
   std::vector<std::int16_t> on;

@@ -73,6 +73,10 @@ class RecordingEchoCanceller final : public EchoCanceller {
   std::vector<float> calls_;
 };
 
+// The mix the engine would have written from a file of RecordingEchoCanceller without the
+// canceller (each source at half gain), from its first frame processed on.
+std::vector<std::int16_t> uncancelledMix(const std::string& path);
+
 // Replays a file of RecordingEchoCanceller through `canceller` and measures the two mixes the
 // engine would have written (each source at half gain): with its output and with the
 // microphone as it came.
