@@ -14,6 +14,7 @@ constexpr double silentReference = 1e-7;  // mean square: −70 dBFS
 constexpr double gainCreep = 1.02;
 constexpr double echoMargin = 4;
 constexpr double gainDrop = 0.5;
+constexpr double voiceMargin = 10;
 
 double meanSquare(std::span<const float> samples) {
   double sum = 0;
@@ -45,22 +46,29 @@ void ResidualEchoSuppressor::apply(std::span<float> output, std::span<const floa
   due /= static_cast<double>(std::max<std::size_t>(span, 1));
   const double in = meanSquare(input.first(length));
   const double out = meanSquare(output.first(length));
-  // The echo's gain: the lowest microphone-to-reference ratio of late, lowered by at most 3 dB a
-  // frame: under load a source may miss part of a frame, which makes the echo look quieter than
-  // it is. It creeps up only in frames the canceller has taken down (echo alone), so a room that
-  // got louder is followed while someone talking over the far end does not count as echo.
+  // The echo's gain: the lowest microphone-to-reference ratio of late, taken only while the
+  // reference is steady (at a burst's onset the reference around the delay is there before its
+  // echo), and lowered by at most 3 dB a frame: under load a source may miss part of a frame,
+  // which makes the echo look quieter than it is. It creeps up only in frames the canceller has
+  // taken down (echo alone), so a room that got louder is followed while someone talking over the
+  // far end does not count as echo.
   const bool hearable = due > silentReference && in > silentReference * 1e-3;
+  const bool steady = due < previousDue_ * 2 && previousDue_ < due * 2;
+  previousDue_ = due;
   const bool cancelledMost = out < in * echoOnlyRatio;
-  if (hearable && (echoGain_ == 0 || in / due < echoGain_)) {
+  if (hearable && steady && (echoGain_ == 0 || in / due < echoGain_)) {
     echoGain_ = echoGain_ == 0 ? in / due : std::max(in / due, echoGain_ * gainDrop);
   } else if (hearable && cancelledMost) {
     echoGain_ *= gainCreep;
   }
-  // Echo alone either way: the microphone no louder than the echo the gain predicts (what holds
-  // before the canceller has adapted, in the first far-end words), or the canceller took most
-  // of it away (what holds once it has, whatever the room's gain does).
-  const bool likeEcho = hearable && in < echoGain_ * due * echoMargin;
-  const bool echoOnly = due > silentReference && (cancelledMost || likeEcho);
+  // Echo alone: the microphone no louder than the echo the gain predicts (what holds before the
+  // canceller has adapted, in the first far-end words), or the canceller took most of it away
+  // (what holds once it has, whatever the room's gain does) while the microphone is within 10 dB
+  // of that echo: a voice clearly over the echo is never lowered, even where the library's own
+  // suppression took it for echo.
+  const double predicted = echoGain_ * due;
+  const bool likeEcho = hearable && in < predicted * echoMargin;
+  const bool echoOnly = due > silentReference && (likeEcho || (cancelledMost && in < predicted * voiceMargin));
   const float target = echoOnly ? echoOnlyGain : 1.0f;
   for (std::size_t i = 0; i < length; ++i) {
     const float g = gain_ + (target - gain_) * static_cast<float>(i + 1) / static_cast<float>(length);

@@ -4,14 +4,14 @@
 // of far-end sound it leaves 40 dB, behind the next only 20, and behind the very first (while its
 // filter adapts) under 20. This stage judges each 10 ms frame of the canceller's output: where
 // the far end's sound is due to be heard in the microphone (the reference around the echo's
-// delay is not silent) and either the canceller took most of the microphone away (its output at
-// least `echoOnlyRatio` under its input) or the microphone is no louder than the echo the
-// reference predicts (the lowest microphone-to-reference ratio seen lately, plus 6 dB), the
-// frame is echo alone and is lowered by 30 dB more. Near-end speech keeps the output close to
-// the input and the microphone above the predicted echo, so a frame with it passes unchanged,
-// also while the far end talks (its quietest moments under loud far-end sound excepted); so
-// does every frame while no echo is due.
-// Gains move smoothly over a frame. Fixed storage, constant work per frame.
+// delay is not silent) and either the microphone is no louder than the echo the reference
+// predicts (the lowest microphone-to-reference ratio seen lately, plus 6 dB) or the canceller
+// took most of the microphone away (its output at least `echoOnlyRatio` under its input) with
+// the microphone within 10 dB of that echo, the frame is echo alone and is lowered by 30 dB
+// more. Near-end speech keeps the microphone above the predicted echo, so a frame with it passes
+// unchanged, also while the far end talks (its quietest moments under loud far-end sound
+// excepted); so does every frame while no echo is due. Gains move smoothly over a frame. Fixed
+// storage, constant work per frame.
 #include <array>
 #include <cstddef>
 #include <span>
@@ -38,7 +38,8 @@ class ResidualEchoSuppressor {
   std::array<float, history> reference_{};
   std::size_t next_ = 0;  // ring slot of the next reference sample
   float gain_ = 1.0f;
-  double echoGain_ = 0;  // microphone over reference power of an echo alone; 0: none heard yet
+  double previousDue_ = 0;  // the reference power due in the last frame
+  double echoGain_ = 0;     // microphone over reference power of an echo alone; 0: none heard yet
 };
 
 }  // namespace talvo
