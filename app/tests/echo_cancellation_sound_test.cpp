@@ -99,7 +99,8 @@ std::vector<std::int16_t> lastSeconds(const std::vector<std::int16_t>& samples, 
 // under load a sound server drops or stretches pieces of a stream, and a second engine would
 // get them elsewhere, so the two would not line up. An overloaded server may also stretch the
 // played schedule itself; then the uncancelled echo is not its 10 dB under the bursts, the run
-// measures nothing and is done again (three times at most).
+// measures nothing and is done again (three times at most), as is one whose recording the
+// server ended.
 testing::EchoFigures recordAndMeasure(const std::string& name, const std::function<void()>& play,
                                       double measuredSeconds) {
   for (int attempt = 1;; ++attempt) {
@@ -109,7 +110,6 @@ testing::EchoFigures recordAndMeasure(const std::string& name, const std::functi
     play();
     const auto result = with.engine->stopAndWait();
     EXPECT_EQ(result.wav, wav);
-    EXPECT_FALSE(result.failure) << *result.failure;
     // TALVO_ECHO_RECORD_DIR: where to keep the canceller's input of each run, to replay it
     // offline (app/tests/echo_replay_test.cpp).
     static int runs = 0;
@@ -125,15 +125,17 @@ testing::EchoFigures recordAndMeasure(const std::string& name, const std::functi
     } catch (const std::exception& error) {
       std::printf("%s: %s\n", name.c_str(), error.what());
     }
-    const bool intact = figures && figures->tailToday > 8 && figures->tailToday < 12;
+    // A recording the overloaded server ended (a source lost) measures nothing either.
+    const bool intact = !result.failure && figures && figures->tailToday > 8 && figures->tailToday < 12;
     if (intact || attempt == 3) {
+      EXPECT_FALSE(result.failure) << *result.failure;
       if (!intact) ADD_FAILURE() << "the played schedule did not come through in three runs";
       return figures.value_or(testing::EchoFigures{});
     }
     std::printf(
-        "%s: the played schedule did not come through (echo %.1f dB under the bursts without cancellation, "
-        "not about 10): the sound server was overloaded; again\n",
-        name.c_str(), figures ? figures->tailToday : 0.0);
+        "%s: the played schedule did not come through (%s; echo %.1f dB under the bursts without "
+        "cancellation, not about 10): the sound server was overloaded; again\n",
+        name.c_str(), result.failure ? result.failure->c_str() : "recorded", figures ? figures->tailToday : 0.0);
   }
 }
 
