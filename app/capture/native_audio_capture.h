@@ -10,7 +10,7 @@
 //   queue  "pro.talvo.capture"          all recording state, consumption, the 0.1 s flush.
 //   control "pro.talvo.capture.control" the stop sequence (hops onto `queue` synchronously).
 //   source threads           only copy a block and hand it to `queue` under `pendingLock_`,
-//                            with at most 8 blocks waiting per source.
+//                            with at most maximumPendingBlocks (30) waiting per source.
 //
 // One object serves exactly one recording. The owner may drop it at any time: work it posted to
 // the main thread holds shared state, not the engine, and does nothing once the engine is gone.
