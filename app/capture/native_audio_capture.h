@@ -10,7 +10,7 @@
 //   queue  "pro.talvo.capture"          all recording state, consumption, the 0.1 s flush.
 //   control "pro.talvo.capture.control" the stop sequence (hops onto `queue` synchronously).
 //   source threads           only copy a block and hand it to `queue` under `pendingLock_`,
-//                            with at most 8 blocks waiting per source.
+//                            with at most maximumPendingBlocks (30) waiting per source.
 //
 // One object serves exactly one recording. The owner may drop it at any time: work it posted to
 // the main thread holds shared state, not the engine, and does nothing once the engine is gone.
@@ -63,7 +63,10 @@ class NativeAudioCapture {
 
   static constexpr std::int64_t maximumBlockBytes = 262144;
   static constexpr std::int64_t maximumBlockFrames = 65536;
-  static constexpr int maximumPendingBlocks = 8;
+  // Blocks each source may have waiting for the capture queue (sources hand over 0.1 s blocks):
+  // a busy machine holds the queue up for a second now and then; one held up for 3 s is a
+  // stall (sleepGapSeconds) anyway.
+  static constexpr int maximumPendingBlocks = 30;
   static constexpr std::uint64_t minimumStartBytes = 134217727;      // start needs more than this (128 MiB)
   static constexpr std::uint64_t minimumCheckpointBytes = 33554431;  // and each checkpoint (32 MiB)
 

@@ -14,7 +14,7 @@ constexpr std::uint32_t rate = 16000;
 constexpr std::size_t frameBytes = sizeof(float);
 // Servers deliver in pieces of a few milliseconds (as small as one frame) whatever fragment
 // size is asked for. Contiguous pieces are gathered into blocks of 0.1 s, the engine's flush
-// cadence: its hand-off holds at most 8 blocks, which must not fill up in a burst of tiny ones.
+// cadence: its hand-off holds at most 30 blocks, which must not fill up in a burst of tiny ones.
 constexpr std::uint32_t fragmentBytes = rate / 10 * frameBytes;
 constexpr std::size_t deliveryFrames = rate / 10;
 // A backlog read in one go is delivered in pieces of at most one second.

@@ -12,7 +12,7 @@ namespace {
 constexpr int rate = 16000;
 // The delay the library is told stays this much short of the echo's: the filter reaches past
 // the told delay but not before it.
-constexpr int delayMargin = 10;
+constexpr int delayMargin = 20;
 constexpr int adaptationFrames = 300;  // 3 s
 
 void check(int status, const char* what) {
@@ -67,18 +67,23 @@ void WebRtcEchoCanceller::process(std::span<const float> reference, std::span<fl
   bool cancelled = processing_->ProcessReverseStream(far, mono, mono, farOut) == webrtc::AudioProcessing::kNoError;
   processing_->set_stream_delay_ms(toldDelay);
   cancelled = processing_->ProcessStream(near, mono, mono, near) == webrtc::AudioProcessing::kNoError && cancelled;
-  // High suppression while the filter adapts to a newly heard echo, moderate once it has.
+  // High suppression while the filter adapts to a newly heard echo, low once it has: the residual
+  // suppressor takes out what is left, and costs the near end less while both talk.
   if (!echoDelay) {
     adaptingFrames_ = adaptationFrames;
   } else if (adaptingFrames_ > 0 && --adaptingFrames_ == 0) {
-    processing_->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kModerateSuppression);
+    processing_->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kLowSuppression);
   }
   if (!echoDelay &&
       processing_->echo_cancellation()->suppression_level() != webrtc::EchoCancellation::kHighSuppression) {
     processing_->echo_cancellation()->set_suppression_level(webrtc::EchoCancellation::kHighSuppression);
   }
   // No echo heard, or the library failed this frame: the microphone as it came, equally late.
+  suppressor_.addReference(reference);
   if (echoDelay && cancelled) {
+    // What the library left of the echo; the microphone as it came is the oldest frame kept.
+    suppressor_.apply(late, std::span<const float>(history_.data(), frameLength), latency(),
+                      static_cast<std::size_t>(*echoDelay) * (rate / 1000));
     std::copy(late.begin(), late.end(), microphone.begin());
   } else {
     std::copy_n(history_.begin(), frameLength, microphone.begin());

@@ -2,26 +2,11 @@
 // the server's own loopback feeds the output's sound ("speakers") back into the virtual
 // microphone's feed 40 ms (then 200 ms) later and 10 dB quieter (scripts/echo-path). The far end
 // is noise bursts made with sox, played to the output; the near end is speech made with espeak-ng,
-// played into the microphone's feed. Two engines record the same sound at the same time, one with
-// the canceller and one without ("today's" recording), so every figure compares like with like.
+// played into the microphone's feed. The engine records with the canceller; "today's" recording
+// without it is the same capture mixed from the canceller's input (recordAndMeasure says why),
+// so every figure compares like with like.
 //
-// How it is measured, from the two WAV files (16 kHz mono; each holds half the computer's sound
-// plus half the microphone's):
-//  - Timing comes from envelopes, never from single samples: the two sources' capture jitter is
-//    about a frame. Powers are taken over 1 ms windows; each recording's first burst onset (the
-//    first window above a tenth of the burst level) anchors the schedule below, so the on and off
-//    recordings line up to about a millisecond.
-//  - The echo tail is what follows a burst once the burst itself has ended: the windows where the
-//    recording without the canceller lies between 25 dB and 4 dB under the burst (the echo alone),
-//    less 3 ms at each edge. Its level in the recording with the canceller, against the burst's
-//    level, is the figure: tails of bursts starting in the far end's first second, and tails of
-//    bursts from 2 s on (adapted).
-//  - The near end talking alone: the power of the windows where the speech is active (within
-//    30 dB of its loudest window), with the canceller against without.
-//  - Both talking: the noise bursts are the same samples every time, so the far end's part of a
-//    burst window is known from the far-end-only bursts; the near end's power in the double-talk
-//    bursts is the windows' power less that (powers of uncorrelated signals add). With the
-//    canceller against without.
+// How it is measured: app/tests/echo_measurement.h.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,6 +24,7 @@
 #include "app/capture/native_audio_capture.h"
 #include "app/capture/pulse_capture_source.h"
 #include "app/tests/capture_fakes.h"
+#include "app/tests/echo_measurement.h"
 #include "app/tests/pulse_test_player.h"
 #include "core/system/clock.h"
 #include "core/values/recording_id.h"
@@ -50,76 +36,17 @@ using testing::envOr;
 using testing::PulseTestPlayer;
 using testing::readWave;
 
-constexpr double playRate = PulseTestPlayer::rate;
-constexpr std::size_t window = 16;  // 1 ms at 16 kHz
-
-// The played schedule, in seconds from the start of the played signals.
-constexpr double firstBurst = 0.5;
-constexpr double burstSeconds = 0.3;
-constexpr double burstPeriod = 0.6;
-constexpr int farOnlyBursts = 10;     // 0.5 .. 6.2 s
-constexpr double nearAloneAt = 6.8;   // speech alone
-constexpr double doubleTalkAt = 9.8;  // speech again, with bursts
-constexpr int doubleTalkBursts = 4;   // 9.8 .. 11.9 s
-constexpr double nearSeconds = 2.4;   // each speech clip
-constexpr double signalSeconds = 12.6;
-
-double burstStart(int k) {
-  return k < farOnlyBursts ? firstBurst + k * burstPeriod : doubleTalkAt + (k - farOnlyBursts) * burstPeriod;
-}
-
-double dB(double power) { return 10 * std::log10(std::max(power, 1e-30)); }
-
-std::vector<float> readRawFloats(const std::string& path) {
-  const std::string bytes = testing::readWholeFile(path);
-  std::vector<float> values(bytes.size() / sizeof(float));
-  std::memcpy(values.data(), bytes.data(), values.size() * sizeof(float));
-  return values;
-}
-
 bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-// The far end (identical noise bursts) and the near end (one speech clip, twice), at 48 kHz.
-struct PlayedSignals {
-  std::vector<float> farEnd;
-  std::vector<float> nearEnd;
-};
-
-PlayedSignals makeSignals(const testing::TempDirectory& directory) {
-  const std::string burst = directory.file("burst.f32");
-  const std::string speech = directory.file("speech.wav");
-  const std::string speechRaw = directory.file("speech.f32");
-  // sox -R: the same noise every run. About -20 dBFS RMS, like the speech below.
-  if (!run("sox -R -q -n -r 48000 -c 1 -e floating-point -b 32 -t raw '" + burst + "' synth " +
-           std::to_string(burstSeconds) + " whitenoise gain -15") ||
-      !run("espeak-ng -v ru -s 170 -w '" + speech +
-           "' 'Добрый день. Давайте обсудим план на следующую неделю.' >/dev/null 2>&1") ||
-      !run("sox -q '" + speech + "' -r 48000 -c 1 -e floating-point -b 32 -t raw '" + speechRaw + "' norm -6 trim 0 " +
-           std::to_string(nearSeconds))) {
-    throw std::runtime_error("sox or espeak-ng failed");
-  }
-  const std::vector<float> noise = readRawFloats(burst);
-  const std::vector<float> clip = readRawFloats(speechRaw);
-  PlayedSignals signals;
-  const auto length = static_cast<std::size_t>(signalSeconds * playRate);
-  signals.farEnd.assign(length, 0.0f);
-  signals.nearEnd.assign(length, 0.0f);
-  auto place = [](std::vector<float>& into, const std::vector<float>& what, double at) {
-    const auto first = static_cast<std::size_t>(at * playRate);
-    for (std::size_t i = 0; i < what.size() && first + i < into.size(); ++i) into[first + i] = what[i];
-  };
-  for (int k = 0; k < farOnlyBursts + doubleTalkBursts; ++k) place(signals.farEnd, noise, burstStart(k));
-  place(signals.nearEnd, clip, nearAloneAt);
-  place(signals.nearEnd, clip, doubleTalkAt);
-  return signals;
-}
-
-// One engine on the real sources; callbacks run on a queue of their own.
+// One engine on the real sources with the canceller, whose input is kept in `input` (to measure
+// against, and to replay offline); callbacks run on a queue of their own.
 struct Recording {
-  explicit Recording(bool cancel) {
+  Recording() {
     auto [computer, microphone] = PulseCaptureSource::makePair();
     NativeAudioCapture::Options options;
-    if (cancel) options.echoCanceller = makeEchoCanceller;
+    options.echoCanceller = [path = input]() -> std::unique_ptr<EchoCanceller> {
+      return std::make_unique<testing::RecordingEchoCanceller>(makeEchoCanceller(), path);
+    };
     engine = std::make_unique<NativeAudioCapture>(
         std::move(computer), std::move(microphone), Clock::system(), availableBytes,
         [this](std::function<void()> task) { main.async(std::move(task)); }, options);
@@ -129,6 +56,7 @@ struct Recording {
     main.sync([] {});
   }
   testing::TempDirectory directory;
+  const std::string input = directory.file("canceller-input.f32");
   SerialQueue main{"test.main"};
   std::unique_ptr<NativeAudioCapture> engine;
 };
@@ -136,8 +64,10 @@ struct Recording {
 // The loopback of scripts/echo-path, removed again at the end of the scope.
 class EchoPath {
  public:
-  explicit EchoPath(int latencyMs) {
-    const std::string command = std::string(TALVO_SOURCE_DIR) + "/scripts/echo-path on " + std::to_string(latencyMs);
+  // From the output `speakers` (the test desktop's by default).
+  explicit EchoPath(int latencyMs, const std::string& speakers = {}) {
+    const std::string command = (speakers.empty() ? std::string() : "TALVO_TEST_SPEAKERS_SINK='" + speakers + "' ") +
+                                std::string(TALVO_SOURCE_DIR) + "/scripts/echo-path on " + std::to_string(latencyMs);
     FILE* pipe = popen(command.c_str(), "r");
     char line[64] = {};
     if (pipe == nullptr || std::fgets(line, sizeof line, pipe) == nullptr) {
@@ -153,143 +83,61 @@ class EchoPath {
   int module_ = -1;
 };
 
-std::vector<double> windowPowers(const std::vector<std::int16_t>& samples) {
-  std::vector<double> powers(samples.size() / window);
-  for (std::size_t w = 0; w < powers.size(); ++w) {
-    double sum = 0;
-    for (std::size_t i = 0; i < window; ++i) {
-      const double v = samples[w * window + i] / 32768.0;
-      sum += v * v;
-    }
-    powers[w] = sum / window;
-  }
-  return powers;
-}
-
-// One recording's window powers, with the window of the first burst's onset.
-struct Envelope {
-  std::vector<double> power;
-  std::size_t onset = 0;
-  // The window that played-schedule time `seconds` falls in.
-  std::size_t at(double seconds) const {
-    return onset + static_cast<std::size_t>(std::lround((seconds - firstBurst) * 1000));
-  }
-  double mean(const std::vector<std::size_t>& windows) const {
-    double sum = 0;
-    std::size_t count = 0;
-    for (std::size_t w : windows) {
-      if (w < power.size()) {
-        sum += power[w];
-        ++count;
-      }
-    }
-    return count == 0 ? 0 : sum / static_cast<double>(count);
-  }
-};
-
-Envelope envelope(const std::vector<std::int16_t>& samples, double burstLevel) {
-  Envelope e;
-  e.power = windowPowers(samples);
-  const auto found = std::find_if(e.power.begin(), e.power.end(), [&](double p) { return p > 0.1 * burstLevel; });
-  if (found == e.power.end()) throw std::runtime_error("no burst found in the recording");
-  e.onset = static_cast<std::size_t>(found - e.power.begin());
-  return e;
-}
-
-// The interior of burst k (10 ms in from each edge).
-std::vector<std::size_t> burstWindows(const Envelope& e, int k) {
-  std::vector<std::size_t> windows;
-  for (std::size_t w = e.at(burstStart(k) + 0.01); w < e.at(burstStart(k) + burstSeconds - 0.01); ++w) {
-    windows.push_back(w);
-  }
-  return windows;
-}
-
-struct Figures {
-  double tailFirstSecond = 0;  // echo tail under the burst, dB, bursts starting in the first second
-  double tailAdapted = 0;      // the same from 2 s on
-  double tailToday = 0;        // the same without the canceller (from 2 s on)
-  double nearAlone = 0;        // near end with the canceller minus without, dB
-  double doubleTalk = 0;       // the same while both talk
-};
-
-Figures measure(const std::vector<std::int16_t>& on, const std::vector<std::int16_t>& off) {
-  // The burst level: the loudest 1 ms windows of the recording without the canceller are
-  // bursts (with or without speech); their median is the bursts' level to a dB or so.
-  std::vector<double> sorted = windowPowers(off);
-  std::sort(sorted.begin(), sorted.end());
-  const double roughBurst = sorted[sorted.size() - sorted.size() / 10];
-  const Envelope withCanceller = envelope(on, roughBurst);
-  const Envelope today = envelope(off, roughBurst);
-
-  std::vector<std::size_t> farOnly;  // adapted far-end-only burst interiors
-  for (int k = 0; k < farOnlyBursts; ++k) {
-    if (burstStart(k) >= firstBurst + 2) {
-      for (std::size_t w : burstWindows(today, k)) farOnly.push_back(w);
-    }
-  }
-  const double burst = today.mean(farOnly);
-
-  // Echo-only windows after each far-end-only burst, in the recording without the canceller.
-  auto tails = [&](bool adapted) {
-    std::vector<std::size_t> windows;
-    for (int k = 0; k < farOnlyBursts; ++k) {
-      const double start = burstStart(k);
-      if (adapted ? start < firstBurst + 2 : start >= firstBurst + 1) continue;
-      std::vector<std::size_t> run;
-      const std::size_t end = today.at(start + burstSeconds);
-      for (std::size_t w = end - 20; w < today.at(start + burstPeriod) && w < today.power.size(); ++w) {
-        const double level = today.power[w];
-        const bool echo = level < burst * std::pow(10, -0.4) && level > burst * std::pow(10, -2.5);
-        if (echo) {
-          run.push_back(w);
-        } else if (!run.empty() && level <= burst * std::pow(10, -2.5)) {
-          break;  // the echo has ended
-        }
-      }
-      for (std::size_t i = 3; i + 3 < run.size(); ++i) windows.push_back(run[i]);
-    }
-    if (windows.empty()) throw std::runtime_error("no echo tail found in the recording without the canceller");
-    return windows;
-  };
-  const std::size_t shift = withCanceller.onset - std::min(withCanceller.onset, today.onset);
-  const std::size_t back = today.onset - std::min(withCanceller.onset, today.onset);
-  auto inOn = [&](std::vector<std::size_t> windows) {
-    for (std::size_t& w : windows) w = w + shift - back;
-    return windows;
-  };
-
-  Figures figures;
-  const std::vector<std::size_t> early = tails(false);
-  const std::vector<std::size_t> late = tails(true);
-  figures.tailFirstSecond = dB(burst) - dB(withCanceller.mean(inOn(early)));
-  figures.tailAdapted = dB(burst) - dB(withCanceller.mean(inOn(late)));
-  figures.tailToday = dB(burst) - dB(today.mean(late));
-
-  // The near end alone: its active windows.
-  std::vector<std::size_t> speech;
-  double loudest = 0;
-  for (std::size_t w = today.at(nearAloneAt); w < today.at(nearAloneAt + nearSeconds); ++w) {
-    if (w < today.power.size()) loudest = std::max(loudest, today.power[w]);
-  }
-  for (std::size_t w = today.at(nearAloneAt); w < today.at(nearAloneAt + nearSeconds); ++w) {
-    if (w < today.power.size() && today.power[w] > loudest * 1e-3) speech.push_back(w);
-  }
-  figures.nearAlone = dB(withCanceller.mean(inOn(speech))) - dB(today.mean(speech));
-
-  // Both talking: the double-talk burst interiors less the far end's known part.
-  std::vector<std::size_t> doubleTalk;
-  for (int k = farOnlyBursts; k < farOnlyBursts + doubleTalkBursts; ++k) {
-    for (std::size_t w : burstWindows(today, k)) doubleTalk.push_back(w);
-  }
-  const double nearToday = today.mean(doubleTalk) - burst;
-  const double nearWith = withCanceller.mean(inOn(doubleTalk)) - withCanceller.mean(inOn(farOnly));
-  if (nearToday <= burst * 0.05) throw std::runtime_error("the near end is too quiet in double talk to be measured");
-  figures.doubleTalk = dB(std::max(nearWith, 1e-12)) - dB(nearToday);
-  return figures;
-}
-
 void sleepSeconds(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+// Keeps the last `seconds` of a recording (all of it with 0).
+std::vector<std::int16_t> lastSeconds(const std::vector<std::int16_t>& samples, double seconds) {
+  const auto count =
+      seconds == 0 ? samples.size() : std::min(samples.size(), static_cast<std::size_t>(seconds * 16000));
+  return {samples.end() - static_cast<std::ptrdiff_t>(count), samples.end()};
+}
+
+// Records with the canceller while `play` plays (4.5 s after the start: the dating of blocks by
+// the device latency settles over about 2 s, and until then the echo moves against the
+// reference by milliseconds), and measures the last `measuredSeconds` (0: all). The recording
+// without the canceller is the same capture's (the canceller's input, mixed as the engine mixes):
+// under load a sound server drops or stretches pieces of a stream, and a second engine would
+// get them elsewhere, so the two would not line up. An overloaded server may also stretch the
+// played schedule itself; then the uncancelled echo is not its 10 dB under the bursts, the run
+// measures nothing and is done again (three times at most), as is one whose recording the
+// server ended.
+testing::EchoFigures recordAndMeasure(const std::string& name, const std::function<void()>& play,
+                                      double measuredSeconds) {
+  for (int attempt = 1;; ++attempt) {
+    Recording with;
+    const std::string wav = with.engine->start(with.directory.path(), makeRecordingId());
+    sleepSeconds(4.5);
+    play();
+    const auto result = with.engine->stopAndWait();
+    EXPECT_EQ(result.wav, wav);
+    // TALVO_ECHO_RECORD_DIR: where to keep the canceller's input of each run, to replay it
+    // offline (app/tests/echo_replay_test.cpp).
+    static int runs = 0;
+    const std::string keep = envOr("TALVO_ECHO_RECORD_DIR", "");
+    if (!keep.empty()) {
+      run("cp '" + with.input + "' '" + keep + "/echo-" + name + "-" + std::to_string(::getpid()) + "-" +
+          std::to_string(++runs) + ".f32'");
+    }
+    std::optional<testing::EchoFigures> figures;
+    try {
+      figures = testing::measureEcho(lastSeconds(readWave(wav).samples, measuredSeconds),
+                                     lastSeconds(testing::uncancelledMix(with.input), measuredSeconds));
+    } catch (const std::exception& error) {
+      std::printf("%s: %s\n", name.c_str(), error.what());
+    }
+    // A recording the overloaded server ended (a source lost) measures nothing either.
+    const bool intact = !result.failure && figures && figures->tailToday > 8 && figures->tailToday < 12;
+    if (intact || attempt == 3) {
+      EXPECT_FALSE(result.failure) << *result.failure;
+      if (!intact) ADD_FAILURE() << "the played schedule did not come through in three runs";
+      return figures.value_or(testing::EchoFigures{});
+    }
+    std::printf(
+        "%s: the played schedule did not come through (%s; echo %.1f dB under the bursts without "
+        "cancellation, not about 10): the sound server was overloaded; again\n",
+        name.c_str(), result.failure ? result.failure->c_str() : "recorded", figures ? figures->tailToday : 0.0);
+  }
+}
 
 class EchoCancellationSound : public ::testing::TestWithParam<int> {};
 
@@ -298,31 +146,19 @@ TEST_P(EchoCancellationSound, TheFarEndsEchoLeavesTheRecordingAndTheNearEndStays
   TALVO_REQUIRE_COMPONENT(run("command -v sox espeak-ng >/dev/null"), "sox and espeak-ng are needed");
   const int delayMs = GetParam();
   testing::TempDirectory work;
-  const PlayedSignals signals = makeSignals(work);
+  const testing::EchoSignals signals = testing::makeEchoSignals(work);
   EchoPath echoPath(delayMs);
 
-  Recording with(true);
-  Recording without(false);
-  const std::string withWav = with.engine->start(with.directory.path(), makeRecordingId());
-  const std::string withoutWav = without.engine->start(without.directory.path(), makeRecordingId());
-  // Past the sources' start-up settling: the dating of blocks by the device latency settles over
-  // about 2 s, and until then the echo moves against the reference by milliseconds.
-  sleepSeconds(4.5);
-  {
-    PulseTestPlayer player;
-    player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"), signals.farEnd);
-    player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
-    player.play();
-    sleepSeconds(signalSeconds + 0.3 + delayMs / 1000.0);
-  }
-  auto withResult = with.engine->stopAndWait();
-  auto withoutResult = without.engine->stopAndWait();
-  ASSERT_EQ(withResult.wav, withWav);
-  ASSERT_EQ(withoutResult.wav, withoutWav);
-  EXPECT_FALSE(withResult.failure) << *withResult.failure;
-  EXPECT_FALSE(withoutResult.failure) << *withoutResult.failure;
-
-  const Figures f = measure(readWave(withWav).samples, readWave(withoutWav).samples);
+  const testing::EchoFigures f = recordAndMeasure(
+      std::to_string(delayMs) + "ms",
+      [&] {
+        PulseTestPlayer player;
+        player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"), signals.farEnd);
+        player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
+        player.play();
+        sleepSeconds(testing::echoSignalSeconds + 0.3 + delayMs / 1000.0);
+      },
+      0);
   std::printf(
       "echo path %d ms: echo tail under the bursts %.1f dB in the first second, %.1f dB from 2 s on (%.1f dB "
       "without cancellation); near end %+.2f dB alone, %+.2f dB while both talk\n",
@@ -331,11 +167,86 @@ TEST_P(EchoCancellationSound, TheFarEndsEchoLeavesTheRecordingAndTheNearEndStays
   RecordProperty("tail_adapted_db", std::to_string(f.tailAdapted));
   RecordProperty("near_alone_db", std::to_string(f.nearAlone));
   RecordProperty("double_talk_db", std::to_string(f.doubleTalk));
-  // The targets are 20 dB in the first second and 30 dB from 2 s on. The first holds in about
-  // three runs of four and is only printed; the second in most runs (24 and 29.5 dB once each,
-  // see bench/README.md), so the check keeps a margin below it: a check that fails now and then
-  // would be a fault of its own.
-  EXPECT_GE(f.tailAdapted, 20.0);
+  // The targets: 20 dB in the first second, 30 dB from 2 s on (the replays of recorded runs give
+  // 26 and 44 dB at the least, see bench/README.md).
+  EXPECT_GE(f.tailFirstSecond, 20.0);
+  EXPECT_GE(f.tailAdapted, 30.0);
+  EXPECT_LE(std::abs(f.nearAlone), 1.0);
+  EXPECT_LE(std::abs(f.doubleTalk), 6.0);
+}
+
+// A second output on the shared test server ("speakers2"), removed again at the end of the scope,
+// when the test desktop's own output is the default again.
+class SecondOutput {
+ public:
+  SecondOutput() {
+    FILE* pipe = popen("pactl load-module module-null-sink sink_name=speakers2 rate=48000", "r");
+    char line[64] = {};
+    if (pipe == nullptr || std::fgets(line, sizeof line, pipe) == nullptr) {
+      if (pipe != nullptr) pclose(pipe);
+      throw std::runtime_error("pactl could not make a second output");
+    }
+    module_ = std::atoi(line);
+    if (pclose(pipe) != 0) throw std::runtime_error("pactl could not make a second output");
+    makeDefault(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"));  // a server may switch to a new output
+  }
+  ~SecondOutput() {
+    try {
+      makeDefault(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"));
+    } catch (const std::exception&) {
+    }
+    run("pactl unload-module " + std::to_string(module_));
+  }
+  static void makeDefault(const std::string& sink) {
+    if (!run("pactl set-default-sink '" + sink + "'")) throw std::runtime_error("pactl set-default-sink failed");
+  }
+
+ private:
+  int module_ = -1;
+};
+
+// The default output changes mid-recording, from one with an echo 40 ms behind to one with an
+// echo 200 ms behind: the computer's sound follows it, the recording goes on, and once the
+// canceller has adapted to the new echo it is gone as from the first output. Far-end bursts
+// play on the first output for 3 s; then, 2.5 s after the switch, the whole schedule of the test
+// above plays on the new one, and only that part of the recordings is measured.
+TEST(EchoCancellationSoundSwitch, TheEchoOfANewDefaultOutputIsCancelledToo) {
+  REQUIRE_SOUND_SERVER();
+  TALVO_REQUIRE_COMPONENT(run("command -v sox espeak-ng pactl >/dev/null"), "sox, espeak-ng and pactl are needed");
+  testing::TempDirectory work;
+  const testing::EchoSignals signals = testing::makeEchoSignals(work);
+  SecondOutput second;
+  EchoPath firstPath(40);
+  EchoPath secondPath(200, "speakers2");
+
+  // From the middle of the quiet 2.5 s after the switch on: the second output's part.
+  const testing::EchoFigures f = recordAndMeasure(
+      "switch",
+      [&] {
+        {
+          PulseTestPlayer player;
+          const auto prelude = static_cast<std::size_t>(3 * testing::echoPlayRate);
+          player.prepare(envOr("TALVO_TEST_SPEAKERS_SINK", "speakers"),
+                         std::vector<float>(signals.farEnd.begin(), signals.farEnd.begin() + prelude));
+          player.play();
+          sleepSeconds(3.5);
+        }
+        SecondOutput::makeDefault("speakers2");
+        sleepSeconds(2.5);
+        PulseTestPlayer player;
+        player.prepare("speakers2", signals.farEnd);
+        player.prepare(envOr("TALVO_TEST_MIC_FEED_SINK", "micfeed"), signals.nearEnd);
+        player.play();
+        sleepSeconds(testing::echoSignalSeconds + 0.5);
+      },
+      testing::echoSignalSeconds + 0.5 + 1.2);
+  std::printf(
+      "new default output (echo 200 ms, was 40 ms): echo tail under the bursts %.1f dB in the first second, %.1f dB "
+      "from 2 s on (%.1f dB without cancellation); near end %+.2f dB alone, %+.2f dB while both talk\n",
+      f.tailFirstSecond, f.tailAdapted, f.tailToday, f.nearAlone, f.doubleTalk);
+  // (The new output's bursts are in the recording, at their level: the computer's sound followed
+  // it; recordAndMeasure checks that the uncancelled echo lies about 10 dB under them.)
+  EXPECT_GE(f.tailAdapted, 30.0);
   EXPECT_LE(std::abs(f.nearAlone), 1.0);
   EXPECT_LE(std::abs(f.doubleTalk), 6.0);
 }

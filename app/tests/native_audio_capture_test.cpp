@@ -267,7 +267,9 @@ TEST(NativeAudioCapturePlacement, AComputerBacklogOverflowIsBackpressureToo) {
   rig.clock->advance(1.6);
   std::thread flusher([&] { rig.engine->flushNow(); });
   while (!inside) std::this_thread::yield();
-  for (int i = 0; i < 9; ++i) rig.computer->push(constant(160, 0.1f), rig.at(i * 160));
+  for (int i = 0; i <= NativeAudioCapture::maximumPendingBlocks; ++i) {
+    rig.computer->push(constant(160, 0.1f), rig.at(i * 160));
+  }
   held.unlock();
   flusher.join();
   rig.engine->waitForQueue();

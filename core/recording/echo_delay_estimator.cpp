@@ -1,5 +1,6 @@
 #include "core/recording/echo_delay_estimator.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -78,24 +79,37 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
   const double microphoneVariance = microphoneSquares / comparedBlocks - microphoneMean * microphoneMean;
   Estimate result;
   double best = clearPeak;
-  for (std::size_t lag = 0; lag <= maximumLag; ++lag) {
-    // Microphone block t (t = 0 oldest) against the reference `lag` blocks earlier.
-    const float* r = reference.data() + maximumLag - lag;
+  // An echo whose delay falls between two blocks straddles them: its blocks' changes match
+  // neither lag well (about 0.5 at half a block, below a clear peak), but they match the sum of
+  // the reference's changes at both. Each lag is therefore also tried against that sum.
+  auto correlate = [&](auto blockAt) {
     double sum = 0;
     double squares = 0;
     double products = 0;
     for (std::size_t t = 0; t < comparedBlocks; ++t) {
-      sum += r[t];
-      squares += static_cast<double>(r[t]) * r[t];
-      products += static_cast<double>(r[t]) * microphone[t];
+      const double r = blockAt(t);
+      sum += r;
+      squares += r * r;
+      products += r * microphone[t];
     }
     const double mean = sum / comparedBlocks;
     const double variance = squares / comparedBlocks - mean * mean;
-    if (!(variance > quietEnvelope * quietEnvelope)) continue;
+    if (!(variance > quietEnvelope * quietEnvelope)) return std::optional<double>();
+    const double covariance = products / comparedBlocks - mean * microphoneMean;
+    return std::optional<double>(covariance / std::sqrt(variance * microphoneVariance));
+  };
+  for (std::size_t lag = 0; lag <= maximumLag; ++lag) {
+    // Microphone block t (t = 0 oldest) against the reference `lag` blocks earlier.
+    const float* r = reference.data() + maximumLag - lag;
+    const std::optional<double> whole = correlate([r](std::size_t t) { return static_cast<double>(r[t]); });
+    if (!whole) continue;
     result.farEndActive = true;
     if (!(microphoneVariance > quietEnvelope * quietEnvelope)) break;  // the far end, and no echo of it
-    const double covariance = products / comparedBlocks - mean * microphoneMean;
-    const double correlation = covariance / std::sqrt(variance * microphoneVariance);
+    std::optional<double> straddled;
+    if (lag < maximumLag) {
+      straddled = correlate([r](std::size_t t) { return static_cast<double>(r[t]) + r[t - 1]; });
+    }
+    const double correlation = std::max(*whole, straddled.value_or(-1.0));
     if (correlation > best) {
       best = correlation;
       result.lag = lag;

@@ -5,14 +5,13 @@
 // reference as placed on the timeline.
 //
 // Both signals are reduced to their envelopes (RMS per 2 ms block); every 0.1 s the changes of
-// the microphone's envelope over the last 1.5 seconds are correlated with the reference's at
+// the microphone's envelope over the last 0.8 seconds are correlated with the reference's at
 // each lag. The
-// first lag with a clear peak (correlation at least 0.4 while the reference varies) becomes the
-// delay at once, so the first burst of far-end sound is already cancelled; a later change must
-// be confirmed by the next estimate. Near-end speech, silence or a far end without echo
-// give no clear peak and leave the last delay in place; after 10 s of far-end sound without one
-// (headphones plugged in) there is no delay until an echo shows again. Fixed storage, constant
-// work per sample.
+// first lag with a clear peak (correlation at least 0.6 while the reference varies; an echo between two blocks is
+// matched against both) becomes the delay at once, so the first burst of far-end sound is already cancelled; a later
+// change must be confirmed by the next estimate. Near-end speech, silence or a far end without echo give no clear peak
+// and leave the last delay in place; after 10 s of far-end sound without one (headphones plugged in) there is no delay
+// until an echo shows again. Fixed storage, constant work per sample.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,9 +23,12 @@ namespace talvo {
 class EchoDelayEstimator {
  public:
   static constexpr std::size_t rate = 16000;
-  static constexpr std::size_t blockLength = 32;      // 2 ms
-  static constexpr std::size_t maximumLag = 175;      // blocks: 350 ms
-  static constexpr std::size_t comparedBlocks = 750;  // 1.5 s
+  static constexpr std::size_t blockLength = 32;  // 2 ms
+  static constexpr std::size_t maximumLag = 175;  // blocks: 350 ms
+  // Short enough to follow an echo whose delay drifts by several milliseconds a second (the
+  // engine's dating of a source settling back after a stall under load): over 1.5 s such an echo
+  // smears over too many lags to give a clear peak.
+  static constexpr std::size_t comparedBlocks = 400;  // 0.8 s
   static constexpr std::size_t estimateEvery = 50;    // blocks: 0.1 s
 
   EchoDelayEstimator();

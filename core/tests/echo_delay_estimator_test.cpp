@@ -33,7 +33,8 @@ std::pair<std::optional<int>, double> run(const std::vector<float>& reference, c
 }
 
 TEST(EchoDelayEstimator, FindsAnEchoFrom0To300MillisecondsWithinTheFirstBurst) {
-  for (int delay : {0, 40, 200, 300}) {
+  // 41 and 201 ms fall between two of its 2 ms blocks.
+  for (int delay : {0, 40, 41, 200, 201, 300}) {
     const std::vector<float> far = bursts(3 * rate, 1);
     std::vector<float> microphone(far.size(), 0.0f);
     const std::size_t shift = delay * rate / 1000;
@@ -41,7 +42,9 @@ TEST(EchoDelayEstimator, FindsAnEchoFrom0To300MillisecondsWithinTheFirstBurst) {
     auto [found, at] = run(far, microphone);
     ASSERT_TRUE(found) << delay << " ms";
     EXPECT_NEAR(*found, delay, 4) << delay << " ms";
-    EXPECT_LT(at, 0.3 + delay / 1000.0 + 0.15) << delay << " ms: the echo's delay came late";
+    // Between two blocks the match is weaker: it may take the second burst.
+    const double burstsNeeded = delay % 2 == 0 ? 0 : 0.6;
+    EXPECT_LT(at, 0.3 + delay / 1000.0 + 0.15 + burstsNeeded) << delay << " ms: the echo's delay came late";
   }
 }
 
