@@ -11,6 +11,19 @@ namespace talvo {
 
 InstanceBus::InstanceBus(QObject* parent) : QObject(parent) {}
 
+QVariantMap& InstanceBus::launchData() {
+  static QVariantMap data;
+  return data;
+}
+
+void InstanceBus::keepLaunchTokens() {
+  for (const auto& [key, variable] :
+       {std::pair{"desktop-startup-id", "DESKTOP_STARTUP_ID"}, std::pair{"activation-token", "XDG_ACTIVATION_TOKEN"}}) {
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty()) launchData().insert(QString::fromLatin1(key), value);
+  }
+}
+
 bool InstanceBus::openRunningInstance() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || bus.interface() == nullptr) return false;
@@ -18,15 +31,9 @@ bool InstanceBus::openRunningInstance() {
   if (!bus.interface()->isServiceRegistered(name).value()) return false;
   // What the launcher gave this launch, so the window the first instance opens may take the
   // focus; this process shows no window, so they are its to hand on.
-  QVariantMap platformData;
-  for (const auto& [key, variable] :
-       {std::pair{"desktop-startup-id", "DESKTOP_STARTUP_ID"}, std::pair{"activation-token", "XDG_ACTIVATION_TOKEN"}}) {
-    const QString value = qEnvironmentVariable(variable);
-    if (!value.isEmpty()) platformData.insert(QString::fromLatin1(key), value);
-  }
   QDBusMessage open =
       QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("OpenWith"));
-  open << platformData;
+  open << launchData();
   // The name has an owner, so an instance runs even if it is too busy to answer now: a second
   // one must not start either way.
   const QDBusMessage reply = bus.call(open, QDBus::Block, 5000);

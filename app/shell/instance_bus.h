@@ -17,6 +17,10 @@ class InstanceBus : public QObject {
 
   explicit InstanceBus(QObject* parent = nullptr);
 
+  // Keeps what the launcher put in the environment for this launch (the startup id, the
+  // activation token); called before the application object, which takes them away.
+  static void keepLaunchTokens();
+
   // True when another instance owns the name; it has then been asked to open its panel.
   static bool openRunningInstance();
 
@@ -36,6 +40,9 @@ class InstanceBus : public QObject {
   Q_SCRIPTABLE void OpenWith(const QVariantMap& platformData);
   // Called over the bus by `talvo --quit`; the quit itself goes through the quit decision.
   Q_SCRIPTABLE void Quit();
+
+ private:
+  static QVariantMap& launchData();
 
  signals:
   // `startupId`: the launcher's startup id for the window that opens, empty when none came.

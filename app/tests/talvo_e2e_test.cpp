@@ -112,16 +112,17 @@ class Talvo {
  public:
   // `platform` empty: the program picks the Qt platform itself, as on a user's desktop.
   Talvo(const std::string& home, const testing::FakeTranscriptionService& service, const std::string& log,
-        const std::string& platform = "xcb")
-      : environment_(environmentWith({{"XDG_DATA_HOME", home + "/data"},
-                                      {"XDG_CONFIG_HOME", home + "/config"},
-                                      {"TALVO_SERVICE_ORIGIN", service.origin()},
-                                      {"TALVO_CA_FILE", service.caFile()},
-                                      {"TALVO_TELEGRAM_HOST", service.telegramHost()},
-                                      {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
-                                      // A failed test's log then says why a panel closed.
-                                      {"QT_LOGGING_RULES", "talvo.panel.debug=true\ntalvo.tray.debug=true"},
-                                      {"QT_QPA_PLATFORM", platform}})) {
+        const std::string& platform = "xcb", const std::map<std::string, std::string>& more = {})
+      : environment_(
+            environmentWith(withMore(more, {{"XDG_DATA_HOME", home + "/data"},
+                                            {"XDG_CONFIG_HOME", home + "/config"},
+                                            {"TALVO_SERVICE_ORIGIN", service.origin()},
+                                            {"TALVO_CA_FILE", service.caFile()},
+                                            {"TALVO_TELEGRAM_HOST", service.telegramHost()},
+                                            {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                                            // A failed test's log then says why a panel closed.
+                                            {"QT_LOGGING_RULES", "talvo.panel.debug=true\ntalvo.tray.debug=true"},
+                                            {"QT_QPA_PLATFORM", platform}}))) {
     pid_ = spawn({TALVO_BINARY}, environment_, -1, log);
   }
   ~Talvo() {
@@ -129,6 +130,12 @@ class Talvo {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
+  }
+
+  static std::map<std::string, std::string> withMore(const std::map<std::string, std::string>& more,
+                                                     std::map<std::string, std::string> base) {
+    for (const auto& [name, value] : more) base[name] = value;
+    return base;
   }
 
   pid_t pid() const { return pid_; }
@@ -342,6 +349,28 @@ TEST_F(TalvoEndToEnd, ASecondLaunchOpensTheFirstPanelAndExits) {
   Talvo second(home.path(), *service, log());
   EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
   expectDriver("wait-text", {"Начать запись"});
+}
+
+// A launcher's startup id reaches the window the first instance opens, so a window manager that
+// refuses focus to windows nobody asked for lets this one have it.
+TEST_F(TalvoEndToEnd, ASecondLaunchHandsItsStartupIdToThePanelItOpens) {
+  launch();
+  expectDriver("wait-text", {"Начать запись"});
+  clickTray("left");
+  expectDriver("gone-text", {"Начать запись"});
+
+  const std::string startupId = "talvo-e2e-" + std::to_string(getpid()) + "_TIME4242";
+  Talvo second(home.path(), *service, home.file("second.log"), "xcb", {{"DESKTOP_STARTUP_ID", startupId}});
+  EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
+  expectDriver("wait-text", {"Начать запись"});
+  const Outcome found =
+      run({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(program->pid())}, environmentWith({}));
+  std::istringstream windows(found.out);
+  std::string ids;
+  for (std::string window; windows >> window;) {
+    ids += run({"xprop", "-id", window, "_NET_STARTUP_ID"}, environmentWith({})).out;
+  }
+  EXPECT_NE(ids.find("\"" + startupId + "\""), std::string::npos) << ids;
 }
 
 // A process of the test's own, ended by PID.
