@@ -71,11 +71,13 @@ def main():
         for name, pid in (("talvo", program.pid), ("minimal", other.pid)):
             print(f"idle {args.seconds} s ({name}): {wake[pid]:.2f} wake-ups/s, CPU {cpu[pid]:.3f} % of one core, "
                   f"RSS {tp.rss_mib(pid):.1f} MiB")
-        print("talvo's wake-ups by thread (per second):")
-        for key in sorted(after, key=lambda k: before.get(k, 0) - after[k]):
-            rate = (after[key] - before.get(key, 0)) / args.seconds
-            if rate > 0:
-                print(f"  {rate:6.2f}  {key[1]} ({key[0]})")
+        # A worker thread that ends meanwhile takes its count with it, so the whole-process figure
+        # above can even go down; the per-thread sum counts each thread up to its last reading.
+        rates = {key: (after[key] - before.get(key, 0)) / args.seconds for key in after}
+        print(f"talvo's wake-ups by thread: {sum(rates.values()):.2f} /s in all")
+        for key in sorted(rates, key=lambda k: -rates[k]):
+            if rates[key] > 0:
+                print(f"  {rates[key]:6.2f}  {key[1]} ({key[0]})")
         print("talvo's resident memory by mapping (top 12, MiB):")
         for name, kib in memory_map(program.pid)[:12]:
             print(f"  {kib / 1024:6.1f}  {name}")
