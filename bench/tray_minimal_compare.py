@@ -27,6 +27,20 @@ def memory_map(pid):
     return sorted(totals.items(), key=lambda kv: -kv[1])
 
 
+def thread_switches(pid):
+    # Voluntary context switches per thread, keyed by thread id and name.
+    counts = {}
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            name = open(f"/proc/{pid}/task/{task}/comm").read().strip()
+            for line in open(f"/proc/{pid}/task/{task}/status"):
+                if line.startswith("voluntary_ctxt_switches"):
+                    counts[(task, name)] = int(line.split()[1])
+        except OSError:  # the thread ended meanwhile
+            pass
+    return counts
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", default=os.path.join(tp.ROOT, "build"))
@@ -51,10 +65,19 @@ def main():
             sys.exit("the panel did not open")
         tp.driver("click-tray", str(program.pid), "left")
         time.sleep(3)
+        before = thread_switches(program.pid)
         cpu, wake = tp.measure([program.pid, other.pid], args.seconds)
+        after = thread_switches(program.pid)
         for name, pid in (("talvo", program.pid), ("minimal", other.pid)):
             print(f"idle {args.seconds} s ({name}): {wake[pid]:.2f} wake-ups/s, CPU {cpu[pid]:.3f} % of one core, "
                   f"RSS {tp.rss_mib(pid):.1f} MiB")
+        # A worker thread that ends meanwhile takes its count with it, so the whole-process figure
+        # above can even go down; the per-thread sum counts each thread up to its last reading.
+        rates = {key: (after[key] - before.get(key, 0)) / args.seconds for key in after}
+        print(f"talvo's wake-ups by thread: {sum(rates.values()):.2f} /s in all")
+        for key in sorted(rates, key=lambda k: -rates[k]):
+            if rates[key] > 0:
+                print(f"  {rates[key]:6.2f}  {key[1]} ({key[0]})")
         print("talvo's resident memory by mapping (top 12, MiB):")
         for name, kib in memory_map(program.pid)[:12]:
             print(f"  {kib / 1024:6.1f}  {name}")

@@ -165,9 +165,22 @@ void PulseContext::stateCallback(pa_context* context, void* self) {
 }
 
 void PulseContext::subscribeCallback(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
-  if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
-    static_cast<PulseContext*>(self)->requestServerInfo();
+  auto* me = static_cast<PulseContext*>(self);
+  const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+  if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+    me->requestServerInfo();
+  } else if (facility == PA_SUBSCRIPTION_EVENT_SOURCE || facility == PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT) {
+    std::vector<Listener*> listeners = me->listeners_;
+    for (Listener* listener : listeners) {
+      listener->recordingStreamsChanged();
+    }
   }
+}
+
+bool PulseContext::watchRecordingStreams(double timeoutSeconds) {
+  const auto mask = pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE |
+                                           PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
+  return await(pa_context_subscribe(context_, mask, nullptr, nullptr), timeoutSeconds);
 }
 
 void PulseContext::requestServerInfo() {

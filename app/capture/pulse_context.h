@@ -22,6 +22,8 @@ class PulseContext {
     virtual ~Listener() = default;
     virtual void contextLost() = 0;
     virtual void defaultsChanged(const std::string& sink, const std::string& source) = 0;
+    // A source or a recording stream came, went or changed (only after watchRecordingStreams()).
+    virtual void recordingStreamsChanged() {}
   };
 
   // Holds the mainloop lock for its scope (not on the mainloop thread itself).
@@ -51,6 +53,9 @@ class PulseContext {
   bool alive() const noexcept;
   void addListener(Listener* listener);
   void removeListener(Listener* listener);
+  // Asks the server to tell of every source and recording stream that comes, goes or changes
+  // (the listeners hear it); false when the server did not agree in time.
+  bool watchRecordingStreams(double timeoutSeconds = 5);
   // Releases the lock for a short while so the mainloop can run (used by waits with a deadline).
   void pause() noexcept;
   // Waits for `operation` (and unrefs it); not on the mainloop thread. False when it failed, the server went away or

@@ -1,7 +1,9 @@
 #include "app/models/cloud_model.h"
 
+#include <algorithm>
 #include <mutex>
 #include <set>
+#include <utility>
 
 #include <QDateTime>
 #include <QLocale>
@@ -307,12 +309,31 @@ void CloudModel::reserveWaiting() {
 }
 
 // One turn of the loop: wait a tick, poll a pairing in progress, sync every tenth turn. The
-// next wait starts when this turn's work is over, so turns never overlap or pile up.
-void CloudModel::scheduleTick() { timer_->start(setup_.tickMilliseconds); }
+// next wait starts when this turn's work is over, so turns never overlap or pile up. With no
+// pairing to poll, only the sync has work: the turns up to it pass in one wait, not in nine
+// empty wake-ups.
+void CloudModel::scheduleTick() {
+  const int turns = polling_ ? 1 : setup_.ticksPerSync - tickCount_ % setup_.ticksPerSync;
+  turnsWaited_ = turns;
+  timer_->start(setup_.tickMilliseconds * turns);
+}
+
+void CloudModel::startPolling() {
+  polling_ = true;
+  if (!timer_->isActive() || turnsWaited_ <= 1) return;
+  // A long wait for the sync is running: the pairing is asked a tick from now, and the turns
+  // that passed still count towards the sync.
+  const int tick = std::max(1, setup_.tickMilliseconds);
+  const int remaining = std::max(0, timer_->remainingTime());
+  const int left = (remaining + tick - 1) / tick;
+  tickCount_ += std::max(0, turnsWaited_ - std::max(left, 1));
+  turnsWaited_ = 1;
+  timer_->start(remaining % tick == 0 ? tick : remaining % tick);
+}
 
 void CloudModel::tick() {
   auto afterPoll = [this] {
-    tickCount_ += 1;
+    tickCount_ += std::max(1, std::exchange(turnsWaited_, 1));
     if (tickCount_ % setup_.ticksPerSync == 0) {
       synchronizeThen([this] { scheduleTick(); });
     } else {
@@ -478,7 +499,7 @@ void CloudModel::connect() {
           const auto url = parsedUrl(outcome.value->approvalUrl);
           setPairing(text(outcome.value->code), url);
           setCandidate(std::nullopt, candidateLabel_);
-          polling_ = true;
+          startPolling();
           if (url) setup_.openUrl(*url);
         } else {
           setMessage(failureText("pairing start", outcome));

@@ -153,6 +153,7 @@ class CloudModel : public QObject {
   void reserveWaiting();
   void claimUnowned();
   void scheduleTick();
+  void startPolling();
   void tick();
   void readState(std::function<void()> then = {});
   void applyState(const State& state);
@@ -187,6 +188,7 @@ class CloudModel : public QObject {
   bool polling_ = false;
   bool syncing_ = false;
   int tickCount_ = 0;
+  int turnsWaited_ = 1;  // turns the running wait stands for
   // Answers that come back after the user acted meanwhile belong to what was before: a poll of
   // an earlier pairing attempt, a sync begun before the account changed, an earlier state read.
   std::uint64_t pairingAttempt_ = 0;

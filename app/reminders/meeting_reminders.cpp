@@ -70,6 +70,13 @@ void MeetingReminders::start(std::function<bool()> captureBusy, MeetingReminderP
 void MeetingReminders::poll() {
   if (polling_ || !source_) return;
   polling_ = true;
+  if (lastProcesses_ && !source_->mayHaveChanged()) {
+    // Nothing changed at the server since the last list: the same sample, without waking the
+    // worker and the server for it.
+    QMetaObject::invokeMethod(
+        this, [this, processes = lastProcesses_]() mutable { sampled(std::move(processes)); }, Qt::QueuedConnection);
+    return;
+  }
   std::shared_ptr<AudioInputProcessSource> source = source_;
   QtConcurrent::run(metadataQueue_,
                     [source, failedBefore = !lastSampleRead_]() -> std::optional<std::vector<AudioInputProcess>> {
@@ -109,6 +116,7 @@ void MeetingReminders::sampled(std::optional<std::vector<AudioInputProcess>> pro
   polling_ = false;
   if (processes && !lastSampleRead_) qCDebug(remindersLog) << "audio processes readable again";
   lastSampleRead_ = processes.has_value();
+  lastProcesses_ = processes;
   if (engine_) {
     std::optional<std::vector<MeetingProcess>> sample;
     if (processes) {

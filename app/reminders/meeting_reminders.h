@@ -1,6 +1,7 @@
 #pragma once
 // The reminder model: every 2 s it asks the sound server, on a worker thread of its own, which
-// processes are recording from the microphone, hands the answer to the reminder engine on the
+// processes are recording from the microphone (or, when the server has told of no change since,
+// takes the last answer again without asking), hands the answer to the reminder engine on the
 // interface thread, and publishes one status line for the capture panel. When the engine decides
 // to remind, the presenter (the reminder panel under the tray icon) shows it.
 //
@@ -87,7 +88,8 @@ class MeetingReminders final : public QObject, public ReminderNotifier {
   QTimer* timer_ = nullptr;
   bool polling_ = false;
   int pollInterval_ = pollIntervalMs;
-  bool lastSampleRead_ = true;  // whether the last query read the processes
+  bool lastSampleRead_ = true;                                   // whether the last query read the processes
+  std::optional<std::vector<AudioInputProcess>> lastProcesses_;  // what it read
   std::shared_ptr<AudioInputProcessSource> source_;
   std::shared_ptr<const Clock> clock_;
   std::unique_ptr<ReminderQuietFile> store_;

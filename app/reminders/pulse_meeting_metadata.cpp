@@ -76,7 +76,11 @@ void sourceOutputCallback(pa_context*, const pa_source_output_info* info, int eo
 
 PulseMeetingMetadata::PulseMeetingMetadata(std::string server) : server_(std::move(server)) {}
 
-PulseMeetingMetadata::~PulseMeetingMetadata() = default;
+PulseMeetingMetadata::~PulseMeetingMetadata() {
+  if (!context_) return;
+  PulseContext::Lock lock(*context_);
+  context_->removeListener(this);
+}
 
 std::vector<AudioInputProcess> PulseMeetingMetadata::snapshot() {
   if (context_) {
@@ -85,7 +89,15 @@ std::vector<AudioInputProcess> PulseMeetingMetadata::snapshot() {
       PulseContext::Lock lock(*context_);
       alive = context_->alive();
     }
-    if (!alive) context_.reset();  // the server went away: a fresh connection next
+    if (!alive) {  // the server went away: a fresh connection next
+      {
+        PulseContext::Lock lock(*context_);
+        context_->removeListener(this);
+      }
+      context_.reset();
+      watching_ = false;
+      changed_ = true;
+    }
   }
   if (!context_) {
     auto context = std::make_unique<PulseContext>(server_);
@@ -95,11 +107,17 @@ std::vector<AudioInputProcess> PulseMeetingMetadata::snapshot() {
       throw std::runtime_error(std::string("sound server unavailable: ") + error.what());
     }
     context_ = std::move(context);
+    PulseContext::Lock lock(*context_);
+    context_->addListener(this);
+    // Without the server's word on changes every poll lists.
+    watching_ = context_->watchRecordingStreams(timeoutSeconds);
   }
 
   Listing listing;
   {
     PulseContext::Lock lock(*context_);
+    // A change told from here on makes the next poll list again, even one during this list.
+    if (watching_) changed_ = false;
     pa_context* context = context_->context();
     pa_operation* sources = pa_context_get_source_info_list(context, &sourceCallback, &listing);
     pa_operation* outputs = pa_context_get_source_output_info_list(context, &sourceOutputCallback, &listing);
@@ -116,10 +134,14 @@ std::vector<AudioInputProcess> PulseMeetingMetadata::snapshot() {
       pa_operation_unref(operation);
     }
     if (!requested || listing.pending > 0 || listing.failed) {
+      changed_ = true;
       throw std::runtime_error("the sound server did not list its recording streams");
     }
   }
-  if (listing.tooLong) throw std::runtime_error("implausibly many recording streams");
+  if (listing.tooLong) {
+    changed_ = true;
+    throw std::runtime_error("implausibly many recording streams");
+  }
 
   const std::int32_t own = static_cast<std::int32_t>(getpid());
   std::vector<AudioInputProcess> processes;

@@ -6,16 +6,18 @@
 // process collapse into one entry.
 //
 // Keeps one connection to the server between calls and reconnects after the server went away.
+// The server tells that connection of every source and recording stream that comes, goes or
+// changes, so a poll with nothing told since the last list needs no round trip.
+#include <atomic>
 #include <memory>
 #include <string>
 
+#include "app/capture/pulse_context.h"
 #include "app/reminders/audio_input_process_source.h"
 
 namespace talvo {
 
-class PulseContext;
-
-class PulseMeetingMetadata final : public AudioInputProcessSource {
+class PulseMeetingMetadata final : public AudioInputProcessSource, private PulseContext::Listener {
  public:
   // More streams than this is not a plausible desktop: the list is refused as a whole.
   static constexpr std::size_t streamLimit = 1024;
@@ -27,9 +29,18 @@ class PulseMeetingMetadata final : public AudioInputProcessSource {
 
   // Throws std::runtime_error when the server cannot be reached or answers incompletely.
   std::vector<AudioInputProcess> snapshot() override;
+  bool mayHaveChanged() const override { return changed_.load(); }
 
  private:
+  // PulseContext::Listener, on the mainloop thread.
+  void contextLost() override { changed_ = true; }
+  void defaultsChanged(const std::string&, const std::string&) override {}
+  void recordingStreamsChanged() override { changed_ = true; }
+
   std::string server_;
+  // Cleared just before a list is asked for, and only while the server tells of changes.
+  std::atomic<bool> changed_{true};
+  bool watching_ = false;
   std::unique_ptr<PulseContext> context_;
 };
 

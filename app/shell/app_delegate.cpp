@@ -71,12 +71,11 @@ bool AppDelegate::launch() {
   makeMenu();
   followCaptureInTheIcon();
   makeUpdates();
+  // The icon first, and the panel open right after launch (once there is a tray to hang it from,
+  // or in its own window when none comes): the tray docks the icon while the panel is built.
   makePanelAndTray();
   startReminders();
   routeQuitRequests();
-  // The icon, and the panel open right after launch (once there is a tray to hang it from, or in
-  // its own window when none comes).
-  item_->start();
   return true;
 }
 
@@ -134,13 +133,9 @@ void AppDelegate::makeUpdates() {
 
 void AppDelegate::makePanelAndTray() {
   QPointer<AppDelegate> self(this);
-  // The panel under the icon with the capture panel in it.
-  binding_ = std::make_unique<CapturePanelBinding>(
-      CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_, reminders_});
-  auto* content = new CapturePanel(*binding_);
-  binding_->connectTo(content);
+  // The panel under the icon; the capture panel goes in once the icon is on its way.
   panel_ = std::make_unique<AnchoredPanel>(
-      content,
+      nullptr,
       [self]() -> std::optional<TrayAnchor> {
         if (!self || !self->item_) return std::nullopt;
         return self->item_->panelAnchor();
@@ -151,11 +146,19 @@ void AppDelegate::makePanelAndTray() {
       [self] {
         if (self && self->model_) self->model_->setPanelVisible(false);
       });
-  panel_->setKeepOpenWhile([content] { return content->dialogOpen(); });
   item_ = new TrayPresence(*panel_, *menu_, *appearance_);
   connect(item_, &TrayPresence::clicked, this, &AppDelegate::toggle);
   connect(item_, &TrayPresence::openPanel, this, &AppDelegate::openFromMenu);
   updateStatus(model_->recording(), noLevels);
+  // Nothing of the icon's is handled before the event loop runs, so the panel has its content
+  // before anything can open it.
+  item_->start();
+  binding_ = std::make_unique<CapturePanelBinding>(
+      CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_, reminders_});
+  auto* content = new CapturePanel(*binding_);
+  binding_->connectTo(content);
+  panel_->setContent(content);
+  panel_->setKeepOpenWhile([content] { return content->dialogOpen(); });
   // The idle icon is drawn again when the desktop's look or the bar changes.
   auto redrawIdle = [this] {
     if (!model_->recording()) updateStatus(false, noLevels);
@@ -197,7 +200,7 @@ void AppDelegate::routeQuitRequests() {
   quit_ = new QuitController(*model_, {}, this);
   connect(quit_, &QuitController::quitting, this, &AppDelegate::quitting);
   connect(updates_, &ReleaseUpdates::quitRequested, this, [this] { requestQuit(QuitCause::updateRelaunch); });
-  if (bus_) connect(bus_, &InstanceBus::openRequested, this, &AppDelegate::openFromMenu);
+  if (bus_) connect(bus_, &InstanceBus::openRequested, this, &AppDelegate::openForLaunch);
   // `talvo --quit` (and the launcher's "Выйти" that runs it) waits for a save instead of being refused.
   if (bus_) connect(bus_, &InstanceBus::quitRequested, this, [this] { requestQuit(QuitCause::command); });
 }
@@ -235,6 +238,18 @@ void AppDelegate::openFromMenu() {
   if (item_) item_->userOpens();  // with no tray to hang from, the window shows
   if (loginStartup_) loginStartup_->refresh();
   if (updates_) updates_->check();
+  panel_->show(true);
+}
+
+void AppDelegate::openForLaunch(const QByteArray& startupId) {
+  if (!panel_) return;
+  if (startupId.isEmpty() || !panel_->isVisible()) {
+    panel_->setStartupId(startupId);
+    openFromMenu();
+    return;
+  }
+  // Already open: brought forward, and the launcher hears that the startup is over.
+  panel_->setStartupId(startupId);
   panel_->show(true);
 }
 

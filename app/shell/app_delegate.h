@@ -56,6 +56,8 @@ class AppDelegate : public QObject {
   // (or the window, without a tray).
   void toggle();
   void openFromMenu();
+  // A second launch asked for the panel, with the launcher's startup id when one came.
+  void openForLaunch(const QByteArray& startupId);
   void updateStatus(bool recording, std::span<const float> values);
 
   TrayPresence* item() const { return item_; }

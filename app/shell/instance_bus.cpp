@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <utility>
 
 #include "core/program/native_product.h"
 
@@ -10,16 +11,38 @@ namespace talvo {
 
 InstanceBus::InstanceBus(QObject* parent) : QObject(parent) {}
 
+QVariantMap& InstanceBus::launchData() {
+  static QVariantMap data;
+  return data;
+}
+
+void InstanceBus::keepLaunchTokens() {
+  for (const auto& [key, variable] :
+       {std::pair{"desktop-startup-id", "DESKTOP_STARTUP_ID"}, std::pair{"activation-token", "XDG_ACTIVATION_TOKEN"}}) {
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty()) launchData().insert(QString::fromLatin1(key), value);
+  }
+}
+
 bool InstanceBus::openRunningInstance() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || bus.interface() == nullptr) return false;
   const QString name = QString::fromLatin1(NativeProduct::applicationId);
   if (!bus.interface()->isServiceRegistered(name).value()) return false;
+  // What the launcher gave this launch, so the window the first instance opens may take the
+  // focus; this process shows no window, so they are its to hand on.
   QDBusMessage open =
-      QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Open"));
+      QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("OpenWith"));
+  open << launchData();
   // The name has an owner, so an instance runs even if it is too busy to answer now: a second
   // one must not start either way.
-  bus.call(open, QDBus::Block, 5000);
+  const QDBusMessage reply = bus.call(open, QDBus::Block, 5000);
+  if (reply.type() == QDBusMessage::ErrorMessage &&
+      reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.UnknownMethod")) {
+    // An instance of an earlier version.
+    bus.call(QDBusMessage::createMethodCall(name, QString::fromLatin1(objectPath), name, QStringLiteral("Open")),
+             QDBus::Block, 5000);
+  }
   return true;
 }
 
@@ -40,7 +63,13 @@ bool InstanceBus::publish() {
   return bus.registerService(QString::fromLatin1(NativeProduct::applicationId));
 }
 
-void InstanceBus::Open() { emit openRequested(); }
+void InstanceBus::Open() { emit openRequested({}); }
+
+void InstanceBus::OpenWith(const QVariantMap& platformData) {
+  // A Wayland token is the compositor's and Qt offers no way to hand one to a window; the X11
+  // id is used, also under XWayland where the program runs by default.
+  emit openRequested(platformData.value(QStringLiteral("desktop-startup-id")).toString().toUtf8());
+}
 
 void InstanceBus::Quit() {
   // Answer the caller first: the quit may wait for a recording to be finalised.

@@ -45,6 +45,7 @@ int processEntry(int argc, char** argv) {
     return 0;
   }
   preferX11UnderWayland();
+  InstanceBus::keepLaunchTokens();
   QApplication application(argc, argv);
   qt_log_sink::install();
   QApplication::setApplicationName(QString::fromLatin1(NativeProduct::name));

@@ -191,6 +191,15 @@ TEST_F(CapturePanelTest, PrimaryButtonFollowsTheCaptureState) {
   set(s);
   EXPECT_TRUE(button(QStringLiteral("Начать запись"))->isEnabled());
   EXPECT_FALSE(button(QStringLiteral("Библиотека"))->isEnabled());
+  // Both "Подключить Telegram" (the button and the footer row) wait too: a press now would be lost.
+  int connects = 0;
+  for (auto* b : content->findChildren<QAbstractButton*>()) {
+    if (b->text() != QStringLiteral("Подключить Telegram") || !b->isVisibleTo(content)) continue;
+    ++connects;
+    EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
+  }
+  EXPECT_EQ(connects, 2);
+  shot("preparing");
   s = idle();
   set(s);
   button(QStringLiteral("Начать запись"))->click();

@@ -36,9 +36,11 @@ class ScriptedSource final : public AudioInputProcessSource {
     if (fail) throw std::runtime_error("server gone");
     return processes;
   }
+  bool mayHaveChanged() const override { return changed; }
   std::mutex mutex;
   std::vector<AudioInputProcess> processes;
   bool fail = false;
+  std::atomic<bool> changed = true;
   std::atomic<int> calls = 0;
 };
 
@@ -199,6 +201,30 @@ TEST_F(MeetingRemindersTest, PollsNeverOverlap) {
   QCoreApplication::processEvents();
   EXPECT_EQ(source->calls, 1);
   EXPECT_EQ(polled.count(), 1);
+}
+
+TEST_F(MeetingRemindersTest, AnUnchangedSourceIsNotAskedAgainYetEveryPollStillCounts) {
+  auto reminders = make();
+  reminders->start([] { return false; }, presenter);
+  source->processes = {{4242, zoomIdentity(), ""}};
+  source->changed = false;
+  pollOnce(*reminders);  // nothing read yet: asked all the same
+  for (int i = 0; i < 3; ++i) pollOnce(*reminders);
+  EXPECT_EQ(source->calls, 1);
+  EXPECT_TRUE(presenter.shown.empty());
+  pollOnce(*reminders);  // the last answer, taken again, adds up to a meeting
+  EXPECT_EQ(presenter.shown.size(), 1u);
+  EXPECT_EQ(source->calls, 1);
+
+  // A failed query is not taken again: the next poll asks, changed or not.
+  source->changed = true;
+  source->fail = true;
+  pollOnce(*reminders);
+  source->changed = false;
+  source->fail = false;
+  pollOnce(*reminders);
+  EXPECT_EQ(source->calls, 3);
+  EXPECT_EQ(reminders->detectorMessage(), MeetingReminders::readyMessage);
 }
 
 TEST(MeetingProcessIdentity, SandboxIdWhenKnownElseExecutableName) {

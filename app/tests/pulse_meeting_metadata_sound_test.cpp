@@ -132,6 +132,42 @@ TEST_F(PulseMeetingMetadataSound, OnlyRunningMicrophoneStreamsOfOtherProcessesOn
   EXPECT_EQ(flatpakEntry->applicationId, "us.zoom.Zoom");
 }
 
+// The server tells of every stream that comes or goes, so unchanged polls need not ask it.
+TEST_F(PulseMeetingMetadataSound, AStreamThatComesOrGoesMarksTheListChanged) {
+  PulseMeetingMetadata metadata(server->address());
+  EXPECT_TRUE(metadata.mayHaveChanged());  // nothing read yet
+  EXPECT_TRUE(metadata.snapshot().empty());
+  EXPECT_FALSE(metadata.mayHaveChanged());
+
+  // Until the server's events have settled, each list may be followed by another change.
+  auto settle = [&] {
+    for (int i = 0; i < 200 && metadata.mayHaveChanged(); ++i) {
+      metadata.snapshot();
+      usleep(20000);
+    }
+  };
+  auto waitForChange = [&] {
+    for (int i = 0; i < 500 && !metadata.mayHaveChanged(); ++i) usleep(10000);
+    return metadata.mayHaveChanged();
+  };
+  {
+    FakeRecordingClient zoom(server->address(), "4001", "zoom");
+    zoom.record("virtmic");
+    ASSERT_TRUE(waitForChange());
+    EXPECT_EQ(pids(metadata.snapshot()), std::vector<std::int32_t>{4001});
+    settle();
+    EXPECT_FALSE(metadata.mayHaveChanged());
+  }
+  ASSERT_TRUE(waitForChange());  // the call ended
+  EXPECT_TRUE(metadata.snapshot().empty());
+  settle();
+
+  server.reset();  // the server goes away
+  ASSERT_TRUE(waitForChange());
+  EXPECT_THROW(metadata.snapshot(), std::runtime_error);
+  EXPECT_TRUE(metadata.mayHaveChanged());
+}
+
 // Sandboxed clients report process ids of their own namespace, so two Flatpak applications may
 // both say 2: streams are merged per client of the server, not per reported id.
 TEST_F(PulseMeetingMetadataSound, SandboxedClientsReportingTheSameIdStaySeparate) {

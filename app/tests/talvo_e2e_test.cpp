@@ -114,16 +114,17 @@ class Talvo {
  public:
   // `platform` empty: the program picks the Qt platform itself, as on a user's desktop.
   Talvo(const std::string& home, const testing::FakeTranscriptionService& service, const std::string& log,
-        const std::string& platform = "xcb")
-      : environment_(environmentWith({{"XDG_DATA_HOME", home + "/data"},
-                                      {"XDG_CONFIG_HOME", home + "/config"},
-                                      {"TALVO_SERVICE_ORIGIN", service.origin()},
-                                      {"TALVO_CA_FILE", service.caFile()},
-                                      {"TALVO_TELEGRAM_HOST", service.telegramHost()},
-                                      {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
-                                      // A failed test's log then says why a panel closed.
-                                      {"QT_LOGGING_RULES", "talvo.panel.debug=true\ntalvo.tray.debug=true"},
-                                      {"QT_QPA_PLATFORM", platform}})) {
+        const std::string& platform = "xcb", const std::map<std::string, std::string>& more = {})
+      : environment_(
+            environmentWith(withMore(more, {{"XDG_DATA_HOME", home + "/data"},
+                                            {"XDG_CONFIG_HOME", home + "/config"},
+                                            {"TALVO_SERVICE_ORIGIN", service.origin()},
+                                            {"TALVO_CA_FILE", service.caFile()},
+                                            {"TALVO_TELEGRAM_HOST", service.telegramHost()},
+                                            {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"},
+                                            // A failed test's log then says why a panel closed.
+                                            {"QT_LOGGING_RULES", "talvo.panel.debug=true\ntalvo.tray.debug=true"},
+                                            {"QT_QPA_PLATFORM", platform}}))) {
     pid_ = spawn({TALVO_BINARY}, environment_, -1, log);
   }
   ~Talvo() {
@@ -131,6 +132,12 @@ class Talvo {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
+  }
+
+  static std::map<std::string, std::string> withMore(const std::map<std::string, std::string>& more,
+                                                     std::map<std::string, std::string> base) {
+    for (const auto& [name, value] : more) base[name] = value;
+    return base;
   }
 
   pid_t pid() const { return pid_; }
@@ -363,6 +370,28 @@ TEST_F(TalvoEndToEnd, ASecondLaunchOpensTheFirstPanelAndExits) {
   Talvo second(home.path(), *service, log());
   EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
   expectDriver("wait-text", {"Начать запись"});
+}
+
+// A launcher's startup id reaches the window the first instance opens, so a window manager that
+// refuses focus to windows nobody asked for lets this one have it.
+TEST_F(TalvoEndToEnd, ASecondLaunchHandsItsStartupIdToThePanelItOpens) {
+  launch();
+  expectDriver("wait-text", {"Начать запись"});
+  clickTray("left");
+  expectDriver("gone-text", {"Начать запись"});
+
+  const std::string startupId = "talvo-e2e-" + std::to_string(getpid()) + "_TIME4242";
+  Talvo second(home.path(), *service, home.file("second.log"), "xcb", {{"DESKTOP_STARTUP_ID", startupId}});
+  EXPECT_EQ(second.waitExit(5s), 0) << "the second instance kept running";
+  expectDriver("wait-text", {"Начать запись"});
+  const Outcome found =
+      run({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(program->pid())}, environmentWith({}));
+  std::istringstream windows(found.out);
+  std::string ids;
+  for (std::string window; windows >> window;) {
+    ids += run({"xprop", "-id", window, "_NET_STARTUP_ID"}, environmentWith({})).out;
+  }
+  EXPECT_NE(ids.find("\"" + startupId + "\""), std::string::npos) << ids;
 }
 
 // A process of the test's own, ended by PID.
@@ -620,12 +649,9 @@ std::vector<std::array<int, 4>> rectangles(const std::string& listing) {
   return found;
 }
 
-TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
-  // GNOME's AppIndicator extension, KDE Plasma and waybar host icons this way and never say
-  // where the icon is: the program places its panel by the click. A bar at the bottom, icons at
-  // its right end; the host brings its own watcher, so the program picks this tray.
-  // gtk-sni-tray-standalone registers its host before its own watcher serves its object; losing
-  // that race (a loaded machine) ends it at once: such a start is tried again (scripts/desktop-env).
+// gtk-sni-tray-standalone: a bar at the bottom, icons at its right end, with its own watcher;
+// none when it does not come up.
+std::unique_ptr<Child> startStatusNotifierHost(const std::string& logPrefix) {
   auto hostRegistered = [] {
     return run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
                 "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get", "string:org.kde.StatusNotifierWatcher",
@@ -638,10 +664,21 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
     host.reset();
     host = std::make_unique<Child>(
         std::vector<std::string>{"gtk-sni-tray-standalone", "--watcher", "--bottom", "--end", "--size", "30"},
-        environmentWith({}), home.file("sni-host-" + std::to_string(attempt) + ".log"));
+        environmentWith({}), logPrefix + "-" + std::to_string(attempt) + ".log");
     for (int i = 0; i < 150 && host->running() && !hostRegistered(); ++i) std::this_thread::sleep_for(100ms);
   }
-  ASSERT_TRUE(host->running() && hostRegistered()) << "the host never came up";
+  if (!host || !host->running() || !hostRegistered()) return nullptr;
+  return host;
+}
+
+TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
+  // GNOME's AppIndicator extension, KDE Plasma and waybar host icons this way and never say
+  // where the icon is: the program places its panel by the click. A bar at the bottom, icons at
+  // its right end; the host brings its own watcher, so the program picks this tray.
+  // gtk-sni-tray-standalone registers its host before its own watcher serves its object; losing
+  // that race (a loaded machine) ends it at once: such a start is tried again (scripts/desktop-env).
+  std::unique_ptr<Child> host = startStatusNotifierHost(home.file("sni-host"));
+  ASSERT_TRUE(host) << "the host never came up";
   // As on GNOME, whose top bar is dark in either colour scheme: the logo is drawn light.
   {
     testing::ScopedEnv desktop("XDG_CURRENT_DESKTOP", "ubuntu:GNOME");
@@ -782,6 +819,41 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   key("Escape");
   kill(program->pid(), SIGTERM);
   EXPECT_EQ(program->waitExit(10s), 0);
+}
+
+// Hosts pass Activate(x, y) in screen pixels, also when Qt scales by 2 (Plasma multiplies on
+// purpose): a click at the left end of the bottom bar hangs the panel there, not at the bar's-edge
+// stand-in 192 units from the right that a point read as Qt's units (off the screen) would give.
+TEST_F(TalvoEndToEnd, OnAScaledScreenAHostsClickInPixelsOpensThePanelUnderIt) {
+  std::unique_ptr<Child> host = startStatusNotifierHost(home.file("sni-host"));
+  ASSERT_TRUE(host) << "the host never came up";
+  program = std::make_unique<Talvo>(home.path(), *service, log(), "xcb",
+                                    std::map<std::string, std::string>{{"QT_SCALE_FACTOR", "2"}});
+  expectDriver("wait-text", {"Начать запись"});
+  const std::string item = "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1";
+  auto activate = [&](int x, int y) {
+    run({"dbus-send", "--session", "--print-reply", item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate",
+         "int32:" + std::to_string(x), "int32:" + std::to_string(y)},
+        environmentWith({}));
+  };
+  activate(120, 785);  // the panel of the launch closes
+  expectDriver("gone-text", {"Начать запись"});
+  activate(120, 785);  // the bar is the screen's bottom 30 pixels
+  expectDriver("wait-text", {"Начать запись"});
+  std::vector<std::array<int, 4>> shown;
+  for (int i = 0; i < 20; ++i) {
+    shown = rectangles(driver({"xwindows", std::to_string(program->pid())}).out);
+    if (shown.size() == 1 && shown[0][0] <= 120 && 120 <= shown[0][0] + shown[0][2]) break;
+    std::this_thread::sleep_for(100ms);  // the window manager may take a moment to honour the place
+  }
+  screenshot("sni-scaled-activate");
+  ASSERT_EQ(shown.size(), 1u) << "the panel and nothing else";
+  const auto [x, y, w, h] = shown[0];
+  EXPECT_LE(x, 120) << "the panel hangs at the click";
+  EXPECT_GE(x + w, 120);
+  EXPECT_LT(y + h, 785) << "above the bottom bar";
+  EXPECT_GT(y + h, 785 - 80) << "hanging from the bar";
+  EXPECT_GE(w, 2 * 300) << "drawn at the scale";
 }
 
 TEST_F(TalvoEndToEnd, ALockedRecordingsFolderShowsTheAlertAndExits) {

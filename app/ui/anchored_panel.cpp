@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 #include <cmath>
+#include <utility>
 
 #include "app/log_categories.h"
 #include "app/ui/panel_style.h"
@@ -151,9 +152,6 @@ class ProgramWindow : public QWidget {
                              Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
         closed_(std::move(closed)) {
     setObjectName(QStringLiteral("programWindow"));
-    // The menu entry's icon when installed, else the logo itself.
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("pro.talvo.recorder"),
-                                   VectorIcon::icon(QStringLiteral("talvo"), 48, PanelStyle::accent)));
     setAttribute(Qt::WA_DeleteOnClose, false);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, PanelStyle::surface);
@@ -165,6 +163,15 @@ class ProgramWindow : public QWidget {
   }
 
   QVBoxLayout* contentLayout() const { return layout_; }
+
+  // The menu entry's icon when installed, else the logo itself. Looked up before the window
+  // first shows, not at start: the theme lookup and the drawing cost the tray's panel time.
+  void giveIcon() {
+    if (iconGiven_) return;
+    iconGiven_ = true;
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("pro.talvo.recorder"),
+                                   VectorIcon::icon(QStringLiteral("talvo"), 48, PanelStyle::accent)));
+  }
 
   // Top right of the primary screen's usable area; the frame's decorations count once known.
   void placeTopRight() {
@@ -195,6 +202,7 @@ class ProgramWindow : public QWidget {
   std::function<void()> closed_;
   QVBoxLayout* layout_;
   bool placedWithFrame_ = false;
+  bool iconGiven_ = false;
 };
 
 AnchoredPanel::AnchoredPanel(QWidget* content, AnchorSource anchor, std::function<void()> didShow,
@@ -202,13 +210,11 @@ AnchoredPanel::AnchoredPanel(QWidget* content, AnchorSource anchor, std::functio
     : QObject(parent),
       window_(new StatusPanelWindow([this] { focusLost(); })),
       programWindow_(new ProgramWindow([this] { close(); })),
-      content_(content),
       anchor_(std::move(anchor)),
       didShow_(std::move(didShow)),
       didClose_(std::move(didClose)) {
-  window_->contentLayout()->addWidget(content_);
+  if (content) setContent(content);
   // Layout changes of the content (posted to it or to the window holding it) re-measure the panel.
-  content_->installEventFilter(this);
   window_->installEventFilter(this);
   programWindow_->installEventFilter(this);
   programWindow_->setWindowTitle(QStringLiteral("TALVO"));
@@ -222,7 +228,13 @@ AnchoredPanel::AnchoredPanel(QWidget* content, AnchorSource anchor, std::functio
     }
   });
   watchScreens();
-  desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] { closeSoon("the desktop was switched"); });
+}
+
+void AnchoredPanel::setContent(QWidget* content) {
+  if (content_ || !content) return;
+  content_ = content;
+  (windowed_ ? programWindow_->contentLayout() : window_->contentLayout())->addWidget(content_);
+  content_->installEventFilter(this);
 }
 
 AnchoredPanel::~AnchoredPanel() {
@@ -244,6 +256,8 @@ void AnchoredPanel::setWindowed(bool windowed) {
   if (windowed == windowed_) return;
   close();
   windowed_ = windowed;
+  if (windowed_) programWindow_->giveIcon();
+  if (!content_) return;
   if (windowed_) {
     programWindow_->contentLayout()->addWidget(content_);
   } else {
@@ -255,6 +269,7 @@ void AnchoredPanel::setWindowed(bool windowed) {
 void AnchoredPanel::presentWindowed(bool focus) {
   const bool wasVisible = programWindow_->isVisible() && !programWindow_->isMinimized();
   measure();
+  programWindow_->giveIcon();
   if (!wasVisible) {
     programWindow_->contentLayout()->activate();
     programWindow_->placeTopRight();
@@ -262,9 +277,12 @@ void AnchoredPanel::presentWindowed(bool focus) {
   programWindow_->setAttribute(Qt::WA_ShowWithoutActivating, !focus);
   if (programWindow_->isMinimized())
     programWindow_->setWindowState(programWindow_->windowState() & ~Qt::WindowMinimized);
+  const QByteArray startupId = std::exchange(startupId_, {});
+  X11WindowStates::markStartup(programWindow_, startupId);
   programWindow_->show();
   programWindow_->raise();
   if (focus) programWindow_->activateWindow();
+  X11WindowStates::completeStartup(programWindow_, startupId);
   if (!wasVisible) qCDebug(panelLog) << "panel opens as a window";
   if (!wasVisible && didShow_) didShow_();
 }
@@ -293,9 +311,17 @@ bool AnchoredPanel::present(bool focus) {
     window_->winId();  // the native window must exist to carry the panel states before mapping
     X11WindowStates::markAsPanel(window_);
   }
+  const QByteArray startupId = std::exchange(startupId_, {});
+  X11WindowStates::markStartup(window_, startupId);
   window_->show();
   window_->raise();
   if (focus) window_->activateWindow();
+  X11WindowStates::completeStartup(window_, startupId);
+  // A switch of desktops matters only to a shown panel; heard from its first showing on, the
+  // watch's round trips to the X server overlap the window's mapping instead of the start.
+  if (!desktopSwitch_) {
+    desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] { closeSoon("the desktop was switched"); });
+  }
   if (!filtering_) {
     qApp->installEventFilter(this);
     filtering_ = true;
@@ -307,6 +333,7 @@ bool AnchoredPanel::present(bool focus) {
 }
 
 void AnchoredPanel::measure() {
+  if (!content_) return;
   content_->adjustSize();
   const QSize hint = (windowed_ ? programWindow_->contentLayout() : window_->contentLayout())->sizeHint();
   if (hint.width() > 0 && hint.height() > 10) contentSize_ = hint;
@@ -415,7 +442,7 @@ void AnchoredPanel::watchScreens() {
 }
 
 bool AnchoredPanel::eventFilter(QObject* watched, QEvent* event) {
-  if ((watched == content_ || watched == window_ || watched == programWindow_) &&
+  if (((watched == content_ && content_) || watched == window_ || watched == programWindow_) &&
       event->type() == QEvent::LayoutRequest) {
     QTimer::singleShot(0, this, [this] {
       const QSizeF before = contentSize_;

@@ -41,12 +41,17 @@ class AnchoredPanel : public QObject {
   static constexpr int showRetryMs = 100;
   static constexpr double gap = 6;
 
-  // Takes ownership of `content`.
+  // Takes ownership of `content`; none yet means setContent() gives it before the panel shows.
   AnchoredPanel(QWidget* content, AnchorSource anchor, std::function<void()> didShow = {},
                 std::function<void()> didClose = {}, QObject* parent = nullptr);
   ~AnchoredPanel() override;
+  // The content, once (takes ownership).
+  void setContent(QWidget* content);
 
   void show(bool focus);
+  // The launcher's startup id for the next show (a user-asked one): it lets a strict window
+  // manager give the panel the focus.
+  void setStartupId(const QByteArray& startupId) { startupId_ = startupId; }
   void close();
   bool isVisible() const;
   // While this answers true (the content shows its own dialog), losing focus keeps the panel.
@@ -87,7 +92,8 @@ class AnchoredPanel : public QObject {
   StatusPanelWindow* window_;
   ProgramWindow* programWindow_;
   bool windowed_ = false;
-  QWidget* content_;
+  QWidget* content_ = nullptr;
+  QByteArray startupId_;
   AnchorSource anchor_;
   std::function<void()> didShow_;
   std::function<void()> didClose_;

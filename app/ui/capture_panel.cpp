@@ -460,6 +460,9 @@ void CapturePanel::applyMain(const CapturePanelState& s) {
   enable(restartPair_, !s.cloudBusy);
 
   put(footer_, s.connected ? s.tariffLabel : QStringLiteral("Подключить Telegram"));
+  // Its "Подключить Telegram" starts the same pairing as the button above: not before the account
+  // store has answered, when the press would be lost.
+  enable(footer_, s.connected || !(s.cloudBusy || s.cloudPreparing));
   reveal(update_, s.updateAvailable.has_value());
   enable(update_, !(s.captureBusy() || s.updateBlocksRecording));
 }

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -55,6 +56,42 @@ void markAsPanel(QWidget* window) {
                       static_cast<uint32_t>(states.size()), states.data());
   const uint32_t allDesktops = 0xFFFFFFFF;
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1, &allDesktops);
+  xcb_flush(c);
+}
+
+void markStartup(QWidget* window, const QByteArray& startupId) {
+  xcb_connection_t* c = connection();
+  if (!c || !window || startupId.isEmpty()) return;
+  const auto id = static_cast<xcb_window_t>(window->winId());
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, atom(c, "_NET_STARTUP_ID"), atom(c, "UTF8_STRING"), 8,
+                      static_cast<uint32_t>(startupId.size()), startupId.constData());
+  xcb_flush(c);
+}
+
+void completeStartup(QWidget* window, const QByteArray& startupId) {
+  xcb_connection_t* c = connection();
+  if (!c || !window || startupId.isEmpty()) return;
+  // The startup-notification protocol: "remove: ID=..." to the root window, NUL-terminated, in
+  // client messages of 20 bytes each, the first of type _NET_STARTUP_INFO_BEGIN.
+  QByteArray value = startupId;
+  if (value.contains(' ') || value.contains('"') || value.contains('\\')) {
+    value.replace("\\", "\\\\").replace("\"", "\\\"");
+    value = '"' + value + '"';
+  }
+  QByteArray message = "remove: ID=" + value;
+  message.append('\0');
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  const xcb_atom_t begin = atom(c, "_NET_STARTUP_INFO_BEGIN");
+  const xcb_atom_t more = atom(c, "_NET_STARTUP_INFO");
+  for (qsizetype at = 0; at < message.size(); at += 20) {
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 8;
+    event.window = static_cast<xcb_window_t>(window->winId());
+    event.type = at == 0 ? begin : more;
+    std::memcpy(event.data.data8, message.constData() + at, std::min<qsizetype>(20, message.size() - at));
+    xcb_send_event(c, 0, root, XCB_EVENT_MASK_PROPERTY_CHANGE, reinterpret_cast<const char*>(&event));
+  }
   xcb_flush(c);
 }
 

@@ -3,6 +3,7 @@
 // switcher and show on every virtual desktop; and without a compositing manager a translucent
 // window would show black corners, so the panel asks whether one runs.
 #include <QAbstractNativeEventFilter>
+#include <QByteArray>
 #include <functional>
 #include <array>
 #include <cstdint>
@@ -17,6 +18,13 @@ namespace talvo::X11WindowStates {
 // Sets _NET_WM_STATE (skip taskbar, skip pager, above, sticky) and _NET_WM_DESKTOP = all on the
 // widget's native window. Call while the window is not mapped; does nothing off X11.
 void markAsPanel(QWidget* window);
+
+// A launcher's startup notification id (DESKTOP_STARTUP_ID, here a second launch's handed over
+// through the bus): before `window` maps, it carries the id, so the window manager knows the
+// user asked for it and lets it take the focus.
+void markStartup(QWidget* window, const QByteArray& startupId);
+// Tells the launcher the startup is over (its busy pointer stops).
+void completeStartup(QWidget* window, const QByteArray& startupId);
 // True when a compositing manager owns _NET_WM_CM_S0, or when not on X11 (Wayland composites).
 bool compositing();
 // The window of the XEmbed system tray that owns _NET_SYSTEM_TRAY_S0 (a new tray has a new one);
