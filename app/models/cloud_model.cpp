@@ -380,6 +380,7 @@ void CloudModel::readState(std::function<void()> then) {
 
 void CloudModel::applyState(const State& state) {
   const bool connected = state.owner.has_value();
+  if (!connected) setFreshRights(false);  // rights belong to a linked account
   if (connected != connected_) {
     connected_ = connected;
     qCDebug(cloudLog) << (connected ? "account: connected" : "account: not connected");
@@ -416,8 +417,8 @@ void CloudModel::synchronizeThen(std::function<void()> done) {
           qCDebug(queueLog).noquote() << "queue sync failed:" << text(outcome.diagnosis());
           setMessage(text(outcome.description()));
         }
-        readState([this, ok = outcome.ok(), done] {
-          if (ok) {
+        readState([this, account, ok = outcome.ok(), done] {
+          if (ok && account == accountChange_) {  // rights read before an unlink are no one's now
             setFreshRights(connected_);
             if (connected_) setMessage(std::nullopt);
           }
