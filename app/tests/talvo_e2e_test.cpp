@@ -921,8 +921,10 @@ TEST_F(TalvoEndToEnd, PairingThenARecordingReachesTheServiceAndIsProcessed) {
 
   const std::string id = fs::path(waves[0]).stem().string();
   const std::string record = recordings() + "/" + id + ".upload.json";
+  // Processing is followed on the sync schedule: the status is asked 30 s after the request, at
+  // the first pass after that (passes come every 30 s), so "done" takes up to a minute.
   std::string state;
-  for (int i = 0; i < 600 && state != "done"; ++i) {
+  for (int i = 0; i < 1200 && state != "done"; ++i) {
     std::this_thread::sleep_for(100ms);
     try {
       state = nlohmann::json::parse(testing::readWholeFile(record)).at("state");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace talvo {
 namespace {
@@ -71,14 +72,14 @@ void CaptureTimeline::cancelEcho(std::int64_t end, EchoCanceller& canceller) noe
   std::array<float, EchoCanceller::frameLength> microphone;
   float* microphoneSamples = samples_[1].data();
   const std::int64_t* microphoneMarks = marks_[1].data();
-  // One frame of both from `first`; a position not delivered (or beyond the window) is silence.
-  auto gather = [&](std::int64_t first) {
+  // One frame of both from `first`; a position not delivered (or beyond the window) is `missing`.
+  auto gather = [&](std::int64_t first, float missing) {
     for (std::int64_t i = 0; i < frame; ++i) {
       const std::int64_t p = first + i;
       const std::int64_t k = p % capacity;
       const bool inWindow = p < cursor_ + capacity;
-      reference[static_cast<std::size_t>(i)] = inWindow && marks_[0][k] == p ? samples_[0][k] : 0.0f;
-      microphone[static_cast<std::size_t>(i)] = inWindow && microphoneMarks[k] == p ? microphoneSamples[k] : 0.0f;
+      reference[static_cast<std::size_t>(i)] = inWindow && marks_[0][k] == p ? samples_[0][k] : missing;
+      microphone[static_cast<std::size_t>(i)] = inWindow && microphoneMarks[k] == p ? microphoneSamples[k] : missing;
     }
   };
   // A frame is previewed once both sources have delivered its last position; one a source is
@@ -93,10 +94,10 @@ void CaptureTimeline::cancelEcho(std::int64_t end, EchoCanceller& canceller) noe
   // The canceller's output for positions before `end` needs its input up to end + latency.
   while (fed_ - latency < end) {
     for (; previewReady(); previewed_ += frame) {
-      gather(previewed_);
+      gather(previewed_, std::numeric_limits<float>::quiet_NaN());
       canceller.preview(reference, microphone);
     }
-    gather(fed_);
+    gather(fed_, 0.0f);
     canceller.process(reference, microphone);
     // The output belongs `latency` positions back; the input positions ahead of those are never
     // overwritten before they are fed. Output before the cursor (the library's start-up) goes.

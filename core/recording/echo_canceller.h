@@ -28,8 +28,9 @@ class EchoCanceller {
   // the cancelled microphone of `latency()` samples earlier.
   virtual void process(std::span<const float> reference, std::span<float> microphone) noexcept = 0;
   // Each frame once, in order, no later than process() gets it: as soon as both sources have
-  // delivered it, at most `lookahead` positions ahead (with silence where a source had nothing
-  // by the time the frame is fed).
+  // delivered it, at most `lookahead` positions ahead. A position a source had not delivered by
+  // the time the frame is fed is NaN here (silence in process()): a span lost in both sources at
+  // once, or the sources' start, must not be taken for sound that starts and stops in both.
   virtual void preview(std::span<const float> reference, std::span<const float> microphone) noexcept = 0;
 };
 

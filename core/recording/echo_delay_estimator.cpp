@@ -15,27 +15,40 @@ constexpr std::size_t echoGoneAfter = 100;  // estimates: 10 s
 
 }  // namespace
 
-EchoDelayEstimator::EchoDelayEstimator() : reference_(ringLength, 0.0f), microphone_(ringLength, 0.0f) {}
+EchoDelayEstimator::EchoDelayEstimator()
+    : reference_(ringLength, 0.0f),
+      microphone_(ringLength, 0.0f),
+      referenceMissing_(ringLength, true),
+      microphoneMissing_(ringLength, true) {}
 
 void EchoDelayEstimator::add(std::span<const float> reference, std::span<const float> microphone) noexcept {
   const std::size_t count = std::min(reference.size(), microphone.size());
   for (std::size_t i = 0; i < count; ++i) {
-    const double r = std::isfinite(reference[i]) ? reference[i] : 0.0;
-    const double m = std::isfinite(microphone[i]) ? microphone[i] : 0.0;
+    const bool referenceCaptured = std::isfinite(reference[i]);
+    const bool microphoneCaptured = std::isfinite(microphone[i]);
+    const double r = referenceCaptured ? reference[i] : 0.0;
+    const double m = microphoneCaptured ? microphone[i] : 0.0;
     referenceSum_ += r * r;
     microphoneSum_ += m * m;
+    partialReferenceMissing_ = partialReferenceMissing_ || !referenceCaptured;
+    partialMicrophoneMissing_ = partialMicrophoneMissing_ || !microphoneCaptured;
     if (++partial_ == blockLength) {
       addBlock(static_cast<float>(std::sqrt(referenceSum_ / blockLength)),
-               static_cast<float>(std::sqrt(microphoneSum_ / blockLength)));
+               static_cast<float>(std::sqrt(microphoneSum_ / blockLength)), partialReferenceMissing_,
+               partialMicrophoneMissing_);
       referenceSum_ = microphoneSum_ = 0;
       partial_ = 0;
+      partialReferenceMissing_ = partialMicrophoneMissing_ = false;
     }
   }
 }
 
-void EchoDelayEstimator::addBlock(float reference, float microphone) noexcept {
+void EchoDelayEstimator::addBlock(float reference, float microphone, bool referenceMissing,
+                                  bool microphoneMissing) noexcept {
   reference_[next_] = reference;
   microphone_[next_] = microphone;
+  referenceMissing_[next_] = referenceMissing;
+  microphoneMissing_[next_] = microphoneMissing;
   next_ = (next_ + 1) % ringLength;
   ++blocks_;
   if (blocks_ % estimateEvery != 0) return;
@@ -66,8 +79,10 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
   for (std::size_t i = 0; i + 1 < ringLength; ++i) {
     const std::size_t slot = (next_ + 1 + i) % ringLength;
     const std::size_t before = (next_ + i) % ringLength;
-    reference[i] = reference_[slot] - reference_[before];
-    if (i >= maximumLag) microphone[i - maximumLag] = microphone_[slot] - microphone_[before];
+    const bool referenceKnown = !referenceMissing_[slot] && !referenceMissing_[before];
+    const bool microphoneKnown = !microphoneMissing_[slot] && !microphoneMissing_[before];
+    reference[i] = referenceKnown ? reference_[slot] - reference_[before] : 0.0f;
+    if (i >= maximumLag) microphone[i - maximumLag] = microphoneKnown ? microphone_[slot] - microphone_[before] : 0.0f;
   }
   double microphoneMean = 0;
   double microphoneSquares = 0;

@@ -11,7 +11,12 @@
 // matched against both) becomes the delay at once, so the first burst of far-end sound is already cancelled; a later
 // change must be confirmed by the next estimate. Near-end speech, silence or a far end without echo give no clear peak
 // and leave the last delay in place; after 10 s of far-end sound without one (headphones plugged in) there is no delay
-// until an echo shows again. Fixed storage, constant work per sample.
+// until an echo shows again.
+//
+// A sample that is not a number was not captured (a span lost in both sources, or before a
+// source's start): a block holding one gives no change of its own signal, so spans lost in both
+// at once, or both sources starting together, never look like an echo. Fixed storage, constant
+// work per sample.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,21 +45,26 @@ class EchoDelayEstimator {
   std::optional<int> delayMilliseconds() const noexcept;
 
  private:
-  void addBlock(float reference, float microphone) noexcept;
+  void addBlock(float reference, float microphone, bool referenceMissing, bool microphoneMissing) noexcept;
   struct Estimate {
     bool farEndActive = false;
     std::optional<std::size_t> lag;
   };
   Estimate estimate() const noexcept;
 
-  // Envelopes, newest last, in rings of comparedBlocks + maximumLag + 1 blocks.
+  // Envelopes, newest last, in rings of comparedBlocks + maximumLag + 1 blocks, and which blocks
+  // were not wholly captured (all of them before the first).
   std::vector<float> reference_;
   std::vector<float> microphone_;
+  std::vector<bool> referenceMissing_;
+  std::vector<bool> microphoneMissing_;
   std::size_t next_ = 0;      // ring slot of the next block
   std::uint64_t blocks_ = 0;  // blocks seen
   double referenceSum_ = 0;
   double microphoneSum_ = 0;
   std::size_t partial_ = 0;  // samples of the current block so far
+  bool partialReferenceMissing_ = false;
+  bool partialMicrophoneMissing_ = false;
   std::optional<std::size_t> candidate_;
   std::optional<std::size_t> delay_;
   std::size_t withoutEcho_ = 0;  // estimates in a row with far-end sound and no clear peak

@@ -205,6 +205,7 @@ TEST(CaptureTimeline, TheCancellerChangesOnlyTheMicrophoneAndItsLatencyMovesNoth
   // Positions the microphone missed reach the canceller as silence and stay out of the mix.
   EXPECT_EQ(timeline.drain(400, &canceller), std::vector<std::int16_t>(80, 8192));
   EXPECT_EQ(canceller.inputs[2], std::vector<float>(160, 0.0f));
+  EXPECT_TRUE(std::isnan(canceller.previews[2].back())) << "a preview must tell a position not captured";
   EXPECT_EQ(timeline.missing(microphone), 80);
   EXPECT_EQ(timeline.missing(computer), 0);
 
