@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QGuiApplication>
 #include <utility>
 
 #include "core/program/native_product.h"
@@ -66,9 +67,11 @@ bool InstanceBus::publish() {
 void InstanceBus::Open() { emit openRequested({}); }
 
 void InstanceBus::OpenWith(const QVariantMap& platformData) {
-  // A Wayland token is the compositor's and Qt offers no way to hand one to a window; the X11
-  // id is used, also under XWayland where the program runs by default.
-  emit openRequested(platformData.value(QStringLiteral("desktop-startup-id")).toString().toUtf8());
+  // The token of the platform the program runs on: the X11 id, also under XWayland where the
+  // program runs by default, or the Wayland token.
+  const bool wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+  const QString key = QString::fromLatin1(wayland ? "activation-token" : "desktop-startup-id");
+  emit openRequested(platformData.value(key).toString().toUtf8());
 }
 
 void InstanceBus::Quit() {

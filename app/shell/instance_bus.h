@@ -45,7 +45,8 @@ class InstanceBus : public QObject {
   static QVariantMap& launchData();
 
  signals:
-  // `startupId`: the launcher's startup id for the window that opens, empty when none came.
+  // `startupId`: the launcher's startup id (on Wayland its activation token) for the window that
+  // opens, empty when none came.
   void openRequested(const QByteArray& startupId);
   void quitRequested();
 };

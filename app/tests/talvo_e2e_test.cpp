@@ -162,6 +162,14 @@ class Talvo {
   pid_t pid_ = -1;
 };
 
+// The program's visible windows as x, y, width, height.
+std::vector<std::array<int, 4>> rectangles(const std::string& listing) {
+  std::vector<std::array<int, 4>> found;
+  std::istringstream in(listing);
+  for (std::array<int, 4> r{}; in >> r[0] >> r[1] >> r[2] >> r[3];) found.push_back(r);
+  return found;
+}
+
 bool desktopPresent() {
   for (const char* name : {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "PULSE_SERVER"}) {
     if (std::getenv(name) == nullptr) return false;
@@ -205,6 +213,25 @@ class TalvoEndToEnd : public ::testing::Test {
   static std::string screenshots() { return std::string(TALVO_BINARY_DIR) + "/screenshots"; }
   static std::string testName() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
   std::string log() const { return home.file("talvo.log"); }
+  // The program's log holds `text` within `timeout`.
+  bool logShows(const std::string& text, std::chrono::milliseconds timeout) {
+    for (auto deadline = std::chrono::steady_clock::now() + timeout; std::chrono::steady_clock::now() < deadline;
+         std::this_thread::sleep_for(100ms)) {
+      std::ifstream in(log());
+      const std::string contents{std::istreambuf_iterator<char>(in), {}};
+      if (contents.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  // The program's one window larger than a tray icon: the panel.
+  std::optional<std::array<int, 4>> panelRect(std::chrono::milliseconds timeout = 2s) {
+    for (auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(100ms)) {
+      for (const auto& r : rectangles(driver({"xwindows", std::to_string(program->pid())}).out)) {
+        if (r[2] > 100 && r[3] > 100) return r;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    }
+  }
 
   Talvo& launch() {
     program = std::make_unique<Talvo>(home.path(), *service, log());
@@ -402,7 +429,12 @@ class Child {
   ~Child() {
     if (reaped_) return;  // its PID may be another process's by now
     kill(pid_, SIGTERM);
+    kill(pid_, SIGCONT);  // a stopped one ends only once it runs
     waitpid(pid_, nullptr, 0);
+  }
+  // Stops (SIGSTOP) or resumes (SIGCONT) it, as a busy machine would.
+  void signal(int number) {
+    if (!reaped_) kill(pid_, number);
   }
   // Still running; one that ended is reaped here.
   bool running() {
@@ -417,19 +449,33 @@ class Child {
 
 // A display of the test's own, made the one this process and its children use until the
 // object goes; for trays that come and go without disturbing the shared test display.
+// `monitors` ("WxH+X+Y" in pixels, the first the primary) split the screen into monitors, which
+// Qt sees as screens of their own; the server keeps them as its clients come and go (-noreset).
 class PrivateDisplay {
  public:
-  explicit PrivateDisplay(const std::string& log) : display_("DISPLAY") {
+  explicit PrivateDisplay(const std::string& log, const std::string& size = "1280x800",
+                          const std::vector<std::string>& monitors = {})
+      : display_("DISPLAY") {
     int number = 150 + getpid() % 100;
     while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
     name_ = ":" + std::to_string(number);
     xvfb_ = std::make_unique<Child>(
-        std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, environmentWith({}),
-        log);
+        std::vector<std::string>{"Xvfb", name_, "-screen", "0", size + "x24", "-nolisten", "tcp", "-noreset"},
+        environmentWith({}), log);
     for (int i = 0; i < 200 && !fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); ++i) {
       std::this_thread::sleep_for(50ms);
     }
     display_.set(name_);
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+      // "WxH+X+Y" -> "W/mmWxH/mmH+X+Y" at 96 dpi; the first takes the server's one output.
+      int w = 0, h = 0, x = 0, y = 0;
+      std::sscanf(monitors[i].c_str(), "%dx%d+%d+%d", &w, &h, &x, &y);
+      const std::string geometry = std::to_string(w) + "/" + std::to_string(w * 254 / 960) + "x" + std::to_string(h) +
+                                   "/" + std::to_string(h * 254 / 960) + "+" + std::to_string(x) + "+" +
+                                   std::to_string(y);
+      run({"xrandr", "--setmonitor", "talvo-" + std::to_string(i), geometry, i == 0 ? "screen" : "none"},
+          environmentWith({}));
+    }
   }
 
  private:
@@ -439,15 +485,15 @@ class PrivateDisplay {
   testing::ScopedEnv display_;
 };
 
-// An XEmbed tray at the top right of the current display, as the shared test display has
-// (dark blue), or with a light tint.
-std::unique_ptr<Child> startTrayer(const std::string& log, const std::string& tint = "0x335577") {
-  return std::make_unique<Child>(
-      std::vector<std::string>{"trayer", "--edge",        "top",  "--align",       "right", "--widthtype",
-                               "pixel",  "--width",       "200",  "--heighttype",  "pixel", "--height",
-                               "32",     "--SetDockType", "true", "--transparent", "true",  "--alpha",
-                               "0",      "--tint",        tint},
-      environmentWith({}), log);
+// An XEmbed tray at the top right of the current display's `monitor`, as the shared test display
+// has (dark blue), or with a light tint.
+std::unique_ptr<Child> startTrayer(const std::string& log, const std::string& tint = "0x335577", int monitor = 0) {
+  std::vector<std::string> arguments{"trayer", "--edge",        "top",  "--align",       "right", "--widthtype",
+                                     "pixel",  "--width",       "200",  "--heighttype",  "pixel", "--height",
+                                     "32",     "--SetDockType", "true", "--transparent", "true",  "--alpha",
+                                     "0",      "--tint",        tint};
+  arguments.insert(arguments.end(), {"--monitor", std::to_string(monitor)});
+  return std::make_unique<Child>(arguments, environmentWith({}), log);
 }
 
 TEST_F(TalvoEndToEnd, WithoutATrayAWindowShowsThePanelUntilATrayTakesOver) {
@@ -645,12 +691,64 @@ TEST_F(TalvoEndToEnd, APanelOpenedBeforeTheTrayAppearsStaysOpenWhenItDoes) {
   EXPECT_EQ(program->waitExit(10s), 0);
 }
 
-// The program's visible windows as x, y, width, height.
-std::vector<std::array<int, 4>> rectangles(const std::string& listing) {
-  std::vector<std::array<int, 4>> found;
-  std::istringstream in(listing);
-  for (std::array<int, 4> r{}; in >> r[0] >> r[1] >> r[2] >> r[3];) found.push_back(r);
-  return found;
+// A tray whose window is up, so it holds the tray selection.
+void waitForTrayer() {
+  for (int i = 0;
+       i < 100 && run({"xdotool", "search", "--onlyvisible", "--class", "trayer"}, environmentWith({})).out.empty();
+       ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+  std::this_thread::sleep_for(300ms);
+}
+
+TEST_F(TalvoEndToEnd, OnTheSecondMonitorTheIconReadsOnThatMonitorsBar) {
+  // Two monitors side by side, a light tray on the right one: the bar is read on that monitor
+  // (its grab counts from the monitor's corner), and the launch's panel hangs under the icon.
+  PrivateDisplay display(home.file("xvfb.log"), "2560x800", {"1280x800+0+0", "1280x800+1280+0"});
+  auto trayer = startTrayer(home.file("trayer.log"), "0xdddddd", 1);
+  waitForTrayer();
+  launch();
+  const Outcome icon = driver({"tray", std::to_string(program->pid()), "15"});
+  ASSERT_EQ(icon.status, 0) << icon.out;
+  int x = 0, y = 0, w = 0, h = 0;
+  std::sscanf(icon.out.c_str(), "%d %d %d %d", &x, &y, &w, &h);
+  EXPECT_GE(x, 1280) << "the icon is not on the second monitor: " << icon.out;
+  EXPECT_TRUE(logShows("bar sampled, dark: 0", 10s)) << "the light bar was not read";
+  const auto panel = panelRect(5s);
+  ASSERT_TRUE(panel) << "no panel at launch";
+  screenshot("second-monitor");
+  EXPECT_LE((*panel)[0], x + w / 2) << "the panel hangs under the icon";
+  EXPECT_GE((*panel)[0] + (*panel)[2], x + w / 2);
+  EXPECT_GE((*panel)[1], y + h);
+}
+
+TEST_F(TalvoEndToEnd, ATrayThatDocksTheIconLateStillHasItsBarRead) {
+  // A busy tray docks the icon seconds after the program started, well after the program's wait
+  // for the icon's place: the bar is still read, and the launch's panel moves under the icon.
+  PrivateDisplay display(home.file("xvfb.log"));
+  auto trayer = startTrayer(home.file("trayer.log"), "0xdddddd");
+  waitForTrayer();
+  trayer->signal(SIGSTOP);
+  launch();
+  ASSERT_TRUE(panelRect(10s)) << "no panel at launch";
+  std::this_thread::sleep_for(1500ms);
+  trayer->signal(SIGCONT);
+  const Outcome icon = driver({"tray", std::to_string(program->pid()), "15"});
+  ASSERT_EQ(icon.status, 0) << icon.out;
+  int x = 0, y = 0, w = 0, h = 0;
+  std::sscanf(icon.out.c_str(), "%d %d %d %d", &x, &y, &w, &h);
+  EXPECT_TRUE(logShows("bar sampled, dark: 0", 10s)) << "the bar of the late tray was not read";
+  std::optional<std::array<int, 4>> panel;
+  for (int i = 0; i < 30; ++i) {
+    panel = panelRect();
+    if (panel && (*panel)[0] <= x + w / 2 && x + w / 2 <= (*panel)[0] + (*panel)[2]) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  screenshot("late-dock");
+  ASSERT_TRUE(panel) << "the panel closed";
+  EXPECT_LE((*panel)[0], x + w / 2) << "the panel stayed where the icon was before it docked";
+  EXPECT_GE((*panel)[0] + (*panel)[2], x + w / 2);
+  EXPECT_GE((*panel)[1], y + h);
 }
 
 // gtk-sni-tray-standalone: a bar at the bottom, icons at its right end, with its own watcher;
@@ -858,6 +956,52 @@ TEST_F(TalvoEndToEnd, OnAScaledScreenAHostsClickInPixelsOpensThePanelUnderIt) {
   EXPECT_LT(y + h, 785) << "above the bottom bar";
   EXPECT_GT(y + h, 785 - 80) << "hanging from the bar";
   EXPECT_GE(w, 2 * 300) << "drawn at the scale";
+}
+
+// Two monitors, the right one at twice the scale, and no bar the program can know of (X11 gives
+// one usable area for the whole desktop): a host's click near a monitor's edge in screen pixels
+// hangs the panel at that click, on that monitor, not at a bar's-edge stand-in.
+TEST_F(TalvoEndToEnd, OnMonitorsOfMixedScalesAHostsClickOpensThePanelOnItsMonitor) {
+  PrivateDisplay display(home.file("xvfb.log"), "3840x1600", {"1280x800+0+0", "2560x1600+1280+0"});
+  std::unique_ptr<Child> host = startStatusNotifierHost(home.file("sni-host"));
+  ASSERT_TRUE(host) << "the host never came up";
+  program = std::make_unique<Talvo>(home.path(), *service, log(), "xcb",
+                                    std::map<std::string, std::string>{{"QT_SCREEN_SCALE_FACTORS", "1;2"}});
+  expectDriver("wait-text", {"Начать запись"});
+  const std::string item = "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1";
+  auto activate = [&](int x, int y) {
+    run({"dbus-send", "--session", "--print-reply", item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate",
+         "int32:" + std::to_string(x), "int32:" + std::to_string(y)},
+        environmentWith({}));
+  };
+  // Pixels near the bottom of each monitor; the second monitor's is 5 of its units from the edge.
+  const std::array<std::array<int, 2>, 2> clicks{{{300, 790}, {1680, 1590}}};
+  for (const auto& [clickX, clickY] : clicks) {
+    activate(clickX, clickY);  // the open panel closes
+    expectDriver("gone-text", {"Начать запись"});
+    activate(clickX, clickY);
+    expectDriver("wait-text", {"Начать запись"});
+    std::optional<std::array<int, 4>> panel;
+    for (int i = 0; i < 20; ++i) {
+      panel = panelRect();
+      if (panel && (*panel)[0] <= clickX && clickX <= (*panel)[0] + (*panel)[2]) break;
+      std::this_thread::sleep_for(100ms);
+    }
+    screenshot("mixed-scales-" + std::to_string(clickX));
+    ASSERT_TRUE(panel) << "no panel";
+    const auto [x, y, w, h] = *panel;
+    EXPECT_LE(x, clickX) << "the panel hangs at the click " << clickX;
+    EXPECT_GE(x + w, clickX);
+    EXPECT_LE(y + h, clickY) << "opening upward from the bottom edge";
+    EXPECT_GT(y + h, clickY - (clickX > 1280 ? 160 : 80)) << "hanging from the click";
+    if (clickX > 1280) {
+      EXPECT_GE(w, 2 * 300) << "drawn at the second monitor's scale";
+    } else {
+      EXPECT_LT(w, 2 * 300) << "drawn at the first monitor's scale";
+    }
+  }
+  kill(program->pid(), SIGTERM);
+  EXPECT_EQ(program->waitExit(10s), 0);
 }
 
 TEST_F(TalvoEndToEnd, ALockedRecordingsFolderShowsTheAlertAndExits) {

@@ -33,9 +33,13 @@ std::optional<TrayAnchor> fromClick(QPoint globalPosition) {
   QScreen* screen = QGuiApplication::screenAt(globalPosition);
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return std::nullopt;
+  // X11 names one usable area for the whole desktop, not one per monitor: with several monitors
+  // a monitor's own bar may be unknown.
+  const bool barUnknown =
+      QGuiApplication::platformName().startsWith(QLatin1String("xcb")) && QGuiApplication::screens().size() > 1;
   return TrayAnchor::hostClick(ScreenPoint{double(globalPosition.x()), double(globalPosition.y())},
                                AnchoredPanel::toPlacement(screen->geometry()),
-                               AnchoredPanel::toPlacement(screen->availableGeometry()));
+                               AnchoredPanel::toPlacement(screen->availableGeometry()), barUnknown);
 }
 
 std::optional<QPoint> fromScreenPixels(QPoint pixels) {

@@ -19,7 +19,8 @@ namespace talvo::TrayAnchorLookup {
 std::optional<TrayAnchor> fromGeometry(const QRect& iconGeometry);
 std::optional<TrayAnchor> fromIcon(const QSystemTrayIcon& icon);
 // The point of the click that opened the panel, on the screen holding it, when it lies in a
-// bar strip; the bar-edge fallback otherwise.
+// bar strip (on X11 with several monitors, near an edge of a screen with no bar known); the
+// bar-edge fallback otherwise.
 std::optional<TrayAnchor> fromClick(QPoint globalPosition);
 // A host's click position (screen pixels) in Qt's units, on whichever screen holds it.
 std::optional<QPoint> fromScreenPixels(QPoint pixels);

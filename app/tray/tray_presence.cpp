@@ -291,13 +291,16 @@ void TrayPresence::switchTo(Host host) {
   }
   emit hostChanged();
   emit lookChanged();
-  if (decision_.deadline()) watchPlacement(generation_);
+  placementSince_ = now();
+  if (icon_ || decision_.deadline()) watchPlacement(generation_);
 }
 
 void TrayPresence::watchPlacement(int generation) {
-  // Only while the decision waits for the icon's place (a second at most): neither kind of tray
-  // says when the icon is in place.
-  if (generation != generation_ || !decision_.deadline()) return;
+  // Neither kind of tray says when the icon is in place. The decision waits a second at most;
+  // an XEmbed icon is watched longer, as a busy tray may dock it seconds later: then the bar is
+  // read and a panel that opened meanwhile moves under the icon.
+  if (generation != generation_) return;
+  const bool waiting = decision_.deadline().has_value();
   bool placed = false;
   if (icon_) {
     // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
@@ -305,7 +308,14 @@ void TrayPresence::watchPlacement(int generation) {
     placed = icon_->geometry() != undockedGeometry_ && TrayAnchorLookup::fromIcon(*icon_);
     // The bar's colour once the panel shows: the grab takes a while the user would wait for.
     if (placed) QTimer::singleShot(0, this, &TrayPresence::sampleBar);
+    if (placed && !waiting) {
+      qCDebug(trayLog) << "icon docked late";
+      if (panel_.isVisible() && !panel_.windowed()) panel_.show(false);
+      return;
+    }
+    if (!placed && !waiting && now() - placementSince_ > lateDockWaitMs) return;
   } else if (sni_) {
+    if (!waiting) return;
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
   }
   if (placed) {
@@ -313,7 +323,7 @@ void TrayPresence::watchPlacement(int generation) {
     schedule();
     return;
   }
-  QTimer::singleShot(20, this, [this, generation] { watchPlacement(generation); });
+  QTimer::singleShot(waiting ? 20 : 100, this, [this, generation] { watchPlacement(generation); });
 }
 
 void TrayPresence::sampleBar() {

@@ -124,6 +124,8 @@ class TrayPresence : public QObject {
   bool recording_ = false;
   bool locked_ = false;
   int generation_ = 0;  // of the current host, so a stale placement watch stops
+  std::int64_t placementSince_ = 0;
+  static constexpr std::int64_t lateDockWaitMs = 15'000;  // how long an icon may take to dock
 };
 
 }  // namespace talvo

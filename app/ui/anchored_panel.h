@@ -49,8 +49,8 @@ class AnchoredPanel : public QObject {
   void setContent(QWidget* content);
 
   void show(bool focus);
-  // The launcher's startup id for the next show (a user-asked one): it lets a strict window
-  // manager give the panel the focus.
+  // The launcher's startup id (X11) or activation token (Wayland) for the next show (a
+  // user-asked one): it lets a strict window manager or compositor give the panel the focus.
   void setStartupId(const QByteArray& startupId) { startupId_ = startupId; }
   void close();
   bool isVisible() const;

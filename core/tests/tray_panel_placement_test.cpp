@@ -188,8 +188,18 @@ TEST(TrayAnchor, HostClickAnchorsOnlyInABarStrip) {
     EXPECT_EQ(TrayAnchor::hostClick(p, screen, topBar), TrayAnchor::barEdgeFallback(screen, topBar));
     EXPECT_EQ(TrayAnchor::hostClick(p, screen, bottomBar), TrayAnchor::barEdgeFallback(screen, bottomBar));
   }
-  // No bar at all: no strip, always the fallback.
+  // No bar at all: no strip, always the fallback; unless no bar can be known on this screen
+  // (several monitors on X11): then a point near an edge, where bars are, is the icon's.
   EXPECT_EQ(TrayAnchor::hostClick({1300, 1}, screen, screen), TrayAnchor::barEdgeFallback(screen, screen));
+  for (ScreenPoint p : {ScreenPoint{1300, 1}, ScreenPoint{1300, 899}, ScreenPoint{1300, 828}, ScreenPoint{5, 450}}) {
+    EXPECT_EQ(TrayAnchor::hostClick(p, screen, screen, true), TrayAnchor::clickPoint(p, screen, screen)) << p.y;
+  }
+  EXPECT_EQ(TrayAnchor::hostClick({1300, 899}, screen, screen, true).opening, PanelOpening::upward);
+  for (ScreenPoint p : {ScreenPoint{720, 450}, ScreenPoint{1300, 827}, ScreenPoint{1300, 900}}) {
+    EXPECT_EQ(TrayAnchor::hostClick(p, screen, screen, true), TrayAnchor::barEdgeFallback(screen, screen)) << p.y;
+  }
+  // A bar that is known keeps its own strip.
+  EXPECT_EQ(TrayAnchor::hostClick({1300, 60}, screen, topBar, true), TrayAnchor::barEdgeFallback(screen, topBar));
 }
 
 TEST(TrayAnchor, AMenuEntryUnderTheIconAnchorsInTheIconsColumn) {

@@ -42,8 +42,13 @@ bool TrayAnchor::inBarStrip(ScreenPoint point, const ScreenRect& screenFrame, co
   return inside(screenFrame) && !inside(visibleFrame);
 }
 
-TrayAnchor TrayAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame) {
+TrayAnchor TrayAnchor::hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame,
+                                 bool barUnknown) {
   if (inBarStrip(point, screenFrame, visibleFrame)) return clickPoint(point, screenFrame, visibleFrame);
+  if (barUnknown && visibleFrame == screenFrame && screenFrame.contains(point) &&
+      !screenFrame.insetBy(barReach).contains(point)) {
+    return clickPoint(point, screenFrame, visibleFrame);
+  }
   return barEdgeFallback(screenFrame, visibleFrame);
 }
 

@@ -38,8 +38,12 @@ struct TrayAnchor {
 
   // A click position a tray host reports: the click point when it lies in a bar strip, where
   // icons are; anything else (a stale pointer position, a host that makes one up) would hang
-  // the panel in mid-screen, so the bar-edge fallback stands in.
-  static TrayAnchor hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame);
+  // the panel in mid-screen, so the bar-edge fallback stands in. `barUnknown`: the screen's bars
+  // cannot be known (X11 with several monitors gives one usable area for all of them), so with
+  // none seen on this screen a point within barReach of one of its edges counts as in a bar.
+  static constexpr double barReach = 72;
+  static TrayAnchor hostClick(ScreenPoint point, const ScreenRect& screenFrame, const ScreenRect& visibleFrame,
+                              bool barUnknown = false);
   // The pointer when the user chose an entry of the menu a host shows under the icon (GNOME's
   // AppIndicator extension opens it on a single click): the entry sits in the icon's column just
   // past the bar, so the pointer's x at the bar's edge stands in for the icon; in a bar strip the
