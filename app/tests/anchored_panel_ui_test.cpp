@@ -116,15 +116,18 @@ TEST_F(AnchoredPanelTest, ShowRetriesUntilTheAnchorAppearsThenGivesUp) {
   EXPECT_FALSE(panel->isVisible());
   settle(250);
   ready = true;
-  EXPECT_TRUE(waitUntil([&] { return panel->isVisible(); }, 500));
+  EXPECT_TRUE(waitUntil([&] { return panel->isVisible(); }, 2000));
   EXPECT_EQ(counts.shown, 1);
   panel->close();
 
   ready = false;
   asked = 0;
   panel->show(true);
-  settle(1500);
-  EXPECT_EQ(asked, 11);  // the first try and ten retries, 0.1 s apart
+  // The first try and ten retries, 0.1 s apart; a loaded machine runs the timer late, so the
+  // count is waited for, then must stay.
+  EXPECT_TRUE(waitUntil([&] { return asked >= 11; }, 5000)) << asked;
+  settle(400);
+  EXPECT_EQ(asked, 11);
   EXPECT_FALSE(panel->isVisible());
   EXPECT_EQ(counts.shown, 1);
   EXPECT_EQ(counts.closed, 1);
