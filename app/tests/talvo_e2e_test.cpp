@@ -449,8 +449,8 @@ class Child {
 
 // A display of the test's own, made the one this process and its children use until the
 // object goes; for trays that come and go without disturbing the shared test display.
-// `monitors` ("WxH+X+Y" in pixels, the first the primary) split the screen into monitors, which
-// Qt sees as screens of their own; the server keeps them as its clients come and go (-noreset).
+// `monitors` ("WxH+X+Y" in pixels) split the screen into monitors, which Qt sees as screens of
+// their own; the server keeps them as its clients come and go (-noreset).
 class PrivateDisplay {
  public:
   explicit PrivateDisplay(const std::string& log, const std::string& size = "1280x800",
