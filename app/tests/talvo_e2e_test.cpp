@@ -773,6 +773,28 @@ std::unique_ptr<Child> startStatusNotifierHost(const std::string& logPrefix) {
   return host;
 }
 
+TEST_F(TalvoEndToEnd, AWatcherThatAnswersLateStillGetsTheIcon) {
+  // A shell busy at login may not answer within the program's second; a host registered before
+  // says nothing again, so the program asks again and moves its icon there once it answers.
+  std::unique_ptr<Child> host = startStatusNotifierHost(home.file("sni-host"));
+  ASSERT_TRUE(host) << "the host never came up";
+  host->signal(SIGSTOP);
+  launch();
+  const bool unanswered = logShows("the watcher did not answer", 15s);
+  host->signal(SIGCONT);
+  ASSERT_TRUE(unanswered) << "the program never asked the stopped watcher";
+  const std::string item = "StatusNotifierItem-" + std::to_string(program->pid());
+  bool listed = false;
+  for (int i = 0; i < 150 && !listed; ++i, std::this_thread::sleep_for(100ms)) {
+    listed = run({"dbus-send", "--session", "--print-reply", "--dest=org.kde.StatusNotifierWatcher",
+                  "/StatusNotifierWatcher", "org.freedesktop.DBus.Properties.Get",
+                  "string:org.kde.StatusNotifierWatcher", "string:RegisteredStatusNotifierItems"},
+                 environmentWith({}))
+                 .out.find(item) != std::string::npos;
+  }
+  EXPECT_TRUE(listed) << "the icon never moved to the host that answered late";
+}
+
 TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   // GNOME's AppIndicator extension, KDE Plasma and waybar host icons this way and never say
   // where the icon is: the program places its panel by the click. A bar at the bottom, icons at

@@ -161,9 +161,21 @@ void TrayPresence::askForHost() {
     done->deleteLater();
     if (query != hostQuery_) return;
     const QDBusMessage reply = done->reply();
-    hostRegistered_ = watcherPresent_ && reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+    const bool answered = reply.type() == QDBusMessage::ReplyMessage;
+    hostRegistered_ = watcherPresent_ && answered && !reply.arguments().isEmpty() &&
                       reply.arguments().first().value<QDBusVariant>().variant().toBool();
     qCDebug(trayLog) << "StatusNotifierItem host registered:" << hostRegistered_;
+    if (!answered) qCDebug(trayLog) << "the watcher did not answer:" << reply.errorName();
+    // A watcher busy at login may answer late, or not serve its object yet; a host already
+    // registered sends no signal again, so the question is asked again for a while. Meanwhile
+    // the program goes on with the tray it sees, and moves to the host once it answers.
+    if (answered) {
+      unansweredHostQueries_ = 0;
+    } else if (watcherPresent_ && ++unansweredHostQueries_ <= maximumUnansweredHostQueries) {
+      QTimer::singleShot(1000, this, [this, query] {
+        if (query == hostQuery_ && watcherPresent_) askForHost();
+      });
+    }
     if (begun_) {
       trayMayHaveChanged();
     } else {

@@ -112,9 +112,11 @@ class TrayPresence : public QObject {
   QPointer<QSystemTrayIcon> icon_;
   QPointer<StatusNotifierItem> sni_;
   class QDBusServiceWatcher* watcherWatch_;
-  bool watcherPresent_ = false;  // org.kde.StatusNotifierWatcher has an owner
-  bool hostRegistered_ = false;  // and a host told it that it shows items
-  int hostQuery_ = 0;            // the latest question about the host, so a stale answer is dropped
+  bool watcherPresent_ = false;    // org.kde.StatusNotifierWatcher has an owner
+  bool hostRegistered_ = false;    // and a host told it that it shows items
+  int hostQuery_ = 0;              // the latest question about the host, so a stale answer is dropped
+  int unansweredHostQueries_ = 0;  // in a row; asked again up to the limit below
+  static constexpr int maximumUnansweredHostQueries = 10;
   std::unique_ptr<QAbstractNativeEventFilter> trayWatch_;
   QRect undockedGeometry_;
   std::optional<QPoint> lastClick_;  // in Qt's units
