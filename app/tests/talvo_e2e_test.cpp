@@ -878,6 +878,7 @@ TEST_F(TalvoEndToEnd, OnAStatusNotifierTrayThePanelOpensUnderTheClickedIcon) {
   EXPECT_LT(y + h, point->second) << "a bottom bar: the panel opens upward, above the bar";
   EXPECT_GT(y, 0);
   screenshot("sni-panel");
+  EXPECT_TRUE(logShows("bar sampled, dark: 1", 5s)) << "the host's bar was not read at its click";
   // The host shows the light logo on its dark bar.
   const std::string crop = "30x30+" + std::to_string(point->first - 15) + "+" + std::to_string(point->second - 15);
   const std::string brightest =

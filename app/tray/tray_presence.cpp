@@ -293,7 +293,7 @@ void TrayPresence::switchTo(Host host) {
     connect(sni_, &StatusNotifierItem::activated, this, [this](QPoint pixels) {
       // (0, 0) is what hosts send when they know no position.
       if (!pixels.isNull()) {
-        if (auto at = TrayAnchorLookup::fromScreenPixels(pixels)) lastClick_ = at;
+        if (auto at = TrayAnchorLookup::fromScreenPixels(pixels)) clickedAt(*at);
       }
       emit clicked();
     });
@@ -338,28 +338,49 @@ void TrayPresence::watchPlacement(int generation) {
   QTimer::singleShot(waiting ? 20 : 100, this, [this, generation] { watchPlacement(generation); });
 }
 
+void TrayPresence::clickedAt(QPoint at) {
+  lastClick_ = at;
+  // A host's click is the first word of where its bar is (desktops such as MATE, Xfce and
+  // Cinnamon offer both kinds of tray on the same bar): read it once, after the click's own
+  // drawing; a new theme reads it again.
+  if (!barIsDark_) QTimer::singleShot(TrayDecision::placementWaitMs, this, &TrayPresence::sampleBar);
+}
+
 void TrayPresence::sampleBar() {
-  // Where the icon is: its own rectangle on an XEmbed tray, else a host's last click (desktops
-  // such as MATE, Xfce and Cinnamon offer both kinds of tray and give both the same bar).
-  QRect icon;
-  if (icon_) {
-    icon = icon_->geometry();
-  } else if (sni_ && lastClick_) {
-    icon = QRect(*lastClick_ - QPoint(8, 8), QSize(16, 16));
-  } else {
-    return;
-  }
+  // Where the bar is: beside the icon's own rectangle on an XEmbed tray, else along the screen's
+  // edge at a host's last click (desktops such as MATE, Xfce and Cinnamon offer both kinds of
+  // tray and give both the same bar).
+  if (!icon_ && !(sni_ && lastClick_)) return;
   std::optional<bool> dark;
   if (auto ink = X11WindowStates::systemTrayForeground()) {
     // The tray names the ink it wants: a light ink means a dark bar.
     dark = !InkContrast::lightInkOn(InkContrast::relativeLuminance((*ink)[0] >> 8, (*ink)[1] >> 8, (*ink)[2] >> 8));
   } else {
-    // The bar's own pixels in two thin columns beside the icon.
-    QScreen* screen = icon.isValid() ? QGuiApplication::screenAt(icon.center()) : nullptr;
+    if (icon_ && !icon_->geometry().isValid()) return;
+    const QPoint at = icon_ ? icon_->geometry().center() : *lastClick_;
+    QScreen* screen = QGuiApplication::screenAt(at);
     if (!screen) return;
+    std::vector<QRect> strips;
+    if (icon_) {
+      // Two thin columns beside the icon.
+      const QRect icon = icon_->geometry();
+      strips = {QRect(icon.left() - 3, icon.top(), 3, icon.height()),
+                QRect(icon.right() + 1, icon.top(), 3, icon.height())};
+    } else {
+      // A host's icon is as large as its bar and its size unknown, so the outermost line of the
+      // bar is read instead: the screen's edge nearest the click, 100 points either side of it.
+      const QRect g = screen->geometry();
+      const int toTop = at.y() - g.top(), toBottom = g.bottom() - at.y(), toLeft = at.x() - g.left(),
+                toRight = g.right() - at.x();
+      const int nearest = std::min({toTop, toBottom, toLeft, toRight});
+      if (nearest == toTop || nearest == toBottom) {
+        strips = {QRect(at.x() - 100, nearest == toTop ? g.top() : g.bottom() - 1, 200, 2)};
+      } else {
+        strips = {QRect(nearest == toLeft ? g.left() : g.right() - 1, at.y() - 100, 2, 200)};
+      }
+    }
     std::vector<double> luminances;
-    for (const QRect& strip : {QRect(icon.left() - 3, icon.top(), 3, icon.height()),
-                               QRect(icon.right() + 1, icon.top(), 3, icon.height())}) {
+    for (const QRect& strip : strips) {
       const QRect part = strip.intersected(screen->geometry());
       if (part.isEmpty()) continue;
       // The grab counts from the screen's own corner, not the desktop's.
@@ -442,7 +463,7 @@ std::optional<TrayAnchor> TrayPresence::reminderAnchor(QScreen* preferred) const
 void TrayPresence::popMenuAt(QPoint pixels) {
   std::optional<QPoint> at;
   if (!pixels.isNull()) at = TrayAnchorLookup::fromScreenPixels(pixels);
-  if (at) lastClick_ = at;  // "Открыть TALVO" from this menu hangs the panel here too
+  if (at) clickedAt(*at);  // "Открыть TALVO" from this menu hangs the panel here too
   const std::optional<TrayAnchor> anchor =
       at ? TrayAnchorLookup::fromClick(*at) : TrayAnchorLookup::reminderFallback(nullptr);
   if (!anchor) return;

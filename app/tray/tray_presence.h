@@ -98,6 +98,7 @@ class TrayPresence : public QObject {
   void watchPlacement(int generation);
   std::int64_t now() const { return clock_.elapsed(); }
   void switchTo(Host host);
+  void clickedAt(QPoint at);  // a host told where its icon was clicked
   void sampleBar();
   void popMenuAt(QPoint pixels);
   void applyPicture();
