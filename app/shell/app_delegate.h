@@ -8,6 +8,7 @@
 // which cannot be refused, waits for the stop instead. No recording is lost by quitting.
 #include <QMetaObject>
 #include <QObject>
+#include <QPointer>
 #include <memory>
 #include <optional>
 #include <span>
@@ -23,6 +24,7 @@ class QSettings;
 namespace talvo {
 
 class AnchoredPanel;
+class CapturePanel;
 class CapturePanelBinding;
 class DesktopAppearance;
 class InstanceBus;
@@ -94,6 +96,7 @@ class AppDelegate : public QObject {
 
   std::shared_ptr<QSettings> settings_;
   std::unique_ptr<CapturePanelBinding> binding_;
+  QPointer<CapturePanel> capturePanel_;  // made when the panel first needs it
   std::unique_ptr<MeetingReminderPanel> reminderPanel_;
   std::unique_ptr<QMenu> menu_;
   DesktopAppearance* appearance_ = nullptr;

@@ -83,6 +83,8 @@ TrayPresence::TrayPresence(AnchoredPanel& panel, QMenu& menu, DesktopAppearance&
     apply(decision_.tick(now()));
     schedule();
   });
+  placementPoll_.setInterval(20);
+  connect(&placementPoll_, &QTimer::timeout, this, &TrayPresence::checkPlacement);
   // A shell's watcher comes and goes with the shell (and with GNOME's extension at every lock);
   // whether a host shows items is asked each time it comes and told by the host's signals.
   connect(watcherWatch_, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -109,6 +111,7 @@ TrayPresence::TrayPresence(AnchoredPanel& panel, QMenu& menu, DesktopAppearance&
 }
 
 TrayPresence::~TrayPresence() {
+  stopWatchingPlacement();
   delete icon_;
   delete sni_;
 }
@@ -240,6 +243,7 @@ void TrayPresence::schedule() {
   const std::optional<std::int64_t> at = decision_.deadline();
   if (!at) {
     deadline_.stop();
+    stopWatchingPlacement();
     return;
   }
   deadline_.start(int(std::clamp<std::int64_t>(*at - now(), 0, 60'000)));
@@ -252,7 +256,7 @@ void TrayPresence::switchTo(Host host) {
   lastClick_.reset();
   barIsDark_.reset();
   shownImage_.reset();
-  ++generation_;
+  stopWatchingPlacement();
   if (host == Host::window) {
     panel_.setWindowed(true);
     // Ctrl+Q quits from the window, as "Выйти" does from the tray menu.
@@ -291,13 +295,48 @@ void TrayPresence::switchTo(Host host) {
   }
   emit hostChanged();
   emit lookChanged();
-  if (decision_.deadline()) watchPlacement(generation_);
+  if (decision_.deadline()) watchPlacement();
 }
 
-void TrayPresence::watchPlacement(int generation) {
+void TrayPresence::watchPlacement() {
   // Only while the decision waits for the icon's place (a second at most): neither kind of tray
   // says when the icon is in place.
-  if (generation != generation_ || !decision_.deadline()) return;
+  placementPoll_.start();
+  if (!placementFilter_) {
+    qApp->installEventFilter(this);
+    placementFilter_ = true;
+  }
+  checkPlacement();
+}
+
+void TrayPresence::stopWatchingPlacement() {
+  placementPoll_.stop();
+  if (placementFilter_ && qApp) {
+    qApp->removeEventFilter(this);
+    placementFilter_ = false;
+  }
+}
+
+bool TrayPresence::eventFilter(QObject* watched, QEvent* event) {
+  // Checked once the expose is handled: the window's new geometry came before it.
+  if (placementFilter_ && event->type() == QEvent::Expose && !placementCheckQueued_) {
+    placementCheckQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          placementCheckQueued_ = false;
+          if (placementPoll_.isActive()) checkPlacement();
+        },
+        Qt::QueuedConnection);
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void TrayPresence::checkPlacement() {
+  if (!decision_.deadline()) {
+    stopWatchingPlacement();
+    return;
+  }
   bool placed = false;
   if (icon_) {
     // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
@@ -308,12 +347,10 @@ void TrayPresence::watchPlacement(int generation) {
   } else if (sni_) {
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
   }
-  if (placed) {
-    apply(decision_.iconPlaced(now()));
-    schedule();
-    return;
-  }
-  QTimer::singleShot(20, this, [this, generation] { watchPlacement(generation); });
+  if (!placed) return;
+  stopWatchingPlacement();
+  apply(decision_.iconPlaced(now()));
+  schedule();
 }
 
 void TrayPresence::sampleBar() {
