@@ -72,7 +72,7 @@ bool AppDelegate::launch() {
   followCaptureInTheIcon();
   makeUpdates();
   // The icon first, and the panel open right after launch (once there is a tray to hang it from,
-  // or in its own window when none comes).
+  // or in its own window when none comes): the tray docks the icon while the panel is built.
   makePanelAndTray();
   startReminders();
   routeQuitRequests();
@@ -133,7 +133,7 @@ void AppDelegate::makeUpdates() {
 
 void AppDelegate::makePanelAndTray() {
   QPointer<AppDelegate> self(this);
-  // The panel under the icon; the capture panel is built inside it when it first opens.
+  // The panel under the icon; the capture panel goes in once the icon is on its way.
   panel_ = std::make_unique<AnchoredPanel>(
       nullptr,
       [self]() -> std::optional<TrayAnchor> {
@@ -150,17 +150,17 @@ void AppDelegate::makePanelAndTray() {
   connect(item_, &TrayPresence::clicked, this, &AppDelegate::toggle);
   connect(item_, &TrayPresence::openPanel, this, &AppDelegate::openFromMenu);
   updateStatus(model_->recording(), noLevels);
-  // Nothing of the icon's is handled before the event loop runs, so the binding is there before
-  // anything can open the panel.
+  // Nothing of the icon's is handled before the event loop runs, so the panel has its content
+  // before anything can open it.
   item_->start();
   binding_ = std::make_unique<CapturePanelBinding>(
       CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_, reminders_});
-  panel_->setContentMaker([this](QWidget* window) -> QWidget* {
-    capturePanel_ = new CapturePanel(*binding_, window);
-    binding_->connectTo(capturePanel_);
-    return capturePanel_;
-  });
-  panel_->setKeepOpenWhile([this] { return capturePanel_ && capturePanel_->dialogOpen(); });
+  // Built inside the window that shows it: one built apart and moved in has its style sheets
+  // worked out twice.
+  auto* content = new CapturePanel(*binding_, panel_->window());
+  binding_->connectTo(content);
+  panel_->setContent(content);
+  panel_->setKeepOpenWhile([content] { return content->dialogOpen(); });
   // The idle icon is drawn again when the desktop's look or the bar changes.
   auto redrawIdle = [this] {
     if (!model_->recording()) updateStatus(false, noLevels);

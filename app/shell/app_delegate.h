@@ -8,7 +8,6 @@
 // which cannot be refused, waits for the stop instead. No recording is lost by quitting.
 #include <QMetaObject>
 #include <QObject>
-#include <QPointer>
 #include <memory>
 #include <optional>
 #include <span>
@@ -24,7 +23,6 @@ class QSettings;
 namespace talvo {
 
 class AnchoredPanel;
-class CapturePanel;
 class CapturePanelBinding;
 class DesktopAppearance;
 class InstanceBus;
@@ -96,7 +94,6 @@ class AppDelegate : public QObject {
 
   std::shared_ptr<QSettings> settings_;
   std::unique_ptr<CapturePanelBinding> binding_;
-  QPointer<CapturePanel> capturePanel_;  // made when the panel first needs it
   std::unique_ptr<MeetingReminderPanel> reminderPanel_;
   std::unique_ptr<QMenu> menu_;
   DesktopAppearance* appearance_ = nullptr;

@@ -237,16 +237,6 @@ void AnchoredPanel::setContent(QWidget* content) {
   content_->installEventFilter(this);
 }
 
-void AnchoredPanel::setContentMaker(ContentMaker make) {
-  if (content_ || !make) return;
-  makeContent_ = std::move(make);
-}
-
-QWidget* AnchoredPanel::content() {
-  if (!content_ && makeContent_) setContent(std::exchange(makeContent_, {})(window()));
-  return content_;
-}
-
 AnchoredPanel::~AnchoredPanel() {
   retry_.stop();
   if (filtering_) qApp->removeEventFilter(this);
@@ -278,7 +268,6 @@ void AnchoredPanel::setWindowed(bool windowed) {
 
 void AnchoredPanel::presentWindowed(bool focus) {
   const bool wasVisible = programWindow_->isVisible() && !programWindow_->isMinimized();
-  content();
   measure();
   programWindow_->giveIcon();
   if (!wasVisible) {
@@ -315,7 +304,6 @@ void AnchoredPanel::show(bool focus) {
 bool AnchoredPanel::present(bool focus) {
   if (!anchor_()) return false;
   const bool wasVisible = window_->isVisible();
-  if (!wasVisible) content();
   measure();
   if (!position()) return false;
   if (!wasVisible) {

@@ -47,12 +47,6 @@ class AnchoredPanel : public QObject {
   ~AnchoredPanel() override;
   // The content, once (takes ownership).
   void setContent(QWidget* content);
-  // Or the content made when first needed, inside the window that shows it (one built apart
-  // and moved in has its style sheets worked out twice).
-  using ContentMaker = std::function<QWidget*(QWidget* window)>;
-  void setContentMaker(ContentMaker make);
-  // The content, made now if it was not yet (null: none given).
-  QWidget* content();
 
   void show(bool focus);
   // The launcher's startup id for the next show (a user-asked one): it lets a strict window
@@ -99,7 +93,6 @@ class AnchoredPanel : public QObject {
   ProgramWindow* programWindow_;
   bool windowed_ = false;
   QWidget* content_ = nullptr;
-  ContentMaker makeContent_;
   QByteArray startupId_;
   AnchorSource anchor_;
   std::function<void()> didShow_;
