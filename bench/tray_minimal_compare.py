@@ -8,6 +8,7 @@
 #
 #   cmake --build build --target talvo talvo-dev-service talvo-bench-minimal-tray
 #   scripts/with-desktop-env bench/tray_minimal_compare.py [--launches 10] [--seconds 30]
+#   ... --earlier PATH   another build's talvo launched in turn with the two (a before/after)
 # Targets: start at most 1.5x the minimal program, at most 1 wake-up a second idle.
 import argparse, os, statistics, subprocess, sys, tempfile, time
 
@@ -46,18 +47,24 @@ def main():
     parser.add_argument("--build", default=os.path.join(tp.ROOT, "build"))
     parser.add_argument("--launches", type=int, default=10)
     parser.add_argument("--seconds", type=int, default=30)
+    parser.add_argument("--earlier")
     args = parser.parse_args()
     minimal = os.path.join(args.build, "bench", "talvo-bench-minimal-tray")
     work = tempfile.mkdtemp(prefix="talvo-bench-")
     service, env = tp.start_service(args.build, work)
     try:
-        talvo, least = [], []
+        talvo, least, earlier = [], [], []
         for _ in range(args.launches):
             talvo += tp.startup(args.build, env, 1)
             least += tp.startup(args.build, env, 1, minimal)
+            if args.earlier:
+                earlier += tp.startup(args.build, env, 1, args.earlier)
         t, m = statistics.median(talvo), statistics.median(least)
         print(f"start to icon + panel shown: talvo median {t:.0f} ms ({min(talvo):.0f}-{max(talvo):.0f}), "
               f"minimal {m:.0f} ms ({min(least):.0f}-{max(least):.0f}), ratio {t / m:.2f}x (target <= 1.5x)")
+        if earlier:
+            e = statistics.median(earlier)
+            print(f"  the earlier build: median {e:.0f} ms ({min(earlier):.0f}-{max(earlier):.0f}), ratio {e / m:.2f}x")
 
         program = tp.Program(args.build, env)
         other = tp.Program(args.build, env, minimal)

@@ -30,9 +30,15 @@ MeetingReminders::MeetingReminders(const std::string& directory, QSettings& defa
   metadataQueue_->setMaxThreadCount(1);
   metadataQueue_->setObjectName(QStringLiteral("pro.talvo.meeting-metadata"));
   if (preview) return;
-  // Reminders are always on and no application is excluded; written on every launch.
-  defaults.setValue(QStringLiteral("meetingRemindersEnabled"), true);
-  defaults.setValue(QStringLiteral("meetingReminderDisabledApplications"), QStringList());
+  // Reminders are always on and no application is excluded; written on every launch where a
+  // value differs (an unchanged write would still rewrite and flush the file at start).
+  const QString enabled = QStringLiteral("meetingRemindersEnabled");
+  const QString excluded = QStringLiteral("meetingReminderDisabledApplications");
+  const QVariant stored = defaults.value(enabled);
+  if (!stored.isValid() || stored.toString() != QLatin1String("true")) defaults.setValue(enabled, true);
+  if (!defaults.contains(excluded) || !defaults.value(excluded).toStringList().isEmpty()) {
+    defaults.setValue(excluded, QStringList());
+  }
   source_ = source ? std::move(source) : std::make_unique<PulseMeetingMetadata>();
   clock_ = clock ? std::move(clock) : Clock::system();
   std::string folder = directory;

@@ -155,7 +155,9 @@ void AppDelegate::makePanelAndTray() {
   item_->start();
   binding_ = std::make_unique<CapturePanelBinding>(
       CapturePanelBinding::Models{*model_, model_->cloud(), model_->folder(), *loginStartup_, *updates_, reminders_});
-  auto* content = new CapturePanel(*binding_);
+  // Built inside the window that shows it: one built apart and moved in has its style sheets
+  // worked out twice.
+  auto* content = new CapturePanel(*binding_, panel_->window());
   binding_->connectTo(content);
   panel_->setContent(content);
   panel_->setKeepOpenWhile([content] { return content->dialogOpen(); });

@@ -100,6 +100,18 @@ TEST_F(MeetingRemindersTest, EveryLaunchTurnsRemindersOnForEveryApplication) {
   EXPECT_EQ(settings.value("meetingRemindersEnabled").toBool(), true);
   EXPECT_TRUE(settings.value("meetingReminderDisabledApplications").toStringList().isEmpty());
   EXPECT_EQ(reminders->detectorMessage(), MeetingReminders::readyMessage);
+  // The next launch finds them so and leaves the file alone (a rewrite is a new file).
+  settings.sync();
+  struct stat before {};
+  ASSERT_EQ(::stat(directory.file("settings.ini").c_str(), &before), 0);
+  reminders.reset();
+  reminders = make();
+  settings.sync();
+  struct stat after {};
+  ASSERT_EQ(::stat(directory.file("settings.ini").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(settings.value("meetingRemindersEnabled").toBool(), true);
 }
 
 TEST_F(MeetingRemindersTest, PreviewWritesNothingAndNeverPolls) {

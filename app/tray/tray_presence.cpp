@@ -83,6 +83,8 @@ TrayPresence::TrayPresence(AnchoredPanel& panel, QMenu& menu, DesktopAppearance&
     apply(decision_.tick(now()));
     schedule();
   });
+  placementPoll_.setInterval(20);
+  connect(&placementPoll_, &QTimer::timeout, this, &TrayPresence::checkPlacement);
   // A shell's watcher comes and goes with the shell (and with GNOME's extension at every lock);
   // whether a host shows items is asked each time it comes and told by the host's signals.
   connect(watcherWatch_, &QDBusServiceWatcher::serviceOwnerChanged, this,
@@ -109,6 +111,7 @@ TrayPresence::TrayPresence(AnchoredPanel& panel, QMenu& menu, DesktopAppearance&
 }
 
 TrayPresence::~TrayPresence() {
+  stopWatchingPlacement();
   delete icon_;
   delete sni_;
 }
@@ -252,7 +255,7 @@ void TrayPresence::schedule() {
   const std::optional<std::int64_t> at = decision_.deadline();
   if (!at) {
     deadline_.stop();
-    return;
+    return;  // a placement watch ends by itself: an icon may still dock late
   }
   deadline_.start(int(std::clamp<std::int64_t>(*at - now(), 0, 60'000)));
 }
@@ -264,7 +267,7 @@ void TrayPresence::switchTo(Host host) {
   lastClick_.reset();
   barIsDark_.reset();
   shownImage_.reset();
-  ++generation_;
+  stopWatchingPlacement();
   if (host == Host::window) {
     panel_.setWindowed(true);
     // Ctrl+Q quits from the window, as "Выйти" does from the tray menu.
@@ -304,14 +307,46 @@ void TrayPresence::switchTo(Host host) {
   emit hostChanged();
   emit lookChanged();
   placementSince_ = now();
-  if (icon_ || decision_.deadline()) watchPlacement(generation_);
+  if (icon_ || decision_.deadline()) watchPlacement();
 }
 
-void TrayPresence::watchPlacement(int generation) {
+void TrayPresence::watchPlacement() {
   // Neither kind of tray says when the icon is in place. The decision waits a second at most;
   // an XEmbed icon is watched longer, as a busy tray may dock it seconds later: then the bar is
   // read and a panel that opened meanwhile moves under the icon.
-  if (generation != generation_) return;
+  placementPoll_.setInterval(20);
+  placementPoll_.start();
+  if (!placementFilter_) {
+    qApp->installEventFilter(this);
+    placementFilter_ = true;
+  }
+  checkPlacement();
+}
+
+void TrayPresence::stopWatchingPlacement() {
+  placementPoll_.stop();
+  if (placementFilter_ && qApp) {
+    qApp->removeEventFilter(this);
+    placementFilter_ = false;
+  }
+}
+
+bool TrayPresence::eventFilter(QObject* watched, QEvent* event) {
+  // Checked once the expose is handled: the window's new geometry came before it.
+  if (placementFilter_ && event->type() == QEvent::Expose && !placementCheckQueued_) {
+    placementCheckQueued_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          placementCheckQueued_ = false;
+          if (placementPoll_.isActive()) checkPlacement();
+        },
+        Qt::QueuedConnection);
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void TrayPresence::checkPlacement() {
   const bool waiting = decision_.deadline().has_value();
   bool placed = false;
   if (icon_) {
@@ -322,20 +357,26 @@ void TrayPresence::watchPlacement(int generation) {
     if (placed) QTimer::singleShot(0, this, &TrayPresence::sampleBar);
     if (placed && !waiting) {
       qCDebug(trayLog) << "icon docked late";
+      stopWatchingPlacement();
       if (panel_.isVisible() && !panel_.windowed()) panel_.show(false);
       return;
     }
-    if (!placed && !waiting && now() - placementSince_ > lateDockWaitMs) return;
-  } else if (sni_) {
-    if (!waiting) return;
+    if (!placed && !waiting) {
+      // Past the decision's wait, a slower look.
+      if (now() - placementSince_ > lateDockWaitMs) stopWatchingPlacement();
+      placementPoll_.setInterval(100);
+      return;
+    }
+  } else if (sni_ && waiting) {
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
-  }
-  if (placed) {
-    apply(decision_.iconPlaced(now()));
-    schedule();
+  } else {
+    stopWatchingPlacement();
     return;
   }
-  QTimer::singleShot(waiting ? 20 : 100, this, [this, generation] { watchPlacement(generation); });
+  if (!placed) return;
+  stopWatchingPlacement();
+  apply(decision_.iconPlaced(now()));
+  schedule();
 }
 
 void TrayPresence::clickedAt(QPoint at) {

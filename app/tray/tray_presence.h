@@ -80,6 +80,9 @@ class TrayPresence : public QObject {
   void lookChanged();  // draw the icon again with look()
   void hostChanged();
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private slots:
   // D-Bus signals (connected by name).
   void hostSignal();
@@ -95,7 +98,9 @@ class TrayPresence : public QObject {
   void lockChanged(bool locked);
   void apply(const TrayDecision::Step& step);
   void schedule();
-  void watchPlacement(int generation);
+  void watchPlacement();
+  void stopWatchingPlacement();
+  void checkPlacement();
   std::int64_t now() const { return clock_.elapsed(); }
   void switchTo(Host host);
   void clickedAt(QPoint at);  // a host told where its icon was clicked
@@ -126,9 +131,13 @@ class TrayPresence : public QObject {
   std::optional<QImage> shownImage_;
   bool recording_ = false;
   bool locked_ = false;
-  int generation_ = 0;  // of the current host, so a stale placement watch stops
   std::int64_t placementSince_ = 0;
   static constexpr std::int64_t lateDockWaitMs = 15'000;  // how long an icon may take to dock
+  // While the icon's place is awaited: a check every 20 ms (100 ms past the decision's wait) and
+  // at once after any of the program's windows is exposed (the tray maps the icon once docked).
+  QTimer placementPoll_;
+  bool placementFilter_ = false;
+  bool placementCheckQueued_ = false;
 };
 
 }  // namespace talvo
