@@ -238,6 +238,13 @@ class TalvoEndToEnd : public ::testing::Test {
     return *program;
   }
 
+  // A StatusNotifierItem host's click on the program's item, in screen pixels.
+  void activateItem(int x, int y) {
+    run({"dbus-send", "--session", "--print-reply",
+         "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1", "/StatusNotifierItem",
+         "org.kde.StatusNotifierItem.Activate", "int32:" + std::to_string(x), "int32:" + std::to_string(y)},
+        environmentWith({}));
+  }
   Outcome driver(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"/usr/bin/python3", sourceFile("app/tests/e2e_driver.py")});
     return run(arguments, environmentWith({}));
@@ -955,15 +962,9 @@ TEST_F(TalvoEndToEnd, OnAScaledScreenAHostsClickInPixelsOpensThePanelUnderIt) {
   program = std::make_unique<Talvo>(home.path(), *service, log(), "xcb",
                                     std::map<std::string, std::string>{{"QT_SCALE_FACTOR", "2"}});
   expectDriver("wait-text", {"Начать запись"});
-  const std::string item = "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1";
-  auto activate = [&](int x, int y) {
-    run({"dbus-send", "--session", "--print-reply", item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate",
-         "int32:" + std::to_string(x), "int32:" + std::to_string(y)},
-        environmentWith({}));
-  };
-  activate(120, 785);  // the panel of the launch closes
+  activateItem(120, 785);  // the panel of the launch closes
   expectDriver("gone-text", {"Начать запись"});
-  activate(120, 785);  // the bar is the screen's bottom 30 pixels
+  activateItem(120, 785);  // the bar is the screen's bottom 30 pixels
   expectDriver("wait-text", {"Начать запись"});
   std::vector<std::array<int, 4>> shown;
   for (int i = 0; i < 20; ++i) {
@@ -991,18 +992,12 @@ TEST_F(TalvoEndToEnd, OnMonitorsOfMixedScalesAHostsClickOpensThePanelOnItsMonito
   program = std::make_unique<Talvo>(home.path(), *service, log(), "xcb",
                                     std::map<std::string, std::string>{{"QT_SCREEN_SCALE_FACTORS", "1;2"}});
   expectDriver("wait-text", {"Начать запись"});
-  const std::string item = "--dest=org.kde.StatusNotifierItem-" + std::to_string(program->pid()) + "-1";
-  auto activate = [&](int x, int y) {
-    run({"dbus-send", "--session", "--print-reply", item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate",
-         "int32:" + std::to_string(x), "int32:" + std::to_string(y)},
-        environmentWith({}));
-  };
   // Pixels near the bottom of each monitor; the second monitor's is 5 of its units from the edge.
   const std::array<std::array<int, 2>, 2> clicks{{{300, 790}, {1680, 1590}}};
   for (const auto& [clickX, clickY] : clicks) {
-    activate(clickX, clickY);  // the open panel closes
+    activateItem(clickX, clickY);  // the open panel closes
     expectDriver("gone-text", {"Начать запись"});
-    activate(clickX, clickY);
+    activateItem(clickX, clickY);
     expectDriver("wait-text", {"Начать запись"});
     std::optional<std::array<int, 4>> panel;
     for (int i = 0; i < 20; ++i) {
