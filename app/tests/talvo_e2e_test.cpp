@@ -726,7 +726,7 @@ TEST_F(TalvoEndToEnd, OnTheSecondMonitorTheIconReadsOnThatMonitorsBar) {
   screenshot("second-monitor");
   EXPECT_LE((*panel)[0], x + w / 2) << "the panel hangs under the icon";
   EXPECT_GE((*panel)[0] + (*panel)[2], x + w / 2);
-  EXPECT_GE((*panel)[1], y + h);
+  EXPECT_GE((*panel)[1], y + h) << "icon " << icon.out << "panel " << (*panel)[0] << "," << (*panel)[1];
 }
 
 TEST_F(TalvoEndToEnd, ATrayThatDocksTheIconLateStillHasItsBarRead) {
@@ -755,7 +755,7 @@ TEST_F(TalvoEndToEnd, ATrayThatDocksTheIconLateStillHasItsBarRead) {
   ASSERT_TRUE(panel) << "the panel closed";
   EXPECT_LE((*panel)[0], x + w / 2) << "the panel stayed where the icon was before it docked";
   EXPECT_GE((*panel)[0] + (*panel)[2], x + w / 2);
-  EXPECT_GE((*panel)[1], y + h);
+  EXPECT_GE((*panel)[1], y + h) << "icon " << icon.out << "panel " << (*panel)[0] << "," << (*panel)[1];
 }
 
 // gtk-sni-tray-standalone: a bar at the bottom, icons at its right end, with its own watcher;

@@ -315,6 +315,7 @@ void TrayPresence::watchPlacement() {
   // an XEmbed icon is watched longer, as a busy tray may dock it seconds later: then the bar is
   // read and a panel that opened meanwhile moves under the icon.
   placementPoll_.setInterval(20);
+  lateGeometry_ = QRect();
   placementPoll_.start();
   if (!placementFilter_) {
     qApp->installEventFilter(this);
@@ -353,20 +354,27 @@ void TrayPresence::checkPlacement() {
     // Before it docks, the icon reports a placeholder rectangle at the screen's corner: wait for
     // the tray to move it.
     placed = icon_->geometry() != undockedGeometry_ && TrayAnchorLookup::fromIcon(*icon_);
-    // The bar's colour once the panel shows: the grab takes a while the user would wait for.
-    if (placed) QTimer::singleShot(0, this, &TrayPresence::sampleBar);
-    if (placed && !waiting) {
-      qCDebug(trayLog) << "icon docked late";
-      stopWatchingPlacement();
-      if (panel_.isVisible() && !panel_.windowed()) panel_.show(false);
-      return;
-    }
-    if (!placed && !waiting) {
-      // Past the decision's wait, a slower look.
+    if (!waiting) {
+      // Past the decision's wait, a slower look; a busy tray may still be laying the icon out
+      // when it docks it, so a late icon counts as placed once it has held still for 100 ms.
+      const QRect geometry = icon_->geometry();
+      if (placed && geometry == lateGeometry_ && now() - lateGeometrySince_ >= 100) {
+        qCDebug(trayLog) << "icon docked late";
+        stopWatchingPlacement();
+        QTimer::singleShot(0, this, &TrayPresence::sampleBar);
+        if (panel_.isVisible() && !panel_.windowed()) panel_.show(false);
+        return;
+      }
+      if (!placed || geometry != lateGeometry_) {
+        lateGeometry_ = placed ? geometry : QRect();
+        lateGeometrySince_ = now();
+      }
       if (now() - placementSince_ > lateDockWaitMs) stopWatchingPlacement();
       placementPoll_.setInterval(100);
       return;
     }
+    // The bar's colour once the panel shows: the grab takes a while the user would wait for.
+    if (placed) QTimer::singleShot(0, this, &TrayPresence::sampleBar);
   } else if (sni_ && waiting) {
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
   } else {

@@ -132,6 +132,8 @@ class TrayPresence : public QObject {
   bool recording_ = false;
   bool locked_ = false;
   std::int64_t placementSince_ = 0;
+  QRect lateGeometry_;  // a late icon's place at the last look, and since when it is there
+  std::int64_t lateGeometrySince_ = 0;
   static constexpr std::int64_t lateDockWaitMs = 15'000;  // how long an icon may take to dock
   // While the icon's place is awaited: a check every 20 ms (100 ms past the decision's wait) and
   // at once after any of the program's windows is exposed (the tray maps the icon once docked).
