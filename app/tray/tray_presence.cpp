@@ -83,7 +83,6 @@ TrayPresence::TrayPresence(AnchoredPanel& panel, QMenu& menu, DesktopAppearance&
     apply(decision_.tick(now()));
     schedule();
   });
-  placementPoll_.setInterval(20);
   connect(&placementPoll_, &QTimer::timeout, this, &TrayPresence::checkPlacement);
   // A shell's watcher comes and goes with the shell (and with GNOME's extension at every lock);
   // whether a host shows items is asked each time it comes and told by the host's signals.
@@ -405,14 +404,14 @@ void TrayPresence::sampleBar() {
     // The tray names the ink it wants: a light ink means a dark bar.
     dark = !InkContrast::lightInkOn(InkContrast::relativeLuminance((*ink)[0] >> 8, (*ink)[1] >> 8, (*ink)[2] >> 8));
   } else {
-    if (icon_ && !icon_->geometry().isValid()) return;
-    const QPoint at = icon_ ? icon_->geometry().center() : *lastClick_;
+    const QRect icon = icon_ ? icon_->geometry() : QRect();
+    if (icon_ && !icon.isValid()) return;
+    const QPoint at = icon_ ? icon.center() : *lastClick_;
     QScreen* screen = QGuiApplication::screenAt(at);
     if (!screen) return;
     std::vector<QRect> strips;
     if (icon_) {
       // Two thin columns beside the icon.
-      const QRect icon = icon_->geometry();
       strips = {QRect(icon.left() - 3, icon.top(), 3, icon.height()),
                 QRect(icon.right() + 1, icon.top(), 3, icon.height())};
     } else {
