@@ -26,7 +26,10 @@ FuseMount::FuseMount(Kind kind) {
       why_ = "mkfs.fat (dosfstools) is missing or failed";
       return;
     }
-    if (run({"fusefat", "-o", "rw+", image, mountPoint_}) != 0) {
+    // hard_remove: a file closed just before its unlink is gone at once. Without it the FUSE
+    // library may see the unlink before the close's release (the kernel sends that one without
+    // waiting) and keep the file as ".fuse_hidden…" for a moment, which a listing then shows.
+    if (run({"fusefat", "-o", "rw+,hard_remove", image, mountPoint_}) != 0) {
       why_ = "fusefat is missing or cannot mount";
       return;
     }
@@ -35,7 +38,7 @@ FuseMount::FuseMount(Kind kind) {
       why_ = "mkfs.ext4 is missing or failed";
       return;
     }
-    if (run({"fuse2fs", "-o", "fakeroot", image, mountPoint_}) != 0) {
+    if (run({"fuse2fs", "-o", "fakeroot,hard_remove", image, mountPoint_}) != 0) {
       why_ = "fuse2fs is missing or cannot mount";
       return;
     }
