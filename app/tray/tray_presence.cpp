@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <algorithm>
 #include <vector>
@@ -372,8 +373,6 @@ void TrayPresence::checkPlacement() {
       placementPoll_.setInterval(100);
       return;
     }
-    // The bar's colour once the panel shows: the grab takes a while the user would wait for.
-    if (placed) QTimer::singleShot(0, this, &TrayPresence::sampleBar);
   } else if (sni_ && waiting) {
     placed = sni_->registered();  // hosts never tell where: the bar's edge stands in
   } else {
@@ -384,6 +383,12 @@ void TrayPresence::checkPlacement() {
   stopWatchingPlacement();
   apply(decision_.iconPlaced(now()));
   schedule();
+  // The bar's colour once the panel shows: the grab takes a while the user would wait for.
+  if (icon_) {
+    panel_.whenPainted([self = QPointer<TrayPresence>(this)] {
+      if (self) self->sampleBar();
+    });
+  }
 }
 
 void TrayPresence::clickedAt(QPoint at) {

@@ -234,6 +234,9 @@ AnchoredPanel::AnchoredPanel(QWidget* content, AnchorSource anchor, std::functio
   programWindow_->installEventFilter(this);
   programWindow_->setWindowTitle(QStringLiteral("TALVO"));
   retry_.setInterval(showRetryMs);
+  paintFallback_.setSingleShot(true);
+  paintFallback_.setInterval(250);
+  connect(&paintFallback_, &QTimer::timeout, this, &AnchoredPanel::runAfterPaint);
   connect(&retry_, &QTimer::timeout, this, [this] {
     if (present(retryFocus_)) {
       retry_.stop();
@@ -332,19 +335,41 @@ bool AnchoredPanel::present(bool focus) {
   window_->raise();
   if (focus) activate(window_, startupId);
   X11WindowStates::completeStartup(window_, startupId);
-  // A switch of desktops matters only to a shown panel; heard from its first showing on, the
-  // watch's round trips to the X server overlap the window's mapping instead of the start.
-  if (!desktopSwitch_) {
-    desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] { closeSoon("the desktop was switched"); });
-  }
   if (!filtering_) {
     qApp->installEventFilter(this);
     filtering_ = true;
   }
-  if (!pressesElsewhere_) pressesElsewhere_ = X11WindowStates::watchPointerPresses([this] { pressedAnywhere(); });
+  if (!wasVisible) {
+    paintPending_ = true;
+    paintFallback_.start();
+  }
+  whenPainted([this] { startWatches(); });
   if (!wasVisible) qCDebug(panelLog) << "panel opens" << (focus ? "with focus" : "without focus");
   if (!wasVisible && didShow_) didShow_();
   return true;
+}
+
+void AnchoredPanel::whenPainted(std::function<void()> then) {
+  if (paintPending_) {
+    afterPaint_.push_back(std::move(then));
+  } else {
+    QTimer::singleShot(0, this, std::move(then));
+  }
+}
+
+void AnchoredPanel::runAfterPaint() {
+  paintPending_ = false;
+  paintFallback_.stop();
+  for (auto& then : std::exchange(afterPaint_, {})) then();
+}
+
+void AnchoredPanel::startWatches() {
+  if (!window_->isVisible()) return;
+  // A switch of desktops matters only to a shown panel, so it is heard from the first showing on.
+  if (!desktopSwitch_) {
+    desktopSwitch_ = X11WindowStates::watchDesktopSwitch([this] { closeSoon("the desktop was switched"); });
+  }
+  if (!pressesElsewhere_) pressesElsewhere_ = X11WindowStates::watchPointerPresses([this] { pressedAnywhere(); });
 }
 
 void AnchoredPanel::measure() {
@@ -384,6 +409,7 @@ void AnchoredPanel::close() {
     filtering_ = false;
   }
   pressesElsewhere_.reset();
+  runAfterPaint();  // nothing waits for a paint that will not come
   if (wasVisible) qCDebug(panelLog) << "panel closed";
   if (wasVisible && didClose_) didClose_();
 }
@@ -457,6 +483,10 @@ void AnchoredPanel::watchScreens() {
 }
 
 bool AnchoredPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (paintPending_ && watched == window_ && event->type() == QEvent::Paint) {
+    paintPending_ = false;
+    QMetaObject::invokeMethod(this, &AnchoredPanel::runAfterPaint, Qt::QueuedConnection);  // once painted
+  }
   if (((watched == content_ && content_) || watched == window_ || watched == programWindow_) &&
       event->type() == QEvent::LayoutRequest) {
     QTimer::singleShot(0, this, [this] {

@@ -53,6 +53,8 @@ class AnchoredPanel : public QObject {
   // user-asked one): it lets a strict window manager or compositor give the panel the focus.
   void setStartupId(const QByteArray& startupId) { startupId_ = startupId; }
   void close();
+  // Runs `then` once a panel just shown has painted (at once, on the next turn, otherwise).
+  void whenPainted(std::function<void()> then);
   bool isVisible() const;
   // While this answers true (the content shows its own dialog), losing focus keeps the panel.
   void setKeepOpenWhile(std::function<bool()> condition) { keepOpen_ = std::move(condition); }
@@ -81,6 +83,8 @@ class AnchoredPanel : public QObject {
   bool present(bool focus);
   void presentWindowed(bool focus);
   bool position();
+  void startWatches();
+  void runAfterPaint();
   void measure();
   void focusLost();
   void pressedAnywhere();
@@ -106,6 +110,11 @@ class AnchoredPanel : public QObject {
   QSizeF contentSize_{360, 220};
   std::optional<TrayAnchor> lastAnchor_;
   std::unique_ptr<QAbstractNativeEventFilter> desktopSwitch_;
+  // Work that costs round trips to the X server waits until a panel just shown has painted, so it
+  // never holds back its first picture (or a quarter second, should no paint come).
+  bool paintPending_ = false;
+  std::vector<std::function<void()>> afterPaint_;
+  QTimer paintFallback_;
   // While the panel shows: presses in other programs' windows, which may not take the focus.
   std::unique_ptr<QObject> pressesElsewhere_;
 };
