@@ -285,6 +285,25 @@ TEST_F(AnchoredPanelTest, ContentGrowthMovesThePanelAndBadSizesAreIgnored) {
   EXPECT_TRUE(waitUntil([&] { return !panel.isVisible(); }));
 }
 
+// The X watches and the bar's grab wait for the first paint of a panel just shown; none of it is
+// lost when no paint comes (the panel closes first).
+TEST_F(AnchoredPanelTest, WorkAfterThePaintRunsOncePaintedOrWhenThePanelCloses) {
+  auto panel = make([&] { return topIcon(); });
+  int ran = 0;
+  panel->show(false);
+  panel->whenPainted([&] { ++ran; });
+  EXPECT_EQ(ran, 0) << "ran before the panel could paint";
+  EXPECT_TRUE(waitUntil([&] { return ran == 1; }));
+  panel->whenPainted([&] { ++ran; });  // painted already: on the next turn
+  EXPECT_TRUE(waitUntil([&] { return ran == 2; }));
+  panel->close();
+
+  panel->show(false);
+  panel->whenPainted([&] { ++ran; });
+  panel->close();
+  EXPECT_EQ(ran, 3);
+}
+
 TEST_F(AnchoredPanelTest, ScreenChangeClosesThePanel) {
   auto panel = make([&] { return topIcon(); });
   panel->show(true);

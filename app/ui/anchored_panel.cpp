@@ -343,7 +343,7 @@ bool AnchoredPanel::present(bool focus) {
     paintPending_ = true;
     paintFallback_.start();
   }
-  whenPainted([this] { startWatches(); });
+  if (!desktopSwitch_ || !pressesElsewhere_) whenPainted([this] { startWatches(); });
   if (!wasVisible) qCDebug(panelLog) << "panel opens" << (focus ? "with focus" : "without focus");
   if (!wasVisible && didShow_) didShow_();
   return true;
