@@ -1,6 +1,6 @@
 # Runs at install time (cmake --install, cpack), after bin/talvo and the Qt plugins are in place:
 # copies every library they need beyond the desktop's base into lib/ (under its soname, the file
-# itself, not a link), and gives the copies and the plugins a RUNPATH that finds lib/.
+# itself, not a link), and gives the program, the copies and the plugins a RUNPATH that finds lib/.
 # Inputs: TALVO_DESKTOP_BASE (regular expressions of the base's library names), TALVO_QT_PLUGINS
 # (paths under plugins/), TALVO_PATCHELF.
 set(tree "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
@@ -29,6 +29,7 @@ foreach(library ${resolved})
   execute_process(COMMAND "${TALVO_PATCHELF}" --set-rpath "$ORIGIN" "${tree}/lib/${name}"
                   COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
+execute_process(COMMAND "${TALVO_PATCHELF}" --set-rpath "$ORIGIN/../lib" "${tree}/bin/talvo" COMMAND_ERROR_IS_FATAL ANY)
 foreach(module ${modules})
   execute_process(COMMAND "${TALVO_PATCHELF}" --set-rpath "$ORIGIN/../../lib" "${module}" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()

@@ -31,7 +31,9 @@ endif()
 # `install` and `package` need only what they install, not every test and tool.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 if(TARGET talvo)
-  set_target_properties(talvo PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
+  # No RUNPATH from CMake: it pads a build tree's path with colons to leave room for the install
+  # path, and an empty entry makes the loader look for every library in the current directory
+  # first. The bundle step gives the installed program its RUNPATH (cmake/TalvoBundle.cmake).
   install(TARGETS talvo RUNTIME DESTINATION bin)
   # What every stock desktop has, left out of lib/. The rule is evidence: a library is left to the
   # system only when its Debian package is in apt's fresh install of every Debian 12 desktop task

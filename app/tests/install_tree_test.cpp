@@ -213,6 +213,15 @@ TEST_F(InstallTreeTest, TheSelfCheckRefusesATreeWhosePlatformPluginCannotLoad) {
   EXPECT_NO_THROW(InstallTree::check(tree, version));
 }
 
+// A library file lying in the folder the program is started from is never loaded (an empty
+// RUNPATH entry would make the loader look there first).
+TEST_F(InstallTreeTest, TheProgramNeverLoadsLibrariesFromTheFolderItStartsIn) {
+  for (const char* name : {"libpulse.so.0", "libQt6Core.so.6", "libc.so.6"})
+    testing::writeWholeFile(home_.file(name), "x");
+  const std::string command = "cd '" + home_.path() + "' && '" TALVO_BINARY "' --version >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+}
+
 // A release tree whose platform plugin cannot load, or does not start on the display the program
 // will use (no X server behind $DISPLAY, on a loopback port nobody serves), is refused and the
 // installed tree stays as it was.
