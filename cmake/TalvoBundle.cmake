@@ -1,7 +1,8 @@
 # Runs at install time (cmake --install, cpack), after bin/talvo and the Qt plugins are in place:
 # copies every library they need beyond the desktop's base into lib/ (under its soname, the file
 # itself, not a link), and gives the program, the copies and the plugins a RUNPATH that finds lib/.
-# Inputs: TALVO_DESKTOP_BASE (regular expressions of the base's library names), TALVO_QT_PLUGINS
+# Inputs: TALVO_OPENED_FILES (the libraries the program opens itself, by their soname's path),
+# TALVO_DESKTOP_BASE (regular expressions of the base's library names), TALVO_QT_PLUGINS
 # (paths under plugins/), TALVO_PATCHELF.
 set(tree "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 if(NOT TALVO_PATCHELF)
@@ -14,9 +15,23 @@ endforeach()
 file(GET_RUNTIME_DEPENDENCIES
      EXECUTABLES "${tree}/bin/talvo"
      MODULES ${modules}
+     LIBRARIES ${TALVO_OPENED_FILES}
      RESOLVED_DEPENDENCIES_VAR resolved
      UNRESOLVED_DEPENDENCIES_VAR unresolved
      PRE_EXCLUDE_REGEXES ${TALVO_DESKTOP_BASE})
+# What it opens itself is not among what it needs: carried unless the desktop has it.
+foreach(opened ${TALVO_OPENED_FILES})
+  get_filename_component(name "${opened}" NAME)
+  set(base FALSE)
+  foreach(pattern ${TALVO_DESKTOP_BASE})
+    if(name MATCHES "${pattern}")
+      set(base TRUE)
+    endif()
+  endforeach()
+  if(NOT base)
+    list(APPEND resolved "${opened}")
+  endif()
+endforeach()
 if(unresolved)
   message(FATAL_ERROR "libraries not found: ${unresolved}")
 endif()

@@ -49,7 +49,9 @@ class CapturePanel : public QWidget {
  private:
   void build();
   QWidget* buildMainPage();
+  void buildSettings();
   QWidget* buildSettingsPage();
+  ConfirmationOverlay& sheet();
   void apply(const CapturePanelState& s);
   void applyMain(const CapturePanelState& s);
   void applySettings(const CapturePanelState& s);
