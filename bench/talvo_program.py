@@ -8,7 +8,7 @@
 #              the program's CPU next to talvo-capture recording the same sources at the same time
 #
 #   scripts/with-desktop-env bench/talvo_program.py [--build build] [--launches 10] [--seconds 60]
-# Needs the talvo, talvo-capture and talvo-dev-service targets built.
+# Needs the talvo, talvo-capture, talvo-dev-service and talvo-bench-start-watch targets built.
 import argparse, os, signal, statistics, subprocess, sys, tempfile, time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -36,17 +36,6 @@ def rss_mib(pid):
             return int(line.split()[1]) / 1024
 
 
-def windows(pid):
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid)], capture_output=True, text=True).stdout
-    sizes = []
-    for window in out.split():
-        geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout
-        values = dict(line.split("=", 1) for line in geo.splitlines() if "=" in line)
-        if values:
-            sizes.append((int(values["WIDTH"]), int(values["HEIGHT"]), int(values["Y"])))
-    return sizes
-
-
 def driver(*args):
     return subprocess.run(["/usr/bin/python3", DRIVER, *args], capture_output=True, text=True).returncode == 0
 
@@ -67,18 +56,21 @@ class Program:
 
 
 def startup(build, env, launches, path=None):
+    """Spawn -> tray icon docked and panel (or window) shown, in ms, as the X server's events tell
+    (talvo-bench-start-watch): nothing polls the display meanwhile."""
     times = []
     for _ in range(launches):
+        watch = subprocess.Popen([os.path.join(build, "bench", "talvo-bench-start-watch")], env=env,
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        if watch.stdout.readline().strip() != "ready":
+            sys.exit("talvo-bench-start-watch did not start")
         start = time.monotonic()
         program = Program(build, env, path)
-        while time.monotonic() - start < 20:
-            sizes = windows(program.pid)
-            icon = [w <= 64 and h <= 64 and y < 64 for w, h, y in sizes]
-            tray, panel = any(icon), not all(icon)
-            if tray and panel:
-                times.append((time.monotonic() - start) * 1000)
-                break
-            time.sleep(0.005)
+        watch.stdin.write(f"{program.pid} {start}\n")
+        watch.stdin.flush()
+        answer = watch.stdout.readline().split()
+        if watch.wait() == 0 and len(answer) == 4:
+            times.append(max(float(answer[1]), float(answer[3])))
         program.quit()
     return times
 

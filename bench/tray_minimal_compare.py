@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 # TALVO against the least a Qt program with a tray icon and a window does
 # (talvo-bench-minimal-tray), side by side in one run on the test display's XEmbed tray:
-#   start    spawn -> icon docked and the panel (the minimal program's window) shown; launches
-#            alternate between the two, median of N each
+#   start    spawn -> icon docked and the panel (the minimal program's window) shown, from the X
+#            server's events; launches alternate between the two, median of N each
 #   idle     both running at once for S seconds, TALVO's panel closed: wake-ups per second
 #            (voluntary context switches of all threads), CPU, resident memory
 #
-#   cmake --build build --target talvo talvo-dev-service talvo-bench-minimal-tray
+#   cmake --build build --target talvo talvo-dev-service talvo-bench-minimal-tray talvo-bench-start-watch
 #   scripts/with-desktop-env bench/tray_minimal_compare.py [--launches 10] [--seconds 30]
 #   ... --earlier PATH   another build's talvo launched in turn with the two (a before/after)
 # Targets: start at most 1.5x the minimal program, at most 1 wake-up a second idle.

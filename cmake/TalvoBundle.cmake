@@ -12,16 +12,11 @@ set(modules "")
 foreach(plugin ${TALVO_QT_PLUGINS})
   list(APPEND modules "${tree}/plugins/${plugin}")
 endforeach()
-file(GET_RUNTIME_DEPENDENCIES
-     EXECUTABLES "${tree}/bin/talvo"
-     MODULES ${modules}
-     LIBRARIES ${TALVO_OPENED_FILES}
-     RESOLVED_DEPENDENCIES_VAR resolved
-     UNRESOLVED_DEPENDENCIES_VAR unresolved
-     PRE_EXCLUDE_REGEXES ${TALVO_DESKTOP_BASE})
-# What it opens itself is not among what it needs: carried unless the desktop has it.
-foreach(opened ${TALVO_OPENED_FILES})
-  get_filename_component(name "${opened}" NAME)
+# What it opens itself is carried, with what it needs, unless the desktop has it (then what it
+# needs is the desktop's to bring, as for what the program links).
+set(opened "")
+foreach(file ${TALVO_OPENED_FILES})
+  get_filename_component(name "${file}" NAME)
   set(base FALSE)
   foreach(pattern ${TALVO_DESKTOP_BASE})
     if(name MATCHES "${pattern}")
@@ -29,9 +24,17 @@ foreach(opened ${TALVO_OPENED_FILES})
     endif()
   endforeach()
   if(NOT base)
-    list(APPEND resolved "${opened}")
+    list(APPEND opened "${file}")
   endif()
 endforeach()
+file(GET_RUNTIME_DEPENDENCIES
+     EXECUTABLES "${tree}/bin/talvo"
+     MODULES ${modules}
+     LIBRARIES ${opened}
+     RESOLVED_DEPENDENCIES_VAR resolved
+     UNRESOLVED_DEPENDENCIES_VAR unresolved
+     PRE_EXCLUDE_REGEXES ${TALVO_DESKTOP_BASE})
+list(APPEND resolved ${opened})
 if(unresolved)
   message(FATAL_ERROR "libraries not found: ${unresolved}")
 endif()
