@@ -16,6 +16,10 @@ LazyLibrary& libcurl() {
 
 }  // namespace talvo
 
+// The option and info enums are int-sized: starting the argument list after one is what
+// libcurl's own definitions of these functions do (clang warns about any enum there).
+#pragma GCC diagnostic ignored "-Wvarargs"
+
 extern "C" {
 
 TALVO_FORWARD(libcurl, CURLcode, curl_global_init, (long flags), (flags))
