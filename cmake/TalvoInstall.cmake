@@ -79,7 +79,7 @@ if(TARGET talvo)
   # The libraries the program opens on first use instead of linking (core/system/lazy_library.h;
   # scripts/check-desktop-libraries names them too): bundled like linked ones.
   set(TALVO_OPENED_FILES "")
-  foreach(soname libcurl.so.4 libsecret-1.so.0 libarchive.so.13 libpulse.so.0)
+  foreach(soname libcurl.so.4 libsecret-1.so.0 libarchive.so.13)
     find_library(TALVO_OPENED_${soname} NAMES ${soname} REQUIRED)
     list(APPEND TALVO_OPENED_FILES "${TALVO_OPENED_${soname}}")
   endforeach()

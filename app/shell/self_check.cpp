@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "app/capture/libpulse_on_demand.h"
 #include "app/updates/libarchive_on_demand.h"
 #include "cloud/libsecret_on_demand.h"
 #include "cloud/system_trust_store.h"
@@ -119,7 +118,7 @@ int run(int argc, char** argv, const char* version) {
     if (auto failure = loadPlugin(QString::fromLatin1(plugin)); !failure.empty()) failures.push_back(failure);
   if (auto failure = drawSvgIcon(); !failure.empty()) failures.push_back(failure);
   // The libraries opened on first use, with all they need.
-  for (LazyLibrary* library : {&libcurl(), &libsecret(), &libarchive(), &libpulse()})
+  for (LazyLibrary* library : {&libcurl(), &libsecret(), &libarchive()})
     if (auto failure = library->load(); !failure.empty()) failures.push_back(failure);
   if (auto failure = loadTrustStore(); !failure.empty()) failures.push_back(failure);
   for (const auto& failure : failures) std::cerr << "talvo: self-check: " << failure << "\n";
