@@ -35,18 +35,6 @@ struct ErrorHolder {
 
 [[noreturn]] void storageFailure() { throw CloudFailure("CREDENTIAL_STORAGE", 0); }
 
-// The item's attributes; the table borrows the strings, which outlive it.
-struct Attributes {
-  GHashTable* table = g_hash_table_new(g_str_hash, g_str_equal);
-  Attributes(const std::string& service, const char* account) {
-    g_hash_table_insert(table, const_cast<char*>("service"), const_cast<char*>(service.c_str()));
-    g_hash_table_insert(table, const_cast<char*>("account"), const_cast<char*>(account));
-  }
-  Attributes(const Attributes&) = delete;
-  Attributes& operator=(const Attributes&) = delete;
-  ~Attributes() { g_hash_table_unref(table); }
-};
-
 // libsecret reports "nothing found" both for a missing item and for a locked keyring: the
 // empty answer means "no item" only if the default collection is not locked and no item with
 // our attributes sits locked somewhere else. A keyring that has no default collection yet
@@ -72,11 +60,14 @@ void requireNothingLocked(const std::string& service, const char* account) {
     g_object_unref(collection);
     if (locked) storageFailure();
   }
-  GList* items = secret_service_search_sync(nullptr, schema(), Attributes(service, account).table, SECRET_SEARCH_ALL,
-                                            nullptr, &failure.error);
+  GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
+  g_hash_table_insert(attributes, const_cast<char*>("service"), const_cast<char*>(service.c_str()));
+  g_hash_table_insert(attributes, const_cast<char*>("account"), const_cast<char*>(account));
+  GList* items = secret_service_search_sync(nullptr, schema(), attributes, SECRET_SEARCH_ALL, nullptr, &failure.error);
+  g_hash_table_unref(attributes);
   bool lockedItem = false;
   for (GList* item = items; item != nullptr; item = item->next)
-    lockedItem = lockedItem || secret_item_get_locked(static_cast<SecretItem*>(item->data));
+    lockedItem = lockedItem || secret_item_get_locked(SECRET_ITEM(item->data));
   g_list_free_full(items, g_object_unref);
   if (failure.error != nullptr || lockedItem) storageFailure();
 }
@@ -85,7 +76,8 @@ void requireNothingLocked(const std::string& service, const char* account) {
 
 CloudVault SecretServiceDeviceStore::load() {
   ErrorHolder failure;
-  gchar* secret = secret_password_lookupv_sync(schema(), Attributes(service, account).table, nullptr, &failure.error);
+  gchar* secret = secret_password_lookup_sync(schema(), nullptr, &failure.error, "service", service.c_str(), "account",
+                                              account, nullptr);
   if (failure.error != nullptr) {
     if (secret != nullptr) secret_password_free(secret);
     storageFailure();
@@ -110,14 +102,16 @@ void SecretServiceDeviceStore::save(const CloudVault& vault) {
 void SecretServiceDeviceStore::storeText(const std::string& text) {
   // Storing with the same attributes replaces the item in place, or adds it when missing.
   ErrorHolder failure;
-  gboolean stored = secret_password_storev_sync(schema(), Attributes(service, account).table, SECRET_COLLECTION_DEFAULT,
-                                                "TALVO device key", text.c_str(), nullptr, &failure.error);
+  gboolean stored =
+      secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, "TALVO device key", text.c_str(), nullptr,
+                                 &failure.error, "service", service.c_str(), "account", account, nullptr);
   if (!stored || failure.error != nullptr) storageFailure();
 }
 
 void SecretServiceDeviceStore::erase() {
   ErrorHolder failure;
-  secret_password_clearv_sync(schema(), Attributes(service, account).table, nullptr, &failure.error);
+  secret_password_clear_sync(schema(), nullptr, &failure.error, "service", service.c_str(), "account", account,
+                             nullptr);
   if (failure.error != nullptr) storageFailure();
 }
 

@@ -1,8 +1,7 @@
 # Runs at install time (cmake --install, cpack), after bin/talvo and the Qt plugins are in place:
 # copies every library they need beyond the desktop's base into lib/ (under its soname, the file
 # itself, not a link), and gives the program, the copies and the plugins a RUNPATH that finds lib/.
-# Inputs: TALVO_OPENED_FILES (the libraries the program opens itself, by their soname's path),
-# TALVO_DESKTOP_BASE (regular expressions of the base's library names), TALVO_QT_PLUGINS
+# Inputs: TALVO_DESKTOP_BASE (regular expressions of the base's library names), TALVO_QT_PLUGINS
 # (paths under plugins/), TALVO_PATCHELF.
 set(tree "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 if(NOT TALVO_PATCHELF)
@@ -12,29 +11,12 @@ set(modules "")
 foreach(plugin ${TALVO_QT_PLUGINS})
   list(APPEND modules "${tree}/plugins/${plugin}")
 endforeach()
-# What it opens itself is carried, with what it needs, unless the desktop has it (then what it
-# needs is the desktop's to bring, as for what the program links).
-set(opened "")
-foreach(file ${TALVO_OPENED_FILES})
-  get_filename_component(name "${file}" NAME)
-  set(base FALSE)
-  foreach(pattern ${TALVO_DESKTOP_BASE})
-    if(name MATCHES "${pattern}")
-      set(base TRUE)
-    endif()
-  endforeach()
-  if(NOT base)
-    list(APPEND opened "${file}")
-  endif()
-endforeach()
 file(GET_RUNTIME_DEPENDENCIES
      EXECUTABLES "${tree}/bin/talvo"
      MODULES ${modules}
-     LIBRARIES ${opened}
      RESOLVED_DEPENDENCIES_VAR resolved
      UNRESOLVED_DEPENDENCIES_VAR unresolved
      PRE_EXCLUDE_REGEXES ${TALVO_DESKTOP_BASE})
-list(APPEND resolved ${opened})
 if(unresolved)
   message(FATAL_ERROR "libraries not found: ${unresolved}")
 endif()

@@ -76,15 +76,7 @@ if(TARGET talvo)
   endforeach()
   install(FILES ${CMAKE_SOURCE_DIR}/cmake/qt.conf DESTINATION bin)
   find_program(TALVO_PATCHELF patchelf)
-  # The libraries the program opens on first use instead of linking (core/system/lazy_library.h;
-  # scripts/check-desktop-libraries names them too): bundled like linked ones.
-  set(TALVO_OPENED_FILES "")
-  foreach(soname libcurl.so.4 libsecret-1.so.0 libarchive.so.13)
-    find_library(TALVO_OPENED_${soname} NAMES ${soname} REQUIRED)
-    list(APPEND TALVO_OPENED_FILES "${TALVO_OPENED_${soname}}")
-  endforeach()
   install(CODE "
-    set(TALVO_OPENED_FILES [=[${TALVO_OPENED_FILES}]=])
     set(TALVO_DESKTOP_BASE [=[${TALVO_DESKTOP_BASE}]=])
     set(TALVO_QT_PLUGINS [=[${TALVO_QT_PLUGINS}]=])
     set(TALVO_PATCHELF [=[${TALVO_PATCHELF}]=])

@@ -22,10 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "app/updates/libarchive_on_demand.h"
-#include "cloud/libsecret_on_demand.h"
 #include "cloud/system_trust_store.h"
-#include "core/system/libcurl_on_demand.h"
 
 namespace talvo::SelfCheck {
 namespace {
@@ -117,9 +114,6 @@ int run(int argc, char** argv, const char* version) {
   for (const char* plugin : {"platforms/libqxcb.so", "iconengines/libqsvgicon.so", "imageformats/libqsvg.so"})
     if (auto failure = loadPlugin(QString::fromLatin1(plugin)); !failure.empty()) failures.push_back(failure);
   if (auto failure = drawSvgIcon(); !failure.empty()) failures.push_back(failure);
-  // The libraries opened on first use, with all they need.
-  for (LazyLibrary* library : {&libcurl(), &libsecret(), &libarchive()})
-    if (auto failure = library->load(); !failure.empty()) failures.push_back(failure);
   if (auto failure = loadTrustStore(); !failure.empty()) failures.push_back(failure);
   for (const auto& failure : failures) std::cerr << "talvo: self-check: " << failure << "\n";
   if (!failures.empty()) return 1;

@@ -169,24 +169,6 @@ void CapturePanel::build() {
   header->addWidget(telegramButton_);
   header->addWidget(settingsButton_);
 
-  column->addWidget(mainHeader_);
-  column->addWidget(separator());
-
-  // The settings (their header and page) and the confirmation sheet are built when first
-  // needed: a panel that opens at launch shows neither.
-  pages_ = new QStackedWidget;
-  pages_->addWidget(buildMainPage());
-  column->addSpacing(12);
-  column->addWidget(pages_);
-  showPage(0);
-
-  connect(libraryButton_, &QToolButton::clicked, this, [this] { models_.perform(CapturePanelAction::openLibrary); });
-  connect(telegramButton_, &QToolButton::clicked, this, &CapturePanel::telegramPressed);
-  connect(settingsButton_, &QToolButton::clicked, this, [this] { setSettings(true); });
-}
-
-void CapturePanel::buildSettings() {
-  if (settingsHeader_ != nullptr) return;
   settingsHeader_ = new QWidget;
   settingsHeader_->setFixedHeight(48);
   auto* back = new QHBoxLayout(settingsHeader_);
@@ -203,15 +185,24 @@ void CapturePanel::buildSettings() {
   back->addStretch();
   back->addSpacing(backButton_->sizeHint().width());
   settingsHeader_->hide();
-  static_cast<QVBoxLayout*>(layout())->insertWidget(layout()->indexOf(mainHeader_) + 1, settingsHeader_);
-  connect(backButton_, &QPushButton::clicked, this, [this] { setSettings(false); });
-  pages_->addWidget(buildSettingsPage());
-  applySettings(state_);
-}
 
-ConfirmationOverlay& CapturePanel::sheet() {
-  if (sheet_ == nullptr) sheet_ = new ConfirmationOverlay(this);
-  return *sheet_;
+  column->addWidget(mainHeader_);
+  column->addWidget(settingsHeader_);
+  column->addWidget(separator());
+
+  pages_ = new QStackedWidget;
+  pages_->addWidget(buildMainPage());
+  pages_->addWidget(buildSettingsPage());
+  column->addSpacing(12);
+  column->addWidget(pages_);
+  showPage(0);
+
+  sheet_ = new ConfirmationOverlay(this);
+
+  connect(libraryButton_, &QToolButton::clicked, this, [this] { models_.perform(CapturePanelAction::openLibrary); });
+  connect(telegramButton_, &QToolButton::clicked, this, &CapturePanel::telegramPressed);
+  connect(settingsButton_, &QToolButton::clicked, this, [this] { setSettings(true); });
+  connect(backButton_, &QPushButton::clicked, this, [this] { setSettings(false); });
 }
 
 QWidget* CapturePanel::buildMainPage() {
@@ -477,7 +468,6 @@ void CapturePanel::applyMain(const CapturePanelState& s) {
 }
 
 void CapturePanel::applySettings(const CapturePanelState& s) {
-  if (folderPath_ == nullptr) return;  // not built yet
   const QString elided =
       folderPath_->fontMetrics().elidedText(s.folderDirectory, Qt::ElideMiddle, panelWidth - 32 - 26);
   put(folderPath_, elided);
@@ -514,10 +504,9 @@ void CapturePanel::showPage(int index) {
 }
 
 void CapturePanel::setSettings(bool on) {
-  if (on) buildSettings();
   settings_ = on;
   reveal(mainHeader_, !on);
-  if (settingsHeader_ != nullptr) reveal(settingsHeader_, on);
+  reveal(settingsHeader_, on);
   showPage(on ? 1 : 0);
   (on ? static_cast<QWidget*>(backButton_) : static_cast<QWidget*>(settingsButton_))->setFocus();
 }
@@ -548,7 +537,7 @@ void CapturePanel::primaryPressed() {
 }
 
 void CapturePanel::confirmUpload() {
-  sheet().present(QStringLiteral("Отправить записи в этот аккаунт?"),
+  sheet_->present(QStringLiteral("Отправить записи в этот аккаунт?"),
                   QStringLiteral("Записи без аккаунта попадут в вашу библиотеку и будут расшифрованы по вашему "
                                  "тарифу. Прерванные записи автоматически не обрабатываются."),
                   QStringLiteral("Отправить в ") + state_.accountLabel,
@@ -556,7 +545,7 @@ void CapturePanel::confirmUpload() {
 }
 
 void CapturePanel::confirmDisconnect() {
-  sheet().present(QStringLiteral("Отключить этот компьютер?"),
+  sheet_->present(QStringLiteral("Отключить этот компьютер?"),
                   QStringLiteral("Локальные файлы, библиотека и оплаченный тариф сохранятся."),
                   QStringLiteral("Отключить"), [this] {
                     if (!state_.cloudBusy) models_.perform(CapturePanelAction::disconnect);

@@ -49,9 +49,7 @@ class CapturePanel : public QWidget {
  private:
   void build();
   QWidget* buildMainPage();
-  void buildSettings();
   QWidget* buildSettingsPage();
-  ConfirmationOverlay& sheet();
   void apply(const CapturePanelState& s);
   void applyMain(const CapturePanelState& s);
   void applySettings(const CapturePanelState& s);
