@@ -1,6 +1,7 @@
 // The program's echo canceller on synthetic sound, frame by frame as the timeline drives it: an
 // echo 0 to 300 ms behind the reference goes, a silent far end leaves the microphone as it was,
-// and with headphones (far end playing, no echo) the near end keeps its level.
+// with headphones (far end playing, no echo) the near end keeps its level, and so does a near
+// end that only once happened to fall silent with the far end.
 #include "app/capture/echo_canceller_factory.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +101,26 @@ TEST(EchoCanceller, WithHeadphonesTheNearEndKeepsItsLevelWhileTheFarEndPlays) {
   for (double from : {0.0, 1.0, 3.0}) {
     EXPECT_NEAR(powerDb(out, from, from + 1), powerDb(near, from, from + 1), 0.5) << "from " << from << " s";
   }
+}
+
+// A steady near end (a hum, an instrument, the tone of a test) under a steady far end of another
+// pitch, both silent at once for a moment (a stalled player feeding both): the coincidence looks
+// like an echo to the delay finder until it leaves the finder's 0.8 s; then the still microphone
+// shows there is no echo, and the near end is back at its level (before, it was lowered 30 dB for
+// 10 s and more).
+TEST(EchoCanceller, ASteadyNearEndKeepsItsLevelAfterBothFallSilentAtOnce) {
+  const std::size_t count = 10 * rate;
+  auto tone = [&](double hz) {
+    std::vector<float> values(count);
+    for (std::size_t i = 0; i < count; ++i) values[i] = 0.3f * static_cast<float>(std::sin(2 * M_PI * hz * i / rate));
+    return values;
+  };
+  std::vector<float> far = tone(440);
+  std::vector<float> near = tone(1000);
+  std::fill_n(far.begin() + 3 * rate, rate / 50, 0.0f);               // 20 ms at 3 s
+  std::fill_n(near.begin() + 3 * rate + rate / 30, rate / 50, 0.0f);  // the same, 33 ms later
+  const std::vector<float> out = cancel(far, near);
+  EXPECT_NEAR(powerDb(out, 4, 10), powerDb(near, 4, 10), 0.1);
 }
 
 }  // namespace

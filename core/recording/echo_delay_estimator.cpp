@@ -54,6 +54,12 @@ void EchoDelayEstimator::addBlock(float reference, float microphone, bool refere
   if (blocks_ % estimateEvery != 0) return;
   const Estimate result = estimate();
   const std::optional<std::size_t> found = result.lag;
+  if (result.microphoneStill) {
+    delay_.reset();
+    candidate_.reset();
+    withoutEcho_ = 0;
+    return;
+  }
   if (!found) {
     if (result.farEndActive && ++withoutEcho_ >= echoGoneAfter) {
       delay_.reset();
@@ -76,13 +82,17 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
   // so the lag loop below runs over plain arrays.
   std::array<float, ringLength - 1> reference;
   std::array<float, comparedBlocks> microphone;
+  bool microphoneCaptured = true;
   for (std::size_t i = 0; i + 1 < ringLength; ++i) {
     const std::size_t slot = (next_ + 1 + i) % ringLength;
     const std::size_t before = (next_ + i) % ringLength;
     const bool referenceKnown = !referenceMissing_[slot] && !referenceMissing_[before];
     const bool microphoneKnown = !microphoneMissing_[slot] && !microphoneMissing_[before];
     reference[i] = referenceKnown ? reference_[slot] - reference_[before] : 0.0f;
-    if (i >= maximumLag) microphone[i - maximumLag] = microphoneKnown ? microphone_[slot] - microphone_[before] : 0.0f;
+    if (i >= maximumLag) {
+      microphone[i - maximumLag] = microphoneKnown ? microphone_[slot] - microphone_[before] : 0.0f;
+      microphoneCaptured = microphoneCaptured && microphoneKnown;
+    }
   }
   double microphoneMean = 0;
   double microphoneSquares = 0;
@@ -119,7 +129,10 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
     const std::optional<double> whole = correlate([r](std::size_t t) { return static_cast<double>(r[t]); });
     if (!whole) continue;
     result.farEndActive = true;
-    if (!(microphoneVariance > quietEnvelope * quietEnvelope)) break;  // the far end, and no echo of it
+    if (!(microphoneVariance > quietEnvelope * quietEnvelope)) {  // the far end, and no echo of it
+      result.microphoneStill = microphoneCaptured;
+      break;
+    }
     std::optional<double> straddled;
     if (lag < maximumLag) {
       straddled = correlate([r](std::size_t t) { return static_cast<double>(r[t]) + r[t - 1]; });

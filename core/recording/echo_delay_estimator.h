@@ -11,7 +11,9 @@
 // matched against both) becomes the delay at once, so the first burst of far-end sound is already cancelled; a later
 // change must be confirmed by the next estimate. Near-end speech, silence or a far end without echo give no clear peak
 // and leave the last delay in place; after 10 s of far-end sound without one (headphones plugged in) there is no delay
-// until an echo shows again.
+// until an echo shows again. A microphone whose envelope stays still over the whole 0.8 s while the reference varies
+// hears no echo at all (an echo would move it): the delay goes at once. So a steady near end and a far end that
+// merely fell silent together once (a stalled player) are not taken for an echo for long.
 //
 // A sample that is not a number was not captured (a span lost in both sources, or before a
 // source's start): a block holding one gives no change of its own signal, so spans lost in both
@@ -48,6 +50,7 @@ class EchoDelayEstimator {
   void addBlock(float reference, float microphone, bool referenceMissing, bool microphoneMissing) noexcept;
   struct Estimate {
     bool farEndActive = false;
+    bool microphoneStill = false;  // captured throughout and unmoved while the far end varies
     std::optional<std::size_t> lag;
   };
   Estimate estimate() const noexcept;
