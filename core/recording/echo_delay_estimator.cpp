@@ -9,6 +9,8 @@ namespace {
 
 constexpr std::size_t ringLength = EchoDelayEstimator::comparedBlocks + EchoDelayEstimator::maximumLag + 1;
 constexpr double clearPeak = 0.6;
+constexpr double steadyPeak = 0.5;  // a weaker peak counts once it held its lag this many estimates
+constexpr std::size_t steadyEstimates = 3;
 constexpr double quietEnvelope = 1e-4;      // the reference's envelope varies less than this: nothing to go on
 constexpr std::size_t sameLag = 2;          // blocks two estimates may differ by and still agree
 constexpr std::size_t echoGoneAfter = 100;  // estimates: 10 s
@@ -53,13 +55,22 @@ void EchoDelayEstimator::addBlock(float reference, float microphone, bool refere
   ++blocks_;
   if (blocks_ % estimateEvery != 0) return;
   const Estimate result = estimate();
-  const std::optional<std::size_t> found = result.lag;
+  std::optional<std::size_t> found = result.lag;
   if (result.microphoneStill) {
     delay_.reset();
     candidate_.reset();
-    withoutEcho_ = 0;
+    weakLag_.reset();
+    withoutEcho_ = steadyRun_ = 0;
     return;
   }
+  auto agree = [](std::size_t a, std::size_t b) { return (a > b ? a - b : b - a) <= sameLag; };
+  if (result.weakLag) {
+    steadyRun_ = weakLag_ && agree(*result.weakLag, *weakLag_) ? steadyRun_ + 1 : 1;
+  } else {
+    steadyRun_ = 0;
+  }
+  weakLag_ = result.weakLag;
+  if (!found && steadyRun_ >= steadyEstimates) found = result.weakLag;
   if (!found) {
     if (result.farEndActive && ++withoutEcho_ >= echoGoneAfter) {
       delay_.reset();
@@ -68,7 +79,6 @@ void EchoDelayEstimator::addBlock(float reference, float microphone, bool refere
     return;
   }
   withoutEcho_ = 0;
-  auto agree = [](std::size_t a, std::size_t b) { return (a > b ? a - b : b - a) <= sameLag; };
   // Jitter of a block or two in the sources' dating is left to the canceller's filter: every
   // change of the delay it is told costs it a moment of re-adaptation.
   if (!delay_ || (candidate_ && agree(*found, *candidate_) && !agree(*found, *delay_))) delay_ = *found;
@@ -104,6 +114,7 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
   const double microphoneVariance = microphoneSquares / comparedBlocks - microphoneMean * microphoneMean;
   Estimate result;
   double best = clearPeak;
+  double weakest = steadyPeak;
   // An echo whose delay falls between two blocks straddles them: its blocks' changes match
   // neither lag well (about 0.5 at half a block, below a clear peak), but they match the sum of
   // the reference's changes at both. Each lag is therefore also tried against that sum.
@@ -138,6 +149,10 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
       straddled = correlate([r](std::size_t t) { return static_cast<double>(r[t]) + r[t - 1]; });
     }
     const double correlation = std::max(*whole, straddled.value_or(-1.0));
+    if (correlation > weakest) {
+      weakest = correlation;
+      result.weakLag = lag;
+    }
     if (correlation > best) {
       best = correlation;
       result.lag = lag;

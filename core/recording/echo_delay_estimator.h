@@ -9,11 +9,14 @@
 // each lag. The
 // first lag with a clear peak (correlation at least 0.6 while the reference varies; an echo between two blocks is
 // matched against both) becomes the delay at once, so the first burst of far-end sound is already cancelled; a later
-// change must be confirmed by the next estimate. Near-end speech, silence or a far end without echo give no clear peak
-// and leave the last delay in place; after 10 s of far-end sound without one (headphones plugged in) there is no delay
-// until an echo shows again. A microphone whose envelope stays still over the whole 0.8 s while the reference varies
-// hears no echo at all (an echo would move it): the delay goes at once. So a steady near end and a far end that
-// merely fell silent together once (a stalled player) are not taken for an echo for long.
+// change must be confirmed by the next estimate. A weaker peak (at least 0.5) counts once it has held its lag over
+// three estimates in a row: an echo partly hidden by room noise, or smeared by a sound server under load, peaks at
+// 0.5-0.6 at the same lag again and again, where sound without an echo wanders. Near-end speech, silence or a far end
+// without echo give no clear peak and leave the last delay in place; after 10 s of far-end sound without one
+// (headphones plugged in) there is no delay until an echo shows again. A microphone whose envelope stays still over the
+// whole 0.8 s while the reference varies hears no echo at all (an echo would move it): the delay goes at once. So a
+// steady near end and a far end that merely fell silent together once (a stalled player) are not taken for an echo for
+// long.
 //
 // A sample that is not a number was not captured (a span lost in both sources, or before a
 // source's start): a block holding one gives no change of its own signal, so spans lost in both
@@ -52,6 +55,7 @@ class EchoDelayEstimator {
     bool farEndActive = false;
     bool microphoneStill = false;  // captured throughout and unmoved while the far end varies
     std::optional<std::size_t> lag;
+    std::optional<std::size_t> weakLag;
   };
   Estimate estimate() const noexcept;
 
@@ -70,7 +74,9 @@ class EchoDelayEstimator {
   bool partialMicrophoneMissing_ = false;
   std::optional<std::size_t> candidate_;
   std::optional<std::size_t> delay_;
-  std::size_t withoutEcho_ = 0;  // estimates in a row with far-end sound and no clear peak
+  std::size_t withoutEcho_ = 0;         // estimates in a row with far-end sound and no clear peak
+  std::optional<std::size_t> weakLag_;  // the last estimate's best lag over a weaker peak
+  std::size_t steadyRun_ = 0;           // estimates in a row whose weaker peaks agreed on it
 };
 
 }  // namespace talvo

@@ -49,6 +49,20 @@ TEST(EchoDelayEstimator, FindsAnEchoFrom0To300MillisecondsWithinTheFirstBurst) {
   }
 }
 
+TEST(EchoDelayEstimator, FindsAnEchoHalfHiddenInRoomNoiseWithinItsFirstSecond) {
+  // The echo only 3 dB over steady noise: its correlation stays under a clear peak, but at one lag.
+  const std::vector<float> far = bursts(4 * rate, 5);
+  std::vector<float> microphone(far.size(), 0.0f);
+  std::mt19937 generator(9);
+  std::normal_distribution<float> noise(0.0f, 0.021f);
+  for (std::size_t i = 0; i < far.size(); ++i)
+    microphone[i] = (i >= 3200 ? 0.3f * far[i - 3200] : 0.0f) + noise(generator);
+  auto [found, at] = run(far, microphone);
+  ASSERT_TRUE(found);
+  EXPECT_NEAR(*found, 200, 4);
+  EXPECT_LT(at, 1.0) << "the echo's delay came late";
+}
+
 TEST(EchoDelayEstimator, ReportsNothingWithoutAnEcho) {
   const std::vector<float> far = bursts(4 * rate, 2);
   // Headphones: the microphone hears only the near end, talking in syllables of its own rhythm.
