@@ -14,6 +14,61 @@ constexpr std::size_t steadyEstimates = 3;
 constexpr double quietEnvelope = 1e-4;      // the reference's envelope varies less than this: nothing to go on
 constexpr std::size_t sameLag = 2;          // blocks two estimates may differ by and still agree
 constexpr std::size_t echoGoneAfter = 100;  // estimates: 10 s
+// The changes smoothed over 8 ms vary far less at random than the 2 ms ones (a near end, sound
+// without an echo), so only a peak this close counts there.
+constexpr double clearSmoothedPeak = 0.9;
+
+using Changes = std::array<float, ringLength - 1>;
+
+// Each change summed with its three predecessors, twice: the envelope's change over 8 ms, weighted
+// to its middle.
+Changes smoothed(const Changes& changes) {
+  Changes once{};
+  Changes twice{};
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    for (std::size_t back = 0; back < 4 && back <= i; ++back) once[i] += changes[i - back];
+    for (std::size_t back = 0; back < 4 && back <= i; ++back) twice[i] += once[i - back];
+  }
+  return twice;
+}
+
+// The microphone's changes over the compared blocks, correlated with the reference's at a lag.
+class Window {
+ public:
+  explicit Window(const float* changes) : changes_(changes) {
+    double squares = 0;
+    for (std::size_t t = 0; t < EchoDelayEstimator::comparedBlocks; ++t) {
+      mean_ += changes_[t];
+      squares += static_cast<double>(changes_[t]) * changes_[t];
+    }
+    mean_ /= EchoDelayEstimator::comparedBlocks;
+    variance_ = squares / EchoDelayEstimator::comparedBlocks - mean_ * mean_;
+  }
+  bool varies() const { return variance_ > quietEnvelope * quietEnvelope; }
+  // None while the reference's changes at `blockAt(t)` hardly vary: nothing to go on.
+  template <typename BlockAt>
+  std::optional<double> correlate(BlockAt blockAt) const {
+    double sum = 0;
+    double squares = 0;
+    double products = 0;
+    for (std::size_t t = 0; t < EchoDelayEstimator::comparedBlocks; ++t) {
+      const double r = blockAt(t);
+      sum += r;
+      squares += r * r;
+      products += r * changes_[t];
+    }
+    const double mean = sum / EchoDelayEstimator::comparedBlocks;
+    const double variance = squares / EchoDelayEstimator::comparedBlocks - mean * mean;
+    if (!(variance > quietEnvelope * quietEnvelope)) return std::nullopt;
+    const double covariance = products / EchoDelayEstimator::comparedBlocks - mean * mean_;
+    return covariance / std::sqrt(variance * variance_);
+  }
+
+ private:
+  const float* changes_;
+  double mean_ = 0;
+  double variance_ = 0;
+};
 
 }  // namespace
 
@@ -55,7 +110,7 @@ void EchoDelayEstimator::addBlock(float reference, float microphone, bool refere
   ++blocks_;
   if (blocks_ % estimateEvery != 0) return;
   const Estimate result = estimate();
-  std::optional<std::size_t> found = result.lag;
+  std::optional<std::size_t> found = result.lag ? result.lag : result.smoothedLag;
   if (result.microphoneStill) {
     delay_.reset();
     candidate_.reset();
@@ -91,7 +146,7 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
   // every fluctuation of the sound. Laid out oldest first (reference: maximumLag blocks more),
   // so the lag loop below runs over plain arrays.
   std::array<float, ringLength - 1> reference;
-  std::array<float, comparedBlocks> microphone;
+  std::array<float, ringLength - 1> microphoneAll;
   bool microphoneCaptured = true;
   for (std::size_t i = 0; i + 1 < ringLength; ++i) {
     const std::size_t slot = (next_ + 1 + i) % ringLength;
@@ -99,54 +154,36 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
     const bool referenceKnown = !referenceMissing_[slot] && !referenceMissing_[before];
     const bool microphoneKnown = !microphoneMissing_[slot] && !microphoneMissing_[before];
     reference[i] = referenceKnown ? reference_[slot] - reference_[before] : 0.0f;
-    if (i >= maximumLag) {
-      microphone[i - maximumLag] = microphoneKnown ? microphone_[slot] - microphone_[before] : 0.0f;
-      microphoneCaptured = microphoneCaptured && microphoneKnown;
-    }
+    microphoneAll[i] = microphoneKnown ? microphone_[slot] - microphone_[before] : 0.0f;
+    if (i >= maximumLag) microphoneCaptured = microphoneCaptured && microphoneKnown;
   }
-  double microphoneMean = 0;
-  double microphoneSquares = 0;
-  for (float m : microphone) {
-    microphoneMean += m;
-    microphoneSquares += static_cast<double>(m) * m;
-  }
-  microphoneMean /= comparedBlocks;
-  const double microphoneVariance = microphoneSquares / comparedBlocks - microphoneMean * microphoneMean;
+  // The same changes over 8 ms (smoothed twice over 4 blocks): an echo whose path filtered the
+  // sound matches the 2 ms changes only loosely, but these closely.
+  const Changes referenceSmoothed = smoothed(reference);
+  const Changes microphoneAllSmoothed = smoothed(microphoneAll);
+  const Window microphone(microphoneAll.data() + maximumLag);
+  const Window microphoneSmoothed(microphoneAllSmoothed.data() + maximumLag);
+
   Estimate result;
   double best = clearPeak;
   double weakest = steadyPeak;
-  // An echo whose delay falls between two blocks straddles them: its blocks' changes match
-  // neither lag well (about 0.5 at half a block, below a clear peak), but they match the sum of
-  // the reference's changes at both. Each lag is therefore also tried against that sum.
-  auto correlate = [&](auto blockAt) {
-    double sum = 0;
-    double squares = 0;
-    double products = 0;
-    for (std::size_t t = 0; t < comparedBlocks; ++t) {
-      const double r = blockAt(t);
-      sum += r;
-      squares += r * r;
-      products += r * microphone[t];
-    }
-    const double mean = sum / comparedBlocks;
-    const double variance = squares / comparedBlocks - mean * mean;
-    if (!(variance > quietEnvelope * quietEnvelope)) return std::optional<double>();
-    const double covariance = products / comparedBlocks - mean * microphoneMean;
-    return std::optional<double>(covariance / std::sqrt(variance * microphoneVariance));
-  };
+  double bestSmoothed = clearSmoothedPeak;
   for (std::size_t lag = 0; lag <= maximumLag; ++lag) {
     // Microphone block t (t = 0 oldest) against the reference `lag` blocks earlier.
     const float* r = reference.data() + maximumLag - lag;
-    const std::optional<double> whole = correlate([r](std::size_t t) { return static_cast<double>(r[t]); });
+    const std::optional<double> whole = microphone.correlate([r](std::size_t t) { return static_cast<double>(r[t]); });
     if (!whole) continue;
     result.farEndActive = true;
-    if (!(microphoneVariance > quietEnvelope * quietEnvelope)) {  // the far end, and no echo of it
+    if (!microphone.varies()) {  // the far end, and no echo of it
       result.microphoneStill = microphoneCaptured;
       break;
     }
+    // An echo whose delay falls between two blocks straddles them: its blocks' changes match
+    // neither lag well (about 0.5 at half a block, below a clear peak), but they match the sum of
+    // the reference's changes at both. Each lag is therefore also tried against that sum.
     std::optional<double> straddled;
     if (lag < maximumLag) {
-      straddled = correlate([r](std::size_t t) { return static_cast<double>(r[t]) + r[t - 1]; });
+      straddled = microphone.correlate([r](std::size_t t) { return static_cast<double>(r[t]) + r[t - 1]; });
     }
     const double correlation = std::max(*whole, straddled.value_or(-1.0));
     if (correlation > weakest) {
@@ -156,6 +193,13 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
     if (correlation > best) {
       best = correlation;
       result.lag = lag;
+    }
+    const float* s = referenceSmoothed.data() + maximumLag - lag;
+    const double smoothedCorrelation =
+        microphoneSmoothed.correlate([s](std::size_t t) { return static_cast<double>(s[t]); }).value_or(-1.0);
+    if (smoothedCorrelation > bestSmoothed) {
+      bestSmoothed = smoothedCorrelation;
+      result.smoothedLag = lag;
     }
   }
   return result;

@@ -4,19 +4,21 @@
 // it is given, while devices and rooms put the echo anywhere from 0 to 300 ms behind the
 // reference as placed on the timeline.
 //
-// Both signals are reduced to their envelopes (RMS per 2 ms block); every 0.1 s the changes of
-// the microphone's envelope over the last 0.8 seconds are correlated with the reference's at
-// each lag. The
-// first lag with a clear peak (correlation at least 0.6 while the reference varies; an echo between two blocks is
-// matched against both) becomes the delay at once, so the first burst of far-end sound is already cancelled; a later
-// change must be confirmed by the next estimate. A weaker peak (at least 0.5) counts once it has held its lag over
-// three estimates in a row: an echo partly hidden by room noise, or smeared by a sound server under load, peaks at
-// 0.5-0.6 at the same lag again and again, where sound without an echo wanders. Near-end speech, silence or a far end
-// without echo give no clear peak and leave the last delay in place; after 10 s of far-end sound without one
-// (headphones plugged in) there is no delay until an echo shows again. A microphone whose envelope stays still over the
-// whole 0.8 s while the reference varies hears no echo at all (an echo would move it): the delay goes at once. So a
-// steady near end and a far end that merely fell silent together once (a stalled player) are not taken for an echo for
-// long.
+// Both signals are reduced to their envelopes (RMS per 2 ms block); every 0.1 s the changes of the microphone's
+// envelope over the last 0.8 seconds are correlated with the reference's at each lag. The first lag with a clear peak
+// (correlation at least 0.6 while the reference varies; an echo between two blocks is matched against both) becomes
+// the delay at once, so the first burst of far-end sound is already cancelled; a later change must be confirmed by
+// the next estimate. A weaker peak (at least 0.5) counts once it has held its lag over three estimates in a row: an
+// echo partly hidden by room noise peaks at 0.5-0.6 at the same lag again and again, where sound without an echo
+// wanders. The changes are also compared over 8 ms (smoothed): an echo path that filters the sound (a loudspeaker, a
+// room, a sound server's resampler under load) leaves the echo's 2 ms fluctuations unlike the reference's (0.3-0.6)
+// while its slower ones still match closely, so a peak of at least 0.9 there is clear too.
+//
+// Near-end speech, silence or a far end without echo give no clear peak and leave the last delay in place; after
+// 10 s of far-end sound without one (headphones plugged in) there is no delay until an echo shows again. A
+// microphone whose envelope stays still over the whole 0.8 s while the reference varies hears no echo at all (an echo
+// would move it): the delay goes at once. So a steady near end and a far end that merely fell silent together once
+// (a stalled player) are not taken for an echo for long.
 //
 // A sample that is not a number was not captured (a span lost in both sources, or before a
 // source's start): a block holding one gives no change of its own signal, so spans lost in both
@@ -56,6 +58,7 @@ class EchoDelayEstimator {
     bool microphoneStill = false;  // captured throughout and unmoved while the far end varies
     std::optional<std::size_t> lag;
     std::optional<std::size_t> weakLag;
+    std::optional<std::size_t> smoothedLag;  // a clear peak of the changes over 8 ms
   };
   Estimate estimate() const noexcept;
 
