@@ -125,6 +125,9 @@ testing::EchoFigures recordAndMeasure(const std::string& name, const std::functi
     } catch (const std::exception& error) {
       std::printf("%s: %s\n", name.c_str(), error.what());
     }
+    if (figures && figures->tailFirstSecond < 20) {
+      std::printf("%s: %s\n", name.c_str(), testing::describeDelayFinding(with.input).c_str());
+    }
     // A recording the overloaded server ended (a source lost) measures nothing either.
     const bool intact = !result.failure && figures && figures->tailToday > 8 && figures->tailToday < 12;
     if (intact || attempt == 3) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "app/tests/capture_fakes.h"
+#include "core/recording/echo_delay_estimator.h"
 
 namespace talvo::testing {
 namespace {
@@ -285,6 +286,40 @@ EchoFigures replayEcho(const std::string& path, EchoCanceller& canceller) {
     off.push_back(sample(0.5f * reference[i] + 0.5f * microphone[i]));
   }
   return measureEcho(on, off);
+}
+
+std::string describeDelayFinding(const std::string& path) {
+  EchoDelayEstimator finder;
+  std::size_t previewed = 0;
+  std::size_t processed = 0;
+  std::optional<std::size_t> firstSound;
+  std::optional<int> delay;
+  std::size_t foundPreviewed = 0;
+  std::size_t foundProcessed = 0;
+  forEachCall(path, [&](bool isPreview, std::span<const float> r, std::span<const float> m) {
+    if (!isPreview) {
+      processed += r.size();
+      return;
+    }
+    for (std::size_t i = 0; i < r.size() && !firstSound; ++i) {
+      if (std::isfinite(r[i]) && std::abs(r[i]) > 0.01f) firstSound = previewed + i;
+    }
+    finder.add(r, m);
+    previewed += r.size();
+    if (!delay && (delay = finder.delayMilliseconds())) {
+      foundPreviewed = previewed;
+      foundProcessed = processed;
+    }
+  });
+  if (!firstSound) return "no far-end sound in the canceller's input";
+  const auto seconds = [&](std::size_t at) { return (static_cast<double>(at) - *firstSound) / 16000; };
+  if (!delay) return "the delay finder never found the echo";
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the delay finder found the echo %d ms behind %.2f s after the far end's first sound (processing "
+                "then at %.2f s)",
+                *delay, seconds(foundPreviewed), seconds(foundProcessed));
+  return text;
 }
 
 }  // namespace talvo::testing

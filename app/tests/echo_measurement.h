@@ -82,4 +82,9 @@ std::vector<std::int16_t> uncancelledMix(const std::string& path);
 // microphone as it came.
 EchoFigures replayEcho(const std::string& path, EchoCanceller& canceller);
 
+// When the delay finder, shown the file's frames as the canceller was shown them, first found the
+// echo, against the far end's first sound and how far processing had got: for a run whose first
+// second failed, tells an echo found late from one found in time and not taken out.
+std::string describeDelayFinding(const std::string& path);
+
 }  // namespace talvo::testing

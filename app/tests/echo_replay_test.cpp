@@ -29,6 +29,7 @@ TEST(EchoReplay, RecordedCancellerInput) {
       const testing::EchoFigures f = testing::replayEcho(file.string(), *canceller);
       std::printf("%-40s first second %5.1f dB, from 2 s %5.1f dB (without %4.1f); near end %+.2f alone, %+.2f both\n",
                   file.filename().c_str(), f.tailFirstSecond, f.tailAdapted, f.tailToday, f.nearAlone, f.doubleTalk);
+      std::printf("%-40s %s\n", "", testing::describeDelayFinding(file.string()).c_str());
     } catch (const std::exception& error) {
       std::printf("%-40s not measured: %s\n", file.filename().c_str(), error.what());
     }
