@@ -145,8 +145,8 @@ EchoDelayEstimator::Estimate EchoDelayEstimator::estimate() const noexcept {
   // talking by turns have envelopes that rise and fall alike at some lag, while an echo repeats
   // every fluctuation of the sound. Laid out oldest first (reference: maximumLag blocks more),
   // so the lag loop below runs over plain arrays.
-  std::array<float, ringLength - 1> reference;
-  std::array<float, ringLength - 1> microphoneAll;
+  Changes reference;
+  Changes microphoneAll;
   bool microphoneCaptured = true;
   for (std::size_t i = 0; i + 1 < ringLength; ++i) {
     const std::size_t slot = (next_ + 1 + i) % ringLength;
